@@ -1,0 +1,1 @@
+vesk_bench(bench_search ${CMAKE_CURRENT_LIST_DIR}/search_bench.cpp)

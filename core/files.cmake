@@ -1,0 +1,2 @@
+target_sources(vesk_core PRIVATE
+)

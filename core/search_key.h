@@ -1,0 +1,56 @@
+#pragma once
+// The one text encoding of the launcher's matcher: a name becomes folded bytes (lower-cased,
+// diacritics removed), one word-boundary bonus per byte, and a 64-bit mask of the character
+// groups it holds. Applications, commands, actions and every file name are encoded this way,
+// and the application index and the file index must produce identical bytes for equal text.
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace vesk {
+
+// Character classes, ordered: the bonus rule compares them by value.
+enum class CharClass : uint8_t {
+  whitespace = 0,
+  other = 1,
+  separator = 2,
+  lower = 3,
+  upper = 4,
+  letter = 5,
+  digit = 6,
+};
+
+// The class of one character: `character` holds the UTF-8 of one extended grapheme cluster.
+CharClass charClass(std::string_view character);
+
+namespace Folding {
+
+// Appends the folded bytes of `text` to `bytes` and one bonus per appended byte to `bonus`.
+// All-ASCII text takes a byte-wise path with no allocation beyond the arrays' growth; other
+// text is folded with ICU. Invalid UTF-8 is folded as U+FFFD, never rejected.
+void fold(std::string_view text, std::vector<uint8_t>& bytes, std::vector<uint8_t>& bonus);
+
+// The character-group mask of folded bytes: bits 0-25 letters, 26-35 digits, 36-63 any other
+// byte modulo 28.
+uint64_t mask(std::span<const uint8_t> bytes);
+
+// The bonus of a character of class `c` that follows one of class `previous`.
+uint8_t bonus(CharClass c, CharClass previous);
+
+}  // namespace Folding
+
+// A name prepared for fuzzy matching. Immutable once built; `bonus` has one entry per byte.
+struct SearchKey {
+  std::vector<uint8_t> bytes;
+  std::vector<uint8_t> bonus;
+  uint64_t mask = 0;
+
+  SearchKey() = default;
+  explicit SearchKey(std::string_view text);
+
+  bool operator==(const SearchKey&) const = default;
+};
+
+}  // namespace vesk

@@ -1,0 +1,1 @@
+target_sources(vesk_platform PRIVATE)

@@ -1,0 +1,1 @@
+# vesk_test(clipboard_tests ...) lists this area's tests.

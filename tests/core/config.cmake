@@ -1,0 +1,1 @@
+# vesk_test(config_tests ...) lists this area's tests.

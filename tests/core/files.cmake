@@ -1,0 +1,1 @@
+# vesk_test(files_tests ...) lists this area's tests.

@@ -1,0 +1,1 @@
+target_sources(vesk-tool PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tool_clipboard.cpp)
