@@ -1,2 +1,4 @@
+# File search: rules, packed index, scanner, inotify watcher and the engine that owns them.
 target_sources(vesk_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/file_rules.cpp
 )
