@@ -33,7 +33,9 @@ class FuzzyMatcher {
   // query's bits cost one AND; the rest cost one pass plus query length × window width.
   std::optional<int32_t> score(std::span<const uint8_t> text, std::span<const uint8_t> bonus,
                                uint64_t mask);
-  std::optional<int32_t> score(const SearchKey& key) { return score(key.bytes, key.bonus, key.mask); }
+  std::optional<int32_t> score(const SearchKey& key) {
+    return score(key.bytes, key.bonus, key.mask);
+  }
 
  private:
   std::vector<uint8_t> query_;

@@ -17,8 +17,11 @@ struct Failure {
 template <class T, class E = Failure>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
-  Result(E failure) : state_(std::in_place_index<1>, std::move(failure)) {}  // NOLINT(google-explicit-constructor)
+  Result(T value)
+      : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  Result(E failure)
+      : state_(std::in_place_index<1>, std::move(failure)) {
+  }  // NOLINT(google-explicit-constructor)
 
   bool ok() const { return state_.index() == 0; }
   explicit operator bool() const { return ok(); }
@@ -39,7 +42,8 @@ template <class E>
 class [[nodiscard]] Result<void, E> {
  public:
   Result() = default;
-  Result(E failure) : failure_(std::move(failure)), ok_(false) {}  // NOLINT(google-explicit-constructor)
+  Result(E failure)
+      : failure_(std::move(failure)), ok_(false) {}  // NOLINT(google-explicit-constructor)
 
   bool ok() const { return ok_; }
   explicit operator bool() const { return ok_; }
