@@ -1,2 +1,3 @@
 target_sources(vesk_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/toml_reader.cpp
 )
