@@ -1,0 +1,157 @@
+// FileIndex::search: the per-keystroke scan of every entry, split into contiguous ranges that
+// run on the shared worker pool. Kept apart from the tree maintenance in file_index.cpp.
+
+#include <algorithm>
+#include <limits>
+
+#include "core/file_index.h"
+#include "core/worker_pool.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr int32_t kNone = std::numeric_limits<int32_t>::min();
+
+// The score of `term` on key `i`, or kNone. Length and mask reject most keys before the
+// alignment runs.
+int32_t scoreKey(FuzzyMatcher& term, const KeyStore& keys, size_t i) {
+  const uint64_t termMask = term.queryMask();
+  const uint64_t keyMask = keys.masks[i];
+  if ((termMask & keyMask) != termMask || term.query().size() > keys.length(i)) {
+    return kNone;
+  }
+  const auto score = term.score(keys.keyBytes(i), keys.keyBonus(i), keyMask);
+  return score ? *score : kNone;
+}
+
+int32_t saturated(int64_t value) {
+  return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min() + 1,
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+}  // namespace
+
+// Fills one row per earlier term: a folder's cell is the best score of the term on its own
+// name or on any folder above it. Roots never contribute their names. Only folder cells are
+// written and read (every live entry's parent is a live folder).
+void FileIndex::scoreAncestors(std::vector<FuzzyMatcher>& terms,
+                               std::vector<int32_t>& table) const {
+  const size_t n = entryCount();
+  const size_t rows = terms.size() - 1;
+  table.resize(rows * n);
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t f = flags_[i];
+    if ((f & kFolder) == 0 || (f & kRemoved) != 0) {
+      continue;
+    }
+    const int32_t parent = parents_[i];
+    for (size_t t = 0; t < rows; ++t) {
+      int32_t cell = parent < 0 ? kNone : table[t * n + idx(parent)];
+      if ((f & kRoot) == 0) {
+        cell = std::max(cell, scoreKey(terms[t], keys_, i));
+      }
+      table[t * n + i] = cell;
+    }
+  }
+}
+
+void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> terms,
+                           std::span<const int32_t> table, TopMatches& top) const {
+  const size_t n = entryCount();
+  const size_t rows = terms.size() - 1;
+  FuzzyMatcher& last = terms.back();
+  const uint64_t lastMask = last.queryMask();
+  const size_t lastLength = last.query().size();
+  for (size_t i = begin; i < end; ++i) {
+    if ((flags_[i] & (kRemoved | kRoot)) != 0) {
+      continue;
+    }
+    // The cheapest rejections inline, before any call.
+    const uint64_t keyMask = keys_.masks[i];
+    if ((lastMask & keyMask) != lastMask || lastLength > keys_.length(i)) {
+      continue;
+    }
+    const auto base = last.score(keys_.keyBytes(i), keys_.keyBonus(i), keyMask);
+    if (!base) {
+      continue;
+    }
+    int64_t total = *base;
+    bool rejected = false;
+    for (size_t t = 0; t < rows && !rejected; ++t) {
+      const int32_t own = scoreKey(terms[t], keys_, i);
+      const int32_t above = table[t * n + idx(parents_[i])];
+      if (own != kNone && above != kNone) {
+        total += std::max(own, above / 2);
+      } else if (own != kNone) {
+        total += own;
+      } else if (above != kNone) {
+        total += above / 2;
+      } else {
+        rejected = true;
+      }
+    }
+    if (rejected) {
+      continue;
+    }
+    if (!boosts_.empty()) {
+      total += boosts_[i];
+    }
+    top.insert({saturated(total), keys_.length(i), static_cast<int32_t>(i)});
+  }
+}
+
+std::vector<FileHit> FileIndex::search(std::string_view query, int limit) const {
+  if (limit <= 0 || entryCount() == 0) {
+    return {};
+  }
+  const QueryTerms queryTerms(query);
+  if (queryTerms.terms.empty() || queryTerms.terms.size() > kMaxTerms) {
+    return {};
+  }
+  std::vector<FuzzyMatcher> terms = queryTerms.matchers();
+  if (std::any_of(terms.begin(), terms.end(), [](const FuzzyMatcher& m) { return m.isEmpty(); })) {
+    return {};
+  }
+
+  // Reused from search to search on the calling thread: a million-entry table is megabytes.
+  thread_local std::vector<int32_t> table;
+  if (terms.size() > 1) {
+    scoreAncestors(terms, table);
+  }
+
+  const size_t n = entryCount();
+  const size_t cores = WorkerPool::shared().concurrency();
+  const size_t ranges =
+      n <= kEntriesPerRange ? 1 : std::max<size_t>(1, std::min(cores, n / kEntriesPerRange));
+  const size_t capacity = std::min(static_cast<size_t>(limit), n);
+  std::vector<TopMatches> tops(ranges, TopMatches(capacity));
+  const std::span<const int32_t> cells(table.data(), terms.size() > 1 ? table.size() : 0);
+  const auto scoreOne = [&](size_t k) {
+    scoreRange(n * k / ranges, n * (k + 1) / ranges, terms, cells, tops[k]);
+  };
+  if (ranges == 1) {
+    scoreOne(0);
+  } else {
+    WorkerPool::shared().parallelFor(ranges, scoreOne);
+  }
+
+  TopMatches merged(capacity);
+  for (const TopMatches& top : tops) {
+    for (const Candidate& candidate : top.matches()) {
+      merged.insert(candidate);
+    }
+  }
+  std::vector<Candidate> best = std::move(merged).take();
+  std::sort(best.begin(), best.end(),
+            [](const Candidate& a, const Candidate& b) { return a.ranksBefore(b); });
+  std::vector<FileHit> hits;
+  hits.reserve(best.size());
+  for (const Candidate& candidate : best) {
+    hits.push_back(
+        {path(candidate.index), (flags_[idx(candidate.index)] & kFolder) != 0, candidate.score});
+  }
+  return hits;
+}
+
+}  // namespace vesk
