@@ -1,0 +1,49 @@
+#pragma once
+// X11ClipboardTypes: the mapping between the X11 clipboard's targets (MIME types and the old
+// ICCCM names) and the type identifiers Vesk stores. Pure functions, any thread.
+//
+// On X11 the clipboard holds one item; a URI list (text/uri-list) stands for several items,
+// one per URI, file URIs as "public.file-url" and others as "public.url". Marker types
+// ("org.nspasteboard.*") are targets of the same name, and KDE's password-manager hint with
+// the value "secret" means the copy is concealed.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/clip.h"
+
+namespace vesk {
+
+struct X11ClipboardTypes {
+  static constexpr std::string_view kUriList = "text/uri-list";
+  static constexpr std::string_view kKdePasswordHint = "x-kde-passwordManagerHint";
+  static constexpr std::string_view kConcealed = "org.nspasteboard.ConcealedType";
+  static constexpr std::string_view kFileUrl = "public.file-url";
+  static constexpr std::string_view kUrl = "public.url";
+  static constexpr std::string_view kPlainText = "public.utf8-plain-text";
+
+  // The stored types a list of offered targets stands for, in the owner's order, each once.
+  // URL types are not among them: they come from reading the URI list.
+  static std::vector<std::string> typesOf(const std::vector<std::string>& targets);
+
+  // The targets that can give a stored type, best first.
+  static std::vector<std::string> targetsFor(std::string_view type);
+
+  // Whether a target's bytes are Latin-1 text that must become UTF-8.
+  static bool isLatin1(std::string_view target) { return target == "STRING"; }
+  static std::string latin1ToUtf8(const std::vector<uint8_t>& bytes);
+
+  // The URIs of a text/uri-list, comments and blank lines left out.
+  static std::vector<std::string> parseUriList(std::string_view list);
+  static bool isFileUri(std::string_view uri);
+
+  // What Vesk offers for a write of `items`: target name and bytes, in offer order. Text is
+  // offered under the UTF-8 names, URLs of every item together as one URI list (and, for
+  // files, in the file managers' copied-files form), markers under their own names.
+  static std::vector<std::pair<std::string, Bytes>> offerFor(const ClipItems& items);
+};
+
+}  // namespace vesk

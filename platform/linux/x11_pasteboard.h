@@ -1,0 +1,60 @@
+#pragma once
+// X11Pasteboard: the X11 CLIPBOARD selection, read as Vesk's Pasteboard and written as its
+// PasteboardWriter. It has its own connection and its own thread, which waits for the server's
+// events: XFixes owner-change notifications raise the change count, conversion requests for
+// Vesk's own writes are answered at once, and reads and writes from other threads are run
+// there one at a time (the calling thread waits for the result).
+//
+// Reading converts TARGETS, then each wanted target, waiting at most `stepTimeout` for each
+// step of a transfer, so an owner that never answers costs a few seconds, not a hang. A copy
+// larger than `maxBytes` is not read (logged once per copy).
+//
+// Every member may be called from any thread. Destruction stops the thread; calls still
+// waiting then give nothing.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/pasteboard.h"
+#include "core/result.h"
+#include "platform/pasteboard_writer.h"
+
+namespace vesk {
+
+class X11Pasteboard final : public Pasteboard, public PasteboardWriter {
+ public:
+  struct Options {
+    std::string display;                          // "" = $DISPLAY
+    std::chrono::milliseconds stepTimeout{1000};  // one step of a transfer
+    uint64_t maxBytes = uint64_t{256} << 20;      // the largest copy read
+    std::function<void(const std::string&)> log;  // error lines; stderr when empty
+  };
+
+  static Result<std::unique_ptr<X11Pasteboard>> open(Options options);
+  ~X11Pasteboard() override;
+
+  int64_t changeCount() override;
+  std::optional<std::vector<std::vector<std::string>>> itemTypes() override;
+  std::optional<std::vector<uint8_t>> data(size_t item, const std::string& type) override;
+  std::optional<std::string> string(size_t item, const std::string& type) override;
+  std::optional<std::string> plainString() override;
+
+  Result<int64_t> write(const ClipItems& items) override;
+
+  // Whether Vesk owns the clipboard now (its last write was not replaced yet).
+  bool ownsClipboard();
+
+ private:
+  class Worker;
+  explicit X11Pasteboard(std::unique_ptr<Worker> worker);
+
+  std::unique_ptr<Worker> worker_;
+};
+
+}  // namespace vesk
