@@ -1,0 +1,87 @@
+// The process entry of `vesk`: checks for an X11 display, makes sure only one Vesk runs, then
+// creates the application object and idles in the Qt event loop.
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include <xcb/xcb.h>
+
+#include "app/app_delegate.h"
+#include "app/log.h"
+#include "app/single_instance.h"
+
+namespace {
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): before any thread
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+// One sentence saying why Vesk can't run here, or empty when an X server answers.
+std::string displayProblem(bool wayland) {
+  const std::string display = environment("DISPLAY");
+  if (display.empty()) {
+    return wayland ? "Vesk needs an X11 display, and this Wayland session has none (DISPLAY "
+                     "isn't set, so XWayland isn't running)."
+                   : "Vesk needs an X11 display, and none is set (DISPLAY is empty).";
+  }
+  xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+  const bool failed = xcb_connection_has_error(connection) != 0;
+  xcb_disconnect(connection);
+  if (failed) {
+    return "Vesk needs an X11 display and couldn't connect to \"" + display + "\".";
+  }
+  return {};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool wayland =
+      !environment("WAYLAND_DISPLAY").empty() || environment("XDG_SESSION_TYPE") == "wayland";
+  if (const std::string problem = displayProblem(wayland); !problem.empty()) {
+    std::fprintf(stderr, "%s\n", problem.c_str());
+    vesk::Log::app.write(vesk::Logger::Level::error, problem);
+    return 1;
+  }
+  // Hot keys and the clipboard are X11's; under Wayland Vesk runs as an XWayland client.
+  qputenv("QT_QPA_PLATFORM", "xcb");
+
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("vesk");
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  vesk::SingleInstance instance(vesk::SingleInstance::defaultFolder());
+  std::unique_ptr<vesk::AppDelegate> delegate;
+  const auto role = instance.claim([&delegate] {
+    if (delegate) {
+      delegate->applicationShouldHandleReopen();
+    }
+  });
+  if (role == vesk::SingleInstance::Role::notified) {
+    return 0;
+  }
+  if (role == vesk::SingleInstance::Role::failed) {
+    std::fprintf(stderr, "%s\n", instance.problem().c_str());
+    vesk::Log::app.write(vesk::Logger::Level::error, instance.problem());
+    return 1;
+  }
+  if (!instance.problem().empty()) {
+    vesk::Log::app.write(vesk::Logger::Level::error, instance.problem());
+  }
+
+  delegate = std::make_unique<vesk::AppDelegate>(vesk::AppDelegate::Environment::standard());
+  if (wayland) {
+    delegate->addPlatformProblem(
+        "This is a Wayland session: hot keys and clipboard recording only reach X11 apps here; "
+        "bind a desktop shortcut to \"vesk\" to open the launcher");
+  }
+  delegate->applicationDidFinishLaunching();
+  const int status = QApplication::exec();
+  delegate->applicationWillTerminate();
+  delegate.reset();
+  return status;
+}

@@ -1,0 +1,53 @@
+#pragma once
+// SingleInstance: makes sure one Vesk runs per user session. The first process holds a lock
+// file and listens on a local socket, both in the runtime folder ($XDG_RUNTIME_DIR, private to
+// the user); a later process finds the lock taken, asks the running one over the socket to
+// present the launcher, and ends. This is also how a desktop without global grabs (Wayland)
+// binds its own shortcut to Vesk: the shortcut runs `vesk`.
+//
+// Main thread only.
+
+#include <QLockFile>
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QLocalServer;
+
+namespace vesk {
+
+class SingleInstance final : public QObject {
+ public:
+  enum class Role {
+    primary,   // this process is the one instance; it listens for reopen requests
+    notified,  // another instance runs and acknowledged the reopen request
+    failed,    // another instance holds the lock but could not be reached
+  };
+
+  // `folder` is where the lock and the socket live (normally the runtime folder).
+  explicit SingleInstance(std::string folder);
+  ~SingleInstance() override;
+  SingleInstance(const SingleInstance&) = delete;
+  SingleInstance& operator=(const SingleInstance&) = delete;
+
+  // Decides the role. For `primary`, `onReopen` runs on the main thread for each later start.
+  Role claim(std::function<void()> onReopen);
+
+  // The reason `claim` ended in `failed`, or in `primary` without a listening socket.
+  const std::string& problem() const { return problem_; }
+
+  // $XDG_RUNTIME_DIR, or a private folder under the temporary folder when it is not set.
+  static std::string defaultFolder();
+
+ private:
+  void accept();
+
+  std::string folder_;
+  std::unique_ptr<QLockFile> lock_;
+  QLocalServer* server_ = nullptr;
+  std::function<void()> onReopen_;
+  std::string problem_;
+};
+
+}  // namespace vesk

@@ -1,0 +1,58 @@
+#pragma once
+// AppCatalog: the desktop's knowledge of installed applications and file types: reading a
+// desktop entry, finding one by its desktop id, the type of a file, type conformance, the
+// applications able to open a file, and launching or opening through them.
+//
+// An application is named by the path of its desktop entry (a `*.desktop` file). Types are MIME
+// types ("image/png"); the caller maps other type names to them. A media-type wildcard
+// ("image/*") is a type too: every type of that media type conforms to it.
+//
+// Implementations are stateless towards the caller and callable from any thread; nothing here
+// builds a command line from its arguments: launching goes through the desktop entry.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/result.h"
+
+namespace vesk {
+
+class AppCatalog {
+ public:
+  AppCatalog() = default;
+  virtual ~AppCatalog() = default;
+  AppCatalog(const AppCatalog&) = delete;
+  AppCatalog& operator=(const AppCatalog&) = delete;
+
+  // The localized name of the application entry at `path`, or none when the entry is not one
+  // Vesk lists: unreadable, not of Type=Application, NoDisplay or Hidden, or with a TryExec
+  // program that is not installed.
+  virtual std::optional<std::string> listedName(const std::string& path) const = 0;
+
+  // The entry path of the application with this desktop id ("org.gnome.Terminal" or
+  // "org.gnome.Terminal.desktop"), or none.
+  virtual std::optional<std::string> pathForDesktopId(const std::string& desktopId) const = 0;
+
+  // Whether the type database knows this MIME type (or, for "media/*", this media type).
+  virtual bool isKnownType(const std::string& type) const = 0;
+  // The type of a file judged by its name; none when it is unknown or generic data.
+  virtual std::optional<std::string> typeOfFile(const std::string& path) const = 0;
+  // Whether `type` is `other` or a subtype of it.
+  virtual bool conforms(const std::string& type, const std::string& other) const = 0;
+
+  // The entry paths of every application able to open the file, the default one first.
+  virtual std::vector<std::string> appsToOpen(const std::string& path) const = 0;
+  // The entry path of the application that opens the file by default, or none.
+  virtual std::optional<std::string> defaultAppToOpen(const std::string& path) const = 0;
+
+  // Starts the application with no files.
+  virtual Result<void> launch(const std::string& appPath) const = 0;
+  // Opens files (absolute paths) or URLs (with a scheme) with the application.
+  virtual Result<void> open(const std::vector<std::string>& targets,
+                            const std::string& appPath) const = 0;
+  // Opens a file or URL with its default application.
+  virtual Result<void> openWithDefault(const std::string& target) const = 0;
+};
+
+}  // namespace vesk

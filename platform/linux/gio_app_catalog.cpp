@@ -1,0 +1,222 @@
+#include "platform/linux/gio_app_catalog.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <string_view>
+#include <unordered_set>
+
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+
+namespace vesk {
+
+namespace {
+
+struct ObjectUnref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+struct GFree {
+  void operator()(gpointer memory) const { g_free(memory); }
+};
+struct ErrorFree {
+  void operator()(GError* error) const { g_error_free(error); }
+};
+using DesktopApp = std::unique_ptr<GDesktopAppInfo, ObjectUnref>;
+using GString_ = std::unique_ptr<gchar, GFree>;
+
+std::string takeString(gchar* text) {
+  const GString_ owned(text);
+  return owned ? std::string(owned.get()) : std::string();
+}
+
+Failure failureFrom(GError* error, std::string_view fallback) {
+  const std::unique_ptr<GError, ErrorFree> owned(error);
+  return Failure{owned ? std::string(owned->message) : std::string(fallback)};
+}
+
+bool hasScheme(const std::string& target) {
+  if (target.empty() || target[0] == '/') {
+    return false;
+  }
+  const auto colon = target.find(':');
+  return colon != std::string::npos && colon > 0;
+}
+
+// A file path becomes a file URI; a URL stays as it is.
+std::string uriFor(const std::string& target) {
+  if (hasScheme(target)) {
+    return target;
+  }
+  return takeString(g_filename_to_uri(target.c_str(), nullptr, nullptr));
+}
+
+std::string guessedType(const std::string& path) {
+  gboolean uncertain = FALSE;
+  return takeString(g_content_type_guess(path.c_str(), nullptr, 0, &uncertain));
+}
+
+const std::unordered_set<std::string>& registeredTypes() {
+  static const std::unordered_set<std::string> types = [] {
+    std::unordered_set<std::string> set;
+    GList* list = g_content_types_get_registered();
+    for (GList* node = list; node != nullptr; node = node->next) {
+      set.insert(static_cast<const char*>(node->data));
+    }
+    g_list_free_full(list, g_free);
+    return set;
+  }();
+  return types;
+}
+
+std::optional<std::string> filenameOf(GAppInfo* info) {
+  if (info == nullptr || !G_IS_DESKTOP_APP_INFO(info)) {
+    return std::nullopt;
+  }
+  const char* file = g_desktop_app_info_get_filename(G_DESKTOP_APP_INFO(info));
+  if (file == nullptr) {
+    return std::nullopt;
+  }
+  return std::string(file);
+}
+
+}  // namespace
+
+std::optional<std::string> GioAppCatalog::listedName(const std::string& path) const {
+  // GIO refuses entries that are not Type=Application or whose TryExec program is missing.
+  const DesktopApp app(g_desktop_app_info_new_from_filename(path.c_str()));
+  if (!app) {
+    return std::nullopt;
+  }
+  if (g_desktop_app_info_get_is_hidden(app.get()) || g_desktop_app_info_get_nodisplay(app.get())) {
+    return std::nullopt;
+  }
+  const char* name = g_app_info_get_name(G_APP_INFO(app.get()));
+  if (name == nullptr || name[0] == '\0') {
+    return std::nullopt;
+  }
+  return std::string(name);
+}
+
+std::optional<std::string> GioAppCatalog::pathForDesktopId(const std::string& desktopId) const {
+  if (desktopId.empty() || desktopId.find('/') != std::string::npos) {
+    return std::nullopt;
+  }
+  std::string id = desktopId;
+  if (!id.ends_with(".desktop")) {
+    id += ".desktop";
+  }
+  const DesktopApp app(g_desktop_app_info_new(id.c_str()));
+  if (!app) {
+    return std::nullopt;
+  }
+  return filenameOf(G_APP_INFO(app.get()));
+}
+
+bool GioAppCatalog::isKnownType(const std::string& type) const {
+  static constexpr std::array<std::string_view, 10> kMediaTypes = {
+      "application", "audio", "font",      "image", "inode",
+      "message",     "model", "multipart", "text",  "video"};
+  if (type.ends_with("/*")) {
+    const std::string_view media(type.data(), type.size() - 2);
+    return std::find(kMediaTypes.begin(), kMediaTypes.end(), media) != kMediaTypes.end();
+  }
+  return registeredTypes().contains(type);
+}
+
+std::optional<std::string> GioAppCatalog::typeOfFile(const std::string& path) const {
+  const std::string type = guessedType(path);
+  if (type.empty() || g_content_type_is_unknown(type.c_str())) {
+    return std::nullopt;
+  }
+  std::string mime = takeString(g_content_type_get_mime_type(type.c_str()));
+  if (mime.empty()) {
+    return std::nullopt;
+  }
+  return mime;
+}
+
+bool GioAppCatalog::conforms(const std::string& type, const std::string& other) const {
+  if (other.ends_with("/*")) {
+    return type.starts_with(std::string_view(other.data(), other.size() - 1));
+  }
+  return g_content_type_is_a(type.c_str(), other.c_str()) != FALSE;
+}
+
+std::vector<std::string> GioAppCatalog::appsToOpen(const std::string& path) const {
+  const std::string type = guessedType(path);
+  std::vector<std::string> paths;
+  if (type.empty()) {
+    return paths;
+  }
+  if (const auto first = defaultAppToOpen(path)) {
+    paths.push_back(*first);
+  }
+  GList* list = g_app_info_get_all_for_type(type.c_str());
+  for (GList* node = list; node != nullptr; node = node->next) {
+    if (const auto file = filenameOf(G_APP_INFO(node->data))) {
+      if (std::find(paths.begin(), paths.end(), *file) == paths.end()) {
+        paths.push_back(*file);
+      }
+    }
+  }
+  g_list_free_full(list, g_object_unref);
+  return paths;
+}
+
+std::optional<std::string> GioAppCatalog::defaultAppToOpen(const std::string& path) const {
+  const std::string type = guessedType(path);
+  if (type.empty()) {
+    return std::nullopt;
+  }
+  const std::unique_ptr<GAppInfo, ObjectUnref> app(
+      g_app_info_get_default_for_type(type.c_str(), FALSE));
+  return filenameOf(app.get());
+}
+
+Result<void> GioAppCatalog::launch(const std::string& appPath) const {
+  const DesktopApp app(g_desktop_app_info_new_from_filename(appPath.c_str()));
+  if (!app) {
+    return Failure{"\"" + appPath + "\" isn't an application entry"};
+  }
+  GError* error = nullptr;
+  if (g_app_info_launch(G_APP_INFO(app.get()), nullptr, nullptr, &error) == FALSE) {
+    return failureFrom(error, "the app didn't start");
+  }
+  return {};
+}
+
+Result<void> GioAppCatalog::open(const std::vector<std::string>& targets,
+                                 const std::string& appPath) const {
+  const DesktopApp app(g_desktop_app_info_new_from_filename(appPath.c_str()));
+  if (!app) {
+    return Failure{"\"" + appPath + "\" isn't an application entry"};
+  }
+  std::vector<std::string> uris;
+  uris.reserve(targets.size());
+  for (const std::string& target : targets) {
+    uris.push_back(uriFor(target));
+  }
+  GList* list = nullptr;
+  for (auto it = uris.rbegin(); it != uris.rend(); ++it) {
+    list = g_list_prepend(list, it->data());
+  }
+  GError* error = nullptr;
+  const gboolean launched = g_app_info_launch_uris(G_APP_INFO(app.get()), list, nullptr, &error);
+  g_list_free(list);
+  if (launched == FALSE) {
+    return failureFrom(error, "the app didn't start");
+  }
+  return {};
+}
+
+Result<void> GioAppCatalog::openWithDefault(const std::string& target) const {
+  const std::string uri = uriFor(target);
+  GError* error = nullptr;
+  if (g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error) == FALSE) {
+    return failureFrom(error, "no app opens it");
+  }
+  return {};
+}
+
+}  // namespace vesk

@@ -1,0 +1,26 @@
+#pragma once
+// GioAppCatalog: AppCatalog over GIO's GDesktopAppInfo and content types (shared-mime-info and
+// the mimeapps.list associations of the freedesktop specifications).
+
+#include "platform/app_catalog.h"
+
+namespace vesk {
+
+class GioAppCatalog final : public AppCatalog {
+ public:
+  GioAppCatalog() = default;
+
+  std::optional<std::string> listedName(const std::string& path) const override;
+  std::optional<std::string> pathForDesktopId(const std::string& desktopId) const override;
+  bool isKnownType(const std::string& type) const override;
+  std::optional<std::string> typeOfFile(const std::string& path) const override;
+  bool conforms(const std::string& type, const std::string& other) const override;
+  std::vector<std::string> appsToOpen(const std::string& path) const override;
+  std::optional<std::string> defaultAppToOpen(const std::string& path) const override;
+  Result<void> launch(const std::string& appPath) const override;
+  Result<void> open(const std::vector<std::string>& targets,
+                    const std::string& appPath) const override;
+  Result<void> openWithDefault(const std::string& target) const override;
+};
+
+}  // namespace vesk
