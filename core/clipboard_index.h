@@ -78,6 +78,7 @@ class ClipboardIndex final {
   std::vector<Clip> clips_;
   std::vector<std::string> keys_;  // folded key bytes, one per clip
   std::vector<uint64_t> masks_;
+  std::vector<uint8_t> pinned_;  // 1 for pinned clips: the scan reads no Clip it rejects
   int64_t keyBytes_ = 0;
 };
 

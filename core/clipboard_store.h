@@ -87,7 +87,6 @@ class ClipboardStore final {
 
  private:
   Result<SQLiteDatabase*> database();
-  Result<std::optional<Clip>> readClip(SQLiteDatabase& db, int64_t id);
   Result<void> removeClips(const std::vector<int64_t>& ids);
   void removeOrphanImages(const std::vector<int64_t>& imageIds) const;
   void removeImageFiles(int64_t id) const;
@@ -95,7 +94,6 @@ class ClipboardStore final {
   Result<std::vector<Clip>> loadNow();
   Result<Clip> addNow(const ClipContent& content, const std::optional<std::string>& source,
                       double time);
-  Result<ClipItems> itemsNow(int64_t id);
   Result<std::vector<int64_t>> pruneNow(const Retention& retention, double now);
 
   std::string folder_;
