@@ -1,1 +1,3 @@
-target_sources(vesk_platform PRIVATE)
+target_sources(vesk_platform PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/linux/qt_image_codec.cpp
+)
