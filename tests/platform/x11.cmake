@@ -1,0 +1,8 @@
+# X11 desktop services against a private Xvfb server that each test process starts itself.
+pkg_check_modules(X11_TEST_XCB REQUIRED IMPORTED_TARGET xcb xcb-xtest)
+add_executable(x11_tests
+  ${CMAKE_CURRENT_LIST_DIR}/x11_pasteboard_test.cpp
+)
+target_link_libraries(x11_tests PRIVATE vesk_platform PkgConfig::X11_TEST_XCB GTest::gtest
+                                        GTest::gtest_main)
+gtest_discover_tests(x11_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS x11)
