@@ -32,8 +32,8 @@ std::size_t indexOf(PanelKey key) {
   return static_cast<std::size_t>(key);
 }
 
-std::vector<Shortcut> parsedDefaults(PanelKey key) {
-  std::vector<Shortcut> out;
+std::vector<std::optional<Shortcut>> parsedDefaults(PanelKey key) {
+  std::vector<std::optional<Shortcut>> out;
   for (const std::string_view text : defaultTexts(key)) {
     if (auto shortcut = Shortcut::parse(text)) {
       out.push_back(std::move(*shortcut));
@@ -110,10 +110,17 @@ class Resolver {
     return std::nullopt;
   }
 
-  void bind(PanelKey key, const std::vector<Shortcut>& shortcuts,
+  void bind(PanelKey key, const std::vector<std::optional<Shortcut>>& shortcuts,
             std::optional<std::int64_t> line) {
     auto& list = table_[key];
-    for (const Shortcut& shortcut : shortcuts) {
+    for (const auto& slot : shortcuts) {
+      if (!slot) {
+        if (key == PanelKey::runActions) {
+          list.emplace_back(std::nullopt);
+        }
+        continue;
+      }
+      const Shortcut& shortcut = *slot;
       if (const auto reason = conflict(shortcut, key)) {
         if (line) {
           report(*line, "keys." + std::string(configName(key)) + " \"" + shortcut.description +
@@ -136,9 +143,9 @@ class Resolver {
       return;
     }
     list.clear();
-    for (const Shortcut& shortcut : parsedDefaults(key)) {
-      list.emplace_back(shortcut);
-      hold(shortcut, key);
+    for (const auto& shortcut : parsedDefaults(key)) {
+      list.push_back(shortcut);
+      hold(*shortcut, key);
     }
     if (line) {
       report(*line, "keys." + std::string(configName(key)) + " needs a key, so it's " +
@@ -205,10 +212,7 @@ std::span<const std::string_view> defaultTexts(PanelKey key) {
 KeyBindings KeyBindings::defaults() {
   Table table;
   for (const PanelKey key : kPanelKeys) {
-    auto& list = table[key];
-    for (Shortcut& shortcut : parsedDefaults(key)) {
-      list.emplace_back(std::move(shortcut));
-    }
+    table[key] = parsedDefaults(key);
   }
   return KeyBindings(std::move(table));
 }
@@ -235,8 +239,8 @@ KeyBindings::Resolution KeyBindings::resolve(std::vector<Written> written,
   // An emptied open or back keeps its defaults, so nothing else may take them first.
   for (const Written& entry : written) {
     if ((entry.key == PanelKey::open || entry.key == PanelKey::back) && entry.shortcuts.empty()) {
-      for (const Shortcut& shortcut : parsedDefaults(entry.key)) {
-        resolver.hold(shortcut, entry.key);
+      for (const auto& shortcut : parsedDefaults(entry.key)) {
+        resolver.hold(*shortcut, entry.key);
       }
     }
   }

@@ -37,11 +37,12 @@ class KeyBindings {
     std::string name;  // "Copy"
   };
 
-  // A panel key the configuration file names, with the line of its key.
+  // A panel key the configuration file names, with the line of its key. An absent shortcut
+  // (kept from an earlier run-actions list) holds its position.
   struct Written {
     PanelKey key = PanelKey::up;
     std::int64_t line = 0;
-    std::vector<Shortcut> shortcuts;
+    std::vector<std::optional<Shortcut>> shortcuts;
   };
 
   // A global hot key that is on: "launcher", "clipboard" or "paste_next".
