@@ -1,1 +1,4 @@
-# vesk_test(files_tests ...) lists this area's tests.
+vesk_test(files_tests
+  ${CMAKE_CURRENT_LIST_DIR}/file_rules_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/file_index_test.cpp
+)
