@@ -75,6 +75,20 @@ Result<void> createSchema(SQLiteDatabase& db) {
   return created;
 }
 
+// The statement is finalised on return: a statement left on its row would hold a read
+// transaction open, and the journal mode can't change inside one.
+Result<int64_t> userVersion(SQLiteDatabase& db) {
+  auto version = db.prepare("PRAGMA user_version");
+  if (!version) {
+    return version.failure();
+  }
+  auto row = version.value().step();
+  if (!row) {
+    return row.failure();
+  }
+  return row.value() ? version.value().integer(0) : 0;
+}
+
 }  // namespace
 
 Result<std::unique_ptr<SQLiteDatabase>> open(const std::string& folder) {
@@ -87,22 +101,17 @@ Result<std::unique_ptr<SQLiteDatabase>> open(const std::string& folder) {
   }
   std::unique_ptr<SQLiteDatabase> db = std::move(opened).value();
 
-  auto version = db->prepare("PRAGMA user_version");
-  if (!version) {
-    return version.failure();
+  auto number = userVersion(*db);
+  if (!number) {
+    return number.failure();
   }
-  auto row = version.value().step();
-  if (!row) {
-    return row.failure();
-  }
-  const int64_t number = row.value() ? version.value().integer(0) : 0;
-  if (number == 0) {
+  if (number.value() == 0) {
     if (auto created = createSchema(*db); !created) {
       return created.failure();
     }
-  } else if (number != schemaVersion) {
-    return Failure{"the clipboard history is from a newer Vesk (version " + std::to_string(number) +
-                   ")"};
+  } else if (number.value() != schemaVersion) {
+    return Failure{"the clipboard history is from a newer Vesk (version " +
+                   std::to_string(number.value()) + ")"};
   }
   if (auto set = db->execute(
           "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = ON;");
