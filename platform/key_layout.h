@@ -18,7 +18,8 @@ class KeyLayout {
   virtual ~KeyLayout() = default;
 
   // The first key code that types `typing` (one character, UTF-8) with no modifier other than
-  // the shortcut modifiers, trying the current layout group first and then the first group.
+  // the shortcut modifiers, trying the current layout first and then the other layouts of
+  // the keyboard in order.
   // None when no key of the layout types it.
   virtual std::optional<uint32_t> keyCode(std::string_view typing) const = 0;
 
