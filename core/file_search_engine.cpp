@@ -246,6 +246,9 @@ void FileSearchEngine::install(uint64_t g, FileRules requested, FileRules effect
     FileIndex fresh;
     FileScanner::scan(effective, fresh);
     fresh.trim();
+    if (hooks_.afterScan) {
+      hooks_.afterScan();
+    }
     queue_.async(
         [this, g, fresh = std::move(fresh), done]() mutable { finish(g, std::move(fresh), done); });
   });
@@ -277,6 +280,9 @@ void FileSearchEngine::onEvents(uint64_t g, std::vector<Event> events) {
   if (pendingEvents_) {
     pendingEvents_->insert(pendingEvents_->end(), std::make_move_iterator(events.begin()),
                            std::make_move_iterator(events.end()));
+    if (hooks_.eventsHeld) {
+      hooks_.eventsHeld();
+    }
     return;
   }
   apply(events);

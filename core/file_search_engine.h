@@ -74,6 +74,17 @@ class FileSearchEngine final {
   // applied, so that a caller can refresh what it shows.
   void setOnApplied(std::function<void()> onApplied);
 
+  // Test seams: `afterScan` runs on the background queue when a rebuild's scan is done and
+  // before its index is installed; `eventsHeld` runs on the queue whenever events are held
+  // for a running scan. Set them before the first rebuild.
+  struct TestHooks {
+    std::function<void()> afterScan;
+    std::function<void()> eventsHeld;
+  };
+  void setTestHooks(TestHooks hooks) { hooks_ = std::move(hooks); }
+  // The number of the newest rebuild.
+  uint64_t rebuildNumber() const { return rebuilds_.load(); }
+
   // Test seam: the index in use. Read only from the engine's queue (through `onQueue`).
   const FileIndex& indexForTesting() const { return index_; }
   // Test seam: the watcher in use, so that tests can simulate what the kernel does to it.
@@ -106,6 +117,7 @@ class FileSearchEngine final {
 
   OnRemoved onRemoved_;
   std::function<void()> onApplied_;
+  TestHooks hooks_;
   CanRead canRead_;
   LogSink log_;
   std::atomic<int64_t> latestSearch_{0};
