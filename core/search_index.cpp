@@ -31,12 +31,12 @@ std::unique_ptr<icu::Collator> makeCollator() {
   }
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(locale, status));
-  if (U_FAILURE(status) || !collator) {
+  if (U_FAILURE(status) != 0 || collator == nullptr) {
     return nullptr;
   }
   collator->setStrength(icu::Collator::SECONDARY);
   collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
-  return U_SUCCESS(status) ? std::move(collator) : nullptr;
+  return U_SUCCESS(status) != 0 ? std::move(collator) : nullptr;
 }
 
 // A byte string whose plain comparison is the collator's comparison of `name`; the name's
