@@ -2,14 +2,23 @@
 // the public toml-test suite, or the reader's error.
 // vesk-tool config [FILE | --template]: checks a configuration file, or prints the default one.
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <type_traits>
+#include <variant>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include "core/config.h"
+#include "core/result.h"
 #include "core/toml_reader.h"
 #include "tools/tool.h"
 
@@ -77,6 +86,35 @@ nlohmann::json& tableNode(nlohmann::json& root, const std::string& name) {
   }
 }
 
+std::string defaultConfigPath() {
+  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe): read before threads
+  if (home == nullptr || *home == '\0') {
+    const passwd* entry = getpwuid(getuid());  // NOLINT(concurrency-mt-unsafe)
+    home = entry != nullptr ? entry->pw_dir : "";
+  }
+  return std::string(home) + "/.config/vesk/config.toml";
+}
+
+// The file's bytes, or the reason it can't be used, worded as the config store words it.
+std::variant<std::string, Failure> readFile(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return Failure{errno == ENOENT ? "config.toml is missing" : "config.toml can't be read"};
+  }
+  std::string bytes;
+  char buffer[65536];
+  std::size_t count = 0;
+  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    bytes.append(buffer, count);
+  }
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) {
+    return Failure{"config.toml can't be read"};
+  }
+  return bytes;
+}
+
 std::string readAll(std::istream& in) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
@@ -106,9 +144,30 @@ int toml(const Args&) {
   return 0;
 }
 
-int config(const Args&) {
-  std::fputs("vesk-tool config: not built yet\n", stderr);
-  return 2;
+int config(const Args& args) {
+  if (args.size() == 1 && args[0] == "--template") {
+    const std::string_view text = Config::templateText();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return 0;
+  }
+  if (args.size() > 1 || (args.size() == 1 && args[0].starts_with("-"))) {
+    std::fputs("usage: vesk-tool config [FILE | --template]\n", stderr);
+    return 2;
+  }
+  const std::string path = args.empty() ? defaultConfigPath() : args[0];
+  const Config::Parsed parsed = std::visit(
+      [](const auto& read) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(read)>, std::string>) {
+          return Config::parse(read, std::nullopt);
+        } else {
+          return Config::unchanged(read.description, std::nullopt);
+        }
+      },
+      readFile(path));
+  for (const std::string& problem : parsed.problems) {
+    std::printf("%s\n", problem.c_str());
+  }
+  return parsed.problems.empty() ? 0 : 1;
 }
 
 }  // namespace vesk::tool
