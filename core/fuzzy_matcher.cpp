@@ -16,6 +16,7 @@ constexpr int32_t kGapOpen = 3;               // the first skipped byte
 constexpr int32_t kGapExtend = 1;             // each further skipped byte
 constexpr int32_t kRunFloor = 4;              // least bonus of a byte that continues a run
 constexpr int32_t kCarryThreshold = 8;        // a bonus this high starts a new carried run
+constexpr int32_t kMaxBonus = 10;             // the largest bonus a byte can carry
 constexpr size_t kScratchArrays = 6;          // M, G, C of the previous and current row
 
 // Decodes the code point at `i` (advancing it); invalid bytes decode as negative values.
@@ -74,6 +75,16 @@ std::optional<int32_t> FuzzyMatcher::score(std::span<const uint8_t> text,
     return std::nullopt;
   }
   const size_t a = static_cast<size_t>(firstHit - t);
+  if (m == 1) {
+    // The best single position is the one with the largest bonus; none beats a word start.
+    int32_t best = 0;
+    for (size_t k = a; k < n && best < kMaxBonus; ++k) {
+      if (t[k] == q[0]) {
+        best = std::max<int32_t>(best, bonus[k]);
+      }
+    }
+    return 2 * best + kMatchScore;
+  }
   size_t qi = 1;
   for (size_t i = a + 1; i < n && qi < m; ++i) {
     qi += static_cast<size_t>(t[i] == q[qi]);
@@ -88,16 +99,6 @@ std::optional<int32_t> FuzzyMatcher::score(std::span<const uint8_t> text,
   const uint8_t* b = bonus.data() + a;
   t += a;
   const size_t w = e - a + 1;
-
-  if (m == 1) {
-    int32_t best = 0;
-    for (size_t k = 0; k < w; ++k) {
-      if (t[k] == q[0]) {
-        best = std::max<int32_t>(best, b[k]);
-      }
-    }
-    return 2 * best + kMatchScore;
-  }
 
   if (scratch_.size() < kScratchArrays * n) {
     scratch_.assign(std::max(kScratchArrays * n, 2 * scratch_.size()), 0);
