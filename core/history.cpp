@@ -116,10 +116,42 @@ Result<History::Entry> decodeEntry(const std::string& id, const json& value) {
 
 }  // namespace
 
+namespace {
+
+// Folders under which removable and network volumes are mounted on Linux.
+constexpr std::array<std::string_view, 3> kMountAreas = {"/media/", "/run/media/", "/mnt/"};
+
+// Whether a missing path under a mount area lies on a volume that is mounted now: its nearest
+// existing ancestor is on another device than the area itself. When the volume is away, that
+// ancestor is a plain folder of the area (for example /media/me).
+bool onMountedVolume(std::string_view area, const std::string& path) {
+  struct stat areaInfo {};
+  const std::string areaPath(area.substr(0, area.size() - 1));
+  if (stat(areaPath.c_str(), &areaInfo) != 0) {
+    return false;
+  }
+  std::string ancestor = path;
+  while (ancestor.size() > areaPath.size()) {
+    ancestor.resize(ancestor.rfind('/'));
+    struct stat info {};
+    if (stat(ancestor.c_str(), &info) == 0) {
+      return info.st_dev != areaInfo.st_dev;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 bool pathIsGone(const std::string& path) {
   struct stat info {};
   if (lstat(path.c_str(), &info) == 0 || errno != ENOENT) {
     return false;
+  }
+  for (const std::string_view area : kMountAreas) {
+    if (path.starts_with(area)) {
+      return onMountedVolume(area, path);
+    }
   }
   // The first two non-empty pieces of the path.
   std::string_view rest = path;

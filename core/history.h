@@ -30,7 +30,9 @@ class SearchIndex;
 // Whether a remembered file or folder is gone for good. An existing path, or one that cannot be
 // examined (any lstat error but ENOENT), is not gone. A missing path is gone, except under
 // /Volumes/NAME while /Volumes/NAME itself is missing: the volume is unmounted, not the file
-// deleted, so removable and network volumes keep their history while away.
+// deleted, so removable and network volumes keep their history while away. The Linux mount
+// areas (/media, /run/media, /mnt) follow the same idea: a missing path there is gone only
+// while the volume holding it is mounted.
 bool pathIsGone(const std::string& path);
 
 class History {

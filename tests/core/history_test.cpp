@@ -343,6 +343,15 @@ TEST(PathIsGone, FileOnAnUnmountedVolumeIsNotGone) {
   EXPECT_FALSE(pathIsGone("//Volumes//vesk-test-unmounted-volume/a.txt"));
 }
 
+TEST(PathIsGone, FileOnAnUnpluggedLinuxDriveIsNotGone) {
+  // With no drive mounted there, the nearest existing folder is the mount area's own.
+  EXPECT_FALSE(pathIsGone("/media/vesk-test-user/USB-STICK/Photos/a.jpg"));
+  EXPECT_FALSE(pathIsGone("/run/media/vesk-test-user/Backup/a.txt"));
+  EXPECT_FALSE(pathIsGone("/mnt/vesk-test-share/a.txt"));
+  // A mount area's name deeper in a path means nothing.
+  EXPECT_TRUE(pathIsGone("/tmp/vesk-test-no-such/media/x/a.txt"));
+}
+
 TEST(PathIsGone, VolumesOnlyCountsAsTheFirstPiece) {
   EXPECT_TRUE(pathIsGone("/tmp/vesk-test-no-such/Volumes/x/a.txt"));
   if (!std::filesystem::exists("/Volumes")) {
