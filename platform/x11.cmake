@@ -10,4 +10,7 @@ target_sources(vesk_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/linux/x11_pasteboard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux/x11_key_layout.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux/x11_hot_key_service.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/linux/x11_key_synthesizer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/linux/ewmh_app_identity.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/linux/ewmh_workspace.cpp
 )

@@ -3,6 +3,8 @@ pkg_check_modules(X11_TEST_XCB REQUIRED IMPORTED_TARGET xcb xcb-xtest)
 add_executable(x11_tests
   ${CMAKE_CURRENT_LIST_DIR}/x11_pasteboard_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11_hot_keys_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/x11_key_synthesizer_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/x11_workspace_test.cpp
 )
 target_link_libraries(x11_tests PRIVATE vesk_platform PkgConfig::X11_TEST_XCB GTest::gtest
                                         GTest::gtest_main)

@@ -1,0 +1,59 @@
+#pragma once
+// EwmhAppIdentity: which application a top-level window belongs to. The desktop entry is found
+// from the window's _GTK_APPLICATION_ID, then its WM_CLASS (against the entries'
+// StartupWMClass and ids), then its process's executable (against the entries' programs);
+// without an entry the application is known by its window class.
+//
+// Main thread (it shares the workspace's connection); the table of desktop entries is read on
+// first use and again, at most every few seconds, when a window's entry isn't found.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include <xcb/xcb.h>
+
+#include "platform/workspace.h"
+
+namespace vesk {
+
+class XcbConnection;
+
+class EwmhAppIdentity final {
+ public:
+  explicit EwmhAppIdentity(XcbConnection& connection);
+
+  // The application of `window`, without its window list; none for a window that is gone.
+  std::optional<RunningApp> identify(xcb_window_t window);
+
+  // What the process started at, in seconds since 1970; 0 when unknown.
+  static double launchDate(int32_t pid);
+
+ private:
+  struct Entry {
+    std::string id;  // without ".desktop"
+    std::string path;
+    std::string name;
+  };
+
+  void load();
+  const Entry* find(std::string_view gtkId, std::string_view instance, std::string_view wmClass,
+                    int32_t pid);
+  const Entry* findOnce(std::string_view gtkId, std::string_view instance, std::string_view wmClass,
+                        int32_t pid) const;
+  bool isLocal(xcb_window_t window);
+
+  XcbConnection& connection_;
+  std::vector<Entry> entries_;
+  std::unordered_map<std::string, size_t> byId_;       // lower-cased id → entry
+  std::unordered_map<std::string, size_t> byWmClass_;  // lower-cased StartupWMClass → entry
+  std::unordered_map<std::string, size_t> byProgram_;  // program file name → entry
+  std::chrono::steady_clock::time_point loaded_{};
+  bool everLoaded_ = false;
+  std::string hostName_;
+};
+
+}  // namespace vesk

@@ -1,0 +1,311 @@
+#include "platform/linux/ewmh_workspace.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include "platform/linux/ewmh_app_identity.h"
+#include "platform/linux/xcb_connection.h"
+#include "platform/linux/xcb_event_source.h"
+
+namespace vesk {
+namespace {
+
+// The source indication of an activation request: 2 = a pager, which a window manager obeys
+// without focus-stealing checks; the user asked for it.
+constexpr uint32_t kSourcePager = 2;
+
+bool contains(const std::vector<uint32_t>& list, uint32_t value) {
+  return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+}  // namespace
+
+Result<std::unique_ptr<EwmhWorkspace>> EwmhWorkspace::open(const std::string& display) {
+  auto opened = XcbConnection::open(display);
+  if (!opened) {
+    return opened.failure();
+  }
+  return std::unique_ptr<EwmhWorkspace>(new EwmhWorkspace(std::move(opened).value()));
+}
+
+EwmhWorkspace::EwmhWorkspace(std::unique_ptr<XcbConnection> connection)
+    : connection_(std::move(connection)),
+      identify_(std::make_unique<EwmhAppIdentity>(*connection_)) {
+  const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_change_window_attributes(connection_->get(), connection_->root(), XCB_CW_EVENT_MASK, &mask);
+  xcb_flush(connection_->get());
+  running_ = appsById();
+  if (const WindowId active = activeWindow(); active != 0) {
+    recent_.push_back(active);
+    if (const auto app = identity(active)) {
+      frontmost_ = app->bundleIdentifier;
+    }
+  }
+  events_ = std::make_unique<XcbEventSource>(
+      *connection_, [this](const xcb_generic_event_t* event) { handle(event); });
+}
+
+EwmhWorkspace::~EwmhWorkspace() = default;
+
+void EwmhWorkspace::setObservers(Observers observers) {
+  observers_ = std::move(observers);
+}
+
+WindowId EwmhWorkspace::activeWindow() {
+  const auto active =
+      connection_->cardinals(connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"));
+  if (!active.empty()) {
+    return active[0];
+  }
+  xcb_connection_t* c = connection_->get();
+  const XcbReply<xcb_get_input_focus_reply_t> focus(
+      xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  return focus && focus->focus > XCB_INPUT_FOCUS_POINTER_ROOT && focus->focus != connection_->root()
+             ? focus->focus
+             : 0;
+}
+
+void EwmhWorkspace::handle(const xcb_generic_event_t* event) {
+  if (eventType(event) != XCB_PROPERTY_NOTIFY) {
+    return;
+  }
+  const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+  if (notify->window != connection_->root()) {
+    return;
+  }
+  if (notify->atom == connection_->atom("_NET_ACTIVE_WINDOW")) {
+    activeChanged();
+  } else if (notify->atom == connection_->atom("_NET_CLIENT_LIST")) {
+    clientsChanged();
+  }
+}
+
+void EwmhWorkspace::activeChanged() {
+  const WindowId active = activeWindow();
+  std::erase(recent_, active);
+  if (active != 0) {
+    recent_.insert(recent_.begin(), active);
+  }
+  const auto app = active != 0 ? identity(active) : std::nullopt;
+  const std::optional<std::string> id =
+      app ? std::optional<std::string>(app->bundleIdentifier) : std::nullopt;
+  if (id == frontmost_) {
+    return;
+  }
+  frontmost_ = id;
+  if (observers_.didActivate) {
+    observers_.didActivate(app ? current(*app) : std::nullopt);
+  }
+}
+
+void EwmhWorkspace::clientsChanged() {
+  std::map<std::string, RunningApp> now = appsById();
+  const std::map<std::string, RunningApp> before = std::exchange(running_, now);
+  for (const auto& [id, app] : before) {
+    if (!now.contains(id) && observers_.didTerminate) {
+      observers_.didTerminate(app);
+    }
+  }
+  for (const auto& [id, app] : now) {
+    if (!before.contains(id) && observers_.didLaunch) {
+      observers_.didLaunch(app);
+    }
+  }
+}
+
+std::vector<xcb_window_t> EwmhWorkspace::clientWindows() {
+  const xcb_window_t root = connection_->root();
+  std::vector<uint32_t> stacking =
+      connection_->cardinals(root, connection_->atom("_NET_CLIENT_LIST_STACKING"));
+  if (stacking.empty()) {
+    stacking = connection_->cardinals(root, connection_->atom("_NET_CLIENT_LIST"));
+  }
+  std::reverse(stacking.begin(), stacking.end());  // top first
+  std::erase_if(stacking, [&](xcb_window_t window) { return !isListed(window); });
+
+  // Most recently active first, then the rest by stacking.
+  std::vector<xcb_window_t> ordered;
+  for (const xcb_window_t window : recent_) {
+    if (contains(stacking, window)) {
+      ordered.push_back(window);
+    }
+  }
+  for (const xcb_window_t window : stacking) {
+    if (std::find(ordered.begin(), ordered.end(), window) == ordered.end()) {
+      ordered.push_back(window);
+    }
+  }
+  // Forget windows that are gone.
+  std::erase_if(recent_, [&](xcb_window_t window) { return !contains(stacking, window); });
+  std::erase_if(identities_, [&](const auto& entry) { return !contains(stacking, entry.first); });
+  return ordered;
+}
+
+bool EwmhWorkspace::isListed(xcb_window_t window) {
+  const auto types = connection_->cardinals(window, connection_->atom("_NET_WM_WINDOW_TYPE"));
+  if (!types.empty() && !contains(types, connection_->atom("_NET_WM_WINDOW_TYPE_NORMAL"))) {
+    return false;
+  }
+  const auto states = connection_->cardinals(window, connection_->atom("_NET_WM_STATE"));
+  return !contains(states, connection_->atom("_NET_WM_STATE_SKIP_TASKBAR"));
+}
+
+std::optional<RunningApp> EwmhWorkspace::identity(xcb_window_t window) {
+  if (const auto found = identities_.find(window); found != identities_.end()) {
+    return found->second;
+  }
+  auto app = identify_->identify(window);
+  identities_[window] = app;
+  return app;
+}
+
+std::map<std::string, RunningApp> EwmhWorkspace::appsById() {
+  std::map<std::string, RunningApp> apps;
+  for (const RunningApp& app : runningApplications()) {
+    apps.emplace(app.bundleIdentifier, app);
+  }
+  return apps;
+}
+
+std::vector<RunningApp> EwmhWorkspace::runningApplications() {
+  std::vector<RunningApp> apps;
+  for (const xcb_window_t window : clientWindows()) {
+    const auto app = identity(window);
+    if (!app) {
+      continue;
+    }
+    const auto found = std::find_if(apps.begin(), apps.end(), [&](const RunningApp& known) {
+      return known.bundleIdentifier == app->bundleIdentifier;
+    });
+    if (found != apps.end()) {
+      found->windows.push_back(window);
+    } else {
+      apps.push_back(*app);
+      apps.back().windows = {window};
+    }
+  }
+  return apps;
+}
+
+std::optional<RunningApp> EwmhWorkspace::current(const RunningApp& app) {
+  for (RunningApp& running : runningApplications()) {
+    if (running.bundleIdentifier == app.bundleIdentifier) {
+      return std::move(running);
+    }
+  }
+  // Not listed (no window manager, or a window kept off the task bar): as the window says.
+  RunningApp alone = app;
+  if (alone.windows.empty() && activeWindow() != 0) {
+    const auto active = identity(activeWindow());
+    if (active && active->bundleIdentifier == app.bundleIdentifier) {
+      alone.windows = {activeWindow()};
+    }
+  }
+  return alone;
+}
+
+std::optional<RunningApp> EwmhWorkspace::frontmostApplication() {
+  const WindowId active = activeWindow();
+  if (active == 0) {
+    return std::nullopt;
+  }
+  const auto app = identity(active);
+  if (!app) {
+    return std::nullopt;
+  }
+  RunningApp result = *current(*app);
+  // The active window leads its application's windows.
+  std::erase(result.windows, active);
+  result.windows.insert(result.windows.begin(), active);
+  return result;
+}
+
+bool EwmhWorkspace::activateWindow(WindowId window) {
+  xcb_connection_t* c = connection_->get();
+  const XcbReply<xcb_get_window_attributes_reply_t> attributes(
+      xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
+  if (window == 0 || !attributes) {
+    return false;
+  }
+  const xcb_window_t root = connection_->root();
+  if (connection_->cardinals(root, connection_->atom("_NET_SUPPORTING_WM_CHECK")).empty()) {
+    // No window manager: raise and focus the window ourselves.
+    const uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(c, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    xcb_set_input_focus(c, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+    xcb_flush(c);
+    return true;
+  }
+  xcb_client_message_event_t message{};
+  message.response_type = XCB_CLIENT_MESSAGE;
+  message.format = 32;
+  message.window = window;
+  message.type = connection_->atom("_NET_ACTIVE_WINDOW");
+  message.data.data32[0] = kSourcePager;
+  message.data.data32[1] = XCB_CURRENT_TIME;
+  message.data.data32[2] = activeWindow();
+  xcb_send_event(c, 0, root,
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&message));
+  xcb_flush(c);
+  return true;
+}
+
+bool EwmhWorkspace::activate(const RunningApp& app) {
+  const auto running = current(app);
+  return running && !running->windows.empty() && activateWindow(running->windows.front());
+}
+
+bool EwmhWorkspace::quit(const RunningApp& app) {
+  const auto running = current(app);
+  if (!running) {
+    return false;
+  }
+  xcb_connection_t* c = connection_->get();
+  const xcb_atom_t protocols = connection_->atom("WM_PROTOCOLS");
+  const xcb_atom_t deleteWindow = connection_->atom("WM_DELETE_WINDOW");
+  bool asked = false;
+  bool unasked = false;
+  for (const WindowId window : running->windows) {
+    if (!contains(connection_->cardinals(window, protocols), deleteWindow)) {
+      unasked = true;
+      continue;
+    }
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = protocols;
+    message.data.data32[0] = deleteWindow;
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+    asked = true;
+  }
+  xcb_flush(c);
+  if ((unasked || !asked) && running->pid > 0 && running->pid != ::getpid()) {
+    asked = ::kill(running->pid, SIGTERM) == 0 || asked;
+  }
+  return asked;
+}
+
+bool EwmhWorkspace::forceQuit(const RunningApp& app) {
+  const auto running = current(app);
+  if (!running) {
+    return false;
+  }
+  if (running->pid > 0 && running->pid != ::getpid()) {
+    return ::kill(running->pid, SIGKILL) == 0;
+  }
+  // A process we can't signal (remote, or it doesn't say): cut its connection instead.
+  for (const WindowId window : running->windows) {
+    xcb_kill_client(connection_->get(), window);
+  }
+  xcb_flush(connection_->get());
+  return !running->windows.empty();
+}
+
+}  // namespace vesk

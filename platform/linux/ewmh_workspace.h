@@ -1,0 +1,65 @@
+#pragma once
+// EwmhWorkspace: Workspace over the window manager's EWMH properties on the root window. The
+// running applications are those with a normal window in _NET_CLIENT_LIST that is not kept
+// off the task bar; the frontmost one owns _NET_ACTIVE_WINDOW. Vesk remembers the order in
+// which windows became active, so the list is most recently used first (windows never seen
+// active follow in stacking order). Without a window manager the list is empty and the
+// frontmost application is that of the focused window.
+//
+// Main thread only, except `activeWindow`.
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <xcb/xcb.h>
+
+#include "core/result.h"
+#include "platform/workspace.h"
+
+namespace vesk {
+
+class XcbConnection;
+class XcbEventSource;
+class EwmhAppIdentity;
+
+class EwmhWorkspace final : public Workspace {
+ public:
+  // Connects to `display` ("" = $DISPLAY).
+  static Result<std::unique_ptr<EwmhWorkspace>> open(const std::string& display);
+  ~EwmhWorkspace() override;
+
+  std::optional<RunningApp> frontmostApplication() override;
+  std::vector<RunningApp> runningApplications() override;
+  WindowId activeWindow() override;
+  bool activateWindow(WindowId window) override;
+  bool activate(const RunningApp& app) override;
+  bool quit(const RunningApp& app) override;
+  bool forceQuit(const RunningApp& app) override;
+  void setObservers(Observers observers) override;
+
+ private:
+  explicit EwmhWorkspace(std::unique_ptr<XcbConnection> connection);
+  void handle(const xcb_generic_event_t* event);
+  void activeChanged();
+  void clientsChanged();
+  std::vector<xcb_window_t> clientWindows();
+  bool isListed(xcb_window_t window);
+  std::optional<RunningApp> identity(xcb_window_t window);
+  std::map<std::string, RunningApp> appsById();
+  std::optional<RunningApp> current(const RunningApp& app);
+
+  std::unique_ptr<XcbConnection> connection_;
+  std::unique_ptr<EwmhAppIdentity> identify_;
+  std::unique_ptr<XcbEventSource> events_;
+  std::unordered_map<xcb_window_t, std::optional<RunningApp>> identities_;
+  std::vector<xcb_window_t> recent_;  // most recently active first
+  std::map<std::string, RunningApp> running_;
+  std::optional<std::string> frontmost_;
+  Observers observers_;
+};
+
+}  // namespace vesk

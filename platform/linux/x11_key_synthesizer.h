@@ -1,0 +1,45 @@
+#pragma once
+// X11KeySynthesizer: KeySynthesizer through the XTEST extension. Before pressing Control+V it
+// waits (bounded) for the window that was active before Vesk's panel to be active again, and
+// it lifts modifiers the user still holds from the hot key (Alt, Shift, Super) for the length
+// of the press, so the target sees exactly Control+V; they are put back afterwards, so holding
+// the hot key's modifiers and pressing its key again still works.
+//
+// Any thread; calls are serialised on one connection of its own.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/result.h"
+#include "platform/key_synthesizer.h"
+
+namespace vesk {
+
+class XcbConnection;
+
+class X11KeySynthesizer final : public KeySynthesizer {
+ public:
+  // Connects to `display` ("" = $DISPLAY).
+  static Result<std::unique_ptr<X11KeySynthesizer>> open(const std::string& display);
+  ~X11KeySynthesizer() override;
+
+  bool isTrusted() override;
+  void requestTrust() override {}
+  bool pressPaste(uint32_t keyCode, WindowId target) override;
+
+  // The active window: the window manager's _NET_ACTIVE_WINDOW, or the input focus when no
+  // window manager publishes one.
+  WindowId activeWindow();
+
+ private:
+  explicit X11KeySynthesizer(std::unique_ptr<XcbConnection> connection);
+
+  std::mutex mutex_;
+  std::unique_ptr<XcbConnection> connection_;
+  bool checked_ = false;
+  bool hasXTest_ = false;
+};
+
+}  // namespace vesk
