@@ -269,6 +269,10 @@ void FileSearchEngine::finish(uint64_t g, FileIndex index, const Done& done) {
   done->set_value();
 }
 
+void FileSearchEngine::setOnChange(OnChange onChange) {
+  queue_.sync([&] { onChange_ = std::move(onChange); });
+}
+
 void FileSearchEngine::setOnApplied(std::function<void()> onApplied) {
   queue_.sync([&] { onApplied_ = std::move(onApplied); });
 }
@@ -347,6 +351,7 @@ void FileSearchEngine::apply(const std::vector<Event>& events) {
       if (entry && (index_.flags(*entry) & FileIndex::kFolder) != 0) {
         index_.removeDescendants(path);
         FileScanner::scan(path, *rules_, index_);
+        report("rescanned", path);
       }
     }
   }
@@ -354,6 +359,7 @@ void FileSearchEngine::apply(const std::vector<Event>& events) {
     onRemoved_(removed);
   }
   if (fullRebuild && requested_) {
+    report("rebuild", requested_->roots.empty() ? std::string() : requested_->roots.front());
     (void)rebuild(*requested_);
   }
 }
@@ -380,7 +386,11 @@ bool FileSearchEngine::update(const std::string& path, bool moved,
       }
       index_.remove(path);
     }
-    if (index_.insert(path, isFolder, rules_->maxDepth) && isFolder) {
+    if (!index_.insert(path, isFolder, rules_->maxDepth)) {
+      return false;
+    }
+    report(indexed ? "replaced" : "added", path);
+    if (isFolder) {
       FileScanner::scan(path, *rules_, index_);
       return true;
     }
@@ -389,6 +399,7 @@ bool FileSearchEngine::update(const std::string& path, bool moved,
   if (indexed) {
     index_.remove(path);
     removed.push_back(path);
+    report("removed", path);
   }
   return false;
 }

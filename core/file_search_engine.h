@@ -73,6 +73,10 @@ class FileSearchEngine final {
   // Called on the queue after a new index was installed and after each batch of events was
   // applied, so that a caller can refresh what it shows.
   void setOnApplied(std::function<void()> onApplied);
+  // Called on the queue for every change an event brought to the index: "added", "removed",
+  // "replaced", "rescanned" or "rebuild", with the path. For diagnostics.
+  using OnChange = std::function<void(std::string_view change, const std::string& path)>;
+  void setOnChange(OnChange onChange);
 
   // Test seams: `afterScan` runs on the background queue when a rebuild's scan is done and
   // before its index is installed; `eventsHeld` runs on the queue whenever events are held
@@ -114,10 +118,16 @@ class FileSearchEngine final {
   void apply(const std::vector<DirectoryWatcher::Event>& events);
   // Brings one path in line with the disk; true when it walked a folder it inserted.
   bool update(const std::string& path, bool moved, std::vector<std::string>& removed);
+  void report(std::string_view change, const std::string& path) const {
+    if (onChange_) {
+      onChange_(change, path);
+    }
+  }
 
   OnRemoved onRemoved_;
   std::function<void()> onApplied_;
   TestHooks hooks_;
+  OnChange onChange_;
   CanRead canRead_;
   LogSink log_;
   std::atomic<int64_t> latestSearch_{0};
