@@ -2,6 +2,8 @@
 # windows of the running applications, and the session's sleep and lock signals.
 pkg_check_modules(VESK_X11 REQUIRED IMPORTED_TARGET xcb-xkb)
 target_link_libraries(vesk_platform PRIVATE PkgConfig::VESK_X11)
+# The session events receive D-Bus signals in Qt slots.
+set_target_properties(vesk_platform PROPERTIES AUTOMOC ON)
 target_sources(vesk_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/linux/xcb_connection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux/xcb_event_source.cpp
@@ -13,4 +15,6 @@ target_sources(vesk_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/linux/x11_key_synthesizer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux/ewmh_app_identity.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux/ewmh_workspace.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/linux/dbus_session_events.h
+  ${CMAKE_CURRENT_LIST_DIR}/linux/dbus_session_events.cpp
 )
