@@ -131,6 +131,15 @@ void BM_Load100kStoreAndIndex(benchmark::State& state) {
 }
 BENCHMARK(BM_Load100kStoreAndIndex)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+void BM_Index100k(benchmark::State& state) {
+  const std::vector<Clip> clips = manyClips();
+  for (auto _ : state) {
+    const ClipboardIndex index(clips);
+    benchmark::DoNotOptimize(index.keyBytes());
+  }
+}
+BENCHMARK(BM_Index100k)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 const ClipboardIndex& sharedIndex() {
   static const ClipboardIndex index(manyClips());
   return index;
@@ -151,6 +160,11 @@ BENCHMARK_CAPTURE(BM_Search100k, ascii_match, "deploy server")
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 BENCHMARK_CAPTURE(BM_Search100k, ascii_no_match, "zqxj")
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+// Common letters that pass every mask: the whole history is searched byte by byte.
+BENCHMARK_CAPTURE(BM_Search100k, ascii_common_no_match, "tears")
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);

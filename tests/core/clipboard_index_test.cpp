@@ -79,6 +79,23 @@ TEST(ClipboardIndex, ImagesMatchNoTermsAndFilesMatchOnlyTheirNames) {
   EXPECT_EQ(ClipboardIndex::keyText(index.clips()[0]), "report.pdf\nphotos");
 }
 
+TEST(ClipboardIndex, TermIsFoundAtEveryOffsetOfKeysOfEveryLength) {
+  std::vector<Clip> clips;
+  int64_t id = 0;
+  for (size_t length = 3; length <= 70; ++length) {
+    for (size_t at = 0; at + 3 <= length; ++at) {
+      std::string text(length, 'a');
+      text.replace(at, 3, "abz");
+      clips.push_back(clip(++id, 0, text));
+    }
+  }
+  clips.push_back(clip(++id, 0, std::string(100, 'a') + "ab"));  // cut short at the end
+  clips.push_back(clip(++id, 0, "zba" + std::string(100, 'b')));
+  const ClipboardIndex index(clips);
+  EXPECT_EQ(index.search("abz", 10000).size(), clips.size() - 2);
+  EXPECT_EQ(index.search("aaab", 10000).size(), 2212U);
+}
+
 TEST(ClipboardIndex, PinnedMatchesComeFirstAndUnpinnedFillTheRest) {
   const ClipboardIndex index({clip(1, 1, "note pinned", Clip::Kind::text, true), clip(2, 2, "note"),
                               clip(3, 3, "note"), clip(4, 4, "note"), clip(5, 5, "other")});
