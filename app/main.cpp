@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <xcb/xcb.h>
 
@@ -73,7 +74,12 @@ int main(int argc, char** argv) {
     vesk::Log::app.write(vesk::Logger::Level::error, instance.problem());
   }
 
-  delegate = std::make_unique<vesk::AppDelegate>(vesk::AppDelegate::Environment::standard());
+  std::vector<std::string> serviceProblems;
+  vesk::AppServices services = vesk::linuxServices(serviceProblems);
+  delegate = std::make_unique<vesk::AppDelegate>(std::move(services), vesk::AppPaths::standard());
+  for (std::string& problem : serviceProblems) {
+    delegate->addPlatformProblem(std::move(problem));
+  }
   if (wayland) {
     delegate->addPlatformProblem(
         "This is a Wayland session: hot keys and clipboard recording only reach X11 apps here; "

@@ -1,0 +1,52 @@
+#pragma once
+// AppServices: the desktop services the application object works through, each behind its
+// platform interface. A service that could not be set up is null and the features that need it
+// are off (with a log line), so Vesk still starts: without the X11 clipboard it still launches,
+// without hot keys it still opens on a second start.
+//
+// `linuxServices` sets up the real ones; tests hand in fakes.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vesk {
+
+class AppCatalog;
+class HotKeyService;
+class ImageCodec;
+class KeyLayout;
+class KeySynthesizer;
+class Pasteboard;
+class PasteboardWriter;
+class SessionEvents;
+class Workspace;
+
+struct AppServices {
+  std::shared_ptr<Pasteboard> pasteboard;
+  std::shared_ptr<PasteboardWriter> pasteboardWriter;
+  std::shared_ptr<const ImageCodec> imageCodec;
+  std::shared_ptr<HotKeyService> hotKeys;
+  std::shared_ptr<KeyLayout> keyLayout;
+  std::shared_ptr<KeySynthesizer> keySynthesizer;
+  std::shared_ptr<Workspace> workspace;
+  std::shared_ptr<SessionEvents> sessionEvents;
+  std::shared_ptr<AppCatalog> catalog;
+};
+
+// Where the application keeps its files, from the XDG base folders.
+struct AppPaths {
+  std::string home;
+  std::string configFile;
+  std::string historyFile;
+  std::string clipboardFolder;
+  std::vector<std::string> applicationRoots;
+
+  static AppPaths standard();
+};
+
+// The X11, GIO and Qt implementations. Each one that fails is left null and its reason is
+// appended to `problems`.
+AppServices linuxServices(std::vector<std::string>& problems);
+
+}  // namespace vesk

@@ -1,0 +1,45 @@
+#include <cstdlib>
+
+#include "app/app_scanner.h"
+#include "app/app_services.h"
+#include "app/config_store.h"
+#include "app/history_store.h"
+#include "app/log.h"
+#include "core/clipboard_store.h"
+#include "platform/linux/gio_app_catalog.h"
+#include "platform/linux/qt_image_codec.h"
+#include "platform/linux/x11_pasteboard.h"
+
+namespace vesk {
+
+AppPaths AppPaths::standard() {
+  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
+  AppPaths paths;
+  paths.home = home == nullptr ? "/" : home;
+  paths.configFile = ConfigStore::defaultFile();
+  paths.historyFile = HistoryStore::defaultFile();
+  paths.clipboardFolder = ClipboardStore::defaultFolder();
+  paths.applicationRoots = AppScanner::defaultRoots();
+  return paths;
+}
+
+AppServices linuxServices(std::vector<std::string>& problems) {
+  AppServices services;
+  services.catalog = std::make_shared<GioAppCatalog>();
+  services.imageCodec = std::make_shared<QtImageCodec>();
+
+  X11Pasteboard::Options options;
+  options.log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };
+  auto pasteboard = X11Pasteboard::open(std::move(options));
+  if (pasteboard) {
+    std::shared_ptr<X11Pasteboard> shared = std::move(pasteboard).value();
+    services.pasteboard = shared;
+    services.pasteboardWriter = shared;
+  } else {
+    problems.push_back("The clipboard can't be read, so copies aren't recorded: " +
+                       pasteboard.failure().description);
+  }
+  return services;
+}
+
+}  // namespace vesk

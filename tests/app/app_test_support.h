@@ -1,0 +1,65 @@
+#pragma once
+// Helpers for tests of main-thread owners: a temporary folder, and running the Qt event loop
+// until a condition holds (results of background work arrive through it).
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace vesk::test {
+
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vesk-app-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempFolder() {
+    std::error_code error;
+    std::filesystem::remove_all(path_, error);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void writeFile(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs the event loop until `condition` holds or `timeout` passed; whether it held.
+template <class Condition>
+bool pumpUntil(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!condition()) {
+    if (timer.elapsed() > timeout.count()) {
+      return false;
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+// Runs the event loop for a while, for checks that something does not happen.
+inline void pumpFor(std::chrono::milliseconds duration) {
+  pumpUntil([] { return false; }, duration);
+}
+
+}  // namespace vesk::test
