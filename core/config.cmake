@@ -4,5 +4,6 @@ target_sources(vesk_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/shortcut.cpp
   ${CMAKE_CURRENT_LIST_DIR}/key_bindings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/config.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/config_parse.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/config_parser.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/config_keys.cpp
 )
