@@ -9,6 +9,7 @@ target_sources(vesk_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/linux/xcb_event_source.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux/x11_clipboard_types.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux/x11_selection_owner.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/linux/x11_selection_reader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux/x11_pasteboard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux/x11_key_layout.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux/x11_hot_key_service.cpp

@@ -18,6 +18,8 @@ namespace {
 // without focus-stealing checks; the user asked for it.
 constexpr uint32_t kSourcePager = 2;
 
+constexpr size_t kMostRemembered = 1024;
+
 bool contains(const std::vector<uint32_t>& list, uint32_t value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
@@ -159,6 +161,9 @@ std::optional<RunningApp> EwmhWorkspace::identity(xcb_window_t window) {
     return found->second;
   }
   auto app = identify_->identify(window);
+  if (identities_.size() >= kMostRemembered) {
+    identities_.clear();  // windows outside the client list are never pruned one by one
+  }
   identities_[window] = app;
   return app;
 }

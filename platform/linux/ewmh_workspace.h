@@ -6,7 +6,8 @@
 // active follow in stacking order). Without a window manager the list is empty and the
 // frontmost application is that of the focused window.
 //
-// Main thread only, except `activeWindow`.
+// Main thread only, except `activeWindow`; opened after the QCoreApplication exists (its
+// events arrive through the Qt event loop).
 
 #include <map>
 #include <memory>

@@ -4,7 +4,8 @@
 // works whatever lock is on; a grab another client holds is reported as taken. Presses are
 // delivered on the main thread; the key's auto-repeat is not a new press.
 //
-// Main thread only (created, called and destroyed there).
+// Main thread only (created, called and destroyed there), after the QCoreApplication exists:
+// its events arrive through the Qt event loop.
 
 #include <cstdint>
 #include <map>

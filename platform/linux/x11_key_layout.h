@@ -4,8 +4,8 @@
 // listener when the keymap or the effective group (the layout) changed; plain modifier
 // changes are not reported.
 //
-// Created and destroyed on the main thread (its events arrive there); `keyCode` may be called
-// from any thread.
+// Created and destroyed on the main thread after the QCoreApplication exists (its events arrive
+// through the Qt event loop); `keyCode` may be called from any thread.
 
 #include <cstdint>
 #include <functional>

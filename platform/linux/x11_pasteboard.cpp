@@ -16,6 +16,7 @@
 
 #include "platform/linux/x11_clipboard_types.h"
 #include "platform/linux/x11_selection_owner.h"
+#include "platform/linux/x11_selection_reader.h"
 #include "platform/linux/xcb_connection.h"
 
 namespace vesk {
@@ -24,13 +25,14 @@ namespace {
 using Clock = XcbConnection::Clock;
 using Types = X11ClipboardTypes;
 
+constexpr size_t kMostTargets = 512;
+
 // What one copy offers, fetched once per change count.
 struct Offer {
   int64_t changeCount = -1;
   std::vector<std::string> targets;
   std::vector<std::string> uris;
   bool concealed = false;
-  bool tooLargeLogged = false;
 };
 
 bool contains(const std::vector<std::string>& list, std::string_view value) {
@@ -49,11 +51,12 @@ class X11Pasteboard::Worker {
         xfixesEvent_(xfixesEvent),
         wakeFd_(wakeFd),
         clipboard_(connection_->atom("CLIPBOARD")),
-        property_(connection_->atom("VESK_CLIPBOARD")),
-        timeProperty_(connection_->atom("VESK_TIMESTAMP")),
         targets_(connection_->atom("TARGETS")),
-        incr_(connection_->atom("INCR")),
-        owner_(*connection_, window, clipboard_) {
+        owner_(*connection_, window, clipboard_),
+        reader_(
+            *connection_, window, clipboard_, options_.stepTimeout, options_.maxBytes,
+            [this](const std::string& line) { log(line); },
+            [this](const xcb_generic_event_t* event) { dispatch(event); }) {
     thread_ = std::thread([this] { loop(); });
   }
 
@@ -148,7 +151,7 @@ class X11Pasteboard::Worker {
   }
 
   Result<int64_t> write(const ClipItems& items) {
-    const auto time = serverTime();
+    const auto time = reader_.serverTime();
     if (!time) {
       return Failure{"the X server didn't answer"};
     }
@@ -157,7 +160,7 @@ class X11Pasteboard::Worker {
     }
     // Wait for our own owner-change notification, so that the count returned is the one the
     // reading side reports from now on.
-    waitFor(
+    reader_.waitFor(
         [&](const xcb_generic_event_t* event) {
           if (eventType(event) != xfixesEvent_ + XCB_XFIXES_SELECTION_NOTIFY) {
             return false;
@@ -231,39 +234,8 @@ class X11Pasteboard::Worker {
     owner_.handle(event);
   }
 
-  template <class Predicate>
-  XcbEvent waitFor(Predicate predicate, Clock::time_point deadline) {
-    for (;;) {
-      XcbEvent event = connection_->waitForEvent(deadline);
-      if (!event) {
-        return nullptr;
-      }
-      dispatch(event.get());
-      if (predicate(event.get())) {
-        return event;
-      }
-    }
-  }
-
-  std::optional<xcb_timestamp_t> serverTime() {
-    // Appending nothing to a property still makes the server send PropertyNotify, which
-    // carries the server time.
-    xcb_change_property(connection_->get(), XCB_PROP_MODE_APPEND, window_, timeProperty_,
-                        XCB_ATOM_STRING, 8, 0, nullptr);
-    xcb_flush(connection_->get());
-    const XcbEvent event = waitFor(
-        [&](const xcb_generic_event_t* candidate) {
-          if (eventType(candidate) != XCB_PROPERTY_NOTIFY) {
-            return false;
-          }
-          const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(candidate);
-          return notify->window == window_ && notify->atom == timeProperty_;
-        },
-        Clock::now() + options_.stepTimeout);
-    if (!event) {
-      return std::nullopt;
-    }
-    return reinterpret_cast<const xcb_property_notify_event_t*>(event.get())->time;
+  std::optional<Bytes> convert(const std::string& target) {
+    return reader_.convert(connection_->atom(target));
   }
 
   const Offer* currentOffer() {
@@ -272,11 +244,13 @@ class X11Pasteboard::Worker {
       return &offer_;
     }
     offer_ = Offer{};
-    const auto list = convertAtom(targets_);
+    reader_.newCopy();
+    const auto list = reader_.convert(targets_);
     if (!list) {
       return nullptr;
     }
-    const size_t atoms = list->size() / 4;
+    // An owner offering absurdly many targets costs a round trip per name: look at the first.
+    const size_t atoms = std::min<size_t>(list->size() / 4, kMostTargets);
     for (size_t i = 0; i < atoms; ++i) {
       xcb_atom_t atom = 0;
       std::copy_n(list->data() + i * 4, 4, reinterpret_cast<uint8_t*>(&atom));
@@ -299,95 +273,14 @@ class X11Pasteboard::Worker {
     return &offer_;
   }
 
-  std::optional<Bytes> convert(const std::string& target) {
-    return convertAtom(connection_->atom(target));
-  }
-
-  // One ICCCM conversion of CLIPBOARD into our property, following INCR.
-  std::optional<Bytes> convertAtom(xcb_atom_t target) {
-    xcb_connection_t* c = connection_->get();
-    xcb_delete_property(c, window_, property_);
-    xcb_convert_selection(c, window_, clipboard_, target, property_, XCB_CURRENT_TIME);
-    xcb_flush(c);
-    const XcbEvent event = waitFor(
-        [&](const xcb_generic_event_t* candidate) {
-          if (eventType(candidate) != XCB_SELECTION_NOTIFY) {
-            return false;
-          }
-          const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(candidate);
-          return notify->requestor == window_ && notify->selection == clipboard_ &&
-                 notify->target == target;
-        },
-        Clock::now() + options_.stepTimeout);
-    if (!event ||
-        reinterpret_cast<const xcb_selection_notify_event_t*>(event.get())->property == XCB_NONE) {
-      return std::nullopt;
-    }
-    const uint32_t limit =
-        static_cast<uint32_t>(std::min<uint64_t>(options_.maxBytes, UINT32_MAX - 8));
-    auto value = connection_->property(window_, property_, true, limit);
-    if (!value) {
-      return std::nullopt;
-    }
-    if (value->type == incr_) {
-      return readIncremental(target);
-    }
-    if (value->bytesAfter > 0 || value->bytes.size() > options_.maxBytes) {
-      tooLarge(target);
-      return std::nullopt;
-    }
-    return std::move(value->bytes);
-  }
-
-  std::optional<Bytes> readIncremental(xcb_atom_t target) {
-    Bytes all;
-    for (;;) {
-      const XcbEvent event = waitFor(
-          [&](const xcb_generic_event_t* candidate) {
-            if (eventType(candidate) != XCB_PROPERTY_NOTIFY) {
-              return false;
-            }
-            const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(candidate);
-            return notify->window == window_ && notify->atom == property_ &&
-                   notify->state == XCB_PROPERTY_NEW_VALUE;
-          },
-          Clock::now() + options_.stepTimeout);
-      if (!event) {
-        log("Couldn't read a copy of " + connection_->atomName(target) +
-            ": the application holding it stopped sending");
-        return std::nullopt;
-      }
-      auto chunk = connection_->property(window_, property_, true, 16U << 20);
-      if (!chunk) {
-        continue;
-      }
-      if (chunk->bytes.empty()) {
-        return all;
-      }
-      if (all.size() + chunk->bytes.size() > options_.maxBytes) {
-        tooLarge(target);
-        return std::nullopt;
-      }
-      all.insert(all.end(), chunk->bytes.begin(), chunk->bytes.end());
-    }
-  }
-
-  void tooLarge(xcb_atom_t target) {
-    if (offer_.tooLargeLogged) {
-      return;
-    }
-    offer_.tooLargeLogged = true;
-    log("Couldn't read a copy of " + connection_->atomName(target) + ": it is larger than " +
-        std::to_string(options_.maxBytes >> 20) + " MiB");
-  }
-
   const Options options_;
   const std::unique_ptr<XcbConnection> connection_;
   const xcb_window_t window_;
   const uint8_t xfixesEvent_;
   const int wakeFd_;
-  const xcb_atom_t clipboard_, property_, timeProperty_, targets_, incr_;
+  const xcb_atom_t clipboard_, targets_;
   X11SelectionOwner owner_;
+  X11SelectionReader reader_;
   Offer offer_;
   std::atomic<int64_t> changeCount_{0};
 
