@@ -25,6 +25,30 @@ int32_t scoreKey(FuzzyMatcher& term, const KeyStore& keys, size_t i) {
   return score ? *score : kNone;
 }
 
+// The largest bonus any byte can carry, whatever the classes around it.
+uint8_t largestBonus() {
+  static const uint8_t largest = [] {
+    uint8_t best = 0;
+    for (int c = 0; c <= static_cast<int>(CharClass::digit); ++c) {
+      for (int p = 0; p <= static_cast<int>(CharClass::digit); ++p) {
+        best = std::max(best, Folding::bonus(static_cast<CharClass>(c), static_cast<CharClass>(p)));
+      }
+    }
+    return best;
+  }();
+  return largest;
+}
+
+// No name can score a term higher than the term itself as one run with the largest bonus on
+// every byte: each matched byte earns at most the match score plus the largest bonus, and
+// gaps only subtract. Without a score there is no bound.
+int64_t bestPossible(FuzzyMatcher& term) {
+  const std::vector<uint8_t>& query = term.query();
+  const std::vector<uint8_t> bonus(query.size(), largestBonus());
+  const auto score = term.score(query, bonus, term.queryMask());
+  return score ? *score : std::numeric_limits<int32_t>::max();
+}
+
 int32_t saturated(int64_t value) {
   return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min() + 1,
                                                   std::numeric_limits<int32_t>::max()));
@@ -63,6 +87,11 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
   FuzzyMatcher& last = terms.back();
   const uint64_t lastMask = last.queryMask();
   const size_t lastLength = last.query().size();
+  std::vector<int64_t> ceilings(terms.size());
+  for (size_t t = 0; t < terms.size(); ++t) {
+    ceilings[t] = bestPossible(terms[t]);
+  }
+  const size_t limit = top.limit();
   for (size_t i = begin; i < end; ++i) {
     if ((flags_[i] & (kRemoved | kRoot)) != 0) {
       continue;
@@ -72,6 +101,36 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
     if ((lastMask & keyMask) != lastMask || lastLength > keys_.length(i)) {
       continue;
     }
+    // An earlier term that can neither fit this name nor matched a folder above rejects the
+    // entry before any alignment runs.
+    const size_t parent = idx(parents_[i]);
+    bool hopeless = false;
+    for (size_t t = 0; t < rows && !hopeless; ++t) {
+      const uint64_t termMask = terms[t].queryMask();
+      hopeless = table[t * n + parent] == kNone &&
+                 ((termMask & keyMask) != termMask || terms[t].query().size() > keys_.length(i));
+    }
+    if (hopeless) {
+      continue;
+    }
+    // Once the list is full, an entry whose best possible score cannot displace the worst
+    // kept candidate is skipped without aligning (a later entry loses every tie of score
+    // and length, being further down the index).
+    if (top.matches().size() == limit) {
+      int64_t ceiling = ceilings.back() + (boosts_.empty() ? 0 : boosts_[i]);
+      for (size_t t = 0; t < rows; ++t) {
+        const uint64_t termMask = terms[t].queryMask();
+        const bool ownFits =
+            (termMask & keyMask) == termMask && terms[t].query().size() <= keys_.length(i);
+        const int32_t above = table[t * n + parent];
+        ceiling +=
+            std::max<int64_t>(ownFits ? ceilings[t] : kNone, above == kNone ? kNone : above / 2);
+      }
+      const Candidate& worst = top.matches().back();
+      if (ceiling < worst.score || (ceiling == worst.score && keys_.length(i) >= worst.length)) {
+        continue;
+      }
+    }
     const auto base = last.score(keys_.keyBytes(i), keys_.keyBonus(i), keyMask);
     if (!base) {
       continue;
@@ -80,7 +139,7 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
     bool rejected = false;
     for (size_t t = 0; t < rows && !rejected; ++t) {
       const int32_t own = scoreKey(terms[t], keys_, i);
-      const int32_t above = table[t * n + idx(parents_[i])];
+      const int32_t above = table[t * n + parent];
       if (own != kNone && above != kNone) {
         total += std::max(own, above / 2);
       } else if (own != kNone) {

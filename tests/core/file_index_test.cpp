@@ -168,6 +168,30 @@ TEST(FileIndex, ParallelSearchEqualsSequentialRanking) {
   EXPECT_EQ(index.search("file", 1000).size(), 1000u);
 }
 
+TEST(FileIndex, ShortListsAreThePrefixOfTheFullRanking) {
+  // A full list never skips an entry; a short one skips those that cannot make it.
+  FileIndex index;
+  const int32_t root = index.addRoot("/r");
+  const std::vector<std::string> words = {"project", "report", "Proj_Read", "readme", "pr",
+                                          "p",       "PRO",    "re-port",   "x"};
+  int32_t folder = root;
+  for (int i = 0; i < 9000; ++i) {
+    const std::string& w = words[static_cast<size_t>(i * 7 % 9)];
+    if (i % 50 == 0) {
+      folder = index.add(w + std::to_string(i % 13), root, true);
+    }
+    index.add(words[static_cast<size_t>(i % 9)] + " " + w + "." + std::to_string(i % 5), folder,
+              false);
+  }
+  index.setBoosts({{"/r/x0/x x.0", 5}});
+  for (const char* query : {"p", "pr", "proj", "proj r", "proj rea", "re", "x", "po rt"}) {
+    const auto full = index.search(query, 100000);
+    const auto top = index.search(query, 20);
+    ASSERT_EQ(top.size(), std::min<size_t>(20, full.size())) << query;
+    EXPECT_TRUE(std::equal(top.begin(), top.end(), full.begin())) << query;
+  }
+}
+
 TEST(FileIndex, CompactionKeepsLookupsBoostsAndOrder) {
   FileIndex index;
   const int32_t root = index.addRoot("/r");
