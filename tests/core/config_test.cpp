@@ -35,6 +35,18 @@ TEST(Config, TemplateParsesToTheDefaultsWithNoProblems) {
   EXPECT_EQ(std::count(Config::templateText().begin(), Config::templateText().end(), '\n'), 76);
 }
 
+TEST(Config, CarriageReturnLineFeedFileReadsTheSame) {
+  std::string crlf;
+  for (const char c : Config::templateText()) {
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  }
+  const auto result = first(crlf);
+  EXPECT_TRUE(result.problems.empty());
+  EXPECT_EQ(result.config, Config());
+  EXPECT_EQ(problemsOf("[launcher]\r\n\r\nmax_depth = 40\r\n"),
+            Problems{"line 3: launcher.max_depth is 40, expected 1 to 32"});
+}
+
 TEST(Config, KeysLeftOutTakeTheirDefaultsWhateverCameBefore) {
   Config previous;
   previous.maxDepth = 3;
