@@ -97,6 +97,21 @@ TEST(X11HotKeyService, ModifiersMustMatchExactlyAndLocksDoNotMatter) {
   EXPECT_EQ(fixture.presses[1].first, 2U);
 }
 
+TEST(X11HotKeyService, HoldingTheKeyIsOnePress) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  const auto v = fixture.layout->keyCode("v");
+  ASSERT_TRUE(v);
+  ASSERT_EQ(fixture.hotKeys->registerHotKey(1, *v, kCtrlAlt), HotKeyService::Outcome::registered);
+  // Held past the server's auto-repeat delay (660 ms by default), then pressed once more.
+  ASSERT_EQ(Xvfb::run("xdotool keydown ctrl+alt+v sleep 1 keyup v keyup alt keyup ctrl"), 0);
+  ASSERT_EQ(Xvfb::run("xdotool key ctrl+alt+v"), 0);
+  ASSERT_TRUE(pumpUntil([&] { return fixture.presses.size() >= 2; }));
+  pumpUntil([] { return false; }, std::chrono::milliseconds(200));
+  EXPECT_EQ(fixture.presses.size(), 2U);
+}
+
 TEST(X11HotKeyService, KeyHeldByAnotherApplicationIsTaken) {
   VESK_REQUIRE_XVFB();
   Fixture fixture;

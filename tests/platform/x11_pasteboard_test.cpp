@@ -69,6 +69,17 @@ TEST(X11Pasteboard, TextCopiedElsewhereIsReadWithItsTypeAndRaisesTheChangeCount)
   EXPECT_EQ(pasteboard->data(1, "public.utf8-plain-text"), std::nullopt);
 }
 
+TEST(X11Pasteboard, ClipboardWithoutOwnerHasNoItems) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  // Nobody has copied anything on this process's server unless an earlier test did.
+  if (Xvfb::output("xclip -selection clipboard -o -t TARGETS 2>/dev/null").empty()) {
+    EXPECT_EQ(pasteboard->itemTypes(), std::nullopt);
+    EXPECT_EQ(pasteboard->plainString(), std::nullopt);
+  }
+}
+
 TEST(X11Pasteboard, Latin1StringTargetBecomesUtf8) {
   VESK_REQUIRE_XVFB();
   auto pasteboard = openPasteboard();
