@@ -1,6 +1,8 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
 #include <csignal>
 #include <sstream>
 #include <string>
@@ -50,6 +52,29 @@ void emitSignal(QDBusConnection& from, const char* path, const char* interface, 
                 bool value) {
   QDBusMessage message = QDBusMessage::createSignal(path, interface, name);
   message << value;
+  from.send(message);
+}
+
+// logind's manager as far as finding this process's session goes.
+class FakeLoginManager final : public QDBusVirtualObject {
+ public:
+  static constexpr const char* kSessionPath = "/org/freedesktop/login1/session/_7";
+
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+    if (message.member() != QStringLiteral("GetSessionByPID")) {
+      return false;
+    }
+    connection.send(message.createReply(QVariant::fromValue(QDBusObjectPath(kSessionPath))));
+    return true;
+  }
+  QString introspect(const QString& /*path*/) const override { return {}; }
+};
+
+void emitActive(QDBusConnection& from, bool active) {
+  QDBusMessage message = QDBusMessage::createSignal(
+      FakeLoginManager::kSessionPath, "org.freedesktop.DBus.Properties", "PropertiesChanged");
+  message << QStringLiteral("org.freedesktop.login1.Session")
+          << QVariantMap{{QStringLiteral("Active"), active}} << QStringList{};
   from.send(message);
 }
 
@@ -104,6 +129,30 @@ TEST(DBusSessionEvents, SignalFromAnImpostorIsIgnored) {
   emitSignal(services, "/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged", false);
   ASSERT_TRUE(pumpUntil([&] { return recorder.events.size() >= 2; }));
   EXPECT_EQ(recorder.events, (std::vector<Event>{Event::screensDidSleep, Event::screensDidWake}));
+}
+
+TEST(DBusSessionEvents, SwitchingToAnotherLoginAndBackIsReportedOnce) {
+  test::qtApp();
+  PrivateBus bus;
+  ASSERT_TRUE(bus.ok());
+  QDBusConnection services = bus.connect("services-3");
+  FakeLoginManager manager;
+  ASSERT_TRUE(services.registerVirtualObject("/org/freedesktop/login1", &manager));
+  ASSERT_TRUE(services.interface()->registerService("org.freedesktop.login1"));
+  DBusSessionEvents events(bus.connect("vesk-3"), bus.connect("vesk-3"));
+  Recorder recorder;
+  events.setHandler([&](Event event) { recorder.events.push_back(event); });
+  // The session's path arrives asynchronously; until then its changes can't be heard.
+  ASSERT_TRUE(pumpUntil([&] {
+    emitActive(services, false);
+    return !recorder.events.empty();
+  }));
+  emitActive(services, false);
+  emitActive(services, true);
+  ASSERT_TRUE(pumpUntil([&] { return recorder.events.size() >= 2; }));
+  pumpUntil([] { return false; }, std::chrono::milliseconds(100));
+  EXPECT_EQ(recorder.events,
+            (std::vector<Event>{Event::sessionDidResignActive, Event::sessionDidBecomeActive}));
 }
 
 }  // namespace
