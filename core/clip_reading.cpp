@@ -294,9 +294,17 @@ std::optional<ClipSnapshot> snapshot(Pasteboard& pasteboard, int64_t changeCount
   if (!types || types->empty()) {
     return std::nullopt;
   }
-  for (const auto& item : *types) {
+  for (size_t i = 0; i < types->size(); ++i) {
+    const auto& item = (*types)[i];
     if (std::any_of(item.begin(), item.end(), [](const auto& t) { return isSkipMarker(t); })) {
       return std::nullopt;
+    }
+    if (std::find(item.begin(), item.end(), passwordManagerHint) != item.end()) {
+      // Only "secret" conceals; a hint that can't be read is taken for one, to be safe.
+      const auto hint = pasteboard.string(i, std::string(passwordManagerHint));
+      if (!hint || trimmed(*hint) == "secret") {
+        return std::nullopt;
+      }
     }
   }
 

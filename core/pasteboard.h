@@ -4,8 +4,11 @@
 //
 // Types are the uniform type identifiers Vesk stores ("public.utf8-plain-text", "public.png",
 // "org.nspasteboard.ConcealedType", ...); an implementation maps its native formats to them at
-// its own boundary. Implementations may block (an X11 selection transfer does) and are called
-// from one thread at a time, the clipboard watch queue; they never throw.
+// its own boundary. A password manager's KDE hint ("x-kde-passwordManagerHint" holding
+// "secret") is reported as "org.nspasteboard.ConcealedType" (the snapshot also recognises the
+// hint itself when it is passed through unmapped). Implementations may block (an X11 selection
+// transfer does) and are called from one thread at a time, the clipboard watch queue; they never
+// throw.
 
 #include <cstdint>
 #include <optional>

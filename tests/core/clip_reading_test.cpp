@@ -113,6 +113,20 @@ TEST(ClipReadingSnapshot, SkipMarkersKeepTheWholeCopyOut) {
   EXPECT_TRUE(board.reads.empty()) << "nothing of a skipped copy is read";
 }
 
+TEST(ClipReadingSnapshot, PasswordManagerHintSecretConcealsTheCopy) {
+  FakePasteboard board;
+  board.copy({{flavour(ClipReading::utf8Text, "hunter2"),
+               flavour(ClipReading::passwordManagerHint, "secret")}});
+  EXPECT_EQ(take(board), std::nullopt);
+  board.copy({{flavour(ClipReading::utf8Text, "hunter2"),
+               {std::string(ClipReading::passwordManagerHint), std::nullopt}}});
+  EXPECT_EQ(take(board), std::nullopt) << "an unreadable hint is taken for a secret";
+  board.copy({{flavour(ClipReading::utf8Text, "shown"),
+               flavour(ClipReading::passwordManagerHint, "accepted")}});
+  ASSERT_TRUE(take(board));
+  EXPECT_EQ(take(board)->content.items, (ClipItems{{rep(ClipReading::utf8Text, "shown")}}));
+}
+
 TEST(ClipReadingSnapshot, SourceMarkerWinsOverTheFrontmostApp) {
   FakePasteboard board;
   board.copy({{flavour(ClipReading::utf8Text, "x")},
