@@ -1,5 +1,6 @@
 #include "platform/linux/xcb_event_source.h"
 
+#include <QAbstractEventDispatcher>
 #include <QMetaObject>
 #include <ctime>
 
@@ -18,6 +19,23 @@ XcbEventSource::XcbEventSource(XcbConnection& connection, Handler handler)
       context_(std::make_unique<QObject>()) {
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, context_.get(),
                    [this] { drain(); });
+  // Events libxcb read while someone on this thread waited for a reply sit in its queue, and
+  // the socket has nothing more to say about them: hand them out before the loop sleeps.
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, context_.get(),
+                     [this] { drainQueued(); });
+  }
+}
+
+void XcbEventSource::drainQueued() {
+  if (draining_) {
+    return;
+  }
+  draining_ = true;
+  while (XcbEvent event{xcb_poll_for_queued_event(connection_.get())}) {
+    handler_(event.get());
+  }
+  draining_ = false;
 }
 
 XcbEventSource::~XcbEventSource() = default;

@@ -1,7 +1,7 @@
 #pragma once
 // XcbEventSource: delivers the events of one X connection on the Qt main thread. A socket
-// notifier wakes it when the server sent something; `drainSoon` catches events that libxcb
-// queued while the owner waited for a reply outside the notifier.
+// notifier wakes it when the server sent something; events that libxcb queued while the owner
+// waited for a reply are handed out before the event loop next sleeps (or at `drainSoon`).
 //
 // Main thread only; the connection must outlive the source.
 
@@ -27,10 +27,12 @@ class XcbEventSource final {
 
   // Handles every event read so far.
   void drain();
-  // Schedules `drain` on the main loop (for events queued during a round trip).
+  // Schedules `drain` on the main loop (for events queued during a round trip). Any thread.
   void drainSoon();
 
  private:
+  void drainQueued();
+
   XcbConnection& connection_;
   Handler handler_;
   std::unique_ptr<QSocketNotifier> notifier_;
