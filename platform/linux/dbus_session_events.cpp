@@ -16,6 +16,7 @@ const QString kLoginPath = QStringLiteral("/org/freedesktop/login1");
 const QString kManager = QStringLiteral("org.freedesktop.login1.Manager");
 const QString kSession = QStringLiteral("org.freedesktop.login1.Session");
 const QString kScreenSaver = QStringLiteral("org.freedesktop.ScreenSaver");
+const QString kGnomeScreenSaver = QStringLiteral("org.gnome.ScreenSaver");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 // Desktops publish the screen saver under either path.
 const QStringList kScreenSaverPaths{QStringLiteral("/org/freedesktop/ScreenSaver"),
@@ -33,6 +34,9 @@ DBusSessionEvents::DBusSessionEvents(QDBusConnection system, QDBusConnection ses
     session.connect(kScreenSaver, path, kScreenSaver, QStringLiteral("ActiveChanged"), this,
                     SLOT(screenSaverChanged(bool)));
   }
+  // GNOME Shell announces its lock screen under its own name only.
+  session.connect(kGnomeScreenSaver, QStringLiteral("/org/gnome/ScreenSaver"), kGnomeScreenSaver,
+                  QStringLiteral("ActiveChanged"), this, SLOT(screenSaverChanged(bool)));
   // The session object's path, to hear when it stops being the active one.
   QDBusMessage call = QDBusMessage::createMethodCall(kLogin, kLoginPath, kManager,
                                                      QStringLiteral("GetSessionByPID"));

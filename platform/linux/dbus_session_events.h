@@ -1,9 +1,10 @@
 #pragma once
 // DBusSessionEvents: SessionEvents from the D-Bus services of a Linux desktop: logind's
-// PrepareForSleep (the computer sleeps and wakes), the screen saver's ActiveChanged (the screen
-// blanks or locks), and the Active property of this login's logind session (the user switched
-// to another login and back). Sleep and screen saver together make one "screens asleep" state:
-// waking is reported once neither holds. A service that isn't there simply never reports.
+// PrepareForSleep (the computer sleeps and wakes), the screen saver's ActiveChanged (the
+// screen blanks or locks; freedesktop's or GNOME's), and the Active property of this login's
+// logind session (the user switched to another login and back). Sleep and screen saver
+// together make one "screens asleep" state: waking is reported once neither holds. A service
+// that isn't there simply never reports.
 //
 // Main thread: created, called and destroyed there; the handler runs there.
 
