@@ -145,7 +145,10 @@ size_t lineBreakAt(std::string_view text, size_t at) {
 }  // namespace
 
 ClipboardIndex::ClipboardIndex(std::vector<Clip> clips) : clips_(std::move(clips)) {
-  std::sort(clips_.begin(), clips_.end(), sortsBefore);
+  // The store loads them in this order already.
+  if (!std::is_sorted(clips_.begin(), clips_.end(), sortsBefore)) {
+    std::sort(clips_.begin(), clips_.end(), sortsBefore);
+  }
   const size_t n = clips_.size();
   keys_.resize(n);
   masks_.resize(n);
