@@ -4,6 +4,7 @@
 
 #include "core/clipboard_store.h"
 #include "core/image_codec.h"
+#include "core/url.h"
 #include "tests/fakes/fake_pasteboard.h"
 
 namespace vesk {
@@ -84,6 +85,17 @@ TEST(ClipReading, IsLinkAcceptsOnlySingleURLsWithAllowedSchemesAndHosts) {
   for (const Case& c : cases) {
     EXPECT_EQ(ClipReading::isLink(c.text), c.link) << c.text;
   }
+}
+
+TEST(URL, FilePathsAreDecodedLocalAndAbsolute) {
+  EXPECT_EQ(URL::filePath("file:///home/me/a%20b.txt"), "/home/me/a b.txt");
+  EXPECT_EQ(URL::filePath("file://localhost/tmp/dir/"), "/tmp/dir");
+  EXPECT_EQ(URL::filePath("FILE:///"), "/");
+  EXPECT_EQ(URL::filePath("file://otherhost/tmp/x"), std::nullopt);
+  EXPECT_EQ(URL::filePath("file:relative"), std::nullopt);
+  EXPECT_EQ(URL::filePath("file:///tmp/%00evil"), std::nullopt);
+  EXPECT_EQ(URL::filePath("https://example.com/tmp"), std::nullopt);
+  EXPECT_EQ(URL::filePath("/tmp/plain-path"), std::nullopt);
 }
 
 TEST(ClipReading, TextPrefersUTF8AndRepairsIt) {
