@@ -86,11 +86,24 @@ void EwmhWorkspace::handle(const xcb_generic_event_t* event) {
   }
 }
 
+bool EwmhWorkspace::isOwn(xcb_window_t window) {
+  const auto app = window != 0 ? identity(window) : std::nullopt;
+  return app && app->pid == ::getpid();
+}
+
 void EwmhWorkspace::activeChanged() {
   const WindowId active = activeWindow();
+  // Vesk's own panel takes the focus only to be typed into: the application the user works in
+  // stays the frontmost one, as with a panel that never activates.
+  if (isOwn(active)) {
+    return;
+  }
   std::erase(recent_, active);
   if (active != 0) {
     recent_.insert(recent_.begin(), active);
+  }
+  if (recent_.size() > kMostRemembered) {
+    recent_.resize(kMostRemembered);
   }
   const auto app = active != 0 ? identity(active) : std::nullopt;
   const std::optional<std::string> id =
@@ -127,7 +140,7 @@ std::vector<xcb_window_t> EwmhWorkspace::clientWindows() {
     stacking = connection_->cardinals(root, connection_->atom("_NET_CLIENT_LIST"));
   }
   std::reverse(stacking.begin(), stacking.end());  // top first
-  std::erase_if(stacking, [&](xcb_window_t window) { return !isListed(window); });
+  std::erase_if(stacking, [&](xcb_window_t window) { return !isListed(window) || isOwn(window); });
 
   // Most recently active first, then the rest by stacking.
   std::vector<xcb_window_t> ordered;
@@ -141,9 +154,11 @@ std::vector<xcb_window_t> EwmhWorkspace::clientWindows() {
       ordered.push_back(window);
     }
   }
-  // Forget windows that are gone.
-  std::erase_if(recent_, [&](xcb_window_t window) { return !contains(stacking, window); });
-  std::erase_if(identities_, [&](const auto& entry) { return !contains(stacking, entry.first); });
+  // Forget windows that are gone (without a window manager there is no list to tell).
+  if (!stacking.empty()) {
+    std::erase_if(recent_, [&](xcb_window_t window) { return !contains(stacking, window); });
+    std::erase_if(identities_, [&](const auto& entry) { return !contains(stacking, entry.first); });
+  }
   return ordered;
 }
 
@@ -214,7 +229,14 @@ std::optional<RunningApp> EwmhWorkspace::current(const RunningApp& app) {
 }
 
 std::optional<RunningApp> EwmhWorkspace::frontmostApplication() {
-  const WindowId active = activeWindow();
+  WindowId active = activeWindow();
+  if (isOwn(active)) {
+    // The window used before the panel, if it is still there.
+    const auto before = std::find_if(recent_.begin(), recent_.end(), [&](xcb_window_t window) {
+      return exists(window) && !isOwn(window);
+    });
+    active = before == recent_.end() ? 0 : *before;
+  }
   if (active == 0) {
     return std::nullopt;
   }
@@ -229,13 +251,18 @@ std::optional<RunningApp> EwmhWorkspace::frontmostApplication() {
   return result;
 }
 
-bool EwmhWorkspace::activateWindow(WindowId window) {
+bool EwmhWorkspace::exists(xcb_window_t window) {
   xcb_connection_t* c = connection_->get();
   const XcbReply<xcb_get_window_attributes_reply_t> attributes(
       xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
-  if (window == 0 || !attributes) {
+  return window != 0 && attributes != nullptr;
+}
+
+bool EwmhWorkspace::activateWindow(WindowId window) {
+  if (!exists(window)) {
     return false;
   }
+  xcb_connection_t* c = connection_->get();
   const xcb_window_t root = connection_->root();
   if (connection_->cardinals(root, connection_->atom("_NET_SUPPORTING_WM_CHECK")).empty()) {
     // No window manager: raise and focus the window ourselves.

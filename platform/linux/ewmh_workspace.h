@@ -4,7 +4,8 @@
 // off the task bar; the frontmost one owns _NET_ACTIVE_WINDOW. Vesk remembers the order in
 // which windows became active, so the list is most recently used first (windows never seen
 // active follow in stacking order). Without a window manager the list is empty and the
-// frontmost application is that of the focused window.
+// frontmost application is that of the focused window. Vesk's own windows are not
+// applications: while its panel has the focus, the application used before stays frontmost.
 //
 // Main thread only, except `activeWindow`; opened after the QCoreApplication exists (its
 // events arrive through the Qt event loop).
@@ -49,6 +50,8 @@ class EwmhWorkspace final : public Workspace {
   void clientsChanged();
   std::vector<xcb_window_t> clientWindows();
   bool isListed(xcb_window_t window);
+  bool isOwn(xcb_window_t window);  // a window of this process
+  bool exists(xcb_window_t window);
   std::optional<RunningApp> identity(xcb_window_t window);
   std::map<std::string, RunningApp> appsById();
   std::optional<RunningApp> current(const RunningApp& app);

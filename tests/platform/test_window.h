@@ -32,7 +32,8 @@ class TestWindow {
     xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_CLASS,
                         XCB_ATOM_STRING, 8, static_cast<uint32_t>(classValue.size()),
                         classValue.data());
-    const uint32_t pid = static_cast<uint32_t>(::getpid());
+    // Another process's window (Vesk skips its own): the test's parent stands in.
+    const uint32_t pid = static_cast<uint32_t>(::getppid());
     setCardinals(window_, "_NET_WM_PID", XCB_ATOM_CARDINAL, {pid});
     xcb_map_window(connection_, window_);
     sync();

@@ -57,7 +57,7 @@ TEST(EwmhWorkspace, FrontmostWithoutWindowManagerIsTheFocusedWindowsClass) {
   EXPECT_EQ(front->entryPath, "");
   EXPECT_FALSE(front->isRegular());
   EXPECT_EQ(front->windows, std::vector<WindowId>{window.id()});
-  EXPECT_EQ(front->pid, ::getpid());
+  EXPECT_EQ(front->pid, ::getppid());
   EXPECT_GT(front->launchDate, 1.6e9);
   // No window manager, no client list: nothing counts as running.
   EXPECT_TRUE(workspace->runningApplications().empty());
@@ -134,6 +134,32 @@ TEST(EwmhWorkspace, ClientListGivesRegularAppsMostRecentlyUsedFirstWithNotificat
   tool.setCardinals(tool.root(), "_NET_CLIENT_LIST", XCB_ATOM_WINDOW, {tool.id()});
   ASSERT_TRUE(pumpUntil([&] { return !events.empty(); }));
   EXPECT_EQ(events, std::vector<std::string>{"terminate painter"});
+}
+
+TEST(EwmhWorkspace, OwnPanelTakingTheFocusLeavesTheFrontmostApplication) {
+  VESK_REQUIRE_XVFB();
+  auto workspace = openWorkspace();
+  ASSERT_TRUE(workspace);
+  TestWindow editor("editor", "Editor");
+  TestWindow panel("vesk", "Vesk");
+  panel.setCardinals(panel.id(), "_NET_WM_PID", XCB_ATOM_CARDINAL,
+                     {static_cast<uint32_t>(::getpid())});
+  std::vector<std::string> activated;
+  Workspace::Observers observers;
+  observers.didActivate = [&](const std::optional<RunningApp>& app) {
+    activated.push_back(app ? app->bundleIdentifier : "none");
+  };
+  workspace->setObservers(observers);
+
+  editor.publishActive(editor.id());
+  ASSERT_TRUE(pumpUntil([&] { return !activated.empty(); }));
+  editor.publishActive(panel.id());
+  pumpUntil([] { return false; }, std::chrono::milliseconds(200));
+  EXPECT_EQ(activated, std::vector<std::string>{"Editor"});
+  EXPECT_EQ(workspace->activeWindow(), panel.id());
+  const auto front = workspace->frontmostApplication();
+  ASSERT_TRUE(front);
+  EXPECT_EQ(front->bundleIdentifier, "Editor");
 }
 
 TEST(EwmhWorkspace, QuitAsksEachWindowToClose) {
