@@ -156,10 +156,8 @@ void FileIndex::attach(int32_t parent, int32_t child) {
   }
   last = child;
   const ChildKey key = keyOf(child);
-  if (findSlot(key) >= 0) {
+  if (!insertLookup(key, child, true)) {
     collisions_.insert(key);
-  } else {
-    insertLookup(key, child);
   }
 }
 
@@ -185,17 +183,23 @@ int32_t FileIndex::findSlot(const ChildKey& key) const {
   }
 }
 
-void FileIndex::insertLookup(const ChildKey& key, int32_t entry) {
+bool FileIndex::insertLookup(const ChildKey& key, int32_t entry, bool unlessPresent) {
   if ((lookupUsed_ + 1) * 4 > lookup_.size() * 3) {
     growLookup();
   }
   const size_t mask = lookup_.size() - 1;
   size_t slot = homeSlot(key);
-  while (lookup_[slot] != kEmptySlot) {
+  // One probe both looks for the key and finds the free slot.
+  for (int32_t occupant = lookup_[slot]; occupant != kEmptySlot; occupant = lookup_[slot]) {
+    if (unlessPresent && parents_[idx(occupant)] == key.parent &&
+        hash_(name(occupant)) == key.name) {
+      return false;
+    }
     slot = (slot + 1) & mask;
   }
   lookup_[slot] = entry;
   ++lookupUsed_;
+  return true;
 }
 
 void FileIndex::growLookup() {
@@ -204,7 +208,7 @@ void FileIndex::growLookup() {
   lookupUsed_ = 0;
   for (const int32_t entry : old) {
     if (entry != kEmptySlot) {
-      insertLookup(keyOf(entry), entry);
+      insertLookup(keyOf(entry), entry, false);
     }
   }
 }

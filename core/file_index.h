@@ -132,7 +132,9 @@ class FileIndex {
   // The open-addressing child table: slots hold entry numbers, -1 when empty.
   size_t homeSlot(const ChildKey& key) const;
   int32_t findSlot(const ChildKey& key) const;
-  void insertLookup(const ChildKey& key, int32_t entry);
+  // Records `entry` under `key`; with `unlessPresent`, false (and nothing recorded) when the
+  // key is already there.
+  bool insertLookup(const ChildKey& key, int32_t entry, bool unlessPresent);
   void eraseSlot(size_t slot);
   void growLookup();
 

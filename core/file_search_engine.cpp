@@ -175,7 +175,7 @@ void FileSearchEngine::settleAccess(uint64_t g, FileRules rules, const Done& don
   }
   std::set<std::string> deferred;
   for (const std::string& folder : rules.protectedFolders()) {
-    if (access_[folder] != Access::allowed) {
+    if (!isAllowed(folder)) {
       deferred.insert(folder);
     }
   }
@@ -226,9 +226,8 @@ void FileSearchEngine::install(uint64_t g, FileRules requested, FileRules effect
   }
   // A folder allowed while this rebuild was on its way would otherwise stay out until the
   // next change of rules: start over with it instead.
-  const bool allowedSince = std::any_of(deferred.begin(), deferred.end(), [&](const auto& f) {
-    return access_[f] == Access::allowed;
-  });
+  const bool allowedSince =
+      std::any_of(deferred.begin(), deferred.end(), [&](const auto& f) { return isAllowed(f); });
   requested_ = std::move(requested);
   if (allowedSince) {
     (void)rebuild(*requested_);

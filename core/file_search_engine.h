@@ -104,6 +104,10 @@ class FileSearchEngine final {
   using Done = std::shared_ptr<std::promise<void>>;
 
   bool isNewest(uint64_t g) const { return g == rebuilds_.load(); }
+  bool isAllowed(const std::string& folder) const {
+    const auto found = access_.find(folder);
+    return found != access_.end() && found->second == Access::allowed;
+  }
   void ask(const std::vector<std::string>& folders, std::chrono::milliseconds wait,
            std::function<void()> then);
   void answered(const std::string& folder, bool allowed);
