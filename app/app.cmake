@@ -1,5 +1,5 @@
 # vesk_app_lib: the application's owners and controllers, linked by `vesk` and by the tests.
-find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network)
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network DBus)
 pkg_check_modules(VESK_APP_DEPS REQUIRED IMPORTED_TARGET libsystemd xcb)
 
 add_library(vesk_app_lib STATIC)
@@ -23,7 +23,7 @@ target_sources(vesk_app_lib PRIVATE
 )
 target_link_libraries(vesk_app_lib
   PUBLIC vesk_platform vesk_core Qt6::Core Qt6::Gui Qt6::Widgets Qt6::Network
-  PRIVATE PkgConfig::VESK_APP_DEPS)
+  PRIVATE Qt6::DBus PkgConfig::VESK_APP_DEPS)
 
 add_executable(vesk ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(vesk PRIVATE vesk_app_lib PkgConfig::VESK_APP_DEPS)

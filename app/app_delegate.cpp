@@ -207,6 +207,7 @@ void AppDelegate::startRecorder() {
   }
   recorder_->setPaused(isRecordingPaused_);
   recorder_->start(true);
+  Log::app.info("Watching the clipboard%s", isRecordingPaused_ ? " (recording is paused)" : "");
 }
 
 void AppDelegate::watchApplications() {
@@ -342,6 +343,7 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
     (void)files_->rebuild(std::move(rules));
   }
   hasAppliedConfig_ = true;
+  Log::app.info("Applied config.toml");
 }
 
 void AppDelegate::present(Mode mode, double pressedAt) {
@@ -374,6 +376,7 @@ void AppDelegate::pasteNext(double pressedAt) {
     return;
   }
   const WindowId target = services_.workspace ? services_.workspace->activeWindow() : 0;
+  Log::app.debug("Pasting clip %lld into window 0x%x", static_cast<long long>(clip->id), target);
   std::weak_ptr<AppDelegate*> weak = self_;
   deliverer_->pasteNext(*clip, target, [weak](bool trusted, const std::optional<Failure>&) {
     const auto self = weak.lock();

@@ -6,8 +6,13 @@
 #include "app/history_store.h"
 #include "app/log.h"
 #include "core/clipboard_store.h"
+#include "platform/linux/dbus_session_events.h"
+#include "platform/linux/ewmh_workspace.h"
 #include "platform/linux/gio_app_catalog.h"
 #include "platform/linux/qt_image_codec.h"
+#include "platform/linux/x11_hot_key_service.h"
+#include "platform/linux/x11_key_layout.h"
+#include "platform/linux/x11_key_synthesizer.h"
 #include "platform/linux/x11_pasteboard.h"
 
 namespace vesk {
@@ -39,6 +44,27 @@ AppServices linuxServices(std::vector<std::string>& problems) {
     problems.push_back("The clipboard can't be read, so copies aren't recorded: " +
                        pasteboard.failure().description);
   }
+  if (auto hotKeys = X11HotKeyService::open("")) {
+    services.hotKeys = std::move(hotKeys).value();
+  } else {
+    problems.push_back("Hot keys can't be set up: " + hotKeys.failure().description);
+  }
+  if (auto layout = X11KeyLayout::open("")) {
+    services.keyLayout = std::move(layout).value();
+  } else {
+    problems.push_back("The keyboard layout can't be read: " + layout.failure().description);
+  }
+  if (auto keys = X11KeySynthesizer::open("")) {
+    services.keySynthesizer = std::move(keys).value();
+  } else {
+    problems.push_back("Clips can't be pasted, only copied: " + keys.failure().description);
+  }
+  if (auto workspace = EwmhWorkspace::open("")) {
+    services.workspace = std::move(workspace).value();
+  } else {
+    Log::app.error("Running apps can't be tracked: %s", workspace.failure().description.c_str());
+  }
+  services.sessionEvents = std::make_shared<DBusSessionEvents>();
   return services;
 }
 

@@ -63,6 +63,11 @@ std::mutex& stderrMutex() {
 
 }  // namespace
 
+void Logger::writeToJournal(Level level, std::string_view message) const {
+  sd_journal_send("MESSAGE=%.*s", static_cast<int>(message.size()), message.data(), "PRIORITY=%d",
+                  priorityOf(level), "SYSLOG_IDENTIFIER=vesk", "CATEGORY=%s", category_, nullptr);
+}
+
 void Logger::write(Level level, std::string_view message) const {
   const int sent = sd_journal_send("MESSAGE=%.*s", static_cast<int>(message.size()), message.data(),
                                    "PRIORITY=%d", priorityOf(level), "SYSLOG_IDENTIFIER=vesk",

@@ -23,6 +23,8 @@ class Logger final {
 
   // Writes one finished line.
   void write(Level level, std::string_view message) const;
+  // Writes one finished line to the journal only, for callers that print it themselves.
+  void writeToJournal(Level level, std::string_view message) const;
 
   const char* category() const { return category_; }
 

@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
       !environment("WAYLAND_DISPLAY").empty() || environment("XDG_SESSION_TYPE") == "wayland";
   if (const std::string problem = displayProblem(wayland); !problem.empty()) {
     std::fprintf(stderr, "%s\n", problem.c_str());
-    vesk::Log::app.write(vesk::Logger::Level::error, problem);
+    vesk::Log::app.writeToJournal(vesk::Logger::Level::error, problem);
     return 1;
   }
   // Hot keys and the clipboard are X11's; under Wayland Vesk runs as an XWayland client.
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
   }
   if (role == vesk::SingleInstance::Role::failed) {
     std::fprintf(stderr, "%s\n", instance.problem().c_str());
-    vesk::Log::app.write(vesk::Logger::Level::error, instance.problem());
+    vesk::Log::app.writeToJournal(vesk::Logger::Level::error, instance.problem());
     return 1;
   }
   if (!instance.problem().empty()) {
