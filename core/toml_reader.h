@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -26,11 +27,11 @@ class TOMLValue {
   using Array = std::vector<TOMLValue>;
 
   TOMLValue() = default;  // the empty string
-  static TOMLValue ofString(std::string text) { return TOMLValue(Payload(std::move(text))); }
-  static TOMLValue ofInteger(std::int64_t number) { return TOMLValue(Payload(number)); }
-  static TOMLValue ofFloat(double number) { return TOMLValue(Payload(number)); }
-  static TOMLValue ofBoolean(bool flag) { return TOMLValue(Payload(flag)); }
-  static TOMLValue ofArray(Array elements) { return TOMLValue(Payload(std::move(elements))); }
+  static TOMLValue ofString(std::string text) { return of<std::string>(std::move(text)); }
+  static TOMLValue ofInteger(std::int64_t number) { return of<std::int64_t>(number); }
+  static TOMLValue ofFloat(double number) { return of<double>(number); }
+  static TOMLValue ofBoolean(bool flag) { return of<bool>(flag); }
+  static TOMLValue ofArray(Array elements) { return of<Array>(std::move(elements)); }
 
   // Each accessor returns null when the value holds another case.
   const std::string* asString() const { return std::get_if<std::string>(&payload_); }
@@ -43,7 +44,14 @@ class TOMLValue {
 
  private:
   using Payload = std::variant<std::string, std::int64_t, double, bool, Array>;
-  explicit TOMLValue(Payload payload) : payload_(std::move(payload)) {}
+
+  // Built in place: moving a whole variant here trips GCC's uninitialised-use analysis.
+  template <class T, class V>
+  static TOMLValue of(V&& payload) {
+    TOMLValue value;
+    value.payload_.emplace<T>(std::forward<V>(payload));
+    return value;
+  }
 
   Payload payload_;
 };
