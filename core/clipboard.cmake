@@ -8,5 +8,6 @@ target_sources(vesk_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/clip_database.cpp
   ${CMAKE_CURRENT_LIST_DIR}/clipboard_store.cpp
   ${CMAKE_CURRENT_LIST_DIR}/clipboard_index.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/byte_search.cpp
   ${CMAKE_CURRENT_LIST_DIR}/paste_run.cpp
 )

@@ -6,13 +6,11 @@
 #include <unordered_set>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
+#include "core/byte_search.h"
 #include "core/fuzzy_matcher.h"
 #include "core/search_key.h"
 #include "core/worker_pool.h"
@@ -70,59 +68,6 @@ std::string foldedString(std::string_view text) {
     return out;
   }
   return foldUnicode(text);
-}
-
-// Terms are short: a loop beats a call to memcmp.
-bool sameBytes(const char* a, const uint8_t* b, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    if (static_cast<uint8_t>(a[i]) != b[i]) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Whether `needle` occurs in `haystack`. The common case, a term that is absent from a key
-// of a few hundred bytes, is settled 16 positions at a time by comparing the term's first
-// and last bytes; only positions where both agree are compared in full.
-bool containsBytes(std::string_view haystack, const std::vector<uint8_t>& needle) {
-  const size_t n = needle.size();
-  if (n == 0) {
-    return true;
-  }
-  if (n > haystack.size()) {
-    return false;
-  }
-  const char* h = haystack.data();
-  if (n == 1) {
-    return std::memchr(h, needle[0], haystack.size()) != nullptr;
-  }
-  const size_t last = haystack.size() - n;  // the last position a match can start at
-  size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i first = _mm_set1_epi8(static_cast<char>(needle[0]));
-  const __m128i end = _mm_set1_epi8(static_cast<char>(needle[n - 1]));
-  for (; i + 16 <= last + 1; i += 16) {
-    const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
-    const __m128i ends = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + n - 1));
-    auto candidates = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(starts, first), _mm_cmpeq_epi8(ends, end))));
-    while (candidates != 0) {
-      const auto at = static_cast<size_t>(__builtin_ctz(candidates));
-      if (sameBytes(h + i + at + 1, needle.data() + 1, n - 2)) {
-        return true;
-      }
-      candidates &= candidates - 1;
-    }
-  }
-#endif
-  // The last few positions, and all of them without SSE2.
-  for (; i <= last; ++i) {
-    if (h[i] == static_cast<char>(needle[0]) && sameBytes(h + i + 1, needle.data() + 1, n - 1)) {
-      return true;
-    }
-  }
-  return false;
 }
 
 // The byte length of the line break at `at`, 0 when there is none: LF, VT, FF, CR, NEL,
@@ -287,7 +232,7 @@ void ClipboardIndex::scan(size_t begin, size_t end, size_t budget, const std::ve
     const uint64_t mask = masks_[i];
     const std::string& key = keys_[i];
     const bool matches = std::all_of(terms.begin(), terms.end(), [&](const Term& term) {
-      return (term.mask & ~mask) == 0 && containsBytes(key, term.bytes);
+      return (term.mask & ~mask) == 0 && ByteSearch::contains(key, term.bytes);
     });
     if (matches) {
       (pinned ? out.pinned : out.rest).push_back(i);
@@ -380,7 +325,7 @@ std::optional<std::string> ClipboardIndex::matchingLine(std::string_view text,
     if (!line.empty()) {
       const std::string folded = foldedString(line);
       if (std::all_of(terms.begin(), terms.end(),
-                      [&](const auto& term) { return containsBytes(folded, term); })) {
+                      [&](const auto& term) { return ByteSearch::contains(folded, term); })) {
         return std::string(line);
       }
     }
