@@ -2,11 +2,16 @@
 // creates the application object and idles in the Qt event loop.
 
 #include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <xcb/xcb.h>
 
@@ -36,6 +41,32 @@ std::string displayProblem(bool wayland) {
     return "Vesk needs an X11 display and couldn't connect to \"" + display + "\".";
   }
   return {};
+}
+
+// SIGTERM and SIGINT end the event loop normally, so pending history saves are written.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const char byte = 1;
+  (void)!::write(signalPipe[1], &byte, 1);
+}
+
+void quitOnSignals(QObject* parent) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+    return;
+  }
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
+  QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
+    char byte = 0;
+    (void)!::read(signalPipe[0], &byte, 1);
+    QCoreApplication::quit();
+  });
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
 }
 
 }  // namespace
@@ -85,6 +116,7 @@ int main(int argc, char** argv) {
         "This is a Wayland session: hot keys and clipboard recording only reach X11 apps here; "
         "bind a desktop shortcut to \"vesk\" to open the launcher");
   }
+  quitOnSignals(&application);
   delegate->applicationDidFinishLaunching();
   const int status = QApplication::exec();
   delegate->applicationWillTerminate();
