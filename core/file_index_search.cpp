@@ -2,6 +2,7 @@
 // run on the shared worker pool. Kept apart from the tree maintenance in file_index.cpp.
 
 #include <algorithm>
+#include <array>
 #include <limits>
 
 #include "core/file_index.h"
@@ -87,10 +88,17 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
   FuzzyMatcher& last = terms.back();
   const uint64_t lastMask = last.queryMask();
   const size_t lastLength = last.query().size();
-  std::vector<int64_t> ceilings(terms.size());
+  // Per term, hoisted out of the loop: mask, length and the best score any name could get.
+  std::array<uint64_t, kMaxTerms> masks{};
+  std::array<size_t, kMaxTerms> lengths{};
+  std::array<int64_t, kMaxTerms> ceilings{};
   for (size_t t = 0; t < terms.size(); ++t) {
+    masks[t] = terms[t].queryMask();
+    lengths[t] = terms[t].query().size();
     ceilings[t] = bestPossible(terms[t]);
   }
+  std::array<int32_t, kMaxTerms> above{};
+  std::array<bool, kMaxTerms> fits{};
   const size_t limit = top.limit();
   for (size_t i = begin; i < end; ++i) {
     if ((flags_[i] & (kRemoved | kRoot)) != 0) {
@@ -98,36 +106,31 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
     }
     // The cheapest rejections inline, before any call.
     const uint64_t keyMask = keys_.masks[i];
-    if ((lastMask & keyMask) != lastMask || lastLength > keys_.length(i)) {
+    const uint32_t keyLength = keys_.length(i);
+    if ((lastMask & keyMask) != lastMask || lastLength > keyLength) {
       continue;
     }
     // An earlier term that can neither fit this name nor matched a folder above rejects the
-    // entry before any alignment runs.
+    // entry before any alignment runs; the others add up to the entry's best possible score.
     const size_t parent = idx(parents_[i]);
+    int64_t ceiling = ceilings[rows] + (boosts_.empty() ? 0 : boosts_[i]);
     bool hopeless = false;
     for (size_t t = 0; t < rows && !hopeless; ++t) {
-      const uint64_t termMask = terms[t].queryMask();
-      hopeless = table[t * n + parent] == kNone &&
-                 ((termMask & keyMask) != termMask || terms[t].query().size() > keys_.length(i));
+      fits[t] = (masks[t] & keyMask) == masks[t] && lengths[t] <= keyLength;
+      above[t] = table[t * n + parent];
+      hopeless = !fits[t] && above[t] == kNone;
+      ceiling += std::max<int64_t>(fits[t] ? ceilings[t] : kNone,
+                                   above[t] == kNone ? kNone : above[t] / 2);
     }
     if (hopeless) {
       continue;
     }
-    // Once the list is full, an entry whose best possible score cannot displace the worst
-    // kept candidate is skipped without aligning (a later entry loses every tie of score
-    // and length, being further down the index).
+    // Once the list is full, an entry that cannot displace the worst kept candidate is skipped
+    // without aligning (a later entry loses every tie of score and length, being further down
+    // the index).
     if (top.matches().size() == limit) {
-      int64_t ceiling = ceilings.back() + (boosts_.empty() ? 0 : boosts_[i]);
-      for (size_t t = 0; t < rows; ++t) {
-        const uint64_t termMask = terms[t].queryMask();
-        const bool ownFits =
-            (termMask & keyMask) == termMask && terms[t].query().size() <= keys_.length(i);
-        const int32_t above = table[t * n + parent];
-        ceiling +=
-            std::max<int64_t>(ownFits ? ceilings[t] : kNone, above == kNone ? kNone : above / 2);
-      }
       const Candidate& worst = top.matches().back();
-      if (ceiling < worst.score || (ceiling == worst.score && keys_.length(i) >= worst.length)) {
+      if (ceiling < worst.score || (ceiling == worst.score && keyLength >= worst.length)) {
         continue;
       }
     }
@@ -138,14 +141,17 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
     int64_t total = *base;
     bool rejected = false;
     for (size_t t = 0; t < rows && !rejected; ++t) {
-      const int32_t own = scoreKey(terms[t], keys_, i);
-      const int32_t above = table[t * n + parent];
-      if (own != kNone && above != kNone) {
-        total += std::max(own, above / 2);
+      int32_t own = kNone;
+      if (fits[t]) {
+        const auto score = terms[t].score(keys_.keyBytes(i), keys_.keyBonus(i), keyMask);
+        own = score ? *score : kNone;
+      }
+      if (own != kNone && above[t] != kNone) {
+        total += std::max(own, above[t] / 2);
       } else if (own != kNone) {
         total += own;
-      } else if (above != kNone) {
-        total += above / 2;
+      } else if (above[t] != kNone) {
+        total += above[t] / 2;
       } else {
         rejected = true;
       }
@@ -156,7 +162,7 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
     if (!boosts_.empty()) {
       total += boosts_[i];
     }
-    top.insert({saturated(total), keys_.length(i), static_cast<int32_t>(i)});
+    top.insert({saturated(total), keyLength, static_cast<int32_t>(i)});
   }
 }
 
