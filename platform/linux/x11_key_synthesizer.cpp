@@ -22,8 +22,36 @@ constexpr int kControlIndex = 2;
 // Lock (CapsLock) and Mod2 (NumLock) are toggles and stay as they are.
 constexpr std::array<int, 5> kLiftedIndices{0, 3, 5, 6, 7};
 
+// How long the paste waits for the keys of the hot key that triggered it to come up.
+constexpr auto kKeyReleaseWait = std::chrono::milliseconds(500);
+
 bool isDown(const xcb_query_keymap_reply_t& keymap, xcb_keycode_t code) {
   return (keymap.keys[code / 8] & (1U << (code % 8))) != 0;
+}
+
+// Whether a key other than a modifier is held. While the key of a grabbed hot key is down, the
+// server delivers every key event, synthetic ones included, to the grabbing client, so a paste
+// sent then would never reach the target window.
+bool nonModifierKeyDown(xcb_connection_t* c) {
+  const XcbReply<xcb_query_keymap_reply_t> keymap(
+      xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr));
+  const XcbReply<xcb_get_modifier_mapping_reply_t> mapping(
+      xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr));
+  if (!keymap || !mapping) {
+    return false;
+  }
+  std::array<bool, 256> modifier{};
+  const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(mapping.get());
+  const int count = xcb_get_modifier_mapping_keycodes_length(mapping.get());
+  for (int i = 0; i < count; ++i) {
+    modifier[codes[i]] = true;
+  }
+  for (int code = 8; code < 256; ++code) {
+    if (!modifier[code] && isDown(*keymap, static_cast<xcb_keycode_t>(code))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -65,6 +93,13 @@ WindowId X11KeySynthesizer::activeWindow() {
 bool X11KeySynthesizer::pressPaste(uint32_t keyCode, WindowId target) {
   if (!isTrusted() || keyCode < 8 || keyCode > 255) {
     return false;
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    const auto deadline = XcbConnection::Clock::now() + kKeyReleaseWait;
+    while (nonModifierKeyDown(connection_->get()) && XcbConnection::Clock::now() < deadline) {
+      std::this_thread::sleep_for(kFocusPoll);
+    }
   }
   if (target != 0) {
     const auto deadline = XcbConnection::Clock::now() + kFocusWait;

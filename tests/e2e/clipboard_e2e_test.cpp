@@ -160,12 +160,15 @@ TEST_F(ClipboardE2E, PasteNextPastesTheNewestClipThenTheOneBeforeWithoutRecordin
   runProgram(home, {"xdotool", "windowfocus", "--sync", std::to_string(field.winId())});
   ASSERT_TRUE(pumpUntil([&] { return field.hasFocus(); }));
 
-  // The paste key is pressed once Vesk has the clip on the clipboard; the hot key must be up
-  // by then (xdotool releases it at once), or the server hands the press to the hot key's grab.
-  runProgram(home, {"xdotool", "key", "--delay", "0", "ctrl+alt+v"});
+  // Pressed as a person does: the keys stay down a moment, so the hot key's grab is still active
+  // when Vesk is ready to paste, and the paste has to wait for it to end.
+  const std::vector<std::string> press = {"xdotool", "keydown", "ctrl+alt+v", "sleep",
+                                          "0.15",    "keyup",   "v",          "sleep",
+                                          "0.1",     "keyup",   "ctrl+alt"};
+  runProgram(home, press);
   ASSERT_TRUE(pumpUntil([&] { return field.text() == "second"; }))
       << field.text().toStdString() << vesk->log();
-  runProgram(home, {"xdotool", "key", "--delay", "0", "ctrl+alt+v"});
+  runProgram(home, press);
   ASSERT_TRUE(pumpUntil([&] { return field.text() == "secondfirst"; }))
       << field.text().toStdString() << vesk->log();
 

@@ -116,6 +116,48 @@ TEST(X11KeySynthesizer, TargetThatNeverReturnsStillGetsThePressAfterTheWait) {
   EXPECT_TRUE(other.next(XCB_KEY_PRESS));
 }
 
+// The hot key that triggers a paste holds an active keyboard grab until its key comes up; the
+// paste must wait for that, or the server hands it to the grabbing client instead.
+TEST(X11KeySynthesizer, WaitsForTheTriggeringKeyToComeUp) {
+  VESK_REQUIRE_XVFB();
+  Keys keys;
+  ASSERT_TRUE(keys.open());
+  TestWindow window;
+  window.focus();
+  ASSERT_EQ(Xvfb::run("xdotool keydown b"), 0);
+  const auto start = std::chrono::steady_clock::now();
+  std::thread user([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    Xvfb::run("xdotool keyup b");
+  });
+  ASSERT_TRUE(keys.synthesizer->pressPaste(keys.v, 0));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+  user.join();
+  bool pasted = false;
+  while (XcbEvent press = window.next(XCB_KEY_PRESS, std::chrono::milliseconds(300))) {
+    pasted =
+        pasted || reinterpret_cast<const xcb_key_press_event_t*>(press.get())->detail == keys.v;
+  }
+  EXPECT_TRUE(pasted);
+}
+
+TEST(X11KeySynthesizer, KeyHeldForeverStillGetsThePasteAfterTheWait) {
+  VESK_REQUIRE_XVFB();
+  Keys keys;
+  ASSERT_TRUE(keys.open());
+  TestWindow window;
+  window.focus();
+  ASSERT_EQ(Xvfb::run("xdotool keydown b"), 0);
+  EXPECT_TRUE(keys.synthesizer->pressPaste(keys.v, 0));
+  Xvfb::run("xdotool keyup b");
+  bool pasted = false;
+  while (XcbEvent press = window.next(XCB_KEY_PRESS, std::chrono::milliseconds(300))) {
+    pasted =
+        pasted || reinterpret_cast<const xcb_key_press_event_t*>(press.get())->detail == keys.v;
+  }
+  EXPECT_TRUE(pasted);
+}
+
 TEST(X11KeySynthesizer, KeyCodeOutsideTheProtocolIsRefused) {
   VESK_REQUIRE_XVFB();
   Keys keys;
