@@ -43,7 +43,7 @@ $(FUZZ_BUILD)/build.ninja:
 	  -DVESK_FUZZ=ON -DVESK_BUILD_APP=OFF -DVESK_BUILD_BENCH=OFF
 
 fuzz: deps $(FUZZ_BUILD)/build.ninja
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	@for f in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
 	  name=$$(basename $$f); corpus=$(FUZZ_BUILD)/corpus/$$name; mkdir -p $$corpus; \
 	  echo "== $$name for $(FUZZ_SECONDS) s"; \
