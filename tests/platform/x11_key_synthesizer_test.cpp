@@ -36,6 +36,16 @@ struct Keys {
   }
 };
 
+// Whether `window` gets a press of `code` among the presses that arrive within a moment.
+bool receivedKey(TestWindow& window, uint32_t code) {
+  bool received = false;
+  while (XcbEvent press = window.next(XCB_KEY_PRESS, std::chrono::milliseconds(300))) {
+    const auto* event = reinterpret_cast<const xcb_key_press_event_t*>(press.get());
+    received = received || event->detail == code;
+  }
+  return received;
+}
+
 TEST(X11KeySynthesizer, PasteKeyReachesTheActiveWindowWithControl) {
   VESK_REQUIRE_XVFB();
   Keys keys;
@@ -133,12 +143,7 @@ TEST(X11KeySynthesizer, WaitsForTheTriggeringKeyToComeUp) {
   ASSERT_TRUE(keys.synthesizer->pressPaste(keys.v, 0));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
   user.join();
-  bool pasted = false;
-  while (XcbEvent press = window.next(XCB_KEY_PRESS, std::chrono::milliseconds(300))) {
-    pasted =
-        pasted || reinterpret_cast<const xcb_key_press_event_t*>(press.get())->detail == keys.v;
-  }
-  EXPECT_TRUE(pasted);
+  EXPECT_TRUE(receivedKey(window, keys.v));
 }
 
 TEST(X11KeySynthesizer, KeyHeldForeverStillGetsThePasteAfterTheWait) {
@@ -150,12 +155,7 @@ TEST(X11KeySynthesizer, KeyHeldForeverStillGetsThePasteAfterTheWait) {
   ASSERT_EQ(Xvfb::run("xdotool keydown b"), 0);
   EXPECT_TRUE(keys.synthesizer->pressPaste(keys.v, 0));
   Xvfb::run("xdotool keyup b");
-  bool pasted = false;
-  while (XcbEvent press = window.next(XCB_KEY_PRESS, std::chrono::milliseconds(300))) {
-    pasted =
-        pasted || reinterpret_cast<const xcb_key_press_event_t*>(press.get())->detail == keys.v;
-  }
-  EXPECT_TRUE(pasted);
+  EXPECT_TRUE(receivedKey(window, keys.v));
 }
 
 TEST(X11KeySynthesizer, KeyCodeOutsideTheProtocolIsRefused) {
