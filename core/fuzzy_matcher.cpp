@@ -110,22 +110,30 @@ std::optional<int32_t> FuzzyMatcher::score(std::span<const uint8_t> text,
   int32_t* curG = curM + w;
   int32_t* curC = curG + w;
 
+  // Row i only fills the columns [lo, hi] where a path through all query bytes can pass:
+  // lo is the greedy (earliest) column of q[i], and hi leaves one column for each later byte.
+  // A cell outside holds an impossible alignment whatever its exact value, so leaving it out
+  // changes no real score; each row reads the previous one only inside its band.
+  size_t lo = 0;
+  size_t hi = w - m;
+
   // First row: the first query byte earns its position's bonus twice.
-  for (size_t k = 0; k < w; ++k) {
+  for (size_t k = 0; k <= hi; ++k) {
     prevM[k] = t[k] == q[0] ? 2 * b[k] + kMatchScore : kNeg;
     prevC[k] = b[k];
   }
   prevG[0] = kNeg;
-  for (size_t k = 1; k < w; ++k) {
+  for (size_t k = 1; k <= hi; ++k) {
     prevG[k] = std::max(prevM[k - 1] - kGapOpen, prevG[k - 1] - kGapExtend);
   }
 
   for (size_t i = 1; i < m; ++i) {
     const uint8_t qc = q[i];
-    curM[0] = kNeg;
-    curC[0] = 0;
-    curG[0] = kNeg;
-    for (size_t k = 1; k < w; ++k) {
+    ++hi;
+    do {
+      ++lo;
+    } while (t[lo] != qc);
+    for (size_t k = lo; k <= hi; ++k) {
       if (t[k] != qc) {
         curM[k] = kNeg;
         curC[k] = 0;
@@ -137,6 +145,10 @@ std::optional<int32_t> FuzzyMatcher::score(std::span<const uint8_t> text,
         curM[k] = std::max(diag, gap);
         curC[k] = ((g >= kCarryThreshold && g > h) || diag < gap) ? g : h;
       }
+    }
+    // Nothing in this row matched before lo, so nothing waits at lo to jump a gap.
+    curG[lo] = kNeg;
+    for (size_t k = lo + 1; k <= hi; ++k) {
       curG[k] = std::max(curM[k - 1] - kGapOpen, curG[k - 1] - kGapExtend);
     }
     std::swap(prevM, curM);
@@ -144,7 +156,7 @@ std::optional<int32_t> FuzzyMatcher::score(std::span<const uint8_t> text,
     std::swap(prevC, curC);
   }
 
-  const int32_t best = *std::max_element(prevM, prevM + w);
+  const int32_t best = *std::max_element(prevM + lo, prevM + w);
   if (best < kNoPathBelow) {
     return std::nullopt;
   }
