@@ -7,6 +7,8 @@
 //
 //   bench_files --write-paths FILE [ENTRIES] [ROOT]   one path per line, folders end in "/"
 //   bench_files --make-tree DIR [ENTRIES]             create the tree on disk (empty files)
+//   bench_files --print-hits [QUERY...]               the best 50 hits of each keystroke below
+//                                                     (or of each QUERY), to compare rankings
 //   bench_files [benchmark options]                   run the benchmarks
 
 #include <algorithm>
@@ -314,6 +316,17 @@ int makeTree(const std::string& dir, size_t entries) {
   return 0;
 }
 
+int printHits(const std::vector<std::string>& queries) {
+  const FileIndex& index = builtIndex();
+  for (const std::string& query : queries) {
+    std::printf("== %s\n", query.c_str());
+    for (const FileHit& hit : index.search(query, 50)) {
+      std::printf("%d %s%s\n", hit.score, hit.path.c_str(), hit.isFolder ? "/" : "");
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 }  // namespace vesk
 
@@ -324,6 +337,10 @@ int main(int argc, char** argv) {
   }
   if (argc >= 3 && std::strcmp(argv[1], "--make-tree") == 0) {
     return vesk::makeTree(argv[2], argc >= 4 ? std::stoul(argv[3]) : vesk::kEntries);
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--print-hits") == 0) {
+    return vesk::printHits(argc > 2 ? std::vector<std::string>(argv + 2, argv + argc)
+                                    : vesk::kKeystrokes);
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
