@@ -138,7 +138,9 @@ class FileIndex {
   void eraseSlot(size_t slot);
   void growLookup();
 
-  void scoreAncestors(std::vector<FuzzyMatcher>& terms, std::vector<int32_t>& table) const;
+  void scoreAncestors(const std::vector<FuzzyMatcher>& terms, std::vector<int32_t>& table) const;
+  // How many contiguous ranges a search splits the entries into.
+  size_t rangeCount() const;
   void scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> terms,
                   std::span<const int32_t> table, TopMatches& top) const;
 

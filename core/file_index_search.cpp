@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <limits>
 
 #include "core/file_index.h"
@@ -60,25 +61,54 @@ int32_t saturated(int64_t value) {
 // Fills one row per earlier term: a folder's cell is the best score of the term on its own
 // name or on any folder above it. Roots never contribute their names. Only folder cells are
 // written and read (every live entry's parent is a live folder).
-void FileIndex::scoreAncestors(std::vector<FuzzyMatcher>& terms,
+//
+// The alignments run in parallel ranges, each writing its folders' own scores and listing
+// them; one pass down the tree (over the folders only, parents first) then takes in the
+// cells above.
+void FileIndex::scoreAncestors(const std::vector<FuzzyMatcher>& terms,
                                std::vector<int32_t>& table) const {
   const size_t n = entryCount();
   const size_t rows = terms.size() - 1;
   table.resize(rows * n);
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t f = flags_[i];
-    if ((f & kFolder) == 0 || (f & kRemoved) != 0) {
-      continue;
-    }
-    const int32_t parent = parents_[i];
-    for (size_t t = 0; t < rows; ++t) {
-      int32_t cell = parent < 0 ? kNone : table[t * n + idx(parent)];
-      if ((f & kRoot) == 0) {
-        cell = std::max(cell, scoreKey(terms[t], keys_, i));
+  const size_t ranges = rangeCount();
+  std::vector<std::vector<int32_t>> folders(ranges);
+  const auto scoreOwn = [&](size_t k) {
+    std::vector<FuzzyMatcher> own(terms.begin(), terms.begin() + static_cast<std::ptrdiff_t>(rows));
+    std::vector<int32_t>& listed = folders[k];
+    for (size_t i = n * k / ranges; i < n * (k + 1) / ranges; ++i) {
+      const uint8_t f = flags_[i];
+      if ((f & kFolder) == 0 || (f & kRemoved) != 0) {
+        continue;
       }
-      table[t * n + i] = cell;
+      listed.push_back(static_cast<int32_t>(i));
+      for (size_t t = 0; t < rows; ++t) {
+        table[t * n + i] = (f & kRoot) != 0 ? kNone : scoreKey(own[t], keys_, i);
+      }
+    }
+  };
+  if (ranges == 1) {
+    scoreOwn(0);
+  } else {
+    WorkerPool::shared().parallelFor(ranges, scoreOwn);
+  }
+  for (const std::vector<int32_t>& listed : folders) {
+    for (const int32_t i : listed) {
+      const int32_t parent = parents_[idx(i)];
+      if (parent < 0) {
+        continue;
+      }
+      for (size_t t = 0; t < rows; ++t) {
+        int32_t& cell = table[t * n + idx(i)];
+        cell = std::max(cell, table[t * n + idx(parent)]);
+      }
     }
   }
+}
+
+size_t FileIndex::rangeCount() const {
+  const size_t n = entryCount();
+  const size_t cores = WorkerPool::shared().concurrency();
+  return n <= kEntriesPerRange ? 1 : std::max<size_t>(1, std::min(cores, n / kEntriesPerRange));
 }
 
 void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> terms,
@@ -99,6 +129,8 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
   }
   std::array<int32_t, kMaxTerms> above{};
   std::array<bool, kMaxTerms> fits{};
+  // Each earlier term's share of the entry's ceiling: the best it could still contribute.
+  std::array<int64_t, kMaxTerms> shares{};
   const size_t limit = top.limit();
   for (size_t i = begin; i < end; ++i) {
     if ((flags_[i] & (kRemoved | kRoot)) != 0) {
@@ -119,42 +151,56 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
       fits[t] = (masks[t] & keyMask) == masks[t] && lengths[t] <= keyLength;
       above[t] = table[t * n + parent];
       hopeless = !fits[t] && above[t] == kNone;
-      ceiling += std::max<int64_t>(fits[t] ? ceilings[t] : kNone,
-                                   above[t] == kNone ? kNone : above[t] / 2);
+      shares[t] = std::max<int64_t>(fits[t] ? ceilings[t] : kNone,
+                                    above[t] == kNone ? kNone : above[t] / 2);
+      ceiling += shares[t];
     }
     if (hopeless) {
       continue;
     }
     // Once the list is full, an entry that cannot displace the worst kept candidate is skipped
     // without aligning (a later entry loses every tie of score and length, being further down
-    // the index).
-    if (top.matches().size() == limit) {
-      const Candidate& worst = top.matches().back();
-      if (ceiling < worst.score || (ceiling == worst.score && keyLength >= worst.length)) {
-        continue;
+    // the index). The ceiling tightens as real scores replace their bounds, so this is checked
+    // again before each further alignment.
+    const auto outranked = [&] {
+      if (top.matches().size() != limit) {
+        return false;
       }
+      const Candidate& worst = top.matches().back();
+      return ceiling < worst.score || (ceiling == worst.score && keyLength >= worst.length);
+    };
+    if (outranked()) {
+      continue;
     }
     const auto base = last.score(keys_.keyBytes(i), keys_.keyBonus(i), keyMask);
     if (!base) {
       continue;
     }
     int64_t total = *base;
+    ceiling += *base - ceilings[rows];
     bool rejected = false;
     for (size_t t = 0; t < rows && !rejected; ++t) {
+      if (outranked()) {
+        rejected = true;
+        break;
+      }
       int32_t own = kNone;
       if (fits[t]) {
         const auto score = terms[t].score(keys_.keyBytes(i), keys_.keyBonus(i), keyMask);
         own = score ? *score : kNone;
       }
+      int32_t contribution = 0;
       if (own != kNone && above[t] != kNone) {
-        total += std::max(own, above[t] / 2);
+        contribution = std::max(own, above[t] / 2);
       } else if (own != kNone) {
-        total += own;
+        contribution = own;
       } else if (above[t] != kNone) {
-        total += above[t] / 2;
+        contribution = above[t] / 2;
       } else {
         rejected = true;
       }
+      total += contribution;
+      ceiling += contribution - shares[t];
     }
     if (rejected) {
       continue;
@@ -186,9 +232,7 @@ std::vector<FileHit> FileIndex::search(std::string_view query, int limit) const 
   }
 
   const size_t n = entryCount();
-  const size_t cores = WorkerPool::shared().concurrency();
-  const size_t ranges =
-      n <= kEntriesPerRange ? 1 : std::max<size_t>(1, std::min(cores, n / kEntriesPerRange));
+  const size_t ranges = rangeCount();
   const size_t capacity = std::min(static_cast<size_t>(limit), n);
   std::vector<TopMatches> tops(ranges, TopMatches(capacity));
   const std::span<const int32_t> cells(table.data(), terms.size() > 1 ? table.size() : 0);

@@ -137,6 +137,34 @@ TEST(FileIndex, EarlierTermsMatchFoldersAboveAtHalfScore) {
   EXPECT_TRUE(index.search("home readme", 10).empty());
 }
 
+TEST(FileIndex, FolderScoresReachDescendantsAddedInLaterRanges) {
+  // Enough entries for several search ranges: the folders above a file sit in another range
+  // than the file, and one of them is a late folder that matches on its own name.
+  FileIndex index;
+  const int32_t root = index.addRoot("/r");
+  const int32_t project = index.add("project", root, true);
+  for (int i = 0; i < 12000; ++i) {
+    index.add("filler" + std::to_string(i) + ".txt", root, false);
+  }
+  const int32_t deep = index.add("deep", project, true);
+  index.add("notes.txt", deep, false);
+  const int32_t late = index.add("xproj", root, true);
+  index.add("notes.txt", late, false);
+
+  FuzzyMatcher notes("notes");
+  FuzzyMatcher proj("proj");
+  const auto own = *notes.score(SearchKey("notes.txt"));
+  const auto hits = index.search("proj notes", 10);
+  ASSERT_EQ(hits.size(), 2u);
+  const auto scoreOf = [&](const std::string& path) {
+    const auto hit =
+        std::find_if(hits.begin(), hits.end(), [&](const FileHit& h) { return h.path == path; });
+    return hit == hits.end() ? std::optional<int32_t>() : hit->score;
+  };
+  EXPECT_EQ(scoreOf("/r/project/deep/notes.txt"), own + *proj.score(SearchKey("project")) / 2);
+  EXPECT_EQ(scoreOf("/r/xproj/notes.txt"), own + *proj.score(SearchKey("xproj")) / 2);
+}
+
 TEST(FileIndex, SearchRejectsDegenerateQueries) {
   FileIndex index;
   index.add("x", index.addRoot("/r"), false);
