@@ -57,18 +57,50 @@ std::string foldUnicode(std::string_view text) {
   return out;
 }
 
-std::string foldedString(std::string_view text) {
-  if (isASCII(text)) {
-    std::string out(text);
-    for (char& c : out) {
-      if (c >= 'A' && c <= 'Z') {
-        c = static_cast<char>(c - 'A' + 'a');
-      }
-    }
-    return out;
+// Appends the folded text to `out`.
+void appendFolded(std::string_view text, std::string& out) {
+  if (!isASCII(text)) {
+    out += foldUnicode(text);
+    return;
   }
-  return foldUnicode(text);
+  const size_t from = out.size();
+  out += text;
+  for (size_t i = from; i < out.size(); ++i) {
+    if (out[i] >= 'A' && out[i] <= 'Z') {
+      out[i] = static_cast<char>(out[i] - 'A' + 'a');
+    }
+  }
 }
+
+std::string foldedString(std::string_view text) {
+  std::string out;
+  appendFolded(text, out);
+  return out;
+}
+
+// Appends the folded key of the clip to `out`; text clips are folded without a copy first.
+void appendFoldedKey(const Clip& clip, std::string& out) {
+  switch (clip.kind) {
+    case Clip::Kind::image:
+      return;
+    case Clip::Kind::files:
+      appendFolded(ClipboardIndex::keyText(clip), out);
+      return;
+    default:
+      appendFolded(clip.text, out);
+  }
+}
+
+uint64_t maskOf(std::string_view key) {
+  return Folding::mask({reinterpret_cast<const uint8_t*>(key.data()), key.size()});
+}
+
+// Grow the key buffer by an eighth rather than doubling: it holds most of the index's memory.
+// Small buffers grow by at least kMinGrowth bytes.
+constexpr size_t kGrowthDivisor = 8;
+constexpr size_t kMinGrowth = 4096;
+// Compact once the unused bytes are more than this part of the key buffer.
+constexpr int64_t kDeadFraction = 4;
 
 // The byte length of the line break at `at`, 0 when there is none: LF, VT, FF, CR, NEL,
 // LINE SEPARATOR or PARAGRAPH SEPARATOR.
@@ -95,27 +127,66 @@ ClipboardIndex::ClipboardIndex(std::vector<Clip> clips) : clips_(std::move(clips
     std::sort(clips_.begin(), clips_.end(), sortsBefore);
   }
   const size_t n = clips_.size();
-  keys_.resize(n);
+  spans_.resize(n);
   masks_.resize(n);
   pinned_.resize(n);
-  // Folding is the costly part of a load; spread it over the pool.
+  // Folding is the costly part of a load; spread it over the pool. The first pass finds the
+  // length of every key, folding aside the keys that are not plain ASCII text; the second
+  // writes each key to its place in one buffer, in position order.
   constexpr size_t kBatch = 1024;
-  WorkerPool::shared().parallelFor((n + kBatch - 1) / kBatch, [this, n](size_t batch) {
+  const size_t batches = (n + kBatch - 1) / kBatch;
+  std::vector<std::string> aside(n);
+  std::vector<uint8_t> folded(n);  // 1 where the key waits in `aside`
+  WorkerPool::shared().parallelFor(batches, [&](size_t batch) {
     for (size_t i = batch * kBatch; i < std::min(n, (batch + 1) * kBatch); ++i) {
-      keys_[i] = foldedString(keyText(clips_[i]));
-      masks_[i] =
-          Folding::mask({reinterpret_cast<const uint8_t*>(keys_[i].data()), keys_[i].size()});
-      pinned_[i] = clips_[i].pinned ? 1 : 0;
+      const Clip& clip = clips_[i];
+      size_t length = 0;
+      if (clip.kind == Clip::Kind::files ||
+          (clip.kind != Clip::Kind::image && !isASCII(clip.text))) {
+        aside[i] = foldedString(keyText(clip));
+        folded[i] = 1;
+        length = aside[i].size();
+      } else if (clip.kind != Clip::Kind::image) {
+        length = clip.text.size();
+      }
+      spans_[i].length = static_cast<uint32_t>(length);
+      pinned_[i] = clip.pinned ? 1 : 0;
     }
   });
-  for (const std::string& key : keys_) {
-    keyBytes_ += static_cast<int64_t>(key.size());
+  uint64_t total = 0;
+  for (KeySpan& span : spans_) {
+    span.offset = total;
+    total += span.length;
   }
+  keyData_.resize(total + ByteSearch::kPadding);
+  WorkerPool::shared().parallelFor(batches, [&](size_t batch) {
+    for (size_t i = batch * kBatch; i < std::min(n, (batch + 1) * kBatch); ++i) {
+      auto* out = keyData_.data() + spans_[i].offset;
+      const size_t length = spans_[i].length;
+      if (folded[i] != 0) {
+        std::memcpy(out, aside[i].data(), length);
+        std::string().swap(aside[i]);
+      } else {
+        const std::string& text = clips_[i].text;
+        for (size_t j = 0; j < length; ++j) {
+          const char c = text[j];
+          out[j] = static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        }
+      }
+      masks_[i] = Folding::mask({out, length});
+    }
+  });
+  keyBytes_ = static_cast<int64_t>(total);
 }
 
 std::span<const uint8_t> ClipboardIndex::keyBytesAt(size_t position) const {
-  const std::string& key = keys_[position];
-  return {reinterpret_cast<const uint8_t*>(key.data()), key.size()};
+  const KeySpan span = spans_[position];
+  return {keyData_.data() + span.offset, span.length};
+}
+
+size_t ClipboardIndex::keyMemory() const {
+  return keyData_.capacity() + spans_.capacity() * sizeof(KeySpan) +
+         masks_.capacity() * sizeof(uint64_t) + pinned_.capacity();
 }
 
 std::optional<size_t> ClipboardIndex::position(int64_t id) const {
@@ -127,6 +198,32 @@ std::optional<size_t> ClipboardIndex::position(int64_t id) const {
   return std::nullopt;
 }
 
+ClipboardIndex::KeySpan ClipboardIndex::appendKey(std::string_view folded) {
+  // The padding sits at the end of the buffer; the key goes where it began.
+  const size_t end = keyData_.empty() ? 0 : keyData_.size() - ByteSearch::kPadding;
+  const size_t needed = end + folded.size() + ByteSearch::kPadding;
+  if (needed > keyData_.capacity()) {
+    keyData_.reserve(needed + std::max(end / kGrowthDivisor, kMinGrowth));
+  }
+  keyData_.resize(end);
+  keyData_.insert(keyData_.end(), folded.begin(), folded.end());
+  keyData_.resize(needed);
+  return {end, static_cast<uint32_t>(folded.size())};
+}
+
+void ClipboardIndex::compact() {
+  std::vector<uint8_t> packed;
+  packed.reserve(static_cast<size_t>(keyBytes_) + ByteSearch::kPadding);
+  for (KeySpan& span : spans_) {
+    const auto* key = keyData_.data() + span.offset;
+    span.offset = packed.size();
+    packed.insert(packed.end(), key, key + span.length);
+  }
+  packed.resize(packed.size() + ByteSearch::kPadding);
+  keyData_ = std::move(packed);
+  deadBytes_ = 0;
+}
+
 void ClipboardIndex::insert(Clip clip) {
   const int64_t id = clip.id;
   remove(std::span<const int64_t>(&id, 1));
@@ -134,13 +231,14 @@ void ClipboardIndex::insert(Clip clip) {
       std::find_if(clips_.begin(), clips_.end(),
                    [&](const Clip& other) { return sortsBefore(clip, other); }) -
       clips_.begin());
-  std::string key = foldedString(keyText(clip));
-  const uint64_t mask = Folding::mask({reinterpret_cast<const uint8_t*>(key.data()), key.size()});
+  std::string key;
+  appendFoldedKey(clip, key);
+  const KeySpan span = appendKey(key);
   keyBytes_ += static_cast<int64_t>(key.size());
   const auto offset = static_cast<std::ptrdiff_t>(at);
   pinned_.insert(pinned_.begin() + offset, clip.pinned ? 1 : 0);
-  masks_.insert(masks_.begin() + offset, mask);
-  keys_.insert(keys_.begin() + offset, std::move(key));
+  masks_.insert(masks_.begin() + offset, maskOf(key));
+  spans_.insert(spans_.begin() + offset, span);
   clips_.insert(clips_.begin() + offset, std::move(clip));
 }
 
@@ -152,21 +250,25 @@ void ClipboardIndex::remove(std::span<const int64_t> ids) {
   size_t kept = 0;
   for (size_t i = 0; i < clips_.size(); ++i) {
     if (gone.contains(clips_[i].id)) {
-      keyBytes_ -= static_cast<int64_t>(keys_[i].size());
+      keyBytes_ -= spans_[i].length;
+      deadBytes_ += spans_[i].length;
       continue;
     }
     if (kept != i) {
       clips_[kept] = std::move(clips_[i]);
-      keys_[kept] = std::move(keys_[i]);
+      spans_[kept] = spans_[i];
       masks_[kept] = masks_[i];
       pinned_[kept] = pinned_[i];
     }
     ++kept;
   }
   clips_.resize(kept);
-  keys_.resize(kept);
+  spans_.resize(kept);
   masks_.resize(kept);
   pinned_.resize(kept);
+  if (deadBytes_ > 0 && deadBytes_ * kDeadFraction > keyBytes_ + deadBytes_) {
+    compact();
+  }
 }
 
 void ClipboardIndex::setPinned(bool pinned, int64_t id) {
@@ -224,15 +326,17 @@ size_t ClipboardIndex::cores() {
 
 void ClipboardIndex::scan(size_t begin, size_t end, size_t budget, const std::vector<Term>& terms,
                           Range& out) const {
+  const uint8_t* keys = keyData_.data();
   for (size_t i = begin; i < end; ++i) {
     const bool pinned = pinned_[i] != 0;
     if (!pinned && out.rest.size() >= budget) {
       continue;
     }
     const uint64_t mask = masks_[i];
-    const std::string& key = keys_[i];
+    const KeySpan span = spans_[i];
+    const std::string_view key(reinterpret_cast<const char*>(keys + span.offset), span.length);
     const bool matches = std::all_of(terms.begin(), terms.end(), [&](const Term& term) {
-      return (term.mask & ~mask) == 0 && ByteSearch::contains(key, term.bytes);
+      return (term.mask & ~mask) == 0 && ByteSearch::containsPadded(key, term.bytes);
     });
     if (matches) {
       (pinned ? out.pinned : out.rest).push_back(i);

@@ -6,6 +6,12 @@
 // A value owned by one thread (the main thread); search() may fan out to the shared worker
 // pool, and the index must not change while it runs. Keys are folded once, when a clip
 // enters; a search folds only its terms and allocates nothing per clip.
+//
+// The keys live packed in one byte buffer, in position order after a load, so that a search
+// streams through memory. A new clip's key is appended at the end; a removed clip's bytes stay
+// behind, unused, until they make up a quarter of the buffer, when the live keys are copied
+// into a fresh buffer in position order (cost: the live key bytes, amortised over the
+// removals that freed as many bytes).
 
 #include <cstddef>
 #include <cstdint>
@@ -31,11 +37,14 @@ class ClipboardIndex final {
 
   const std::vector<Clip>& clips() const { return clips_; }
   size_t count() const { return clips_.size(); }
-  // The folded key of the clip at `position`, and its character-group mask.
+  // The folded key of the clip at `position`, and its character-group mask. The bytes stay
+  // valid until the index next changes.
   std::span<const uint8_t> keyBytesAt(size_t position) const;
   uint64_t maskAt(size_t position) const { return masks_[position]; }
   // Sum of the lengths of all keys.
   int64_t keyBytes() const { return keyBytes_; }
+  // Bytes held for the keys: the key buffer, unused parts included, and the per-clip arrays.
+  size_t keyMemory() const;
 
   // Position of the clip with that id; a linear scan.
   std::optional<size_t> position(int64_t id) const;
@@ -75,11 +84,25 @@ class ClipboardIndex final {
   void scan(size_t begin, size_t end, size_t budget, const std::vector<Term>& terms,
             Range& out) const;
 
+  // Where the key of one clip lies in keyData_.
+  struct KeySpan {
+    uint64_t offset = 0;
+    uint32_t length = 0;
+  };
+  // Appends a folded key to keyData_ and gives its place.
+  KeySpan appendKey(std::string_view folded);
+  // Copies the live keys into a new buffer in position order, dropping the unused bytes.
+  void compact();
+
   std::vector<Clip> clips_;
-  std::vector<std::string> keys_;  // folded key bytes, one per clip
+  // Per position, in step with clips_:
+  std::vector<KeySpan> spans_;
   std::vector<uint64_t> masks_;
   std::vector<uint8_t> pinned_;  // 1 for pinned clips: the scan reads no Clip it rejects
-  int64_t keyBytes_ = 0;
+  // All keys, followed by ByteSearch::kPadding readable bytes that belong to none.
+  std::vector<uint8_t> keyData_;
+  int64_t keyBytes_ = 0;   // sum of the key lengths
+  int64_t deadBytes_ = 0;  // bytes of keyData_ that belong to no clip any more
 };
 
 }  // namespace vesk

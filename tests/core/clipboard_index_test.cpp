@@ -1,7 +1,13 @@
 #include "core/clipboard_index.h"
 
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
+#include "core/byte_search.h"
 #include "core/paste_run.h"
 
 namespace vesk {
@@ -150,6 +156,135 @@ TEST(ClipboardIndex, InsertReplacesRemoveAndPinKeepTheKeysInStep) {
   EXPECT_EQ(ids(index, index.search("o", 10)), (std::vector<int64_t>{2, 1}));
   EXPECT_EQ(index.position(9), 1U);
   EXPECT_EQ(index.position(3), std::nullopt);
+}
+
+// The index after a series of edits must hold what a fresh load of the same clips builds:
+// the same order, keys, masks, key total and search results.
+void expectSameAsFreshLoad(const ClipboardIndex& index) {
+  const ClipboardIndex fresh(index.clips());
+  ASSERT_EQ(index.count(), fresh.count());
+  EXPECT_EQ(index.keyBytes(), fresh.keyBytes());
+  EXPECT_EQ(index.keyBytes(), sumOfKeys(index));
+  for (size_t i = 0; i < index.count(); ++i) {
+    ASSERT_EQ(index.clips()[i].id, fresh.clips()[i].id) << "at " << i;
+    const auto key = index.keyBytesAt(i);
+    const auto expected = fresh.keyBytesAt(i);
+    EXPECT_TRUE(std::equal(key.begin(), key.end(), expected.begin(), expected.end()))
+        << "key of clip " << index.clips()[i].id;
+    EXPECT_EQ(index.maskAt(i), fresh.maskAt(i));
+  }
+  for (const char* query : {"alpha", "beta gamma", "delta", "épsilon", "a", "zeta9"}) {
+    EXPECT_EQ(index.search(query, 5), fresh.search(query, 5)) << query;
+    EXPECT_EQ(index.search(query, 1000), fresh.search(query, 1000)) << query;
+  }
+}
+
+TEST(ClipboardIndex, EditsLeaveTheIndexAsAFreshLoadWouldBuildIt) {
+  // Random inserts of new and present ids, removals of several ids at once and pins, so that
+  // keys are appended out of order, left behind and compacted away many times.
+  const std::vector<std::string> words = {"alpha", "Beta", "gamma", "delta", "Épsilon", "zeta9"};
+  std::mt19937 random(7);
+  auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
+  ClipboardIndex index;
+  for (int step = 0; step < 600; ++step) {
+    const size_t action = pick(10);
+    const auto id = static_cast<int64_t>(pick(60));
+    if (action < 6) {
+      std::string text;
+      for (size_t w = pick(40); w > 0; --w) {
+        text += words[pick(words.size())] + " ";
+      }
+      const auto kind = pick(8) == 0 ? Clip::Kind::image : Clip::Kind::text;
+      index.insert(clip(id, static_cast<double>(pick(50)), text, kind, pick(5) == 0));
+    } else if (action < 9) {
+      const std::vector<int64_t> gone = {id, id + 1, id + 7};
+      index.remove(gone);
+    } else {
+      index.setPinned(pick(2) == 0, id);
+    }
+    if (step % 25 == 0) {
+      expectSameAsFreshLoad(index);
+    }
+  }
+  expectSameAsFreshLoad(index);
+}
+
+TEST(ClipboardIndex, RemovedKeysGiveTheirMemoryBack) {
+  std::vector<Clip> clips;
+  for (int i = 0; i < 1000; ++i) {
+    clips.push_back(clip(i, i, std::string(1000, static_cast<char>('a' + i % 26))));
+  }
+  ClipboardIndex index(clips);
+  const size_t loaded = index.keyMemory();
+  EXPECT_GE(loaded, 1000U * 1000U);
+
+  // Copying one clip again and again (moving it to the top) doesn't let the buffer grow.
+  for (int copy = 0; copy < 5000; ++copy) {
+    index.insert(clip(500, 1000 + copy, std::string(1000, '7')));
+  }
+  EXPECT_LT(index.keyMemory(), 2 * loaded);
+  EXPECT_EQ(ids(index, index.search("777", 10)), std::vector<int64_t>{500});
+
+  std::vector<int64_t> gone;
+  for (int i = 0; i < 1000; i += 10) {
+    for (int j = i; j < i + 9; ++j) {
+      gone.push_back(j);
+    }
+  }
+  index.remove(gone);
+  ASSERT_EQ(index.count(), 100U);
+  EXPECT_LT(index.keyMemory(), loaded / 5);
+  EXPECT_EQ(index.search("j", 1000).size(), 8U);  // 9, 139, 269, ... 919
+  expectSameAsFreshLoad(index);
+
+  index.remove(std::vector<int64_t>(gone.size(), 0));  // nothing of these is left
+  for (int i = 9; i < 1000; i += 10) {
+    index.remove(std::vector<int64_t>{i});
+  }
+  EXPECT_EQ(index.count(), 0U);
+  EXPECT_EQ(index.keyBytes(), 0);
+  EXPECT_TRUE(index.search("a", 10).empty());
+  index.insert(clip(1, 1, "after"));
+  EXPECT_EQ(ids(index, index.search("AFTER", 10)), std::vector<int64_t>{1});
+}
+
+TEST(ClipboardIndex, TermsDoNotRunFromOneKeyIntoTheNext) {
+  // Keys lie end to end in memory: "ab" + "z" must not read as "abz", also across an insert.
+  ClipboardIndex index({clip(2, 2, "xxab"), clip(1, 1, "zzxx"), clip(0, 0, std::string(40, 'a'))});
+  EXPECT_TRUE(index.search("abz", 10).empty());
+  index.insert(clip(3, 3, "bzzz"));
+  index.insert(clip(4, 4, "yyya"));
+  EXPECT_TRUE(index.search("abz", 10).empty());
+  EXPECT_TRUE(index.search("aaab", 10).empty());
+  EXPECT_EQ(ids(index, index.search("ab", 10)), std::vector<int64_t>{2});
+}
+
+TEST(ByteSearch, PaddedSearchAgreesWithThePlainOneWhateverFollowsTheHaystack) {
+  // Every haystack length and needle place, with the bytes after the haystack completing the
+  // needle, which must not count.
+  const std::string needles[] = {"q", "qz", "qrz", "qrstuvwxyz", std::string(33, 'q') + "z"};
+  for (const std::string& needle : needles) {
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(needle.data()),
+                                         needle.size());
+    for (size_t length = 0; length <= 100; ++length) {
+      for (size_t at = 0; at <= length + 1; ++at) {
+        std::string buffer(length, '.');
+        if (at + needle.size() <= length) {
+          buffer.replace(at, needle.size(), needle);
+        } else if (at < length) {
+          buffer.replace(at, length - at, needle.substr(0, length - at));
+        }
+        const size_t cut = at < length ? length - at : 0;
+        buffer +=
+            needle.substr(std::min(cut, needle.size())) + std::string(ByteSearch::kPadding, 'z');
+        const std::string_view haystack(buffer.data(), length);
+        EXPECT_EQ(ByteSearch::containsPadded(haystack, bytes),
+                  ByteSearch::contains(haystack, bytes))
+            << needle << " in " << length << " bytes at " << at;
+        EXPECT_EQ(ByteSearch::contains(haystack, bytes), at + needle.size() <= length);
+      }
+    }
+  }
 }
 
 TEST(ClipboardIndex, MatchingLineFindsTheFirstLineWithEveryTerm) {
