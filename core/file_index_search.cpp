@@ -75,7 +75,9 @@ void FileIndex::scoreAncestors(const std::vector<FuzzyMatcher>& terms,
   const auto scoreOwn = [&](size_t k) {
     std::vector<FuzzyMatcher> own(terms.begin(), terms.begin() + static_cast<std::ptrdiff_t>(rows));
     std::vector<int32_t>& listed = folders[k];
-    for (size_t i = n * k / ranges; i < n * (k + 1) / ranges; ++i) {
+    const size_t begin = n * k / ranges;
+    const size_t end = n * (k + 1) / ranges;
+    for (size_t i = begin; i < end; ++i) {
       const uint8_t f = flags_[i];
       if ((f & kFolder) == 0 || (f & kRemoved) != 0) {
         continue;
@@ -133,13 +135,13 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
   std::array<int64_t, kMaxTerms> shares{};
   const size_t limit = top.limit();
   for (size_t i = begin; i < end; ++i) {
-    if ((flags_[i] & (kRemoved | kRoot)) != 0) {
+    // The cheapest rejections inline, before any call: most names lack a byte of the last term.
+    const uint64_t keyMask = keys_.masks[i];
+    if ((lastMask & ~keyMask) != 0) {
       continue;
     }
-    // The cheapest rejections inline, before any call.
-    const uint64_t keyMask = keys_.masks[i];
     const uint32_t keyLength = keys_.length(i);
-    if ((lastMask & keyMask) != lastMask || lastLength > keyLength) {
+    if (lastLength > keyLength || (flags_[i] & (kRemoved | kRoot)) != 0) {
       continue;
     }
     // An earlier term that can neither fit this name nor matched a folder above rejects the
@@ -147,12 +149,17 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
     const size_t parent = idx(parents_[i]);
     int64_t ceiling = ceilings[rows] + (boosts_.empty() ? 0 : boosts_[i]);
     bool hopeless = false;
-    for (size_t t = 0; t < rows && !hopeless; ++t) {
-      fits[t] = (masks[t] & keyMask) == masks[t] && lengths[t] <= keyLength;
-      above[t] = table[t * n + parent];
-      hopeless = !fits[t] && above[t] == kNone;
-      shares[t] = std::max<int64_t>(fits[t] ? ceilings[t] : kNone,
-                                    above[t] == kNone ? kNone : above[t] / 2);
+    for (size_t t = 0; t < rows; ++t) {
+      const bool fit = (masks[t] & ~keyMask) == 0 && lengths[t] <= keyLength;
+      const int32_t up = table[t * n + parent];
+      if (!fit && up == kNone) {
+        hopeless = true;
+        break;
+      }
+      fits[t] = fit;
+      above[t] = up;
+      const int64_t half = up == kNone ? kNone : up / 2;
+      shares[t] = fit ? std::max(ceilings[t], half) : half;
       ceiling += shares[t];
     }
     if (hopeless) {
