@@ -19,6 +19,56 @@ constexpr size_t kPreviewCharacters = 1200;
 constexpr double kPreviewWidth = 640;
 constexpr double kPreviewHeight = 312;
 
+constexpr double kMinute = 60;
+constexpr double kHour = 3600;
+constexpr qint64 kLastWeekday = 6;  // calendar days back that are still named by their weekday
+// Times beyond this many seconds from 1970 either way (about the year 5000) are clamped, so
+// that a damaged copy time still gives a date.
+constexpr double kFarthestTime = 1e11;
+
+QDateTime localTime(double seconds) {
+  const double sane =
+      std::isfinite(seconds) ? std::clamp(seconds, -kFarthestTime, kFarthestTime) : 0;
+  return QDateTime::fromMSecsSinceEpoch(std::llround(sane * 1000));
+}
+
+std::string shortTime(const QDateTime& time) {
+  return QLocale().toString(time.time(), QLocale::ShortFormat).toStdString();
+}
+
+// Weekday and month names stay English whatever the user's language.
+std::string english(const QDateTime& time, const char* format) {
+  return QLocale(QLocale::English).toString(time.date(), QString::fromLatin1(format)).toStdString();
+}
+
+// Days between the starts of the two calendar days, so 23:59 is "yesterday" at 00:01 and a
+// change of daylight saving time shifts nothing.
+qint64 calendarDays(const QDateTime& from, const QDateTime& to) {
+  return from.date().daysTo(to.date());
+}
+
+// The day of `then` seen from `now`: `today` on the same calendar day, "yesterday", the weekday
+// in `weekdayFormat` two to six days back, else the month and day.
+std::string dayName(const QDateTime& then, const QDateTime& now, std::string today,
+                    const char* weekdayFormat) {
+  const qint64 days = calendarDays(then, now);
+  if (days == 0) {
+    return today;
+  }
+  if (days == 1) {
+    return "yesterday";
+  }
+  if (days >= 2 && days <= kLastWeekday) {
+    return english(then, weekdayFormat);
+  }
+  return english(then, "MMM d");
+}
+
+std::string timePhrase(const std::string& verb, double date, double now) {
+  const QDateTime then = localTime(date);
+  return verb + " " + dayName(then, localTime(now), "today at " + shortTime(then), "dddd");
+}
+
 std::string grouped(int64_t number) {
   return QLocale().toString(static_cast<qlonglong>(number)).toStdString();
 }
@@ -72,6 +122,10 @@ size_t prefixBytes(std::string_view text, size_t characters) {
 }
 
 }  // namespace
+
+std::string opened(double date, double now) {
+  return timePhrase("opened", date, now);
+}
 
 namespace ClipText {
 
@@ -143,6 +197,32 @@ std::string preview(const Clip& clip) {
     text.remove_suffix(1);
   }
   return std::string(text);
+}
+
+std::string age(double time, double now) {
+  const double seconds = now - time;
+  if (!(seconds >= kMinute)) {  // also a time in the future, or no time at all
+    return "now";
+  }
+  if (seconds < kHour) {
+    return std::to_string(static_cast<int64_t>(seconds / kMinute)) + " min";
+  }
+  const QDateTime then = localTime(time);
+  return dayName(then, localTime(now), shortTime(then), "ddd");
+}
+
+std::string about(const std::vector<std::string>& parts, double copied,
+                  const std::optional<std::string>& from, double now) {
+  std::string line = timePhrase("copied", copied, now);
+  if (from && !from->empty()) {
+    line += " from " + *from;
+  }
+  for (const std::string& part : parts) {
+    if (!part.empty()) {
+      line += " · " + part;
+    }
+  }
+  return line;
 }
 
 std::string host(const Clip& clip) {

@@ -1,10 +1,13 @@
 #pragma once
-// ClipText: the texts shown for a clip (its row title and detail, its preview, the host of a
-// link, the paths and folders of a files clip, the size of an image preview), and ClipFiles:
-// the name of a clip saved as a file. Pure functions of their arguments; main thread (numbers
-// follow the user's locale).
+// ClipText: the texts shown for a clip (its row title and detail, its preview, its age and
+// summary line, the host of a link, the paths and folders of a files clip, the size of an image
+// preview); `opened`: the time phrase of the last time something was opened; and ClipFiles: the
+// name of a clip saved as a file. Pure functions of their arguments; main thread (numbers and
+// times of day follow the user's locale). Times are seconds since 1970, read in the local time
+// zone; "now" is always passed in.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,6 +16,11 @@
 #include "core/clip.h"
 
 namespace vesk {
+
+// "opened today at " + the time of day in the user's short style, "opened yesterday", "opened "
+// + the English weekday ("opened Friday") two to six calendar days before `now`, else "opened "
+// + the English month and day ("opened Feb 22"; also for a date on a later day than `now`).
+std::string opened(double date, double now);
 
 namespace ClipText {
 
@@ -27,6 +35,15 @@ Title title(const Clip& clip, std::string_view query);
 std::string detail(const Clip& clip, const std::string& home);
 // At most nine lines and 1200 characters, line feeds trimmed from both ends.
 std::string preview(const Clip& clip);
+// How long ago `time` was: "now" (under a minute, or in the future), "5 min" (under an hour),
+// the time of day in the user's short style (earlier today), "yesterday", the English weekday
+// ("Fri", two to six calendar days before), else the English month and day ("Feb 22").
+std::string age(double time, double now);
+// The summary line of a clip: `opened` with "copied" for "opened", then " from " + `from`, then
+// the non-empty `parts`, all joined by " · " ("copied yesterday from Editor · Text · 3 lines").
+// An empty `from` counts as no source.
+std::string about(const std::vector<std::string>& parts, double copied,
+                  const std::optional<std::string>& from, double now);
 std::string host(const Clip& clip);
 // The paths of a files clip; a last path cut when the text was loaded is left out.
 std::vector<std::string> paths(const Clip& clip);

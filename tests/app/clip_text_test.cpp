@@ -1,6 +1,9 @@
 #include "app/clip_text.h"
 
 #include <QDateTime>
+#include <QLocale>
+#include <cmath>
+#include <limits>
 
 #include <gtest/gtest.h>
 
@@ -68,6 +71,97 @@ TEST(ClipText, PreviewKeepsNineLinesAndImagesPreviewAtHalfTheirFittedSize) {
   EXPECT_EQ(ClipText::detail(image, ""), "1280 × 1000");
   image.pixelWidth = 0;
   EXPECT_EQ(ClipText::previewSize(image), (std::pair<int64_t, int64_t>{0, 0}));
+}
+
+// Seconds since 1970 of a local date and time.
+double at(int year, int month, int day, int hour, int minute, int second = 0) {
+  return static_cast<double>(
+      QDateTime(QDate(year, month, day), QTime(hour, minute, second)).toSecsSinceEpoch());
+}
+
+std::string shortTime(int hour, int minute, int second = 0) {
+  return QLocale().toString(QTime(hour, minute, second), QLocale::ShortFormat).toStdString();
+}
+
+// Sets the user's locale for one test and puts the previous one back.
+class LocaleForTest {
+ public:
+  explicit LocaleForTest(const QLocale& locale) { QLocale::setDefault(locale); }
+  ~LocaleForTest() { QLocale::setDefault(previous_); }
+  LocaleForTest(const LocaleForTest&) = delete;
+  LocaleForTest& operator=(const LocaleForTest&) = delete;
+
+ private:
+  QLocale previous_;
+};
+
+// 2026-03-01 is a Sunday; February 2026 has 28 days.
+TEST(ClipTextAge, MinutesUntilAnHourThenCalendarDaysAcrossMidnightAndMonth) {
+  const double justAfterMidnight = at(2026, 3, 1, 0, 30);
+  EXPECT_EQ(ClipText::age(justAfterMidnight - 30, justAfterMidnight), "now");
+  EXPECT_EQ(ClipText::age(justAfterMidnight - 59.9, justAfterMidnight), "now");
+  EXPECT_EQ(ClipText::age(justAfterMidnight + 500, justAfterMidnight), "now") << "future";
+  EXPECT_EQ(ClipText::age(justAfterMidnight - 60, justAfterMidnight), "1 min");
+  EXPECT_EQ(ClipText::age(justAfterMidnight - 300, justAfterMidnight), "5 min");
+  EXPECT_EQ(ClipText::age(justAfterMidnight - 3599, justAfterMidnight), "59 min");
+  EXPECT_EQ(ClipText::age(justAfterMidnight - 3600, justAfterMidnight), "yesterday")
+      << "an hour ago was the day before";
+
+  const double afternoon = at(2026, 3, 1, 14, 0);
+  EXPECT_EQ(ClipText::age(at(2026, 3, 1, 12, 59, 59), afternoon), shortTime(12, 59, 59));
+  EXPECT_EQ(ClipText::age(at(2026, 3, 1, 0, 0), afternoon), shortTime(0, 0));
+  EXPECT_EQ(ClipText::age(at(2026, 2, 28, 0, 0), afternoon), "yesterday");
+  EXPECT_EQ(ClipText::age(at(2026, 2, 27, 23, 59), afternoon), "Fri");
+  EXPECT_EQ(ClipText::age(at(2026, 2, 23, 0, 0), afternoon), "Mon");
+  EXPECT_EQ(ClipText::age(at(2026, 2, 22, 23, 59), afternoon), "Feb 22");
+  EXPECT_EQ(ClipText::age(at(2025, 3, 1, 14, 0), afternoon), "Mar 1");
+}
+
+TEST(ClipTextAge, OpenedCountsCalendarDaysNotHours) {
+  const double now = at(2026, 3, 1, 0, 1);
+  EXPECT_EQ(opened(at(2026, 3, 1, 0, 0), now), "opened today at " + shortTime(0, 0));
+  EXPECT_EQ(opened(at(2026, 2, 28, 23, 59), now), "opened yesterday") << "two minutes before";
+  EXPECT_EQ(opened(at(2026, 2, 28, 0, 0), now), "opened yesterday");
+  EXPECT_EQ(opened(at(2026, 2, 27, 23, 59), now), "opened Friday");
+  EXPECT_EQ(opened(at(2026, 2, 23, 0, 0), now), "opened Monday");
+  EXPECT_EQ(opened(at(2026, 2, 22, 23, 59), now), "opened Feb 22");
+  EXPECT_EQ(opened(at(2026, 3, 3, 9, 0), now), "opened Mar 3") << "a later day";
+}
+
+TEST(ClipTextAge, TimesFollowTheUserLocaleWhileNamesStayEnglish) {
+  const LocaleForTest german(QLocale(QLocale::German, QLocale::Germany));
+  const double now = at(2026, 3, 1, 14, 30);
+  EXPECT_EQ(opened(at(2026, 3, 1, 14, 5), now), "opened today at 14:05");
+  EXPECT_EQ(ClipText::age(at(2026, 3, 1, 9, 7), now), "09:07");
+  EXPECT_EQ(ClipText::age(at(2026, 2, 27, 10, 0), now), "Fri");
+  EXPECT_EQ(opened(at(2026, 2, 27, 10, 0), now), "opened Friday");
+  EXPECT_EQ(ClipText::age(at(2026, 2, 20, 10, 0), now), "Feb 20");
+}
+
+TEST(ClipTextAge, DamagedTimesStillGiveAPhrase) {
+  const double now = at(2026, 3, 1, 12, 0);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double infinity = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(ClipText::age(nan, now), "now");
+  EXPECT_EQ(ClipText::age(infinity, now), "now");
+  EXPECT_FALSE(ClipText::age(-infinity, now).empty());
+  EXPECT_EQ(opened(-1e300, now).rfind("opened ", 0), 0U);
+  EXPECT_EQ(ClipText::about({"Text"}, nan, std::nullopt, now).rfind("copied ", 0), 0U);
+}
+
+TEST(ClipTextAbout, CopyPhraseThenSourceThenTheNonEmptyParts) {
+  const double now = at(2026, 3, 1, 0, 1);
+  EXPECT_EQ(ClipText::about({"Text", "3 lines", ""}, at(2026, 2, 28, 22, 0), "Editor", now),
+            "copied yesterday from Editor · Text · 3 lines");
+  EXPECT_EQ(ClipText::about({"Link"}, at(2026, 2, 27, 9, 0), std::nullopt, now),
+            "copied Friday · Link");
+  EXPECT_EQ(ClipText::about({"", "Rich text", ""}, at(2026, 2, 1, 9, 0), std::nullopt, now),
+            "copied Feb 1 · Rich text")
+      << "no doubled separators";
+  EXPECT_EQ(ClipText::about({}, at(2026, 3, 1, 0, 0), std::nullopt, now),
+            "copied today at " + shortTime(0, 0));
+  EXPECT_EQ(ClipText::about({"", ""}, at(2026, 2, 28, 22, 0), "", now), "copied yesterday")
+      << "an empty source name is no source";
 }
 
 TEST(ClipFiles, SavingTwiceInOneMinuteNumbersTheSecondFile) {
