@@ -21,6 +21,7 @@ target_sources(vesk_app_lib PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/running_apps.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux_services.cpp
   ${CMAKE_CURRENT_LIST_DIR}/clip_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/clip_images.cpp
 )
 target_link_libraries(vesk_app_lib
   PUBLIC vesk_platform vesk_core Qt6::Core Qt6::Gui Qt6::Widgets Qt6::Network
