@@ -77,14 +77,17 @@ void FileIndex::scoreAncestors(const std::vector<FuzzyMatcher>& terms,
     std::vector<int32_t>& listed = folders[k];
     const size_t begin = n * k / ranges;
     const size_t end = n * (k + 1) / ranges;
+    // Held in locals so that the scan over the flags stays in registers across the calls.
+    const uint8_t* flags = flags_.data();
+    int32_t* cells = table.data();
     for (size_t i = begin; i < end; ++i) {
-      const uint8_t f = flags_[i];
-      if ((f & kFolder) == 0 || (f & kRemoved) != 0) {
+      const uint8_t f = flags[i];
+      if ((f & (kFolder | kRemoved)) != kFolder) {
         continue;
       }
       listed.push_back(static_cast<int32_t>(i));
       for (size_t t = 0; t < rows; ++t) {
-        table[t * n + i] = (f & kRoot) != 0 ? kNone : scoreKey(own[t], keys_, i);
+        cells[t * n + i] = (f & kRoot) != 0 ? kNone : scoreKey(own[t], keys_, i);
       }
     }
   };
