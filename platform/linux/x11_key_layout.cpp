@@ -1,6 +1,7 @@
 #include "platform/linux/x11_key_layout.h"
 
 #include <array>
+#include <functional>
 #include <utility>
 
 #define explicit explicit_  // xcb/xkb.h names a member `explicit`
@@ -207,26 +208,7 @@ std::optional<uint32_t> X11KeyLayout::keyCode(std::string_view typing) const {
   if (point == 0) {
     return std::nullopt;
   }
-  const std::lock_guard lock(mutex_);
-  if (keymap_ == nullptr) {
-    return std::nullopt;
-  }
-  for (const uint32_t group : searchOrder()) {
-    for (xkb_keycode_t key = xkb_keymap_min_keycode(keymap_);
-         key <= xkb_keymap_max_keycode(keymap_); ++key) {
-      if (group >= xkb_keymap_num_layouts_for_key(keymap_, key)) {
-        continue;
-      }
-      const xkb_keysym_t* symbols = nullptr;
-      const int count = xkb_keymap_key_get_syms_by_level(keymap_, key, group, 0, &symbols);
-      for (int i = 0; i < count; ++i) {
-        if (xkb_keysym_to_utf32(symbols[i]) == point) {
-          return key;
-        }
-      }
-    }
-  }
-  return std::nullopt;
+  return findKey([point](uint32_t keysym) { return xkb_keysym_to_utf32(keysym) == point; });
 }
 
 std::optional<uint32_t> X11KeyLayout::keyCode(uint32_t virtualCode) const {
@@ -234,7 +216,8 @@ std::optional<uint32_t> X11KeyLayout::keyCode(uint32_t virtualCode) const {
   if (!key) {
     return std::nullopt;
   }
-  if (const auto found = findKeysym(key->keysym)) {
+  const uint32_t wanted = key->keysym;
+  if (const auto found = findKey([wanted](uint32_t keysym) { return keysym == wanted; })) {
     return found;
   }
   // No key has the symbol (a letter of a Latin layout on a Cyrillic one): the key at the same
@@ -248,7 +231,8 @@ std::optional<uint32_t> X11KeyLayout::keyCode(uint32_t virtualCode) const {
   return code;
 }
 
-std::optional<uint32_t> X11KeyLayout::findKeysym(uint32_t keysym) const {
+std::optional<uint32_t> X11KeyLayout::findKey(
+    const std::function<bool(uint32_t keysym)>& matches) const {
   const std::lock_guard lock(mutex_);
   if (keymap_ == nullptr) {
     return std::nullopt;
@@ -262,7 +246,7 @@ std::optional<uint32_t> X11KeyLayout::findKeysym(uint32_t keysym) const {
       const xkb_keysym_t* symbols = nullptr;
       const int count = xkb_keymap_key_get_syms_by_level(keymap_, key, group, 0, &symbols);
       for (int i = 0; i < count; ++i) {
-        if (symbols[i] == keysym) {
+        if (matches(symbols[i])) {
           return key;
         }
       }

@@ -45,7 +45,8 @@ class X11KeyLayout final : public KeyLayout {
   X11KeyLayout(std::unique_ptr<XcbConnection> connection, int32_t device, uint8_t xkbEvent);
   bool reload();
   void handle(const void* event);
-  std::optional<uint32_t> findKeysym(uint32_t keysym) const;
+  // The first key code, searching the current layout first, whose first-level symbol matches.
+  std::optional<uint32_t> findKey(const std::function<bool(uint32_t keysym)>& matches) const;
   std::vector<uint32_t> searchOrder() const;  // with mutex_ held
 
   std::unique_ptr<XcbConnection> connection_;
