@@ -17,6 +17,7 @@
 namespace vesk {
 namespace {
 
+using test::killMidway;
 using test::TemporaryFolder;
 
 Representation utf8(std::string_view text) {
@@ -321,12 +322,7 @@ TEST(ClipboardStore, PausedMarkerSurvivesTheStore) {
 
 TEST(ClipboardStore, KilledWhileAddingLeavesAHistoryThatOpens) {
   TemporaryFolder folder;
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(ready[0]);
+  ASSERT_TRUE(killMidway([&](const std::function<void()>& ready) {
     ClipboardStore store(folder.path());
     for (int i = 0;; ++i) {
       const std::string text = "clip " + std::to_string(i) + std::string(i % 700, 'z');
@@ -334,18 +330,10 @@ TEST(ClipboardStore, KilledWhileAddingLeavesAHistoryThatOpens) {
         ::_exit(1);
       }
       if (i == 50) {
-        (void)!::write(ready[1], "r", 1);
+        ready();
       }
     }
-  }
-  ::close(ready[1]);
-  char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-  ::close(ready[0]);
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status));
+  }));
 
   ClipboardStore store(folder.path());
   const auto loaded = store.load();

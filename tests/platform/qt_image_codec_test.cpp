@@ -24,6 +24,7 @@
 namespace vesk {
 namespace {
 
+using test::killMidway;
 using test::TemporaryFolder;
 
 Bytes encoded(const QImage& image, const char* format) {
@@ -196,12 +197,7 @@ TEST(ClipboardStoreImages, HugeImageIsStoredAndThumbnailed) {
 
 TEST(ClipboardStoreImages, KilledWhileAddingImagesLeavesNoOrphansAfterLoad) {
   TemporaryFolder folder;
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(ready[0]);
+  ASSERT_TRUE(killMidway([&](const std::function<void()>& ready) {
     ClipboardStore store(folder.path(), std::make_shared<QtImageCodec>());
     for (int i = 1;; ++i) {
       const Bytes png = encoded(picture(200 + i, 120), "png");
@@ -209,18 +205,10 @@ TEST(ClipboardStoreImages, KilledWhileAddingImagesLeavesNoOrphansAfterLoad) {
         ::_exit(1);
       }
       if (i == 5) {
-        (void)!::write(ready[1], "r", 1);
+        ready();
       }
     }
-  }
-  ::close(ready[1]);
-  char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-  ::close(ready[0]);
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status));
+  }));
 
   // Whatever the kill interrupted, these stand for what it could leave behind.
   std::ofstream(folder / "images/.partial-Ab12Cd") << "half";
