@@ -11,10 +11,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include "core/clip_database.h"
-#include "core/clipboard_index.h"
-#include "core/clipboard_store.h"
-#include "core/sqlite_database.h"
+#include "core/clipboard/clip_database.h"
+#include "core/clipboard/clipboard_index.h"
+#include "core/clipboard/clipboard_store.h"
+#include "core/clipboard/sqlite_database.h"
 #include "tools/clip_samples.h"
 
 namespace vesk {

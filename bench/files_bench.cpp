@@ -25,7 +25,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "core/file_index.h"
+#include "core/files/file_index.h"
 
 namespace vesk {
 namespace {

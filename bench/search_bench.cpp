@@ -9,10 +9,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include "core/fuzzy_matcher.h"
-#include "core/item.h"
-#include "core/search_index.h"
-#include "core/search_key.h"
+#include "core/search/fuzzy_matcher.h"
+#include "core/search/item.h"
+#include "core/search/search_index.h"
+#include "core/search/search_key.h"
 
 namespace vesk {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/config.h"
+#include "core/config/config.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/toml_reader.h"
+#include "core/config/toml_reader.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/result.h"
+#include "core/base/result.h"
 
 namespace vesk {
 

@@ -12,8 +12,8 @@
 
 #include <cstdint>
 
-#include "core/clip.h"
-#include "core/result.h"
+#include "core/clipboard/clip.h"
+#include "core/base/result.h"
 
 namespace vesk {
 

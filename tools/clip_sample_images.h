@@ -6,8 +6,8 @@
 #include <memory>
 #include <optional>
 
-#include "core/clip.h"
-#include "core/image_codec.h"
+#include "core/clipboard/clip.h"
+#include "core/clipboard/image_codec.h"
 
 namespace vesk::samples {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/clip.h"
-#include "core/clip_reading.h"
+#include "core/clipboard/clip.h"
+#include "core/clipboard/clip_reading.h"
 
 namespace vesk::samples {
 

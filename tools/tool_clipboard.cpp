@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/clipboard_index.h"
-#include "core/clipboard_store.h"
+#include "core/clipboard/clipboard_index.h"
+#include "core/clipboard/clipboard_store.h"
 #include "tools/clip_sample_images.h"
 #include "tools/clip_samples.h"
 #include "tools/tool.h"

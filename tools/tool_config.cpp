@@ -17,9 +17,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/config.h"
-#include "core/result.h"
-#include "core/toml_reader.h"
+#include "core/config/config.h"
+#include "core/base/result.h"
+#include "core/config/toml_reader.h"
 #include "tools/tool.h"
 
 namespace vesk::tool {

@@ -23,10 +23,10 @@
 #include <stdlib.h>
 #include <time.h>
 
-#include "core/config.h"
-#include "core/file_index.h"
-#include "core/file_scanner.h"
-#include "core/file_search_engine.h"
+#include "core/config/config.h"
+#include "core/files/file_index.h"
+#include "core/files/file_scanner.h"
+#include "core/files/file_search_engine.h"
 #include "tools/tool.h"
 
 namespace vesk::tool {

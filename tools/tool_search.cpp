@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/fuzzy_matcher.h"
-#include "core/item.h"
-#include "core/search_index.h"
+#include "core/search/fuzzy_matcher.h"
+#include "core/search/item.h"
+#include "core/search/search_index.h"
 #include "tools/tool.h"
 
 namespace vesk::tool {

@@ -19,7 +19,7 @@
 
 #include <xcb/xcb.h>
 
-#include "core/result.h"
+#include "core/base/result.h"
 #include "platform/workspace.h"
 
 namespace vesk {

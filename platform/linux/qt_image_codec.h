@@ -3,7 +3,7 @@
 // JPEG and TIFF; HEIC only where an image-format plugin provides it). It uses QImage and
 // QPainter on images only, so it works on any thread and needs no QGuiApplication.
 
-#include "core/image_codec.h"
+#include "core/clipboard/image_codec.h"
 
 namespace vesk {
 

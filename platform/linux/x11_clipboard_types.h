@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/clip.h"
+#include "core/clipboard/clip.h"
 
 namespace vesk {
 

@@ -16,7 +16,7 @@
 
 #include <xcb/xcb.h>
 
-#include "core/result.h"
+#include "core/base/result.h"
 #include "platform/hot_key_service.h"
 
 namespace vesk {

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/result.h"
+#include "core/base/result.h"
 #include "platform/key_layout.h"
 
 struct xkb_context;

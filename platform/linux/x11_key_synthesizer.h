@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "core/result.h"
+#include "core/base/result.h"
 #include "platform/key_synthesizer.h"
 
 namespace vesk {

@@ -16,7 +16,7 @@
 
 #include <xcb/xcb.h>
 
-#include "core/clip.h"
+#include "core/clipboard/clip.h"
 #include "platform/linux/xcb_connection.h"
 
 namespace vesk {

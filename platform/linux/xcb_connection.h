@@ -18,7 +18,7 @@
 
 #include <xcb/xcb.h>
 
-#include "core/result.h"
+#include "core/base/result.h"
 
 namespace vesk {
 

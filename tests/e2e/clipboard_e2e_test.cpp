@@ -15,7 +15,7 @@
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/vesk_process.h"
-#include "tests/platform/xvfb.h"
+#include "tests/platform/linux/xvfb.h"
 
 namespace vesk::test {
 namespace {

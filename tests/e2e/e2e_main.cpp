@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/platform/xvfb.h"
+#include "tests/platform/linux/xvfb.h"
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/pasteboard.h"
+#include "core/clipboard/pasteboard.h"
 
 namespace vesk {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/clip.h"
+#include "core/clipboard/clip.h"
 #include "platform/pasteboard_writer.h"
 
 namespace vesk {

@@ -1,0 +1,169 @@
+#include "app/apps/app_scanner.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <system_error>
+
+#include "platform/app_catalog.h"
+
+namespace vesk {
+namespace AppScanner {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kEntrySuffix = ".desktop";
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): read-only use
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+std::string homeFolder() {
+  std::string home = environment("HOME");
+  return home.empty() ? std::string("/") : home;
+}
+
+std::string resolved(const std::string& path) {
+  std::error_code error;
+  const fs::path canonical = fs::canonical(path, error);
+  return error ? path : canonical.string();
+}
+
+struct Walk {
+  const AppCatalog& catalog;
+  std::set<std::string> desktopIds;
+  std::set<std::string> listed;
+  std::vector<Item> items;
+
+  void consider(const std::string& path, const std::string& desktopId) {
+    if (!desktopId.empty() && !desktopIds.insert(desktopId).second) {
+      return;  // Shadowed by an entry of the same id in an earlier root.
+    }
+    const std::optional<std::string> name = catalog.listedName(path);
+    if (!name) {
+      return;
+    }
+    std::string id = resolved(path);
+    if (!listed.insert(id).second) {
+      return;
+    }
+    items.push_back(Item::app(*name, path, std::move(id)));
+  }
+};
+
+std::string desktopIdOf(const fs::path& relative) {
+  std::string id = relative.generic_string();
+  std::replace(id.begin(), id.end(), '/', '-');
+  return id;
+}
+
+void walkRoot(const std::string& root, int maxDepth, Walk& walk) {
+  std::error_code error;
+  fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, error);
+  if (error) {
+    return;
+  }
+  // Sorted per folder so that the result does not depend on the directory's own order.
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (const fs::recursive_directory_iterator end; it != end; it.increment(error)) {
+    if (error) {
+      break;
+    }
+    const fs::path& path = it->path();
+    const std::string name = path.filename().string();
+    const int depth = it.depth() + 1;
+    if (name.starts_with(".")) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    std::error_code typeError;
+    if (it->is_directory(typeError)) {
+      if (depth >= maxDepth) {
+        it.disable_recursion_pending();
+      }
+      continue;
+    }
+    if (name.ends_with(kEntrySuffix)) {
+      entries.emplace_back(path.string(), desktopIdOf(path.lexically_relative(root)));
+    }
+  }
+  std::sort(entries.begin(), entries.end());
+  for (const auto& [path, desktopId] : entries) {
+    walk.consider(path, desktopId);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> defaultRoots() {
+  std::vector<std::string> roots;
+  const auto add = [&roots](std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') {
+      folder.pop_back();
+    }
+    if (folder.empty() || folder[0] != '/') {
+      return;
+    }
+    if (std::find(roots.begin(), roots.end(), folder) == roots.end()) {
+      roots.push_back(std::move(folder));
+    }
+  };
+  std::string dataHome = environment("XDG_DATA_HOME");
+  if (dataHome.empty() || dataHome[0] != '/') {
+    dataHome = homeFolder() + "/.local/share";
+  }
+  add(dataHome + "/applications");
+  std::string dataDirs = environment("XDG_DATA_DIRS");
+  if (dataDirs.empty()) {
+    dataDirs = "/usr/local/share:/usr/share";
+  }
+  size_t start = 0;
+  while (start <= dataDirs.size()) {
+    const size_t end = std::min(dataDirs.find(':', start), dataDirs.size());
+    std::string dir = dataDirs.substr(start, end - start);
+    while (dir.size() > 1 && dir.back() == '/') {
+      dir.pop_back();
+    }
+    if (!dir.empty()) {
+      add(dir + "/applications");
+    }
+    start = end + 1;
+  }
+  for (const std::string& extra : {dataHome + "/flatpak/exports/share/applications",
+                                   std::string("/var/lib/flatpak/exports/share/applications"),
+                                   std::string("/var/lib/snapd/desktop/applications")}) {
+    std::error_code error;
+    if (fs::is_directory(extra, error)) {
+      add(extra);
+    }
+  }
+  return roots;
+}
+
+std::vector<Item> scan(const std::vector<std::string>& roots,
+                       const std::vector<std::string>& extras, int maxDepth,
+                       const AppCatalog& catalog) {
+  Walk walk{catalog, {}, {}, {}};
+  for (const std::string& root : roots) {
+    walkRoot(root, maxDepth, walk);
+  }
+  for (const std::string& extra : extras) {
+    std::error_code error;
+    if (fs::exists(extra, error)) {
+      walk.consider(extra, {});
+    }
+  }
+  return std::move(walk.items);
+}
+
+bool affectsIndex(std::string_view path) {
+  return path.ends_with(kEntrySuffix);
+}
+
+}  // namespace AppScanner
+}  // namespace vesk

@@ -1,0 +1,53 @@
+#pragma once
+// Paster: puts a clip back on the system clipboard and presses the paste key in the frontmost
+// application. `ClipDelivery` names the five ways a clip is delivered.
+//
+// Threads: `write` and `pressPaste` block (a clipboard hand-over, a server round trip) and run on
+// background threads; `items` is pure.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/clipboard/clip.h"
+#include "core/base/result.h"
+#include "platform/workspace.h"
+
+namespace vesk {
+
+class KeyLayout;
+class KeySynthesizer;
+class PasteboardWriter;
+
+enum class ClipDelivery { paste, copy, pastePlainText, copyPlainText, pasteNext };
+
+bool isPaste(ClipDelivery delivery);
+bool isPlainText(ClipDelivery delivery);
+
+class Paster final {
+ public:
+  static constexpr std::string_view sourceType = "org.nspasteboard.source";
+  static constexpr std::string_view transientType = "org.nspasteboard.TransientType";
+  // The ANSI "v" key, for a layout with no key typing "v".
+  static constexpr uint32_t virtualKeyV = 9;
+
+  Paster(PasteboardWriter& writer, KeySynthesizer& keys, const KeyLayout& layout);
+
+  // `items` with the markers on the first item: the source, and the transient marker that keeps
+  // Vesk's own recorder from storing the write as a new copy.
+  static ClipItems marked(ClipItems items, const std::optional<std::string>& source,
+                          bool transient);
+
+  // Replaces the clipboard's contents.
+  Result<int64_t> write(ClipItems items, const std::optional<std::string>& source, bool transient);
+  // Presses Control and the key typing "v" once `target` is active again (0: at once).
+  bool pressPaste(WindowId target);
+  bool isTrusted();
+
+ private:
+  PasteboardWriter& writer_;
+  KeySynthesizer& keys_;
+  const KeyLayout& layout_;
+};
+
+}  // namespace vesk

@@ -1,0 +1,248 @@
+#include "app/config/config_store.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <utility>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "app/shell/log.h"
+#include "app/shell/run_in_background.h"
+#include "platform/app_catalog.h"
+
+namespace vesk {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string resolvedPath(const std::string& path) {
+  std::error_code error;
+  const fs::path canonical = fs::weakly_canonical(path, error);
+  return error ? path : canonical.string();
+}
+
+bool isUTF8(const std::string& text) {
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t extra = 0;
+    uint32_t point = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      point = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      point = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      point = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= n) {
+      return false;
+    }
+    for (size_t k = 1; k <= extra; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) {
+        return false;
+      }
+      point = (point << 6) | (next & 0x3F);
+    }
+    static constexpr uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+    if (point < kMinimum[extra] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+      return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ConfigStore::defaultFile() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");  // NOLINT(concurrency-mt-unsafe)
+  if (xdg != nullptr && xdg[0] == '/') {
+    return std::string(xdg) + "/vesk/config.toml";
+  }
+  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
+  return std::string(home == nullptr ? "" : home) + "/.config/vesk/config.toml";
+}
+
+ConfigStore::ConfigStore(std::string file, const AppCatalog& catalog)
+    : file_(std::move(file)),
+      catalog_(catalog),
+      self_(std::make_shared<ConfigStore*>(this)),
+      events_("launcher.config.watch") {}
+
+ConfigStore::~ConfigStore() {
+  *self_ = nullptr;
+  watcher_.reset();
+}
+
+void ConfigStore::createIfMissing(const std::string& file) {
+  std::error_code error;
+  if (fs::exists(fs::symlink_status(file, error))) {
+    return;
+  }
+  fs::create_directories(fs::path(file).parent_path(), error);
+  if (error) {
+    Log::app.error("Couldn't create config.toml: %s", error.message().c_str());
+    return;
+  }
+  // O_EXCL: never overwrite a file that appeared meanwhile.
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (errno != EEXIST) {
+      Log::app.error("Couldn't create config.toml: %s", std::strerror(errno));
+    }
+    return;
+  }
+  const std::string_view text = Config::templateText();
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      Log::app.error("Couldn't create config.toml: %s", std::strerror(errno));
+      break;
+    }
+    written += static_cast<size_t>(n);
+  }
+  ::close(fd);
+}
+
+ConfigStore::Loaded ConfigStore::read(const std::string& file,
+                                      const std::optional<Config>& previous) {
+  Loaded loaded;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    std::error_code error;
+    const bool missing = !fs::exists(file, error) && !error;
+    loaded.parsed = Config::unchanged(
+        missing ? "config.toml is missing" : "config.toml can't be read", previous);
+  } else {
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+      loaded.parsed = Config::unchanged("config.toml can't be read", previous);
+    } else if (const std::string contents = text.str(); !isUTF8(contents)) {
+      loaded.parsed = Config::unchanged("config.toml isn't UTF-8 text", previous);
+    } else {
+      loaded.parsed = Config::parse(contents, previous);
+    }
+  }
+  // The file may be a link into another folder: watch both folders, for both names.
+  const std::string resolved = resolvedPath(file);
+  std::set<std::string> folders = {resolvedPath(fs::path(file).parent_path().string()),
+                                   resolvedPath(fs::path(resolved).parent_path().string())};
+  loaded.folders.assign(folders.begin(), folders.end());
+  loaded.names = {fs::path(file).filename().string(), fs::path(resolved).filename().string()};
+  return loaded;
+}
+
+void ConfigStore::start() {
+  std::weak_ptr<ConfigStore*> weak = self_;
+  runInBackground(
+      QoS::userInitiated, [file = file_] { createIfMissing(file); },
+      [weak] {
+        if (const auto self = weak.lock(); self && *self != nullptr) {
+          (*self)->load();
+        }
+      });
+}
+
+void ConfigStore::reload() {
+  load();
+}
+
+void ConfigStore::load() {
+  const int64_t generation = ++generation_;
+  std::optional<Config> previous;
+  if (hasLoaded_) {
+    previous = config_;
+  }
+  std::weak_ptr<ConfigStore*> weak = self_;
+  runInBackground(
+      QoS::userInitiated, [file = file_, previous] { return read(file, previous); },
+      [weak, generation](Loaded loaded) {
+        const auto self = weak.lock();
+        if (!self || *self == nullptr || (*self)->generation_ != generation) {
+          return;  // A newer load started: its result is the one that counts.
+        }
+        (*self)->apply(std::move(loaded));
+      });
+}
+
+void ConfigStore::apply(Loaded loaded) {
+  watch(loaded.folders, loaded.names);
+  const Config old = config_;
+  config_ = std::move(loaded.parsed.config);
+  problems_ = std::move(loaded.parsed.problems);
+  hasLoaded_ = true;
+  for (const std::string& problem : problems_) {
+    Log::app.error("config.toml %s", problem.c_str());
+  }
+  if (onChange) {
+    onChange(old);
+  }
+}
+
+void ConfigStore::watch(const std::vector<std::string>& folders,
+                        const std::set<std::string>& names) {
+  if (watched_ && watched_->first == folders && watched_->second == names) {
+    return;
+  }
+  watched_.emplace(folders, names);
+  watcher_.reset();
+  std::weak_ptr<ConfigStore*> weak = self_;
+  watcher_ = DirectoryWatcher::create(
+      folders, {}, true, watchLatency, events_,
+      [weak, names](std::vector<DirectoryWatcher::Event> events) {
+        const bool ours = std::any_of(events.begin(), events.end(), [&names](const auto& event) {
+          return names.contains(fs::path(event.path).filename().string());
+        });
+        if (!ours) {
+          return;
+        }
+        postToMain([weak] {
+          if (const auto self = weak.lock(); self && *self != nullptr) {
+            (*self)->load();
+          }
+        });
+      },
+      DirectoryWatcher::Options{{}, [](std::string_view line) {
+                                  Log::app.error("%.*s", static_cast<int>(line.size()),
+                                                 line.data());
+                                }});
+  if (!watcher_) {
+    Log::app.error("Couldn't watch config.toml for changes; Reload Config reads it again");
+  }
+}
+
+void ConfigStore::open() {
+  runInBackground(QoS::userInitiated, [file = file_, &catalog = catalog_] {
+    createIfMissing(file);
+    std::optional<std::string> editor = catalog.defaultAppToOpen(file);
+    Result<void> opened = editor ? catalog.open({file}, *editor) : catalog.openWithDefault(file);
+    if (!opened) {
+      Log::app.error("Couldn't open config.toml: %s", opened.failure().description.c_str());
+    }
+  });
+}
+
+}  // namespace vesk

@@ -1,0 +1,71 @@
+#include <cstdlib>
+
+#include "app/apps/app_scanner.h"
+#include "app/shell/app_services.h"
+#include "app/config/config_store.h"
+#include "app/apps/history_store.h"
+#include "app/shell/log.h"
+#include "core/clipboard/clipboard_store.h"
+#include "platform/linux/dbus_session_events.h"
+#include "platform/linux/ewmh_workspace.h"
+#include "platform/linux/gio_app_catalog.h"
+#include "platform/linux/qt_image_codec.h"
+#include "platform/linux/x11_hot_key_service.h"
+#include "platform/linux/x11_key_layout.h"
+#include "platform/linux/x11_key_synthesizer.h"
+#include "platform/linux/x11_pasteboard.h"
+
+namespace vesk {
+
+AppPaths AppPaths::standard() {
+  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
+  AppPaths paths;
+  paths.home = home == nullptr ? "/" : home;
+  paths.configFile = ConfigStore::defaultFile();
+  paths.historyFile = HistoryStore::defaultFile();
+  paths.clipboardFolder = ClipboardStore::defaultFolder();
+  paths.applicationRoots = AppScanner::defaultRoots();
+  return paths;
+}
+
+AppServices linuxServices(std::vector<std::string>& problems) {
+  AppServices services;
+  services.catalog = std::make_shared<GioAppCatalog>();
+  services.imageCodec = std::make_shared<QtImageCodec>();
+
+  X11Pasteboard::Options options;
+  options.log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };
+  auto pasteboard = X11Pasteboard::open(std::move(options));
+  if (pasteboard) {
+    std::shared_ptr<X11Pasteboard> shared = std::move(pasteboard).value();
+    services.pasteboard = shared;
+    services.pasteboardWriter = shared;
+  } else {
+    problems.push_back("The clipboard can't be read, so copies aren't recorded: " +
+                       pasteboard.failure().description);
+  }
+  if (auto hotKeys = X11HotKeyService::open("")) {
+    services.hotKeys = std::move(hotKeys).value();
+  } else {
+    problems.push_back("Hot keys can't be set up: " + hotKeys.failure().description);
+  }
+  if (auto layout = X11KeyLayout::open("")) {
+    services.keyLayout = std::move(layout).value();
+  } else {
+    problems.push_back("The keyboard layout can't be read: " + layout.failure().description);
+  }
+  if (auto keys = X11KeySynthesizer::open("")) {
+    services.keySynthesizer = std::move(keys).value();
+  } else {
+    problems.push_back("Clips can't be pasted, only copied: " + keys.failure().description);
+  }
+  if (auto workspace = EwmhWorkspace::open("")) {
+    services.workspace = std::move(workspace).value();
+  } else {
+    Log::app.error("Running apps can't be tracked: %s", workspace.failure().description.c_str());
+  }
+  services.sessionEvents = std::make_shared<DBusSessionEvents>();
+  return services;
+}
+
+}  // namespace vesk

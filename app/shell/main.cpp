@@ -1,0 +1,125 @@
+// The process entry of `vesk`: checks for an X11 display, makes sure only one Vesk runs, then
+// creates the application object and idles in the Qt event loop.
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <xcb/xcb.h>
+
+#include "app/shell/app_delegate.h"
+#include "app/shell/log.h"
+#include "app/shell/single_instance.h"
+
+namespace {
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): before any thread
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+// One sentence saying why Vesk can't run here, or empty when an X server answers.
+std::string displayProblem(bool wayland) {
+  const std::string display = environment("DISPLAY");
+  if (display.empty()) {
+    return wayland ? "Vesk needs an X11 display, and this Wayland session has none (DISPLAY "
+                     "isn't set, so XWayland isn't running)."
+                   : "Vesk needs an X11 display, and none is set (DISPLAY is empty).";
+  }
+  xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+  const bool failed = xcb_connection_has_error(connection) != 0;
+  xcb_disconnect(connection);
+  if (failed) {
+    return "Vesk needs an X11 display and couldn't connect to \"" + display + "\".";
+  }
+  return {};
+}
+
+// SIGTERM and SIGINT end the event loop normally, so pending history saves are written.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const char byte = 1;
+  (void)!::write(signalPipe[1], &byte, 1);
+}
+
+void quitOnSignals(QObject* parent) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+    return;
+  }
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
+  QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
+    char byte = 0;
+    (void)!::read(signalPipe[0], &byte, 1);
+    QCoreApplication::quit();
+  });
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool wayland =
+      !environment("WAYLAND_DISPLAY").empty() || environment("XDG_SESSION_TYPE") == "wayland";
+  if (const std::string problem = displayProblem(wayland); !problem.empty()) {
+    std::fprintf(stderr, "%s\n", problem.c_str());
+    vesk::Log::app.writeToJournal(vesk::Logger::Level::error, problem);
+    return 1;
+  }
+  // Hot keys and the clipboard are X11's; under Wayland Vesk runs as an XWayland client.
+  qputenv("QT_QPA_PLATFORM", "xcb");
+
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("vesk");
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  vesk::SingleInstance instance(vesk::SingleInstance::defaultFolder());
+  std::unique_ptr<vesk::AppDelegate> delegate;
+  const auto role = instance.claim([&delegate] {
+    if (delegate) {
+      delegate->applicationShouldHandleReopen();
+    }
+  });
+  if (role == vesk::SingleInstance::Role::notified) {
+    return 0;
+  }
+  if (role == vesk::SingleInstance::Role::failed) {
+    std::fprintf(stderr, "%s\n", instance.problem().c_str());
+    vesk::Log::app.writeToJournal(vesk::Logger::Level::error, instance.problem());
+    return 1;
+  }
+  if (!instance.problem().empty()) {
+    vesk::Log::app.write(vesk::Logger::Level::error, instance.problem());
+  }
+
+  std::vector<std::string> serviceProblems;
+  vesk::AppServices services = vesk::linuxServices(serviceProblems);
+  delegate = std::make_unique<vesk::AppDelegate>(std::move(services), vesk::AppPaths::standard());
+  for (std::string& problem : serviceProblems) {
+    delegate->addPlatformProblem(std::move(problem));
+  }
+  if (wayland) {
+    delegate->addPlatformProblem(
+        "This is a Wayland session: hot keys and clipboard recording only reach X11 apps here; "
+        "bind a desktop shortcut to \"vesk\" to open the launcher");
+  }
+  quitOnSignals(&application);
+  delegate->applicationDidFinishLaunching();
+  const int status = QApplication::exec();
+  delegate->applicationWillTerminate();
+  delegate.reset();
+  return status;
+}

@@ -1,0 +1,108 @@
+#include "app/shell/single_instance.h"
+
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <string_view>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vesk {
+
+namespace {
+
+constexpr std::string_view kRequest = "reopen\n";
+constexpr std::string_view kAnswer = "ok\n";
+constexpr int kConnectTimeoutMs = 1000;
+constexpr int kAnswerTimeoutMs = 2000;
+// A starting primary may hold the lock a moment before it listens.
+constexpr int kConnectAttempts = 5;
+
+}  // namespace
+
+SingleInstance::SingleInstance(std::string folder) : folder_(std::move(folder)) {}
+
+SingleInstance::~SingleInstance() {
+  if (server_ != nullptr) {
+    server_->close();
+  }
+}
+
+std::string SingleInstance::defaultFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");  // NOLINT(concurrency-mt-unsafe)
+  if (runtime != nullptr && runtime[0] == '/') {
+    return runtime;
+  }
+  std::string fallback = QDir::tempPath().toStdString() + "/vesk-" + std::to_string(getuid());
+  mkdir(fallback.c_str(), 0700);
+  return fallback;
+}
+
+SingleInstance::Role SingleInstance::claim(std::function<void()> onReopen) {
+  const QString lockPath = QString::fromStdString(folder_ + "/vesk.lock");
+  const QString socketPath = QString::fromStdString(folder_ + "/vesk.socket");
+  lock_ = std::make_unique<QLockFile>(lockPath);
+  lock_->setStaleLockTime(0);  // Staleness is decided by the holder's process id only.
+
+  if (lock_->tryLock(0)) {
+    onReopen_ = std::move(onReopen);
+    QLocalServer::removeServer(socketPath);  // A socket left by a crashed run.
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_->listen(socketPath)) {
+      problem_ =
+          "Couldn't listen for a second start of Vesk: " + server_->errorString().toStdString();
+      return Role::primary;
+    }
+    connect(server_, &QLocalServer::newConnection, this, &SingleInstance::accept);
+    return Role::primary;
+  }
+
+  for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    if (!socket.waitForConnected(kConnectTimeoutMs)) {
+      problem_ = socket.errorString().toStdString();
+      usleep(200 * 1000);
+      continue;
+    }
+    socket.write(kRequest.data(), static_cast<qint64>(kRequest.size()));
+    socket.flush();
+    while (socket.bytesAvailable() < static_cast<qint64>(kAnswer.size()) &&
+           socket.waitForReadyRead(kAnswerTimeoutMs)) {
+    }
+    if (socket.readAll().toStdString() == kAnswer) {
+      return Role::notified;
+    }
+    problem_ = "the running Vesk didn't answer";
+  }
+  problem_ = "Vesk is already running but couldn't be reached (" + problem_ + ")";
+  return Role::failed;
+}
+
+void SingleInstance::accept() {
+  while (QLocalSocket* socket = server_->nextPendingConnection()) {
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+      if (!socket->canReadLine()) {
+        if (socket->bytesAvailable() > 64) {
+          socket->abort();  // Not one of ours.
+        }
+        return;
+      }
+      const QByteArray line = socket->readLine(64);
+      if (line.toStdString() != kRequest) {
+        socket->abort();
+        return;
+      }
+      socket->write(kAnswer.data(), static_cast<qint64>(kAnswer.size()));
+      socket->flush();
+      if (onReopen_) {
+        onReopen_();
+      }
+    });
+  }
+}
+
+}  // namespace vesk

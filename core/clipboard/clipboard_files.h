@@ -1,0 +1,40 @@
+#pragma once
+// ClipboardFiles: the file-system work of the clipboard store. Everything it creates is
+// private to the user: folders 0700, files 0600, because they hold what was copied.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/base/result.h"
+
+namespace vesk::ClipboardFiles {
+
+// The system's text for an errno value.
+std::string errorText(int error);
+
+// Creates the folder and any missing parents, each new one with mode 0700. Folders that
+// already exist keep their mode. Failure: "couldn't create " + path + ": " + error text.
+Result<void> createFolder(const std::string& path);
+
+// Writes the file through a temporary file in the same folder that is then renamed into
+// place, so that readers see the old file or the whole new one. Failure: the error text.
+Result<void> writeAtomically(const std::string& path, std::span<const uint8_t> bytes);
+
+// The whole file; failure: the error text.
+Result<std::vector<uint8_t>> read(const std::string& path);
+
+// True when something exists at the path.
+bool exists(const std::string& path);
+
+// Removes a file; one that isn't there is no failure. Failure: the error text.
+Result<void> remove(const std::string& path);
+
+// Removes a file, ignoring every error (most often: it isn't there).
+void removeQuietly(const std::string& path);
+
+// The names in a folder (not "." and ".."); empty when it can't be listed.
+std::vector<std::string> names(const std::string& folder);
+
+}  // namespace vesk::ClipboardFiles

@@ -1,0 +1,401 @@
+#include "core/clipboard/clipboard_store.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <unordered_set>
+#include <utility>
+
+#include "core/clipboard/clip_database.h"
+#include "core/clipboard/clipboard_files.h"
+#include "core/clipboard/image_codec.h"
+#include "core/clipboard/image_thumbnails.h"
+#include "core/clipboard/sqlite_database.h"
+
+namespace vesk {
+
+std::string ClipboardStore::defaultFolder() {
+  const char* data = std::getenv("XDG_DATA_HOME");  // NOLINT(concurrency-mt-unsafe)
+  std::string base;
+  if (data != nullptr && data[0] == '/') {
+    base = data;
+  } else {
+    const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
+    base = std::string(home != nullptr ? home : "") + "/.local/share";
+  }
+  return base + "/vesk/clipboard";
+}
+
+ClipboardStore::ClipboardStore(std::string folder, std::shared_ptr<const ImageCodec> codec)
+    : folder_(std::move(folder)), codec_(std::move(codec)), queue_("launcher.clipboard") {}
+
+ClipboardStore::~ClipboardStore() = default;
+
+std::string ClipboardStore::imageFile(int64_t id) const {
+  return folder_ + "/images/" + std::to_string(id) + ".png";
+}
+std::string ClipboardStore::rowThumbnail(int64_t id) const {
+  return folder_ + "/images/" + std::to_string(id) + "-row.png";
+}
+std::string ClipboardStore::previewThumbnail(int64_t id) const {
+  return folder_ + "/images/" + std::to_string(id) + "-preview.png";
+}
+
+ClipboardStore::Hash ClipboardStore::hash(const ClipContent& content) {
+  return ClipDatabase::hash(content);
+}
+
+Result<SQLiteDatabase*> ClipboardStore::database() {
+  if (!openDatabase_) {
+    // A failed open is not remembered: the next operation tries again.
+    auto opened = ClipDatabase::open(folder_);
+    if (!opened) {
+      return opened.failure();
+    }
+    openDatabase_ = std::move(opened).value();
+  }
+  return openDatabase_.get();
+}
+
+Result<std::vector<Clip>> ClipboardStore::load() {
+  return queue_.sync([this] { return loadNow(); });
+}
+
+Result<std::vector<Clip>> ClipboardStore::loadNow() {
+  auto db = database();
+  if (!db) {
+    return db.failure();
+  }
+  auto select = db.value()->prepare("SELECT " + ClipDatabase::clipColumns() +
+                                    " FROM clip ORDER BY copied DESC, id DESC");
+  if (!select) {
+    return select.failure();
+  }
+  if (auto bound = select.value().bind({Clip::textLimit}); !bound) {
+    return bound.failure();
+  }
+  std::vector<Clip> clips;
+  std::vector<int64_t> imageIds;
+  while (true) {
+    auto row = select.value().step();
+    if (!row) {
+      return row.failure();
+    }
+    if (!row.value()) {
+      break;
+    }
+    clips.push_back(ClipDatabase::clip(select.value()));
+    if (clips.back().kind == Clip::Kind::image) {
+      imageIds.push_back(clips.back().id);
+    }
+  }
+  removeOrphanImages(imageIds);
+  return clips;
+}
+
+void ClipboardStore::removeOrphanImages(const std::vector<int64_t>& imageIds) const {
+  const std::unordered_set<int64_t> held(imageIds.begin(), imageIds.end());
+  const std::string images = folder_ + "/images";
+  for (const std::string& name : ClipboardFiles::names(images)) {
+    int64_t id = 0;
+    const bool leadingDigits = !name.empty() && name[0] >= '0' && name[0] <= '9';
+    const auto parsed = std::from_chars(name.data(), name.data() + name.size(), id);
+    if (leadingDigits && parsed.ec == std::errc() && held.contains(id)) {
+      continue;
+    }
+    ClipboardFiles::removeQuietly(images + "/" + name);
+  }
+}
+
+void ClipboardStore::removeImageFiles(int64_t id) const {
+  ClipboardFiles::removeQuietly(imageFile(id));
+  ClipboardFiles::removeQuietly(rowThumbnail(id));
+  ClipboardFiles::removeQuietly(previewThumbnail(id));
+}
+
+Result<Clip> ClipboardStore::add(const ClipContent& content,
+                                 const std::optional<std::string>& source, double time) {
+  return queue_.sync([&] { return addNow(content, source, time); });
+}
+
+Result<Clip> ClipboardStore::addNow(const ClipContent& content,
+                                    const std::optional<std::string>& source, double time) {
+  const Hash digest = hash(content);
+  auto db = database();
+  if (!db) {
+    return db.failure();
+  }
+  SQLiteDatabase& database = *db.value();
+  auto repeated = ClipDatabase::repeat(database, digest, source, time);
+  if (!repeated) {
+    return repeated.failure();
+  }
+  if (repeated.value()) {
+    return ClipDatabase::readBack(database, *repeated.value());
+  }
+
+  std::optional<ImageThumbnails::Rendered> rendered;
+  if (content.image || content.kind == Clip::Kind::image) {
+    if (content.image && codec_) {
+      rendered = ImageThumbnails::render(*content.image, rowThumbnailPixels,
+                                         {previewWidth, previewHeight}, *codec_);
+    }
+    if (!rendered) {
+      return Failure{"the copied image couldn't be read"};
+    }
+  }
+
+  ClipDatabase::NewClip row{source, time, static_cast<int64_t>(content.text.size()), 0, 0};
+  for (const auto& item : content.items) {
+    for (const auto& representation : item) {
+      row.size += static_cast<int64_t>(representation.data.size());
+    }
+  }
+  if (rendered) {
+    row.size += static_cast<int64_t>(content.image->size() + rendered->row.size() +
+                                     rendered->preview.size());
+    row.width = rendered->width;
+    row.height = rendered->height;
+  }
+
+  if (auto begin = database.execute("BEGIN IMMEDIATE"); !begin) {
+    return begin.failure();
+  }
+  std::vector<std::string> written;
+  auto inserted = [&]() -> Result<Clip> {
+    auto id = ClipDatabase::insert(database, content, digest, row);
+    if (!id) {
+      return id.failure();
+    }
+    if (rendered) {
+      const std::pair<std::string, const Bytes*> files[] = {
+          {imageFile(id.value()), &*content.image},
+          {rowThumbnail(id.value()), &rendered->row},
+          {previewThumbnail(id.value()), &rendered->preview}};
+      for (const auto& [path, bytes] : files) {
+        if (auto saved = ClipboardFiles::writeAtomically(path, *bytes); !saved) {
+          return Failure{"couldn't save the image: " + saved.failure().description};
+        }
+        written.push_back(path);
+      }
+    } else {
+      // A crash between writing an image and committing can leave files under an id that
+      // SQLite hands out again; they must not become part of this clip.
+      removeImageFiles(id.value());
+    }
+    auto clip = ClipDatabase::readBack(database, id.value());
+    if (!clip) {
+      return clip;
+    }
+    if (auto committed = database.execute("COMMIT"); !committed) {
+      return committed.failure();
+    }
+    return clip;
+  }();
+  if (!inserted) {
+    (void)database.execute("ROLLBACK");
+    for (const std::string& path : written) {
+      ClipboardFiles::removeQuietly(path);
+    }
+  }
+  return inserted;
+}
+
+Result<Clip> ClipboardStore::touch(int64_t id, double time) {
+  return queue_.sync([&]() -> Result<Clip> {
+    auto db = database();
+    if (!db) {
+      return db.failure();
+    }
+    auto update = db.value()->prepare("UPDATE clip SET copied = ? WHERE id = ?");
+    if (!update) {
+      return update.failure();
+    }
+    if (auto ran = update.value().run({time, id}); !ran) {
+      return ran.failure();
+    }
+    return ClipDatabase::readBack(*db.value(), id);
+  });
+}
+
+Result<void> ClipboardStore::setPinned(bool pinned, int64_t id) {
+  return queue_.sync([&]() -> Result<void> {
+    auto db = database();
+    if (!db) {
+      return db.failure();
+    }
+    auto update = db.value()->prepare("UPDATE clip SET pinned = ? WHERE id = ?");
+    if (!update) {
+      return update.failure();
+    }
+    return update.value().run({int64_t{pinned ? 1 : 0}, id});
+  });
+}
+
+Result<void> ClipboardStore::deleteClip(int64_t id) {
+  return queue_.sync([&] { return removeClips({id}); });
+}
+
+Result<void> ClipboardStore::removeClips(const std::vector<int64_t>& ids) {
+  if (ids.empty()) {
+    return {};
+  }
+  auto db = database();
+  if (!db) {
+    return db.failure();
+  }
+  if (auto removed = ClipDatabase::remove(*db.value(), ids); !removed) {
+    return removed;
+  }
+  for (const int64_t id : ids) {
+    removeImageFiles(id);
+  }
+  return {};
+}
+
+Result<std::vector<int64_t>> ClipboardStore::clear() {
+  return queue_.sync([&]() -> Result<std::vector<int64_t>> {
+    auto db = database();
+    if (!db) {
+      return db.failure();
+    }
+    auto ids = ClipDatabase::ids(*db.value(), "SELECT id FROM clip WHERE pinned = 0");
+    if (!ids) {
+      return ids;
+    }
+    if (auto removed = removeClips(ids.value()); !removed) {
+      return removed.failure();
+    }
+    return ids;
+  });
+}
+
+Result<std::vector<int64_t>> ClipboardStore::prune(const Retention& retention, double now) {
+  return queue_.sync([&] { return pruneNow(retention, now); });
+}
+
+Result<std::vector<int64_t>> ClipboardStore::pruneNow(const Retention& retention, double now) {
+  auto db = database();
+  if (!db) {
+    return db.failure();
+  }
+  auto select =
+      db.value()->prepare("SELECT id, copied, size, pinned FROM clip ORDER BY copied, id");
+  if (!select) {
+    return select.failure();
+  }
+  struct Row {
+    int64_t id;
+    double copied;
+    int64_t size;
+  };
+  std::vector<Row> unpinned;
+  int64_t total = 0;
+  while (true) {
+    auto row = select.value().step();
+    if (!row) {
+      return row.failure();
+    }
+    if (!row.value()) {
+      break;
+    }
+    const auto& s = select.value();
+    if (s.integer(3) == 0) {
+      unpinned.push_back({s.integer(0), s.real(1), s.integer(2)});
+      total += s.integer(2);
+    }
+  }
+  const double cutoff = now - retention.maxAge;
+  std::vector<int64_t> ids;
+  for (const Row& row : unpinned) {
+    if (row.copied < cutoff || total > retention.maxBytes) {
+      ids.push_back(row.id);
+      total -= row.size;
+    }
+  }
+  if (auto removed = removeClips(ids); !removed) {
+    return removed.failure();
+  }
+  return ids;
+}
+
+Result<ClipItems> ClipboardStore::items(int64_t id) {
+  return queue_.sync([&]() -> Result<ClipItems> {
+    auto db = database();
+    if (!db) {
+      return db.failure();
+    }
+    auto stored = ClipDatabase::storedItems(*db.value(), id);
+    if (!stored) {
+      return stored.failure();
+    }
+    if (!stored.value()) {
+      return Failure{"it's no longer in the history"};
+    }
+    ClipItems items = std::move(stored.value()->items);
+    auto image = ClipboardFiles::read(imageFile(id));
+    if (image) {
+      if (items.empty()) {
+        items.emplace_back();
+      }
+      items.front().insert(items.front().begin(),
+                           {std::string(ClipReading::png), std::move(image).value()});
+    } else if (stored.value()->isImage) {
+      return Failure{"its image file is gone"};
+    }
+    if (items.empty()) {
+      return Failure{"nothing of it is left to paste"};
+    }
+    return items;
+  });
+}
+
+Result<std::string> ClipboardStore::text(int64_t id) {
+  return queue_.sync([&]() -> Result<std::string> {
+    auto db = database();
+    if (!db) {
+      return db.failure();
+    }
+    auto select = db.value()->prepare("SELECT text FROM clip WHERE id = ?");
+    if (!select) {
+      return select.failure();
+    }
+    if (auto bound = select.value().bind({id}); !bound) {
+      return bound.failure();
+    }
+    auto row = select.value().step();
+    if (!row) {
+      return row.failure();
+    }
+    if (!row.value()) {
+      return Failure{"clip " + std::to_string(id) + " isn't in the history"};
+    }
+    return ClipReading::validUTF8(select.value().text(0));
+  });
+}
+
+Result<bool> ClipboardStore::isPaused() {
+  return queue_.sync([&]() -> Result<bool> { return ClipboardFiles::exists(folder_ + "/paused"); });
+}
+
+Result<void> ClipboardStore::setPaused(bool paused) {
+  return queue_.sync([&]() -> Result<void> {
+    const std::string marker = folder_ + "/paused";
+    const std::string prefix =
+        std::string("couldn't save that recording is ") + (paused ? "paused" : "on") + ": ";
+    if (paused) {
+      if (auto created = ClipboardFiles::createFolder(folder_); !created) {
+        return Failure{prefix + created.failure().description};
+      }
+      if (auto written = ClipboardFiles::writeAtomically(marker, {}); !written) {
+        return Failure{prefix + written.failure().description};
+      }
+      return {};
+    }
+    if (auto removed = ClipboardFiles::remove(marker); !removed) {
+      return Failure{prefix + removed.failure().description};
+    }
+    return {};
+  });
+}
+
+}  // namespace vesk

@@ -1,0 +1,486 @@
+#include "core/files/file_index.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "core/base/worker_pool.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
+constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
+constexpr size_t kMaxEntries = 0x7fffffff;
+constexpr size_t kMaxNameBytes = std::numeric_limits<uint32_t>::max();
+constexpr int32_t kEmptySlot = -1;
+constexpr size_t kFirstLookupSize = 1024;
+
+uint64_t mix(uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xff51afd7ed558ccdULL;
+  x ^= x >> 33;
+  return x;
+}
+
+// Length of the valid UTF-8 sequence starting at s[i], or 0 when it is not valid.
+size_t validSequence(std::string_view s, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
+  const uint8_t lead = byte(i);
+  size_t length = 0;
+  uint32_t min = 0;
+  if (lead < 0x80) {
+    return 1;
+  }
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2;
+    min = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3;
+    min = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4;
+    min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > s.size()) {
+    return 0;
+  }
+  uint32_t code = lead & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) {
+      return 0;
+    }
+    code = (code << 6) | (byte(i + k) & 0x3F);
+  }
+  const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+  return code < min || code > 0x10FFFF || surrogate ? 0 : length;
+}
+
+// File names on Linux are bytes; anything that is not UTF-8 becomes U+FFFD.
+std::string repairedUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    const size_t length = validSequence(s, i);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(s.substr(i, length));
+      i += length;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+uint64_t fnv1a(std::string_view bytes) {
+  uint64_t hash = kFnvOffset;
+  for (const char c : bytes) {
+    hash ^= static_cast<uint8_t>(c);
+    hash *= kFnvPrime;
+  }
+  return hash;
+}
+
+size_t ChildKey::Hash::operator()(const ChildKey& key) const {
+  return mix(key.name ^ (static_cast<uint64_t>(static_cast<uint32_t>(key.parent)) << 17));
+}
+
+FileIndex::FileIndex(NameHash hash) : hash_(hash) {}
+
+std::string_view FileIndex::name(int32_t entry) const {
+  const uint32_t start = nameStarts_[idx(entry)];
+  return {reinterpret_cast<const char*>(names_.data()) + start,
+          nameStarts_[idx(entry) + 1] - start};
+}
+
+int32_t FileIndex::appendEntry(std::string_view name, int32_t parent, uint8_t flags,
+                               const KeyStore* keysFrom, size_t keyIndex) {
+  if (entryCount() >= kMaxEntries || names_.size() + name.size() > kMaxNameBytes) {
+    return -1;
+  }
+  const bool isRoot = (flags & kRoot) != 0;
+  if (isRoot) {
+    keys_.appendEmpty();
+  } else if (keysFrom != nullptr ? !keys_.appendCopy(*keysFrom, keyIndex) : !keys_.append(name)) {
+    return -1;
+  }
+  const auto entry = static_cast<int32_t>(entryCount());
+  names_.insert(names_.end(), name.begin(), name.end());
+  nameStarts_.push_back(static_cast<uint32_t>(names_.size()));
+  parents_.push_back(parent);
+  const int depth = parent < 0 ? 0 : std::min(depths_[idx(parent)] + 1, 255);
+  depths_.push_back(static_cast<uint8_t>(depth));
+  flags_.push_back(flags);
+  if (!boosts_.empty()) {
+    boosts_.push_back(0);
+  }
+  lastChild_.push_back(-1);
+  nextSibling_.push_back(entry);
+  return entry;
+}
+
+int32_t FileIndex::addRoot(std::string_view path) {
+  for (const auto& [rootPath, entry] : roots_) {
+    if (rootPath == path) {
+      return entry;
+    }
+  }
+  const int32_t entry = appendEntry(path, -1, kFolder | kRoot);
+  if (entry >= 0) {
+    roots_.emplace_back(std::string(path), entry);
+  }
+  return entry;
+}
+
+int32_t FileIndex::add(std::string_view name, int32_t parent, bool isFolder) {
+  if (parent < 0 || idx(parent) >= entryCount()) {
+    return -1;
+  }
+  const int32_t entry = appendEntry(name, parent, isFolder ? kFolder : 0);
+  if (entry >= 0) {
+    attach(parent, entry);
+  }
+  return entry;
+}
+
+void FileIndex::attach(int32_t parent, int32_t child) {
+  int32_t& last = lastChild_[idx(parent)];
+  if (last >= 0) {
+    nextSibling_[idx(child)] = nextSibling_[idx(last)];
+    nextSibling_[idx(last)] = child;
+  }
+  last = child;
+  const ChildKey key = keyOf(child);
+  if (!insertLookup(key, child, true)) {
+    collisions_.insert(key);
+  }
+}
+
+// --- Child table -----------------------------------------------------------------------------
+
+size_t FileIndex::homeSlot(const ChildKey& key) const {
+  return ChildKey::Hash{}(key) & (lookup_.size() - 1);
+}
+
+int32_t FileIndex::findSlot(const ChildKey& key) const {
+  if (lookup_.empty()) {
+    return -1;
+  }
+  const size_t mask = lookup_.size() - 1;
+  for (size_t slot = homeSlot(key);; slot = (slot + 1) & mask) {
+    const int32_t entry = lookup_[slot];
+    if (entry == kEmptySlot) {
+      return -1;
+    }
+    if (parents_[idx(entry)] == key.parent && hash_(name(entry)) == key.name) {
+      return static_cast<int32_t>(slot);
+    }
+  }
+}
+
+bool FileIndex::insertLookup(const ChildKey& key, int32_t entry, bool unlessPresent) {
+  if ((lookupUsed_ + 1) * 4 > lookup_.size() * 3) {
+    growLookup();
+  }
+  const size_t mask = lookup_.size() - 1;
+  size_t slot = homeSlot(key);
+  // One probe both looks for the key and finds the free slot.
+  for (int32_t occupant = lookup_[slot]; occupant != kEmptySlot; occupant = lookup_[slot]) {
+    if (unlessPresent && parents_[idx(occupant)] == key.parent &&
+        hash_(name(occupant)) == key.name) {
+      return false;
+    }
+    slot = (slot + 1) & mask;
+  }
+  lookup_[slot] = entry;
+  ++lookupUsed_;
+  return true;
+}
+
+void FileIndex::growLookup() {
+  std::vector<int32_t> old = std::move(lookup_);
+  lookup_.assign(std::max(kFirstLookupSize, old.size() * 2), kEmptySlot);
+  lookupUsed_ = 0;
+  for (const int32_t entry : old) {
+    if (entry != kEmptySlot) {
+      insertLookup(keyOf(entry), entry, false);
+    }
+  }
+}
+
+// Backward-shift deletion keeps linear probing free of tombstones.
+void FileIndex::eraseSlot(size_t hole) {
+  const size_t mask = lookup_.size() - 1;
+  for (size_t slot = (hole + 1) & mask; lookup_[slot] != kEmptySlot; slot = (slot + 1) & mask) {
+    const size_t home = homeSlot(keyOf(lookup_[slot]));
+    // Move the entry into the hole unless its home lies cyclically in (hole, slot].
+    const bool homeBetween =
+        hole <= slot ? (home > hole && home <= slot) : (home > hole || home <= slot);
+    if (!homeBetween) {
+      lookup_[hole] = lookup_[slot];
+      hole = slot;
+    }
+  }
+  lookup_[hole] = kEmptySlot;
+  --lookupUsed_;
+}
+
+// --- Lookup by path --------------------------------------------------------------------------
+
+int32_t FileIndex::childNamed(int32_t parent, std::string_view piece) const {
+  const ChildKey key{parent, hash_(piece)};
+  const int32_t slot = findSlot(key);
+  if (slot >= 0 && name(lookup_[idx(slot)]) == piece) {
+    return lookup_[idx(slot)];
+  }
+  if (!collisions_.contains(key)) {
+    return -1;
+  }
+  const int32_t last = lastChild_[idx(parent)];
+  if (last < 0) {
+    return -1;
+  }
+  int32_t child = last;
+  do {
+    child = nextSibling_[idx(child)];
+    if ((flags_[idx(child)] & kRemoved) == 0 && name(child) == piece) {
+      return child;
+    }
+  } while (child != last);
+  return -1;
+}
+
+std::optional<int32_t> FileIndex::entry(std::string_view path) const {
+  const std::pair<std::string, int32_t>* best = nullptr;
+  for (const auto& root : roots_) {
+    const std::string& rootPath = root.first;
+    const bool matches =
+        path.starts_with(rootPath) &&
+        (path.size() == rootPath.size() || path[rootPath.size()] == '/' || rootPath.ends_with('/'));
+    if (matches && (best == nullptr || rootPath.size() > best->first.size())) {
+      best = &root;
+    }
+  }
+  if (best == nullptr) {
+    return std::nullopt;
+  }
+  int32_t current = best->second;
+  std::string_view rest = path.substr(best->first.size());
+  while (!rest.empty()) {
+    const size_t slash = rest.find('/');
+    const std::string_view piece = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (piece.empty()) {
+      continue;
+    }
+    current = childNamed(current, piece);
+    if (current < 0) {
+      return std::nullopt;
+    }
+  }
+  return current;
+}
+
+bool FileIndex::contains(std::string_view path) const {
+  const auto found = entry(path);
+  return found && (flags_[idx(*found)] & kRoot) == 0;
+}
+
+std::optional<bool> FileIndex::isFolder(std::string_view path) const {
+  const auto found = entry(path);
+  if (!found || (flags_[idx(*found)] & kRoot) != 0) {
+    return std::nullopt;
+  }
+  return (flags_[idx(*found)] & kFolder) != 0;
+}
+
+std::string FileIndex::path(int32_t entry) const {
+  std::vector<int32_t> chain;
+  for (int32_t e = entry; e >= 0; e = parents_[idx(e)]) {
+    chain.push_back(e);
+  }
+  std::string joined;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (it != chain.rbegin() && !joined.ends_with('/')) {
+      joined += '/';
+    }
+    joined += name(*it);
+  }
+  return repairedUtf8(joined);
+}
+
+// --- Changes ---------------------------------------------------------------------------------
+
+bool FileIndex::insert(std::string_view path, bool isFolder, int maxDepth) {
+  if (const auto found = entry(path)) {
+    uint8_t& flags = flags_[idx(*found)];
+    if ((flags & kRoot) == 0) {
+      // A folder that becomes a file loses its contents, so no entry is left under a file.
+      if ((flags & kFolder) != 0 && !isFolder) {
+        removeDescendants(*found);
+      }
+      flags = static_cast<uint8_t>(isFolder ? (flags | kFolder) : (flags & ~kFolder));
+    }
+    return true;
+  }
+  const size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) {
+    return false;
+  }
+  const std::string_view parentPath = slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+  const std::string_view childName = path.substr(slash + 1);
+  const auto parentEntry = entry(parentPath);
+  if (childName.empty() || !parentEntry || (flags_[idx(*parentEntry)] & kFolder) == 0 ||
+      depths_[idx(*parentEntry)] >= maxDepth) {
+    return false;
+  }
+  return add(childName, *parentEntry, isFolder) >= 0;
+}
+
+void FileIndex::markRemoved(int32_t entry) {
+  uint8_t& flags = flags_[idx(entry)];
+  if ((flags & kRemoved) != 0) {
+    return;
+  }
+  flags |= kRemoved;
+  ++removedCount_;
+  const ChildKey key = keyOf(entry);
+  const int32_t slot = findSlot(key);
+  if (slot < 0 || lookup_[idx(slot)] != entry) {
+    return;
+  }
+  if (collisions_.contains(key)) {
+    const int32_t last = lastChild_[idx(key.parent)];
+    for (int32_t child = nextSibling_[idx(last)];; child = nextSibling_[idx(child)]) {
+      if ((flags_[idx(child)] & kRemoved) == 0 && hash_(name(child)) == key.name) {
+        lookup_[idx(slot)] = child;
+        return;
+      }
+      if (child == last) {
+        break;
+      }
+    }
+  }
+  eraseSlot(idx(slot));
+}
+
+void FileIndex::removeDescendants(int32_t entry) {
+  // Iterative, so that a deep tree cannot exhaust the stack.
+  std::vector<int32_t> folders{entry};
+  while (!folders.empty()) {
+    const int32_t folder = folders.back();
+    folders.pop_back();
+    const int32_t last = lastChild_[idx(folder)];
+    lastChild_[idx(folder)] = -1;
+    if (last < 0) {
+      continue;
+    }
+    int32_t child = nextSibling_[idx(last)];
+    while (true) {
+      const int32_t next = nextSibling_[idx(child)];
+      folders.push_back(child);
+      markRemoved(child);
+      if (child == last) {
+        break;
+      }
+      child = next;
+    }
+  }
+}
+
+void FileIndex::removeDescendants(std::string_view path) {
+  if (const auto found = entry(path)) {
+    removeDescendants(*found);
+    compactIfNeeded();
+  }
+}
+
+void FileIndex::remove(std::string_view path) {
+  const auto found = entry(path);
+  if (!found || (flags_[idx(*found)] & kRoot) != 0) {
+    return;
+  }
+  removeDescendants(*found);
+  markRemoved(*found);
+  compactIfNeeded();
+}
+
+bool FileIndex::compactIfNeeded() {
+  if (removedCount_ <= kCompactAfter || entryCount() >= 4 * removedCount_) {
+    return false;
+  }
+  FileIndex fresh(hash_);
+  std::vector<int32_t> renumbered(entryCount(), -1);
+  for (size_t i = 0; i < entryCount(); ++i) {
+    const auto old = static_cast<int32_t>(i);
+    if ((flags_[i] & kRemoved) != 0) {
+      continue;
+    }
+    int32_t entry = -1;
+    if ((flags_[i] & kRoot) != 0) {
+      entry = fresh.addRoot(name(old));
+    } else if (parents_[i] >= 0 && renumbered[idx(parents_[i])] >= 0) {
+      // The key is copied rather than folded again: same bytes, a fraction of the cost.
+      const int32_t parent = renumbered[idx(parents_[i])];
+      entry = fresh.appendEntry(name(old), parent, flags_[i] & kFolder, &keys_, i);
+      if (entry >= 0) {
+        fresh.attach(parent, entry);
+      }
+    }
+    renumbered[i] = entry;
+    if (entry >= 0 && !boosts_.empty() && boosts_[i] != 0) {
+      if (fresh.boosts_.empty()) {
+        fresh.boosts_.assign(fresh.entryCount(), 0);
+      }
+      fresh.boosts_[idx(entry)] = boosts_[i];
+    }
+  }
+  *this = std::move(fresh);
+  return true;
+}
+
+void FileIndex::setBoosts(const FileBoosts& boosts) {
+  boosts_.clear();
+  for (const auto& [path, boost] : boosts) {
+    const auto found = entry(path);
+    if (!found || boost == 0) {
+      continue;
+    }
+    if (boosts_.empty()) {
+      boosts_.assign(entryCount(), 0);
+    }
+    boosts_[idx(*found)] = boost;
+  }
+}
+
+size_t FileIndex::memoryBytes() const {
+  constexpr size_t kI32 = sizeof(int32_t);
+  size_t bytes = names_.capacity() + nameStarts_.capacity() * sizeof(uint32_t) +
+                 parents_.capacity() * kI32 + depths_.capacity() + flags_.capacity() +
+                 keys_.memoryBytes() + boosts_.capacity() * kI32 +
+                 (lastChild_.capacity() + nextSibling_.capacity() + lookup_.capacity()) * kI32;
+  bytes += collisions_.size() * (sizeof(ChildKey) + 2 * sizeof(void*));
+  for (const auto& root : roots_) {
+    bytes += sizeof(root) + root.first.capacity();
+  }
+  return bytes;
+}
+
+void FileIndex::trim() {
+  names_.shrink_to_fit();
+  nameStarts_.shrink_to_fit();
+  parents_.shrink_to_fit();
+  depths_.shrink_to_fit();
+  flags_.shrink_to_fit();
+  keys_.trim();
+  boosts_.shrink_to_fit();
+  lastChild_.shrink_to_fit();
+  nextSibling_.shrink_to_fit();
+}
+
+}  // namespace vesk

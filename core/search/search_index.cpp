@@ -1,0 +1,239 @@
+#include "core/search/search_index.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+#include "core/search/fuzzy_matcher.h"
+
+namespace vesk {
+
+namespace {
+
+// The collator of the file browser's order: case- and width-insensitive, accent-sensitive,
+// digits compared as numbers, tailored to the default locale. The POSIX locale (what ICU
+// reports when no locale is set) orders ASCII by code point, upper case before lower case, so
+// it falls back to the root collation. Null when ICU has no collator at all.
+std::unique_ptr<icu::Collator> makeCollator() {
+  icu::Locale locale = icu::Locale::getDefault();
+  if (std::string_view(locale.getVariant()) == "POSIX") {
+    locale = icu::Locale::getRoot();
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(locale, status));
+  if (U_FAILURE(status) != 0 || collator == nullptr) {
+    return nullptr;
+  }
+  collator->setStrength(icu::Collator::SECONDARY);
+  collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+  return U_SUCCESS(status) != 0 ? std::move(collator) : nullptr;
+}
+
+// A byte string whose plain comparison is the collator's comparison of `name`; the name's
+// own bytes when there is no collator.
+std::string sortKey(const icu::Collator* collator, const std::string& name) {
+  if (collator == nullptr) {
+    return name;
+  }
+  const icu::UnicodeString text = icu::UnicodeString::fromUTF8(name);
+  std::string key(name.size() * 2 + 16, '\0');
+  auto* buffer = reinterpret_cast<uint8_t*>(key.data());
+  int32_t length = collator->getSortKey(text, buffer, static_cast<int32_t>(key.size()));
+  if (length > static_cast<int32_t>(key.size())) {
+    key.resize(static_cast<size_t>(length));
+    buffer = reinterpret_cast<uint8_t*>(key.data());
+    length = collator->getSortKey(text, buffer, length);
+  }
+  key.resize(static_cast<size_t>(std::max(length, 0)));
+  return key;
+}
+
+// Sorts stably by name in the collator's order, one collator and one sort key per item.
+std::vector<Item> sortedByName(std::vector<Item> items) {
+  const std::unique_ptr<icu::Collator> collator = makeCollator();
+  std::vector<std::string> keys;
+  keys.reserve(items.size());
+  for (const Item& item : items) {
+    keys.push_back(sortKey(collator.get(), item.name));
+  }
+  std::vector<size_t> order(items.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&keys](size_t a, size_t b) { return keys[a] < keys[b]; });
+  std::vector<Item> sorted;
+  sorted.reserve(items.size());
+  for (size_t i : order) {
+    sorted.push_back(std::move(items[i]));
+  }
+  return sorted;
+}
+
+// Full Unicode lower-casing, independent of the locale; ASCII text without a copy through ICU.
+std::string lowercased(std::string_view text) {
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    std::string lower(text);
+    for (char& c : lower) {
+      if (c >= 'A' && c <= 'Z') {
+        c = static_cast<char>(c | 0x20);
+      }
+    }
+    return lower;
+  }
+  icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  unicode.toLower(icu::Locale::getRoot());
+  std::string lower;
+  unicode.toUTF8String(lower);
+  return lower;
+}
+
+// `text` without spaces and tabs at either end (newlines stay).
+std::string_view trimmedOfSpacesAndTabs(std::string_view text) {
+  constexpr std::string_view kBlank = " \t";
+  const size_t first = text.find_first_not_of(kBlank);
+  if (first == std::string_view::npos) {
+    return {};
+  }
+  const size_t last = text.find_last_not_of(kBlank);
+  return text.substr(first, last - first + 1);
+}
+
+// The file name of an item's location without its extension, when it differs from the name.
+std::optional<SearchKey> fileNameKey(const Item& item) {
+  if (item.kind.tag == Item::Kind::Tag::command) {
+    return std::nullopt;
+  }
+  const std::string_view fileName =
+      ItemPath::deletingExtension(ItemPath::lastComponent(item.kind.url));
+  if (fileName == item.name) {
+    return std::nullopt;
+  }
+  return SearchKey(fileName);
+}
+
+}  // namespace
+
+SearchIndex::SearchIndex(std::vector<Item> items) : items_(sortedByName(std::move(items))) {
+  names_.reserve(items_.size());
+  fileNames_.reserve(items_.size());
+  positions_.reserve(items_.size());
+  for (size_t i = 0; i < items_.size(); ++i) {
+    const Item& item = items_[i];
+    names_.emplace_back(item.name);
+    fileNames_.push_back(fileNameKey(item));
+    positions_.try_emplace(item.id, static_cast<int>(i));
+    if (item.kind.tag == Item::Kind::Tag::command) {
+      for (std::string_view alias : vesk::aliases(item.kind.command)) {
+        aliases_.insert_or_assign(lowercased(alias), static_cast<int>(i));
+      }
+    }
+  }
+}
+
+const SearchIndex& SearchIndex::empty() {
+  static const SearchIndex kEmpty;
+  return kEmpty;
+}
+
+std::optional<int> SearchIndex::position(std::string_view id) const {
+  const auto found = positions_.find(id);
+  if (found == positions_.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
+void SearchIndex::setAliases(std::span<const std::string> aliases, Command command) {
+  const std::optional<int> target = position(Item::command(command).id);
+  if (!target) {
+    return;
+  }
+  std::erase_if(aliases_, [&target](const auto& entry) { return entry.second == *target; });
+  for (const std::string& alias : aliases) {
+    if (!alias.empty()) {
+      aliases_.insert_or_assign(lowercased(alias), *target);
+    }
+  }
+}
+
+std::vector<SearchIndex::Scored> SearchIndex::scoredSearch(std::string_view query, size_t limit,
+                                                           std::span<const int32_t> boosts) const {
+  const QueryTerms terms(query);
+  if (terms.terms.empty()) {
+    return {};
+  }
+  std::vector<FuzzyMatcher> matchers = terms.matchers();
+  const bool boosted = boosts.size() == items_.size();
+
+  std::vector<Candidate> found;
+  for (size_t i = 0; i < items_.size(); ++i) {
+    const SearchKey& name = names_[i];
+    const std::optional<SearchKey>& fileName = fileNames_[i];
+    int32_t total = 0;
+    bool matchesAll = true;
+    for (FuzzyMatcher& matcher : matchers) {
+      std::optional<int32_t> score = matcher.score(name);
+      if (fileName) {
+        const std::optional<int32_t> byFileName = matcher.score(*fileName);
+        if (byFileName && (!score || *byFileName > *score)) {
+          score = byFileName;
+        }
+      }
+      if (!score) {
+        matchesAll = false;
+        break;
+      }
+      total += *score;
+    }
+    if (!matchesAll) {
+      continue;
+    }
+    if (boosted) {
+      total += boosts[i];
+    }
+    found.push_back({total, static_cast<uint32_t>(name.bytes.size()), static_cast<int32_t>(i)});
+  }
+
+  const auto alias = aliases_.find(lowercased(trimmedOfSpacesAndTabs(query)));
+  if (alias != aliases_.end()) {
+    const int position = alias->second;
+    std::erase_if(found, [position](const Candidate& c) { return c.index == position; });
+    found.push_back({kAliasScore, static_cast<uint32_t>(names_[position].bytes.size()),
+                     static_cast<int32_t>(position)});
+  }
+
+  const auto ranksBefore = [](const Candidate& a, const Candidate& b) { return a.ranksBefore(b); };
+  const size_t kept = std::min(limit, found.size());
+  std::partial_sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(kept), found.end(),
+                    ranksBefore);
+  std::vector<Scored> results;
+  results.reserve(kept);
+  for (size_t i = 0; i < kept; ++i) {
+    results.push_back({found[i].index, found[i].score});
+  }
+  return results;
+}
+
+std::vector<int> SearchIndex::search(std::string_view query, size_t limit,
+                                     std::span<const int32_t> boosts) const {
+  const std::vector<Scored> scored = scoredSearch(query, limit, boosts);
+  std::vector<int> positions;
+  positions.reserve(scored.size());
+  for (const Scored& result : scored) {
+    positions.push_back(result.index);
+  }
+  return positions;
+}
+
+}  // namespace vesk

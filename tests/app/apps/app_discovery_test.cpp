@@ -1,0 +1,219 @@
+// Finding applications (real desktop entries read by GIO), resolving the configured ones
+// (against a catalog given as tables) and tracking the running ones.
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "app/apps/app_resolver.h"
+#include "app/apps/app_scanner.h"
+#include "app/apps/running_apps.h"
+#include "platform/app_catalog.h"
+#include "platform/linux/gio_app_catalog.h"
+#include "tests/app/app_test_support.h"
+#include "tests/fakes/fake_workspace.h"
+
+namespace vesk {
+namespace {
+
+std::string entry(const std::string& name, const std::string& extra = "") {
+  return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=/bin/true\n" + extra;
+}
+
+std::vector<std::string> names(const std::vector<Item>& items) {
+  std::vector<std::string> result;
+  for (const Item& item : items) {
+    result.push_back(item.name);
+  }
+  return result;
+}
+
+TEST(AppScanner, ListsShownEntriesOnceAndSkipsHiddenOnesAndTheirFolders) {
+  test::TempFolder folder;
+  const std::string user = folder / "user/applications";
+  const std::string system = folder / "system/applications";
+  test::writeFile(user + "/editor.desktop", entry("Editor"));
+  test::writeFile(system + "/editor.desktop", entry("System Editor"));  // shadowed by the user's
+  test::writeFile(system + "/viewer.desktop", entry("Viewer"));
+  test::writeFile(system + "/settings.desktop", entry("Settings", "NoDisplay=true\n"));
+  test::writeFile(system + "/gone.desktop", entry("Gone", "Hidden=true\n"));
+  test::writeFile(system + "/missing.desktop", entry("Missing", "TryExec=/no/such/program\n"));
+  test::writeFile(system + "/link.desktop", "[Desktop Entry]\nType=Link\nName=Site\nURL=x\n");
+  test::writeFile(system + "/.hidden/secret.desktop", entry("Secret"));
+  test::writeFile(system + "/a/b/deep.desktop", entry("Deep"));        // depth 3
+  test::writeFile(system + "/a/b/c/deeper.desktop", entry("Deeper"));  // depth 4
+  test::writeFile(system + "/notes.txt", "not an entry");
+  std::filesystem::create_symlink(system + "/viewer.desktop", user + "/viewer-link.desktop");
+
+  GioAppCatalog catalog;
+  const std::vector<Item> items = AppScanner::scan({user, system}, {}, 3, catalog);
+
+  const std::vector<std::string> listed = names(items);
+  const std::set<std::string> found(listed.begin(), listed.end());
+  EXPECT_EQ(listed.size(), found.size());
+  EXPECT_EQ(found, (std::set<std::string>{"Editor", "Viewer", "Deep"}));
+  for (const Item& item : items) {
+    EXPECT_EQ(item.id, std::filesystem::canonical(item.kind.url).string());
+  }
+}
+
+TEST(AppScanner, OnlyDesktopEntriesAffectTheIndex) {
+  EXPECT_TRUE(AppScanner::affectsIndex("/home/me/.local/share/applications/tool.desktop"));
+  EXPECT_FALSE(AppScanner::affectsIndex("/home/me/.local/share/applications/mimeinfo.cache"));
+  EXPECT_FALSE(AppScanner::affectsIndex("/home/me/.local/share/applications/.tool.desktop.swp"));
+}
+
+// A catalog given as tables: ids to entries, file names to types, and a type hierarchy.
+class TableCatalog final : public AppCatalog {
+ public:
+  std::map<std::string, std::string> desktopIds;
+  std::map<std::string, std::string> fileTypes;  // extension → type
+  std::map<std::string, std::string> parents;    // type → its supertype
+
+  std::optional<std::string> listedName(const std::string&) const override { return "App"; }
+  std::optional<std::string> pathForDesktopId(const std::string& id) const override {
+    const auto found = desktopIds.find(id);
+    return found == desktopIds.end() ? std::nullopt : std::optional<std::string>(found->second);
+  }
+  bool isKnownType(const std::string& type) const override {
+    if (type.ends_with("/*")) {
+      return true;
+    }
+    for (const auto& [extension, known] : fileTypes) {
+      if (known == type) {
+        return true;
+      }
+    }
+    return parents.contains(type);
+  }
+  std::optional<std::string> typeOfFile(const std::string& path) const override {
+    const auto dot = path.rfind('.');
+    const auto found = fileTypes.find(path.substr(dot + 1));
+    return found == fileTypes.end() ? std::nullopt : std::optional<std::string>(found->second);
+  }
+  bool conforms(const std::string& type, const std::string& other) const override {
+    if (other.ends_with("/*")) {
+      return type.starts_with(other.substr(0, other.size() - 1));
+    }
+    for (std::string t = type;; t = parents.at(t)) {
+      if (t == other) {
+        return true;
+      }
+      if (!parents.contains(t)) {
+        return false;
+      }
+    }
+  }
+  std::vector<std::string> appsToOpen(const std::string&) const override {
+    return {"/apps/viewer.desktop", "/apps/other.desktop"};
+  }
+  std::optional<std::string> defaultAppToOpen(const std::string&) const override {
+    return std::nullopt;
+  }
+  Result<void> launch(const std::string&) const override { return {}; }
+  Result<void> open(const std::vector<std::string>&, const std::string&) const override {
+    return {};
+  }
+  Result<void> openWithDefault(const std::string&) const override { return {}; }
+};
+
+class AppResolverTest : public testing::Test {
+ protected:
+  AppResolverTest() {
+    catalog.desktopIds = {{"org.example.Mail", "/apps/org.example.Mail.desktop"}};
+    catalog.fileTypes = {{"png", "image/png"}, {"md", "text/markdown"}, {"MD", "text/markdown"}};
+    catalog.parents = {{"text/markdown", "text/plain"}};
+  }
+
+  TableCatalog catalog;
+  std::vector<AppResolver::App> apps = {
+      {{"Terminal", "terminal"}, "/apps/terminal.desktop"},
+      {{"Image Viewer", "viewer"}, "/apps/viewer.desktop"},
+  };
+  std::string home = "/home/me";
+};
+
+TEST_F(AppResolverTest, ReferencesResolveByPathNameOrDesktopIdInThatOrder) {
+  test::TempFolder folder;
+  test::writeFile(folder / "tool.desktop", entry("Tool"));
+
+  EXPECT_EQ(AppResolver::resolve(folder / "tool.desktop", apps, catalog, home),
+            folder / "tool.desktop");
+  EXPECT_EQ(AppResolver::resolve("/usr/bin/vim", apps, catalog, home), std::nullopt);
+  EXPECT_EQ(AppResolver::resolve("~/missing.desktop", apps, catalog, home), std::nullopt);
+  EXPECT_EQ(AppResolver::resolve("terminal", apps, catalog, home), "/apps/terminal.desktop");
+  EXPECT_EQ(AppResolver::resolve("image viewer", apps, catalog, home), "/apps/viewer.desktop");
+  EXPECT_EQ(AppResolver::resolve("org.example.Mail", apps, catalog, home),
+            "/apps/org.example.Mail.desktop");
+  EXPECT_EQ(AppResolver::resolve("No Such App", apps, catalog, home), std::nullopt);
+}
+
+TEST_F(AppResolverTest, HttpsAlsoServesHttpUnlessHttpHasItsOwnEntry) {
+  auto only = AppResolver::links({{"https", "Terminal"}}, apps, catalog, home);
+  EXPECT_EQ(only.apps.at("http"), "/apps/terminal.desktop");
+
+  auto both = AppResolver::links({{"https", "Terminal"}, {"http", "viewer"}}, apps, catalog, home);
+  EXPECT_EQ(both.apps.at("http"), "/apps/viewer.desktop");
+  EXPECT_EQ(both.apps.at("https"), "/apps/terminal.desktop");
+}
+
+TEST_F(AppResolverTest, ProblemsComeInOrderAndTheRestStillResolves) {
+  const auto resolved = AppResolver::resolveConfigured(
+      {{"png", "viewer"}, {"public.nothing", "viewer"}, {"txt", "Ghost"}},
+      {{"mailto", "Nobody Here"}}, "Konsole", apps, catalog, home);
+
+  EXPECT_EQ(resolved.openWith,
+            (std::map<std::string, std::string>{{"png", "/apps/viewer.desktop"}}));
+  EXPECT_EQ(resolved.problems,
+            (std::vector<std::string>{"open_with \"public.nothing\" isn't a known file type",
+                                      "open_with.txt: can't find the app \"Ghost\"",
+                                      "open_links.mailto: can't find the app \"Nobody Here\"",
+                                      "actions.terminal: can't find the app \"Konsole\""}));
+}
+
+TEST_F(AppResolverTest, TheMostSpecificTypeWinsAndAnExtensionBeatsEveryType) {
+  const std::map<std::string, std::string> byType = {{"public.image", "/apps/any-image.desktop"},
+                                                     {"public.png", "/apps/png.desktop"}};
+  EXPECT_EQ(AppResolver::app("/tmp/a.png", byType, catalog), "/apps/png.desktop");
+
+  const std::map<std::string, std::string> withExtension = {
+      {"md", "/apps/md.desktop"}, {"public.plain-text", "/apps/text.desktop"}};
+  EXPECT_EQ(AppResolver::app("/tmp/NOTES.MD", withExtension, catalog), "/apps/md.desktop");
+  EXPECT_EQ(AppResolver::app("/tmp/unknown.xyz", byType, catalog), std::nullopt);
+}
+
+TEST_F(AppResolverTest, AppsToOpenAFileAreNamedAsTheUserKnowsThem) {
+  const auto items = AppResolver::apps("/tmp/a.png", apps, catalog);
+  EXPECT_EQ(names(items), (std::vector<std::string>{"Image Viewer", "other"}));
+}
+
+RunningApp app(const std::string& name, double launched) {
+  return RunningApp{"org." + name, "/apps/" + name + ".desktop", name, 1, launched, {1}};
+}
+
+TEST(RunningApps, ActivationMovesToTheFrontAndLaunchesQueueBehindUsedApps) {
+  FakeWorkspace workspace;
+  workspace.apps = {app("a", 1), app("b", 2)};
+  RunningApps running(workspace);
+  EXPECT_EQ(running.order(), (std::vector<std::string>{"/apps/a.desktop", "/apps/b.desktop"}));
+
+  std::vector<bool> changes;
+  running.onChange = [&changes](bool setChanged) { changes.push_back(setChanged); };
+  running.activated(app("b", 2));
+  EXPECT_EQ(running.order().front(), "/apps/b.desktop");
+
+  workspace.apps.push_back(app("c", 3));
+  running.changed();
+  EXPECT_EQ(running.order(),
+            (std::vector<std::string>{"/apps/b.desktop", "/apps/a.desktop", "/apps/c.desktop"}));
+
+  RunningApp windowless = app("d", 4);
+  windowless.windows.clear();
+  running.activated(windowless);
+  EXPECT_EQ(changes, (std::vector<bool>{false, true}));
+}
+
+}  // namespace
+}  // namespace vesk

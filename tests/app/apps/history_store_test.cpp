@@ -1,0 +1,113 @@
+#include "app/apps/history_store.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "tests/app/app_test_support.h"
+
+namespace vesk {
+namespace {
+
+using test::pumpUntil;
+
+bool load(HistoryStore& store) {
+  bool loaded = false;
+  store.load([&loaded] { loaded = true; });
+  return pumpUntil([&loaded] { return loaded; });
+}
+
+TEST(HistoryStore, SavesAndLoadsTheHistoryThroughItsFile) {
+  test::TempFolder folder;
+  const std::string file = folder / "nested/vesk/history.json";
+  {
+    HistoryStore store(file);
+    ASSERT_TRUE(load(store));
+    store.record("command:quit", 1000);
+    store.record("command:quit", 2000);
+    store.flush();
+  }
+  HistoryStore again(file);
+  ASSERT_TRUE(load(again));
+  ASSERT_TRUE(again.history().entries().contains("command:quit"));
+  EXPECT_EQ(again.history().entries().at("command:quit").count, 2);
+  EXPECT_EQ(again.history().lastOpened("command:quit"), 2000);
+}
+
+TEST(HistoryStore, ACorruptFileStartsOverAndStaysUntilTheNextSave) {
+  test::TempFolder folder;
+  const std::string file = folder / "history.json";
+  test::writeFile(file, R"({"entries":{"command:quit":{"count":1}}})");
+  HistoryStore store(file);
+  ASSERT_TRUE(load(store));
+  EXPECT_TRUE(store.history().isEmpty());
+  EXPECT_EQ(test::readFile(file), R"({"entries":{"command:quit":{"count":1}}})");
+
+  store.record("command:clipboard", 5);
+  store.flush();
+  HistoryStore again(file);
+  ASSERT_TRUE(load(again));
+  EXPECT_EQ(again.history().ids(), std::vector<std::string>{"command:clipboard"});
+}
+
+TEST(HistoryStore, OpensRecordedBeforeTheLoadFinishedAreKeptWithTheFileHistory) {
+  test::TempFolder folder;
+  const std::string file = folder / "history.json";
+  {
+    HistoryStore store(file);
+    ASSERT_TRUE(load(store));
+    store.record("command:quit", 1);
+    store.flush();
+  }
+  HistoryStore store(file);
+  bool loaded = false;
+  store.load([&loaded] { loaded = true; });
+  store.record("command:openConfig", 2);  // before the load's result arrives
+  ASSERT_TRUE(pumpUntil([&loaded] { return loaded; }));
+
+  EXPECT_EQ(store.history().ids(),
+            (std::vector<std::string>{"command:openConfig", "command:quit"}));
+  store.flush();
+  HistoryStore again(file);
+  ASSERT_TRUE(load(again));
+  EXPECT_EQ(again.history().ids().size(), 2U);
+}
+
+TEST(HistoryStore, DeletedFilesAreDroppedAtLoadAndForgottenFoldersSaved) {
+  test::TempFolder folder;
+  const std::string file = folder / "history.json";
+  const std::string kept = folder / "kept.txt";
+  test::writeFile(kept, "x");
+  {
+    HistoryStore store(file);
+    ASSERT_TRUE(load(store));
+    store.record("file:" + kept, 1);
+    store.record("file:" + (folder / "deleted.txt"), 1);
+    store.record("folder:" + (folder / "Old"), 1);
+    store.record("file:" + (folder / "Older/b.txt"), 1);
+    store.flush();
+  }
+  HistoryStore store(file);
+  ASSERT_TRUE(load(store));
+  EXPECT_EQ(store.history().ids(), std::vector<std::string>{"file:" + kept});
+
+  store.record("folder:" + (folder / "Old"), 2);
+  store.record("file:" + (folder / "Old/a.txt"), 2);
+  store.record("file:" + (folder / "Older/b.txt"), 2);
+  store.forget({folder / "Old"});
+  EXPECT_EQ(store.history().ids().size(), 2U);
+  EXPECT_TRUE(store.history().entries().contains("file:" + (folder / "Older/b.txt")));
+}
+
+TEST(HistoryStore, AnUnwritableFolderLosesNothingInMemory) {
+  test::TempFolder folder;
+  test::writeFile(folder / "blocker", "a file where the folder should be");
+  HistoryStore store(folder / "blocker/history.json");
+  ASSERT_TRUE(load(store));
+  store.record("command:quit", 1);
+  store.flush();
+  EXPECT_EQ(store.history().ids(), std::vector<std::string>{"command:quit"});
+}
+
+}  // namespace
+}  // namespace vesk

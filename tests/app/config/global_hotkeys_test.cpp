@@ -1,0 +1,158 @@
+#include "app/config/global_hotkeys.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/config/hot_key_center.h"
+#include "tests/fakes/fake_hot_key_service.h"
+#include "tests/fakes/fake_key_layout.h"
+
+namespace vesk {
+namespace {
+
+using Grab = FakeHotKeyService::Grab;
+
+constexpr uint32_t kCmd = Shortcut::cmd;
+constexpr uint32_t kShift = Shortcut::shift;
+constexpr uint32_t kAlt = Shortcut::alt;
+constexpr uint32_t kCtrl = Shortcut::ctrl;
+
+Shortcut shortcut(const char* text) {
+  return *Shortcut::parse(text);
+}
+
+class GlobalHotkeysTest : public testing::Test {
+ protected:
+  GlobalHotkeysTest() {
+    // A QWERTY-like table: X key codes of the letters used below, and f5 by its virtual key.
+    layout.characters = {{"p", 33}, {"v", 55}, {"c", 54}, {"x", 53}};
+    layout.virtualKeys = {{96, 71}};
+  }
+
+  std::vector<GlobalHotkeys::Entry> entries(std::optional<Shortcut> launcher,
+                                            std::optional<Shortcut> clipboard,
+                                            std::optional<Shortcut> pasteNext) {
+    return {{"launcher", launcher,
+             [this](double at) { pressed.push_back("launcher@" + std::to_string(at)); }},
+            {"clipboard", clipboard, [this](double) { pressed.emplace_back("clipboard"); }},
+            {"paste_next", pasteNext, [this](double) { pressed.emplace_back("paste_next"); }}};
+  }
+
+  FakeHotKeyService service;
+  FakeKeyLayout layout;
+  HotKeyCenter center{service, layout};
+  GlobalHotkeys hotkeys{center, layout};
+  std::vector<std::string> pressed;
+};
+
+TEST_F(GlobalHotkeysTest, RegistersEverySlotAndRoutesPressesWithTheirTime) {
+  hotkeys.apply(entries(shortcut("cmd+p"), shortcut("cmd+shift+v"), shortcut("ctrl+alt+v")));
+
+  EXPECT_TRUE(service.isRegistered(Grab{33, kCmd}));
+  EXPECT_TRUE(service.isRegistered(Grab{55, kCmd | kShift}));
+  EXPECT_TRUE(service.isRegistered(Grab{55, kCtrl | kAlt}));
+  EXPECT_TRUE(hotkeys.problems().empty());
+
+  ASSERT_TRUE(service.press(Grab{33, kCmd}, 12.5));
+  ASSERT_TRUE(service.press(Grab{55, kCtrl | kAlt}));
+  EXPECT_EQ(pressed, (std::vector<std::string>{"launcher@" + std::to_string(12.5), "paste_next"}));
+}
+
+TEST_F(GlobalHotkeysTest, ApplyingTheSameKeysAgainMakesNoCallAndKeepsIds) {
+  hotkeys.apply(entries(shortcut("cmd+p"), shortcut("cmd+shift+v"), std::nullopt));
+  const int attempts = service.attempts;
+  const auto registered = service.registered;
+
+  hotkeys.apply(entries(shortcut("cmd+p"), shortcut("cmd+shift+v"), std::nullopt));
+
+  EXPECT_EQ(service.attempts, attempts);
+  EXPECT_EQ(service.registered, registered);
+}
+
+TEST_F(GlobalHotkeysTest, RefusedChangeKeepsTheOldKeyAndSaysSoUntilTriedAgain) {
+  hotkeys.apply(entries(shortcut("cmd+p"), shortcut("alt+cmd+v"), std::nullopt));
+  service.taken.insert(Grab{55, kCmd | kShift});
+
+  hotkeys.apply(entries(shortcut("cmd+p"), shortcut("cmd+shift+v"), std::nullopt));
+
+  EXPECT_EQ(hotkeys.current("clipboard"), shortcut("alt+cmd+v"));
+  EXPECT_TRUE(service.isRegistered(Grab{55, kCmd | kAlt}));
+  EXPECT_EQ(hotkeys.problems(),
+            (std::vector<std::string>{
+                "hotkeys.clipboard \"shift+cmd+v\" is taken by another app, so it's still "
+                "\"alt+cmd+v\""}));
+
+  // The same configuration again tries the wanted key again; once free, it takes it.
+  service.taken.clear();
+  hotkeys.apply(entries(shortcut("cmd+p"), shortcut("cmd+shift+v"), std::nullopt));
+  EXPECT_EQ(hotkeys.current("clipboard"), shortcut("cmd+shift+v"));
+  EXPECT_FALSE(service.isRegistered(Grab{55, kCmd | kAlt}));
+  EXPECT_TRUE(hotkeys.problems().empty());
+}
+
+TEST_F(GlobalHotkeysTest, RefusedFirstKeyLeavesTheSlotFailedWithoutSuffix) {
+  service.taken.insert(Grab{33, kCmd});
+
+  hotkeys.apply(entries(shortcut("cmd+p"), std::nullopt, std::nullopt));
+
+  EXPECT_EQ(hotkeys.current("launcher"), std::nullopt);
+  EXPECT_EQ(hotkeys.problems(),
+            (std::vector<std::string>{"hotkeys.launcher \"cmd+p\" is taken by another app"}));
+}
+
+TEST_F(GlobalHotkeysTest, TwoSlotsSwapTheirKeysInOneApply) {
+  hotkeys.apply(entries(shortcut("cmd+p"), shortcut("cmd+shift+v"), shortcut("ctrl+alt+v")));
+
+  hotkeys.apply(entries(shortcut("cmd+p"), shortcut("ctrl+alt+v"), shortcut("cmd+shift+v")));
+
+  EXPECT_EQ(hotkeys.current("clipboard"), shortcut("ctrl+alt+v"));
+  EXPECT_EQ(hotkeys.current("paste_next"), shortcut("cmd+shift+v"));
+  EXPECT_TRUE(hotkeys.problems().empty());
+  ASSERT_TRUE(service.press(Grab{55, kCtrl | kAlt}));
+  EXPECT_EQ(pressed, std::vector<std::string>{"clipboard"});
+}
+
+TEST_F(GlobalHotkeysTest, TurningASlotOffReleasesItAndStaleIdsNeverFire) {
+  hotkeys.apply(entries(shortcut("cmd+p"), shortcut("cmd+shift+v"), std::nullopt));
+  const auto old = service.registered;
+
+  hotkeys.apply(entries(shortcut("cmd+p"), std::nullopt, std::nullopt));
+
+  EXPECT_FALSE(service.isRegistered(Grab{55, kCmd | kShift}));
+  EXPECT_TRUE(hotkeys.problems().empty());
+  for (const auto& [id, grab] : old) {
+    center.fire(id, 0);  // a press that was already on its way
+  }
+  EXPECT_EQ(pressed.size(), 1U);  // only the launcher, which is still registered
+}
+
+TEST_F(GlobalHotkeysTest, LayoutChangeMovesLetterKeysButNotNamedKeys) {
+  hotkeys.apply(entries(shortcut("cmd+p"), shortcut("ctrl+f5"), std::nullopt));
+  ASSERT_TRUE(service.isRegistered(Grab{71, kCtrl}));
+
+  layout.change({{"p", 40}, {"v", 60}});
+
+  EXPECT_TRUE(service.isRegistered(Grab{40, kCmd}));
+  EXPECT_FALSE(service.isRegistered(Grab{33, kCmd}));
+  EXPECT_TRUE(service.isRegistered(Grab{71, kCtrl}));
+  ASSERT_TRUE(service.press(Grab{40, kCmd}));
+  EXPECT_EQ(pressed.size(), 1U);
+}
+
+TEST_F(GlobalHotkeysTest, LayoutChangeKeepsAFallbackAndItsProblem) {
+  hotkeys.apply(entries(shortcut("cmd+p"), shortcut("alt+cmd+v"), std::nullopt));
+  service.taken.insert(Grab{55, kCmd | kShift});
+  hotkeys.apply(entries(shortcut("cmd+p"), shortcut("cmd+shift+v"), std::nullopt));
+  const auto problems = hotkeys.problems();
+
+  layout.change({{"p", 33}, {"v", 61}});
+
+  EXPECT_EQ(hotkeys.current("clipboard"), shortcut("alt+cmd+v"));
+  EXPECT_TRUE(service.isRegistered(Grab{61, kCmd | kAlt}));
+  EXPECT_EQ(hotkeys.problems(), problems);
+}
+
+}  // namespace
+}  // namespace vesk

@@ -1,0 +1,185 @@
+// The application object wired to fakes of the desktop services, with a real configuration
+// file, real clipboard store and real application folders in a temporary home.
+
+#include "app/shell/app_delegate.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "app/clipboard/clipboard_history.h"
+#include "app/config/config_store.h"
+#include "app/config/global_hotkeys.h"
+#include "platform/linux/gio_app_catalog.h"
+#include "platform/linux/qt_image_codec.h"
+#include "tests/app/app_test_support.h"
+#include "tests/fakes/fake_hot_key_service.h"
+#include "tests/fakes/fake_key_layout.h"
+#include "tests/fakes/fake_key_synthesizer.h"
+#include "tests/fakes/fake_pasteboard.h"
+#include "tests/fakes/fake_pasteboard_writer.h"
+#include "tests/fakes/fake_session_events.h"
+#include "tests/fakes/fake_workspace.h"
+
+namespace vesk {
+namespace {
+
+using Grab = FakeHotKeyService::Grab;
+using test::pumpFor;
+using test::pumpUntil;
+
+class AppDelegateTest : public testing::Test {
+ protected:
+  AppDelegateTest() {
+    layout->characters = {{"p", 33}, {"v", 55}, {"k", 45}};
+    keys->setTrusted(true);
+    paths.home = folder.path();
+    paths.configFile = folder / "config/vesk/config.toml";
+    paths.historyFile = folder / "data/vesk/history.json";
+    paths.clipboardFolder = folder / "data/vesk/clipboard";
+    paths.applicationRoots = {folder / "applications"};
+    std::filesystem::create_directories(folder / "applications");
+  }
+
+  void start() {
+    AppServices services;
+    services.pasteboard = pasteboard;
+    services.pasteboardWriter = writer;
+    services.imageCodec = std::make_shared<QtImageCodec>();
+    services.hotKeys = hotKeys;
+    services.keyLayout = layout;
+    services.keySynthesizer = keys;
+    services.workspace = workspace;
+    services.sessionEvents = session;
+    services.catalog = std::make_shared<GioAppCatalog>();
+    delegate = std::make_unique<AppDelegate>(std::move(services), paths);
+    delegate->onIndex = [this](const SearchIndex&) { ++indexes; };
+    delegate->applicationDidFinishLaunching();
+    ASSERT_TRUE(pumpUntil([this] { return indexes > 0 && delegate->configStore().hasLoaded(); }));
+    pumpFor(std::chrono::milliseconds(100));  // the recorder starts after the paused check
+  }
+
+  void copy(const std::string& text) {
+    pasteboard->copy({{{"public.utf8-plain-text", FakePasteboard::bytes(text)}}});
+  }
+
+  bool hasNotice(ClipboardNotice notice) const {
+    const auto& notices = delegate->clipboardNotices();
+    return std::find(notices.begin(), notices.end(), notice) != notices.end();
+  }
+
+  test::TempFolder folder;
+  AppPaths paths;
+  std::shared_ptr<FakePasteboard> pasteboard = std::make_shared<FakePasteboard>();
+  std::shared_ptr<FakePasteboardWriter> writer = std::make_shared<FakePasteboardWriter>();
+  std::shared_ptr<FakeHotKeyService> hotKeys = std::make_shared<FakeHotKeyService>();
+  std::shared_ptr<FakeKeyLayout> layout = std::make_shared<FakeKeyLayout>();
+  std::shared_ptr<FakeKeySynthesizer> keys = std::make_shared<FakeKeySynthesizer>();
+  std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
+  std::shared_ptr<FakeSessionEvents> session = std::make_shared<FakeSessionEvents>();
+  std::unique_ptr<AppDelegate> delegate;
+  int indexes = 0;
+};
+
+TEST_F(AppDelegateTest, StartUpWritesTheConfigAndRegistersTheThreeHotKeys) {
+  start();
+  EXPECT_TRUE(std::filesystem::exists(paths.configFile));
+  EXPECT_TRUE(hotKeys->isRegistered(Grab{33, Shortcut::cmd}));
+  EXPECT_TRUE(hotKeys->isRegistered(Grab{55, Shortcut::cmd | Shortcut::shift}));
+  EXPECT_TRUE(hotKeys->isRegistered(Grab{55, Shortcut::ctrl | Shortcut::alt}));
+
+  std::vector<AppDelegate::Mode> presented;
+  delegate->onPresent = [&presented](AppDelegate::Mode mode) { presented.push_back(mode); };
+  hotKeys->press(Grab{33, Shortcut::cmd});
+  delegate->applicationShouldHandleReopen();
+  EXPECT_EQ(presented, (std::vector<AppDelegate::Mode>{AppDelegate::Mode::launcher,
+                                                       AppDelegate::Mode::launcher}));
+}
+
+TEST_F(AppDelegateTest, ARefusedHotKeyFallsBackAndIsListedAfterTheConfigProblems) {
+  start();
+  hotKeys->taken.insert(Grab{45, Shortcut::cmd});
+  test::writeFile(paths.configFile, "[hotkeys]\nlauncher = \"cmd+k\"\nbogus = 1\n");
+  ASSERT_TRUE(pumpUntil([this] { return delegate->problems().size() >= 2; }));
+
+  EXPECT_TRUE(hotKeys->isRegistered(Grab{33, Shortcut::cmd}));
+  const auto& problems = delegate->problems();
+  EXPECT_EQ(problems[0], "line 3: unknown setting \"hotkeys.bogus\"");
+  EXPECT_EQ(problems[1],
+            "hotkeys.launcher \"cmd+k\" is taken by another app, so it's still "
+            "\"cmd+p\"");
+}
+
+TEST_F(AppDelegateTest, PausingHidesThePauseCommandShowsTheNoticeAndSurvivesARestart) {
+  start();
+  EXPECT_EQ(delegate->hiddenCommands(), std::set<Command>{Command::resumeClipboard});
+
+  delegate->run(Command::pauseClipboard);
+  EXPECT_EQ(delegate->hiddenCommands(), std::set<Command>{Command::pauseClipboard});
+  EXPECT_TRUE(hasNotice(ClipboardNotice::paused));
+  ASSERT_TRUE(
+      pumpUntil([this] { return std::filesystem::exists(paths.clipboardFolder + "/paused"); }));
+
+  copy("while paused");
+  pumpFor(std::chrono::milliseconds(800));
+  EXPECT_EQ(delegate->clipboard().index().count(), 0U);
+
+  delegate.reset();
+  start();
+  EXPECT_TRUE(delegate->isRecordingPaused());
+  delegate->run(Command::resumeClipboard);
+  EXPECT_FALSE(hasNotice(ClipboardNotice::paused));
+  // Resuming takes the clipboard as it is on the recorder's queue; a copy racing it is not
+  // recorded, so the copy comes once the idle queue has had its turn.
+  pumpFor(std::chrono::milliseconds(200));
+  copy("after resuming");
+  EXPECT_TRUE(pumpUntil([this] { return delegate->clipboard().index().count() == 1; }));
+}
+
+TEST_F(AppDelegateTest, SleepStopsRecordingAndWakingRecordsTheCopyMadeMeanwhile) {
+  start();
+  session->send(SessionEvents::Event::screensDidSleep);
+  copy("made while asleep");
+  pumpFor(std::chrono::milliseconds(800));
+  EXPECT_EQ(delegate->clipboard().index().count(), 0U);
+
+  session->send(SessionEvents::Event::screensDidWake);
+  EXPECT_TRUE(pumpUntil([this] { return delegate->clipboard().index().count() == 1; }));
+}
+
+TEST_F(AppDelegateTest, PasteNextHotKeyPastesTheNewestClipAndWithoutTrustAsksOnce) {
+  start();
+  copy("newest");
+  ASSERT_TRUE(pumpUntil([this] { return delegate->clipboard().index().count() == 1; }));
+
+  hotKeys->press(Grab{55, Shortcut::ctrl | Shortcut::alt}, 1.0);
+  ASSERT_TRUE(pumpUntil([this] { return keys->presses().size() == 1; }));
+  ASSERT_EQ(writer->writes().size(), 1U);
+
+  keys->setTrusted(false);
+  hotKeys->press(Grab{55, Shortcut::ctrl | Shortcut::alt}, 20.0);
+  hotKeys->press(Grab{55, Shortcut::ctrl | Shortcut::alt}, 40.0);
+  ASSERT_TRUE(pumpUntil([this] { return hasNotice(ClipboardNotice::needsAccessibility); }));
+  pumpFor(std::chrono::milliseconds(300));
+  EXPECT_EQ(writer->writes().size(), 1U);
+  EXPECT_EQ(keys->trustRequests(), 1);
+}
+
+TEST_F(AppDelegateTest, BundleInsideChangesAreIgnoredAndANewEntryRebuildsOnce) {
+  start();
+  const int before = indexes;
+  test::writeFile(folder / "applications/readme.txt", "not an app");
+  pumpFor(std::chrono::milliseconds(1500));
+  EXPECT_EQ(indexes, before);
+
+  test::writeFile(folder / "applications/tool.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Tool\nExec=/bin/true\n");
+  ASSERT_TRUE(pumpUntil([&] { return indexes == before + 1; }));
+  pumpFor(std::chrono::milliseconds(1500));
+  EXPECT_EQ(indexes, before + 1);
+  EXPECT_TRUE(delegate->index().position(
+      std::filesystem::canonical(folder / "applications/tool.desktop").string()));
+}
+
+}  // namespace
+}  // namespace vesk

@@ -1,0 +1,201 @@
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include "platform/linux/x11_hot_key_service.h"
+#include "platform/linux/x11_key_layout.h"
+#include "platform/linux/xcb_event_source.h"
+#include "tests/platform/linux/qt_pump.h"
+#include "tests/platform/linux/xvfb.h"
+
+namespace vesk {
+namespace {
+
+using test::pumpUntil;
+using test::qtApp;
+using test::Xvfb;
+
+constexpr uint32_t kCtrlAlt = HotKeyService::kCtrl | HotKeyService::kAlt;
+
+struct Fixture {
+  std::unique_ptr<X11KeyLayout> layout;
+  std::unique_ptr<X11HotKeyService> hotKeys;
+  std::vector<std::pair<uint32_t, double>> presses;
+
+  bool open() {
+    qtApp();
+    auto openedLayout = X11KeyLayout::open("");
+    auto openedKeys = X11HotKeyService::open("");
+    if (!openedLayout || !openedKeys) {
+      return false;
+    }
+    layout = std::move(openedLayout).value();
+    hotKeys = std::move(openedKeys).value();
+    hotKeys->setPressHandler([this](uint32_t id, double at) { presses.emplace_back(id, at); });
+    return true;
+  }
+};
+
+// Another X client, holding a grab of its own.
+class OtherClient {
+ public:
+  OtherClient() : connection_(xcb_connect(nullptr, nullptr)) {}
+  ~OtherClient() { xcb_disconnect(connection_); }
+  OtherClient(const OtherClient&) = delete;
+  OtherClient& operator=(const OtherClient&) = delete;
+
+  bool grab(uint32_t keyCode, uint16_t modifiers) {
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    const auto cookie =
+        xcb_grab_key_checked(connection_, 1, root, modifiers, static_cast<xcb_keycode_t>(keyCode),
+                             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    const XcbReply<xcb_generic_error_t> error(xcb_request_check(connection_, cookie));
+    return !error;
+  }
+
+ private:
+  xcb_connection_t* connection_;
+};
+
+TEST(X11HotKeyService, PressSentByAnotherClientArrivesWithItsTime) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  const auto v = fixture.layout->keyCode("v");
+  ASSERT_TRUE(v);
+  ASSERT_EQ(fixture.hotKeys->registerHotKey(7, *v, kCtrlAlt), HotKeyService::Outcome::registered);
+
+  const double before = monotonicNow();
+  ASSERT_EQ(Xvfb::run("xdotool key ctrl+alt+v"), 0);
+  ASSERT_TRUE(pumpUntil([&] { return !fixture.presses.empty(); }));
+  const double after = monotonicNow();
+  EXPECT_EQ(fixture.presses[0].first, 7U);
+  EXPECT_GE(fixture.presses[0].second, before - 0.01);
+  EXPECT_LE(fixture.presses[0].second, after);
+}
+
+TEST(X11HotKeyService, ModifiersMustMatchExactlyAndLocksDoNotMatter) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  const auto v = fixture.layout->keyCode("v");
+  const auto p = fixture.layout->keyCode("p");
+  ASSERT_TRUE(v && p);
+  ASSERT_EQ(fixture.hotKeys->registerHotKey(1, *v, kCtrlAlt), HotKeyService::Outcome::registered);
+  ASSERT_EQ(fixture.hotKeys->registerHotKey(2, *p, HotKeyService::kCmd),
+            HotKeyService::Outcome::registered);
+
+  // Ctrl+V alone is not the hot key; with NumLock and CapsLock on, ctrl+alt+v still is.
+  ASSERT_EQ(Xvfb::run("xdotool key ctrl+v Num_Lock Caps_Lock ctrl+alt+v super+p"), 0);
+  ASSERT_TRUE(pumpUntil([&] { return fixture.presses.size() >= 2; }));
+  Xvfb::run("xdotool key Num_Lock Caps_Lock");
+  EXPECT_EQ(fixture.presses.size(), 2U);
+  EXPECT_EQ(fixture.presses[0].first, 1U);
+  EXPECT_EQ(fixture.presses[1].first, 2U);
+}
+
+TEST(X11HotKeyService, HoldingTheKeyIsOnePress) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  const auto v = fixture.layout->keyCode("v");
+  ASSERT_TRUE(v);
+  ASSERT_EQ(fixture.hotKeys->registerHotKey(1, *v, kCtrlAlt), HotKeyService::Outcome::registered);
+  // Held past the server's auto-repeat delay (660 ms by default), then pressed once more.
+  ASSERT_EQ(Xvfb::run("xdotool keydown ctrl+alt+v sleep 1 keyup v keyup alt keyup ctrl"), 0);
+  ASSERT_EQ(Xvfb::run("xdotool key ctrl+alt+v"), 0);
+  ASSERT_TRUE(pumpUntil([&] { return fixture.presses.size() >= 2; }));
+  pumpUntil([] { return false; }, std::chrono::milliseconds(200));
+  EXPECT_EQ(fixture.presses.size(), 2U);
+}
+
+TEST(X11HotKeyService, KeyHeldByAnotherApplicationIsTaken) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  const auto v = fixture.layout->keyCode("v");
+  ASSERT_TRUE(v);
+  {
+    OtherClient other;
+    ASSERT_TRUE(other.grab(*v, X11HotKeyService::xModifiers(kCtrlAlt)));
+    EXPECT_EQ(fixture.hotKeys->registerHotKey(1, *v, kCtrlAlt), HotKeyService::Outcome::taken);
+  }
+  // Once the other application is gone, the key is free; and ours is then refused to others.
+  EXPECT_TRUE(pumpUntil([&] {
+    return fixture.hotKeys->registerHotKey(1, *v, kCtrlAlt) == HotKeyService::Outcome::registered;
+  }));
+  OtherClient late;
+  EXPECT_FALSE(late.grab(*v, X11HotKeyService::xModifiers(kCtrlAlt)));
+}
+
+TEST(X11HotKeyService, UnregisteringReleasesEveryLockCombination) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  const auto k = fixture.layout->keyCode("k");
+  ASSERT_TRUE(k);
+  const uint16_t mods = X11HotKeyService::xModifiers(kCtrlAlt);
+  ASSERT_EQ(fixture.hotKeys->registerHotKey(3, *k, kCtrlAlt), HotKeyService::Outcome::registered);
+  // A second id on the same key shares the grab; the key stays ours until both are gone.
+  ASSERT_EQ(fixture.hotKeys->registerHotKey(4, *k, kCtrlAlt), HotKeyService::Outcome::registered);
+  fixture.hotKeys->unregisterHotKey(3);
+  {
+    OtherClient other;
+    EXPECT_FALSE(other.grab(*k, mods));
+  }
+  fixture.hotKeys->unregisterHotKey(4);
+  OtherClient other;
+  EXPECT_TRUE(other.grab(*k, mods));
+  EXPECT_TRUE(other.grab(*k, mods | XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2));
+}
+
+TEST(X11HotKeyService, ImpossibleKeyCodeFails) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  EXPECT_EQ(fixture.hotKeys->registerHotKey(1, 3, kCtrlAlt), HotKeyService::Outcome::failed);
+  EXPECT_EQ(fixture.hotKeys->registerHotKey(1, 300, kCtrlAlt), HotKeyService::Outcome::failed);
+}
+
+TEST(X11KeyLayout, FindsKeysForCharactersAndVirtualKeys) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  ASSERT_EQ(Xvfb::run("setxkbmap -layout us"), 0);
+  ASSERT_TRUE(pumpUntil([&] { return fixture.layout->keyCode("v") == 55U; }));
+  EXPECT_EQ(fixture.layout->keyCode(9U), 55U);    // "v" by position
+  EXPECT_EQ(fixture.layout->keyCode(36U), 36U);   // return
+  EXPECT_EQ(fixture.layout->keyCode(122U), 67U);  // f1
+  EXPECT_EQ(fixture.layout->keyCode(90U), 198U);  // f20
+  EXPECT_EQ(fixture.layout->keyCode("ж"), std::nullopt);
+  EXPECT_EQ(fixture.layout->keyCode("vv"), std::nullopt);
+  EXPECT_EQ(fixture.layout->keyCode(""), std::nullopt);
+  EXPECT_EQ(fixture.layout->keyCode(1000U), std::nullopt);
+}
+
+TEST(X11KeyLayout, LayoutChangeIsReportedAndFollowed) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  int changes = 0;
+  fixture.layout->setChangeHandler([&] { ++changes; });
+
+  ASSERT_EQ(Xvfb::run("setxkbmap -layout ru"), 0);
+  ASSERT_TRUE(pumpUntil([&] { return changes > 0; }));
+  EXPECT_TRUE(fixture.layout->keyCode("ж").has_value());
+  // No Cyrillic key types "v": the paste key falls back to the key at the place of "v".
+  EXPECT_EQ(fixture.layout->keyCode("v"), std::nullopt);
+  EXPECT_EQ(fixture.layout->keyCode(9U), 55U);
+
+  // With two layouts, the second group is the fallback for characters.
+  ASSERT_EQ(Xvfb::run("setxkbmap -layout ru,us"), 0);
+  ASSERT_TRUE(pumpUntil([&] { return fixture.layout->keyCode("v").has_value(); }));
+  EXPECT_EQ(fixture.layout->keyCode("v"), 55U);
+  Xvfb::run("setxkbmap -layout us");
+}
+
+}  // namespace
+}  // namespace vesk

@@ -1,0 +1,271 @@
+#include "platform/linux/x11_pasteboard.h"
+
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include "platform/linux/x11_clipboard_types.h"
+#include "tests/platform/linux/xvfb.h"
+
+namespace vesk {
+namespace {
+
+using test::Xvfb;
+using Types = std::vector<std::vector<std::string>>;
+
+std::unique_ptr<X11Pasteboard> openPasteboard(X11Pasteboard::Options options = {}) {
+  auto opened = X11Pasteboard::open(std::move(options));
+  EXPECT_TRUE(opened.ok()) << (opened.ok() ? "" : opened.failure().description);
+  return opened.ok() ? std::move(opened).value() : nullptr;
+}
+
+std::string tempFile(const std::string& name, const Bytes& contents) {
+  const std::string path = ::testing::TempDir() + "/" + name;
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(contents.data()),
+             static_cast<std::streamsize>(contents.size()));
+  return path;
+}
+
+Bytes randomBytes(size_t size) {
+  std::mt19937 random(7);
+  Bytes bytes(size);
+  for (auto& byte : bytes) {
+    byte = static_cast<uint8_t>(random());
+  }
+  return bytes;
+}
+
+Bytes bytesOf(std::string_view text) {
+  return {text.begin(), text.end()};
+}
+
+// Copies `contents` as `target` with xclip and waits until the pasteboard saw the new owner.
+void copyWithXclip(X11Pasteboard& pasteboard, const std::string& target, const Bytes& contents) {
+  const int64_t before = pasteboard.changeCount();
+  const std::string path = tempFile("copy.bin", contents);
+  ASSERT_EQ(Xvfb::run("xclip -selection clipboard -t '" + target + "' -i " + path), 0);
+  ASSERT_TRUE(Xvfb::waitUntil([&] { return pasteboard.changeCount() != before; }));
+}
+
+TEST(X11Pasteboard, TextCopiedElsewhereIsReadWithItsTypeAndRaisesTheChangeCount) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  const int64_t start = pasteboard->changeCount();
+  copyWithXclip(*pasteboard, "UTF8_STRING", bytesOf("grüße\nzweite Zeile"));
+
+  EXPECT_GT(pasteboard->changeCount(), start);
+  EXPECT_EQ(pasteboard->itemTypes(), (Types{{"public.utf8-plain-text"}}));
+  EXPECT_EQ(pasteboard->string(0, "public.utf8-plain-text"), "grüße\nzweite Zeile");
+  EXPECT_EQ(pasteboard->plainString(), "grüße\nzweite Zeile");
+  EXPECT_EQ(pasteboard->data(0, "public.html"), std::nullopt);
+  EXPECT_EQ(pasteboard->data(1, "public.utf8-plain-text"), std::nullopt);
+}
+
+TEST(X11Pasteboard, ClipboardWithoutOwnerHasNoItems) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  // Nobody has copied anything on this process's server unless an earlier test did.
+  if (Xvfb::output("xclip -selection clipboard -o -t TARGETS 2>/dev/null").empty()) {
+    EXPECT_EQ(pasteboard->itemTypes(), std::nullopt);
+    EXPECT_EQ(pasteboard->plainString(), std::nullopt);
+  }
+}
+
+TEST(X11Pasteboard, Latin1StringTargetBecomesUtf8) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  copyWithXclip(*pasteboard, "STRING", Bytes{'c', 'a', 'f', 0xE9});
+  EXPECT_EQ(pasteboard->string(0, "public.utf8-plain-text"), "café");
+}
+
+TEST(X11Pasteboard, LargeCopyArrivesThroughIncrementalTransfer) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  const Bytes image = randomBytes(20U << 20);
+  copyWithXclip(*pasteboard, "image/png", image);
+
+  EXPECT_EQ(pasteboard->itemTypes(), (Types{{"public.png"}}));
+  const auto read = pasteboard->data(0, "public.png");
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->size(), image.size());
+  EXPECT_TRUE(*read == image);
+}
+
+TEST(X11Pasteboard, CopyOverTheSizeLimitIsNotReadAndIsLogged) {
+  VESK_REQUIRE_XVFB();
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  X11Pasteboard::Options options;
+  options.maxBytes = 1U << 20;
+  options.log = [&](const std::string& line) {
+    const std::lock_guard lock(mutex);
+    lines.push_back(line);
+  };
+  auto pasteboard = openPasteboard(options);
+  ASSERT_TRUE(pasteboard);
+  copyWithXclip(*pasteboard, "image/png", randomBytes(3U << 20));
+
+  EXPECT_EQ(pasteboard->data(0, "public.png"), std::nullopt);
+  const std::lock_guard lock(mutex);
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_NE(lines[0].find("larger than 1 MiB"), std::string::npos) << lines[0];
+}
+
+TEST(X11Pasteboard, UriListBecomesOneItemPerUri) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  copyWithXclip(*pasteboard, "text/uri-list",
+                bytesOf("# copied\r\nfile:///tmp/a%20b.txt\r\nhttps://example.com/x\r\n"));
+
+  EXPECT_EQ(pasteboard->itemTypes(), (Types{{"public.file-url"}, {"public.url"}}));
+  EXPECT_EQ(pasteboard->string(0, "public.file-url"), "file:///tmp/a%20b.txt");
+  EXPECT_EQ(pasteboard->string(1, "public.url"), "https://example.com/x");
+  EXPECT_EQ(pasteboard->string(1, "public.file-url"), std::nullopt);
+}
+
+TEST(X11Pasteboard, MarkerTargetsAreVisibleAsTypes) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  copyWithXclip(*pasteboard, "x-kde-passwordManagerHint", bytesOf("secret"));
+  EXPECT_EQ(pasteboard->itemTypes(), (Types{{"org.nspasteboard.ConcealedType"}}));
+
+  copyWithXclip(*pasteboard, "org.nspasteboard.TransientType", {});
+  EXPECT_EQ(pasteboard->itemTypes(), (Types{{"org.nspasteboard.TransientType"}}));
+
+  // Any other hint value is not a password.
+  copyWithXclip(*pasteboard, "x-kde-passwordManagerHint", bytesOf("public"));
+  EXPECT_EQ(pasteboard->itemTypes(), (Types{{}}));
+}
+
+TEST(X11Pasteboard, OwnWriteIsPastedByOtherApplications) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  const auto written =
+      pasteboard->write({{{"public.utf8-plain-text", bytesOf("from vesk")},
+                          {"public.html", bytesOf("<b>from vesk</b>")},
+                          {"org.nspasteboard.source", bytesOf("org.gnome.Terminal")}}});
+  ASSERT_TRUE(written.ok()) << written.failure().description;
+  EXPECT_EQ(written.value(), pasteboard->changeCount());
+  EXPECT_TRUE(pasteboard->ownsClipboard());
+
+  EXPECT_EQ(Xvfb::output("xclip -selection clipboard -o"), "from vesk");
+  EXPECT_EQ(Xvfb::output("xclip -selection clipboard -o -t text/html"), "<b>from vesk</b>");
+  const std::string targets = Xvfb::output("xclip -selection clipboard -o -t TARGETS");
+  EXPECT_NE(targets.find("org.nspasteboard.source"), std::string::npos) << targets;
+  EXPECT_NE(targets.find("text/plain;charset=utf-8"), std::string::npos) << targets;
+
+  // Reading our own write goes through the server like any other copy.
+  EXPECT_EQ(pasteboard->itemTypes(),
+            (Types{{"public.utf8-plain-text", "public.html", "org.nspasteboard.source"}}));
+  EXPECT_EQ(pasteboard->string(0, "org.nspasteboard.source"), "org.gnome.Terminal");
+
+  // Another copy ends our ownership.
+  copyWithXclip(*pasteboard, "UTF8_STRING", bytesOf("later"));
+  EXPECT_FALSE(pasteboard->ownsClipboard());
+  EXPECT_EQ(pasteboard->plainString(), "later");
+}
+
+TEST(X11Pasteboard, LargeOwnWriteIsServedInChunks) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  const Bytes image = randomBytes(20U << 20);
+  ASSERT_TRUE(pasteboard->write({{{"public.png", image}}}).ok());
+
+  const std::string pasted = Xvfb::output("xclip -selection clipboard -o -t image/png");
+  EXPECT_EQ(pasted.size(), image.size());
+  EXPECT_TRUE(Bytes(pasted.begin(), pasted.end()) == image);
+  const auto read = pasteboard->data(0, "public.png");
+  ASSERT_TRUE(read);
+  EXPECT_TRUE(*read == image);
+}
+
+TEST(X11Pasteboard, FilesWrittenAsSeveralItemsBecomeOneUriList) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  ASSERT_TRUE(pasteboard
+                  ->write({{{"public.file-url", bytesOf("file:///tmp/one")}},
+                           {{"public.file-url", bytesOf("file:///tmp/two")}}})
+                  .ok());
+  EXPECT_EQ(Xvfb::output("xclip -selection clipboard -o -t text/uri-list"),
+            "file:///tmp/one\r\nfile:///tmp/two\r\n");
+  EXPECT_EQ(pasteboard->itemTypes(), (Types{{"public.file-url"}, {"public.file-url"}}));
+}
+
+TEST(X11Pasteboard, ConcealedWriteCarriesThePasswordHint) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  ASSERT_TRUE(pasteboard
+                  ->write({{{"public.utf8-plain-text", bytesOf("hunter2")},
+                            {"org.nspasteboard.ConcealedType", {}}}})
+                  .ok());
+  EXPECT_EQ(Xvfb::output("xclip -selection clipboard -o -t x-kde-passwordManagerHint"), "secret");
+}
+
+TEST(X11Pasteboard, OwnerThatNeverAnswersCostsOneStep) {
+  VESK_REQUIRE_XVFB();
+  X11Pasteboard::Options options;
+  options.stepTimeout = std::chrono::milliseconds(300);
+  auto pasteboard = openPasteboard(options);
+  ASSERT_TRUE(pasteboard);
+
+  // A client that takes the clipboard and then never reads its events.
+  xcb_connection_t* silent = xcb_connect(nullptr, nullptr);
+  ASSERT_EQ(xcb_connection_has_error(silent), 0);
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(silent)).data;
+  const xcb_window_t window = xcb_generate_id(silent);
+  xcb_create_window(silent, 0, window, screen->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                    XCB_COPY_FROM_PARENT, 0, nullptr);
+  const auto cookie = xcb_intern_atom(silent, 0, 9, "CLIPBOARD");
+  xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(silent, cookie, nullptr);
+  const int64_t before = pasteboard->changeCount();
+  xcb_set_selection_owner(silent, window, atom->atom, XCB_CURRENT_TIME);
+  xcb_flush(silent);
+  free(atom);  // NOLINT(cppcoreguidelines-no-malloc)
+  ASSERT_TRUE(Xvfb::waitUntil([&] { return pasteboard->changeCount() != before; }));
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(pasteboard->itemTypes(), std::nullopt);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+
+  // When it goes away, the count moves and the pasteboard works on.
+  xcb_disconnect(silent);
+  ASSERT_TRUE(Xvfb::waitUntil([&] { return pasteboard->changeCount() != before + 1; }));
+  ASSERT_TRUE(pasteboard->write({{{"public.utf8-plain-text", bytesOf("still here")}}}).ok());
+  EXPECT_EQ(pasteboard->plainString(), "still here");
+}
+
+TEST(X11Pasteboard, EmptyWriteLeavesTheClipboardEmpty) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  copyWithXclip(*pasteboard, "UTF8_STRING", bytesOf("before"));
+  ASSERT_TRUE(pasteboard->write({}).ok());
+  EXPECT_EQ(pasteboard->itemTypes(), (Types{{}}));
+  EXPECT_EQ(pasteboard->plainString(), std::nullopt);
+}
+
+TEST(X11ClipboardTypes, UriListParsingSkipsCommentsAndLineEnds) {
+  EXPECT_EQ(X11ClipboardTypes::parseUriList("#c\r\nfile:///a\r\n\r\n  file:///b  \nhttp://x"),
+            (std::vector<std::string>{"file:///a", "file:///b", "http://x"}));
+  EXPECT_TRUE(X11ClipboardTypes::parseUriList("").empty());
+}
+
+}  // namespace
+}  // namespace vesk

@@ -1,0 +1,199 @@
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/ewmh_workspace.h"
+#include "tests/platform/linux/qt_pump.h"
+#include "tests/platform/linux/test_window.h"
+#include "tests/platform/linux/xvfb.h"
+
+namespace vesk {
+namespace {
+
+using test::pumpUntil;
+using test::TestWindow;
+
+// Desktop entries of this process's tests, in a data folder of their own; set before GIO
+// reads any.
+std::string prepareDesktopEntries() {
+  static const std::string folder = [] {
+    const std::string home = ::testing::TempDir() + "/x11-workspace-data";
+    std::filesystem::create_directories(home + "/applications");
+    std::ofstream(home + "/applications/org.example.Tool.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Example Tool\nExec=/bin/true\n";
+    std::ofstream(home + "/applications/painter.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Painter\nExec=/bin/false\n"
+           "StartupWMClass=PaintWindow\n";
+    ::setenv("XDG_DATA_HOME", home.c_str(), 1);              // NOLINT(concurrency-mt-unsafe)
+    ::setenv("XDG_DATA_DIRS", (home + "/none").c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
+    return std::filesystem::canonical(home + "/applications").string();
+  }();
+  return folder;
+}
+
+std::unique_ptr<EwmhWorkspace> openWorkspace() {
+  test::qtApp();
+  prepareDesktopEntries();
+  test::resetRootProperties();
+  auto opened = EwmhWorkspace::open("");
+  return opened ? std::move(opened).value() : nullptr;
+}
+
+TEST(EwmhWorkspace, FrontmostWithoutWindowManagerIsTheFocusedWindowsClass) {
+  VESK_REQUIRE_XVFB();
+  auto workspace = openWorkspace();
+  ASSERT_TRUE(workspace);
+  TestWindow window("vesktest", "VeskTest");
+  window.focus();
+
+  const auto front = workspace->frontmostApplication();
+  ASSERT_TRUE(front);
+  EXPECT_EQ(front->bundleIdentifier, "VeskTest");
+  EXPECT_EQ(front->entryPath, "");
+  EXPECT_FALSE(front->isRegular());
+  EXPECT_EQ(front->windows, std::vector<WindowId>{window.id()});
+  EXPECT_EQ(front->pid, ::getppid());
+  EXPECT_GT(front->launchDate, 1.6e9);
+  // No window manager, no client list: nothing counts as running.
+  EXPECT_TRUE(workspace->runningApplications().empty());
+}
+
+TEST(EwmhWorkspace, DesktopEntryIsFoundFromTheApplicationIdOrTheWindowClass) {
+  VESK_REQUIRE_XVFB();
+  auto workspace = openWorkspace();
+  ASSERT_TRUE(workspace);
+  const std::string folder = prepareDesktopEntries();
+  TestWindow tool("tool", "Tool");
+  tool.setText("_GTK_APPLICATION_ID", "org.example.Tool");
+  TestWindow painter("painter-bin", "PaintWindow");
+  tool.publishActive(tool.id());
+
+  auto front = workspace->frontmostApplication();
+  ASSERT_TRUE(front);
+  EXPECT_EQ(front->bundleIdentifier, "org.example.Tool");
+  EXPECT_EQ(front->entryPath, folder + "/org.example.Tool.desktop");
+  EXPECT_EQ(front->name, "Example Tool");
+
+  tool.publishActive(painter.id());
+  front = workspace->frontmostApplication();
+  ASSERT_TRUE(front);
+  EXPECT_EQ(front->bundleIdentifier, "painter");
+  EXPECT_EQ(front->name, "Painter");
+}
+
+TEST(EwmhWorkspace, ClientListGivesRegularAppsMostRecentlyUsedFirstWithNotifications) {
+  VESK_REQUIRE_XVFB();
+  auto workspace = openWorkspace();
+  ASSERT_TRUE(workspace);
+  TestWindow tool("tool", "Tool");
+  tool.setText("_GTK_APPLICATION_ID", "org.example.Tool");
+  TestWindow painter("painter", "PaintWindow");
+  TestWindow hidden("hidden", "Hidden");
+  hidden.setCardinals(hidden.id(), "_NET_WM_STATE", XCB_ATOM_ATOM,
+                      {hidden.atom("_NET_WM_STATE_SKIP_TASKBAR")});
+
+  std::vector<std::string> events;
+  Workspace::Observers observers;
+  observers.didActivate = [&](const std::optional<RunningApp>& app) {
+    events.push_back("activate " + (app ? app->bundleIdentifier : "none"));
+  };
+  observers.didLaunch = [&](const RunningApp& app) {
+    events.push_back("launch " + app.bundleIdentifier);
+  };
+  observers.didTerminate = [&](const RunningApp& app) {
+    events.push_back("terminate " + app.bundleIdentifier);
+  };
+  workspace->setObservers(observers);
+
+  // Stacking bottom to top: painter, tool, hidden.
+  tool.setCardinals(tool.root(), "_NET_CLIENT_LIST", XCB_ATOM_WINDOW,
+                    {painter.id(), tool.id(), hidden.id()});
+  ASSERT_TRUE(pumpUntil([&] { return events.size() >= 2; }));
+  EXPECT_EQ(events, (std::vector<std::string>{"launch org.example.Tool", "launch painter"}));
+
+  auto running = workspace->runningApplications();
+  ASSERT_EQ(running.size(), 2U);
+  EXPECT_EQ(running[0].bundleIdentifier, "org.example.Tool");  // on top
+  EXPECT_TRUE(running[0].isRegular());
+
+  events.clear();
+  tool.publishActive(painter.id());
+  ASSERT_TRUE(pumpUntil([&] { return !events.empty(); }));
+  EXPECT_EQ(events, std::vector<std::string>{"activate painter"});
+  running = workspace->runningApplications();
+  ASSERT_EQ(running.size(), 2U);
+  EXPECT_EQ(running[0].bundleIdentifier, "painter");
+  EXPECT_EQ(running[0].windows, std::vector<WindowId>{painter.id()});
+
+  events.clear();
+  tool.setCardinals(tool.root(), "_NET_CLIENT_LIST", XCB_ATOM_WINDOW, {tool.id()});
+  ASSERT_TRUE(pumpUntil([&] { return !events.empty(); }));
+  EXPECT_EQ(events, std::vector<std::string>{"terminate painter"});
+}
+
+TEST(EwmhWorkspace, OwnPanelTakingTheFocusLeavesTheFrontmostApplication) {
+  VESK_REQUIRE_XVFB();
+  auto workspace = openWorkspace();
+  ASSERT_TRUE(workspace);
+  TestWindow editor("editor", "Editor");
+  TestWindow panel("vesk", "Vesk");
+  panel.setCardinals(panel.id(), "_NET_WM_PID", XCB_ATOM_CARDINAL,
+                     {static_cast<uint32_t>(::getpid())});
+  std::vector<std::string> activated;
+  Workspace::Observers observers;
+  observers.didActivate = [&](const std::optional<RunningApp>& app) {
+    activated.push_back(app ? app->bundleIdentifier : "none");
+  };
+  workspace->setObservers(observers);
+
+  editor.publishActive(editor.id());
+  ASSERT_TRUE(pumpUntil([&] { return !activated.empty(); }));
+  editor.publishActive(panel.id());
+  pumpUntil([] { return false; }, std::chrono::milliseconds(200));
+  EXPECT_EQ(activated, std::vector<std::string>{"Editor"});
+  EXPECT_EQ(workspace->activeWindow(), panel.id());
+  const auto front = workspace->frontmostApplication();
+  ASSERT_TRUE(front);
+  EXPECT_EQ(front->bundleIdentifier, "Editor");
+}
+
+TEST(EwmhWorkspace, QuitAsksEachWindowToClose) {
+  VESK_REQUIRE_XVFB();
+  auto workspace = openWorkspace();
+  ASSERT_TRUE(workspace);
+  TestWindow window("closable", "Closable");
+  window.setCardinals(window.id(), "WM_PROTOCOLS", XCB_ATOM_ATOM,
+                      {window.atom("WM_DELETE_WINDOW")});
+  window.setCardinals(window.root(), "_NET_CLIENT_LIST", XCB_ATOM_WINDOW, {window.id()});
+  window.publishActive(window.id());
+  const auto front = workspace->frontmostApplication();
+  ASSERT_TRUE(front);
+
+  ASSERT_TRUE(workspace->quit(*front));
+  const XcbEvent message = window.next(XCB_CLIENT_MESSAGE);
+  ASSERT_TRUE(message);
+  const auto* event = reinterpret_cast<const xcb_client_message_event_t*>(message.get());
+  EXPECT_EQ(event->type, window.atom("WM_PROTOCOLS"));
+  EXPECT_EQ(event->data.data32[0], window.atom("WM_DELETE_WINDOW"));
+}
+
+TEST(EwmhWorkspace, ActivatingWithoutWindowManagerFocusesTheWindow) {
+  VESK_REQUIRE_XVFB();
+  auto workspace = openWorkspace();
+  ASSERT_TRUE(workspace);
+  TestWindow first("first", "First");
+  TestWindow second("second", "Second");
+  first.focus();
+  ASSERT_TRUE(workspace->activateWindow(second.id()));
+  EXPECT_TRUE(pumpUntil([&] { return workspace->activeWindow() == second.id(); }));
+  EXPECT_FALSE(workspace->activateWindow(0));
+  EXPECT_FALSE(workspace->activateWindow(0x7fffff));  // no such window
+}
+
+}  // namespace
+}  // namespace vesk

@@ -1,1 +1,0 @@
-target_sources(vesk-tool PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tool_search.cpp)
