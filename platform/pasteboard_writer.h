@@ -12,8 +12,8 @@
 
 #include <cstdint>
 
-#include "core/clipboard/clip.h"
 #include "core/base/result.h"
+#include "core/clipboard/clip.h"
 
 namespace vesk {
 

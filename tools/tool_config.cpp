@@ -17,8 +17,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/config/config.h"
 #include "core/base/result.h"
+#include "core/config/config.h"
 #include "core/config/toml_reader.h"
 #include "tools/tool.h"
 

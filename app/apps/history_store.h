@@ -15,8 +15,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/search/history.h"
 #include "core/base/serial_queue.h"
+#include "core/search/history.h"
 
 namespace vesk {
 

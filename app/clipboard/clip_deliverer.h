@@ -13,9 +13,9 @@
 #include <string>
 
 #include "app/clipboard/paster.h"
-#include "core/clipboard/clip.h"
 #include "core/base/result.h"
 #include "core/base/serial_queue.h"
+#include "core/clipboard/clip.h"
 
 namespace vesk {
 

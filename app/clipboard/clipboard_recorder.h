@@ -18,8 +18,8 @@
 #include <optional>
 #include <string>
 
-#include "core/clipboard/clip.h"
 #include "core/base/serial_queue.h"
+#include "core/clipboard/clip.h"
 
 namespace vesk {
 

@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "core/clipboard/clip.h"
 #include "core/base/result.h"
+#include "core/clipboard/clip.h"
 #include "platform/workspace.h"
 
 namespace vesk {

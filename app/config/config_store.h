@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "core/base/serial_queue.h"
 #include "core/config/config.h"
 #include "core/files/directory_watcher.h"
-#include "core/base/serial_queue.h"
 
 namespace vesk {
 

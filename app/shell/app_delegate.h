@@ -20,14 +20,14 @@
 #include <string>
 #include <vector>
 
-#include "app/shell/app_services.h"
 #include "app/clipboard/paster.h"
+#include "app/shell/app_services.h"
+#include "core/base/serial_queue.h"
+#include "core/clipboard/paste_run.h"
 #include "core/config/config.h"
 #include "core/files/file_rules.h"
 #include "core/search/item.h"
-#include "core/clipboard/paste_run.h"
 #include "core/search/search_index.h"
-#include "core/base/serial_queue.h"
 
 namespace vesk {
 

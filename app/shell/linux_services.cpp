@@ -1,9 +1,9 @@
 #include <cstdlib>
 
 #include "app/apps/app_scanner.h"
-#include "app/shell/app_services.h"
-#include "app/config/config_store.h"
 #include "app/apps/history_store.h"
+#include "app/config/config_store.h"
+#include "app/shell/app_services.h"
 #include "app/shell/log.h"
 #include "core/clipboard/clipboard_store.h"
 #include "platform/linux/dbus_session_events.h"

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/base/result.h"
 #include "core/clipboard/clip.h"
 #include "core/clipboard/clip_reading.h"
-#include "core/base/result.h"
 #include "core/clipboard/sqlite_database.h"
 
 namespace vesk::ClipDatabase {

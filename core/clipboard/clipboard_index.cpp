@@ -10,10 +10,10 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
+#include "core/base/worker_pool.h"
 #include "core/clipboard/byte_search.h"
 #include "core/search/fuzzy_matcher.h"
 #include "core/search/search_key.h"
-#include "core/base/worker_pool.h"
 
 namespace vesk {
 namespace {

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "core/clipboard/clip.h"
-#include "core/clipboard/clip_reading.h"
 #include "core/base/result.h"
 #include "core/base/serial_queue.h"
+#include "core/clipboard/clip.h"
+#include "core/clipboard/clip_reading.h"
 
 namespace vesk {
 

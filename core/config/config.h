@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "core/clipboard/clipboard_store.h"
-#include "core/files/file_rules.h"
 #include "core/config/key_bindings.h"
 #include "core/config/shortcut.h"
+#include "core/files/file_rules.h"
 
 namespace vesk {
 

@@ -25,8 +25,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/search/fuzzy_matcher.h"
 #include "core/files/key_store.h"
+#include "core/search/fuzzy_matcher.h"
 
 namespace vesk {
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <limits>
 
-#include "core/files/file_index.h"
 #include "core/base/worker_pool.h"
+#include "core/files/file_index.h"
 
 namespace vesk {
 

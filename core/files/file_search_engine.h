@@ -28,10 +28,10 @@
 #include <string_view>
 #include <vector>
 
+#include "core/base/serial_queue.h"
 #include "core/files/directory_watcher.h"
 #include "core/files/file_index.h"
 #include "core/files/file_rules.h"
-#include "core/base/serial_queue.h"
 
 namespace vesk {
 

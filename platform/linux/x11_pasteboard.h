@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "core/clipboard/pasteboard.h"
 #include "core/base/result.h"
+#include "core/clipboard/pasteboard.h"
 #include "platform/pasteboard_writer.h"
 
 namespace vesk {
