@@ -21,6 +21,7 @@
 #include "core/base/result.h"
 #include "core/base/serial_queue.h"
 #include "core/clipboard/clip.h"
+#include "core/clipboard/clip_retention.h"
 #include "core/clipboard/clip_reading.h"
 
 namespace vesk {
@@ -33,12 +34,8 @@ class ClipboardStore final {
   // The store's failure: one sentence, logged or shown by the caller.
   using Failure = vesk::Failure;
 
-  // The limits of the history. Pinned clips are exempt from both.
-  struct Retention {
-    int64_t maxBytes = std::numeric_limits<int64_t>::max();   // total size of unpinned clips
-    double maxAge = std::numeric_limits<double>::infinity();  // seconds
-    bool operator==(const Retention&) const = default;
-  };
+  // The limits of the history (pinned clips are exempt).
+  using Retention = ClipRetention;
 
   using Hash = std::array<uint8_t, 32>;
 

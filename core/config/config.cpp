@@ -156,8 +156,8 @@ Config::Parsed Config::unchanged(std::string_view reason, const std::optional<Co
            ", so every setting is at its default and no clipboard history is dropped"}};
 }
 
-ClipboardStore::Retention Config::clipboardRetention() const {
-  ClipboardStore::Retention retention;
+ClipRetention Config::clipboardRetention() const {
+  ClipRetention retention;
   if (clipboardMaxSizeGB) {
     const double bytes = *clipboardMaxSizeGB * kBytesPerGigabyte;
     // Values beyond the 64-bit range (possible only outside the checked file) mean no limit.

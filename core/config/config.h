@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/clipboard/clipboard_store.h"
+#include "core/clipboard/clip_retention.h"
 #include "core/config/key_bindings.h"
 #include "core/config/shortcut.h"
 #include "core/files/file_rules.h"
@@ -55,7 +55,7 @@ struct Config {
   static Config firstReadFallback();
 
   // The clipboard history's limits: gigabytes of 10^9 bytes and days of 86,400 seconds.
-  ClipboardStore::Retention clipboardRetention() const;
+  ClipRetention clipboardRetention() const;
   // What the file search walks, with "~" expanded against `home` and the roots resolved.
   FileRules fileRules(std::string_view home) const;
 
