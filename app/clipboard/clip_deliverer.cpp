@@ -53,15 +53,21 @@ void ClipDeliverer::deliver(const Clip& clip, ClipDelivery delivery, WindowId ta
           ClipItems items{{Representation{std::string(ClipReading::utf8Text),
                                           Bytes(text.value().begin(), text.value().end())}}};
           // Transient: the plain copy is not a new clip; the clip moves to the top instead.
-          (void)paster->write(std::move(items), clip.source, true);
+          if (auto written = paster->write(std::move(items), clip.source, true); !written) {
+            return written.failure();
+          }
         } else {
           auto items = store->items(clip.id);
           if (!items) {
             return items.failure();
           }
           // Not transient: the recorder sees the same content and moves the clip to the top.
-          (void)paster->write(std::move(items).value(), clip.source, false);
+          if (auto written = paster->write(std::move(items).value(), clip.source, false);
+              !written) {
+            return written.failure();
+          }
         }
+        // Only once the clip is on the clipboard: the paste key would paste whatever was there.
         if (press) {
           paster->pressPaste(target);
         }
@@ -93,8 +99,11 @@ void ClipDeliverer::pasteNext(const Clip& clip, WindowId target,
       trusted = paster->isTrusted();
       if (trusted) {
         // Transient: neither a new clip nor a move to the top, so the paste run goes on.
-        (void)paster->write(std::move(items).value(), clip.source, true);
-        paster->pressPaste(target);
+        if (auto written = paster->write(std::move(items).value(), clip.source, true); written) {
+          paster->pressPaste(target);
+        } else {
+          failure = written.failure();
+        }
       }
     }
     postToMain([done, trusted, failure] {

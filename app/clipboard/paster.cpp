@@ -1,5 +1,7 @@
 #include "app/clipboard/paster.h"
 
+#include <utility>
+
 #include "platform/key_layout.h"
 #include "platform/key_synthesizer.h"
 #include "platform/pasteboard_writer.h"
@@ -15,8 +17,9 @@ bool isPlainText(ClipDelivery delivery) {
   return delivery == ClipDelivery::pastePlainText || delivery == ClipDelivery::copyPlainText;
 }
 
-Paster::Paster(PasteboardWriter& writer, KeySynthesizer& keys, const KeyLayout& layout)
-    : writer_(writer), keys_(keys), layout_(layout) {}
+Paster::Paster(std::shared_ptr<PasteboardWriter> writer, std::shared_ptr<KeySynthesizer> keys,
+               std::shared_ptr<const KeyLayout> layout)
+    : writer_(std::move(writer)), keys_(std::move(keys)), layout_(std::move(layout)) {}
 
 ClipItems Paster::marked(ClipItems items, const std::optional<std::string>& source,
                          bool transient) {
@@ -35,22 +38,22 @@ ClipItems Paster::marked(ClipItems items, const std::optional<std::string>& sour
 
 Result<int64_t> Paster::write(ClipItems items, const std::optional<std::string>& source,
                               bool transient) {
-  return writer_.write(marked(std::move(items), source, transient));
+  return writer_->write(marked(std::move(items), source, transient));
 }
 
 bool Paster::pressPaste(WindowId target) {
-  std::optional<uint32_t> key = layout_.keyCode("v");
+  std::optional<uint32_t> key = layout_->keyCode("v");
   if (!key) {
-    key = layout_.keyCode(virtualKeyV);
+    key = layout_->keyCode(virtualKeyV);
   }
   if (!key) {
     return false;
   }
-  return keys_.pressPaste(*key, target);
+  return keys_->pressPaste(*key, target);
 }
 
 bool Paster::isTrusted() {
-  return keys_.isTrusted();
+  return keys_->isTrusted();
 }
 
 }  // namespace vesk

@@ -3,9 +3,11 @@
 // application. `ClipDelivery` names the five ways a clip is delivered.
 //
 // Threads: `write` and `pressPaste` block (a clipboard hand-over, a server round trip) and run on
-// background threads; `items` is pure.
+// background threads; `items` is pure. Those threads may still hold the paster after the
+// application object is gone, so it shares ownership of the services it works through.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -31,7 +33,8 @@ class Paster final {
   // The ANSI "v" key, for a layout with no key typing "v".
   static constexpr uint32_t virtualKeyV = 9;
 
-  Paster(PasteboardWriter& writer, KeySynthesizer& keys, const KeyLayout& layout);
+  Paster(std::shared_ptr<PasteboardWriter> writer, std::shared_ptr<KeySynthesizer> keys,
+         std::shared_ptr<const KeyLayout> layout);
 
   // `items` with the markers on the first item: the source, and the transient marker that keeps
   // Vesk's own recorder from storing the write as a new copy.
@@ -45,9 +48,9 @@ class Paster final {
   bool isTrusted();
 
  private:
-  PasteboardWriter& writer_;
-  KeySynthesizer& keys_;
-  const KeyLayout& layout_;
+  std::shared_ptr<PasteboardWriter> writer_;
+  std::shared_ptr<KeySynthesizer> keys_;
+  std::shared_ptr<const KeyLayout> layout_;
 };
 
 }  // namespace vesk

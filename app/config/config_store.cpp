@@ -81,9 +81,9 @@ std::string ConfigStore::defaultFile() {
   return std::string(home == nullptr ? "" : home) + "/.config/vesk/config.toml";
 }
 
-ConfigStore::ConfigStore(std::string file, const AppCatalog& catalog)
+ConfigStore::ConfigStore(std::string file, std::shared_ptr<const AppCatalog> catalog)
     : file_(std::move(file)),
-      catalog_(catalog),
+      catalog_(std::move(catalog)),
       self_(std::make_shared<ConfigStore*>(this)),
       events_("launcher.config.watch") {}
 
@@ -235,10 +235,10 @@ void ConfigStore::watch(const std::vector<std::string>& folders,
 }
 
 void ConfigStore::open() {
-  runInBackground(QoS::userInitiated, [file = file_, &catalog = catalog_] {
+  runInBackground(QoS::userInitiated, [file = file_, catalog = catalog_] {
     createIfMissing(file);
-    std::optional<std::string> editor = catalog.defaultAppToOpen(file);
-    Result<void> opened = editor ? catalog.open({file}, *editor) : catalog.openWithDefault(file);
+    std::optional<std::string> editor = catalog->defaultAppToOpen(file);
+    Result<void> opened = editor ? catalog->open({file}, *editor) : catalog->openWithDefault(file);
     if (!opened) {
       Log::app.error("Couldn't open config.toml: %s", opened.failure().description.c_str());
     }

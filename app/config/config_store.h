@@ -32,8 +32,8 @@ class ConfigStore final {
   // The standard location of config.toml.
   static std::string defaultFile();
 
-  // `catalog` opens the file; it must outlive the store.
-  ConfigStore(std::string file, const AppCatalog& catalog);
+  // `catalog` opens the file (in the background, so the store shares it).
+  ConfigStore(std::string file, std::shared_ptr<const AppCatalog> catalog);
   ~ConfigStore();
   ConfigStore(const ConfigStore&) = delete;
   ConfigStore& operator=(const ConfigStore&) = delete;
@@ -70,7 +70,7 @@ class ConfigStore final {
   void apply(Loaded loaded);
 
   std::string file_;
-  const AppCatalog& catalog_;
+  std::shared_ptr<const AppCatalog> catalog_;
   Config config_;
   std::vector<std::string> problems_;
   int64_t generation_ = 0;

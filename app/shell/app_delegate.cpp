@@ -56,7 +56,7 @@ AppDelegate::AppDelegate(AppServices services, AppPaths paths)
       paths_(std::move(paths)),
       self_(std::make_shared<AppDelegate*>(this)),
       appsEvents_("launcher.apps.watch") {
-  configStore_ = std::make_unique<ConfigStore>(paths_.configFile, *services_.catalog);
+  configStore_ = std::make_unique<ConfigStore>(paths_.configFile, services_.catalog);
   history_ = std::make_unique<HistoryStore>(paths_.historyFile);
   if (services_.hotKeys && services_.keyLayout) {
     hotKeyCenter_ = std::make_unique<HotKeyCenter>(*services_.hotKeys, *services_.keyLayout);
@@ -65,8 +65,8 @@ AppDelegate::AppDelegate(AppServices services, AppPaths paths)
   clipboardStore_ = std::make_shared<ClipboardStore>(paths_.clipboardFolder, services_.imageCodec);
   clipboard_ = std::make_unique<ClipboardHistory>(clipboardStore_);
   if (services_.pasteboardWriter && services_.keySynthesizer && services_.keyLayout) {
-    auto paster = std::make_shared<Paster>(*services_.pasteboardWriter, *services_.keySynthesizer,
-                                           *services_.keyLayout);
+    auto paster = std::make_shared<Paster>(services_.pasteboardWriter, services_.keySynthesizer,
+                                           services_.keyLayout);
     deliverer_ = std::make_unique<ClipDeliverer>(clipboardStore_, paster, *clipboard_);
   }
 }

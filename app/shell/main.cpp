@@ -17,6 +17,7 @@
 
 #include "app/shell/app_delegate.h"
 #include "app/shell/log.h"
+#include "app/shell/run_in_background.h"
 #include "app/shell/single_instance.h"
 
 namespace {
@@ -121,5 +122,7 @@ int main(int argc, char** argv) {
   const int status = QApplication::exec();
   delegate->applicationWillTerminate();
   delegate.reset();
+  // Jobs still running share what they use; let them end before the application object does.
+  vesk::waitForBackgroundWork();
   return status;
 }

@@ -37,6 +37,11 @@ void runDetached(QoS qos, std::function<void()> job) {
   poolFor(qos).start(std::move(job));
 }
 
+void waitForBackgroundWork() {
+  poolFor(QoS::userInitiated).waitForDone();
+  poolFor(QoS::utility).waitForDone();
+}
+
 void postToMain(std::function<void()> job) {
   QCoreApplication* const app = QCoreApplication::instance();
   if (app == nullptr) {

@@ -22,6 +22,10 @@ void runDetached(QoS qos, std::function<void()> job);
 // Runs `job` on the main thread, after the events already queued there.
 void postToMain(std::function<void()> job);
 
+// Waits until every job run so far has finished. At shutdown, after the application object is
+// gone and before the QCoreApplication is: no job may outlive what it uses.
+void waitForBackgroundWork();
+
 template <class Work, class Then>
 void runInBackground(QoS qos, Work work, Then then) {
   // std::function needs copyable targets; the shared state lets move-only captures through.

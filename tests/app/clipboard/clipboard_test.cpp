@@ -1,7 +1,12 @@
 // The clipboard's main-thread side: the recorder over a fake clipboard, the history over a real
 // store in a temporary folder, and delivery through fake writer and key presses.
 
+#include <QThread>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -10,6 +15,7 @@
 #include "app/clipboard/clipboard_history.h"
 #include "app/clipboard/clipboard_recorder.h"
 #include "app/clipboard/paster.h"
+#include "app/shell/run_in_background.h"
 #include "core/clipboard/clipboard_store.h"
 #include "platform/linux/qt_image_codec.h"
 #include "tests/app/app_test_support.h"
@@ -187,9 +193,13 @@ TEST_F(ClipboardTest, RetentionIsNotAppliedUntilSetAndThenPrunesOldClips) {
 class DeliveryTest : public ClipboardTest {
  protected:
   DeliveryTest()
-      : paster(std::make_shared<Paster>(writer, keys, layout)), deliverer(store, paster, history) {
-    layout.characters = {{"v", 55}};
-    keys.setTrusted(true);
+      : writer(std::make_shared<FakePasteboardWriter>()),
+        keys(std::make_shared<FakeKeySynthesizer>()),
+        layout(std::make_shared<FakeKeyLayout>()),
+        paster(std::make_shared<Paster>(writer, keys, layout)),
+        deliverer(store, paster, history) {
+    layout->characters = {{"v", 55}};
+    keys->setTrusted(true);
     recorder.start(false);
     for (const char* text : {"one", "two", "three"}) {
       copy(text);
@@ -200,9 +210,9 @@ class DeliveryTest : public ClipboardTest {
     }
   }
 
-  FakePasteboardWriter writer;
-  FakeKeySynthesizer keys;
-  FakeKeyLayout layout;
+  std::shared_ptr<FakePasteboardWriter> writer;
+  std::shared_ptr<FakeKeySynthesizer> keys;
+  std::shared_ptr<FakeKeyLayout> layout;
   std::shared_ptr<Paster> paster;
   ClipDeliverer deliverer;
 };
@@ -218,26 +228,26 @@ TEST_F(DeliveryTest, PasteNextPressedThreeTimesPastesThreeClipsInOrderAsTransien
   }
   ASSERT_TRUE(pumpUntil([&] { return done == 3; }));
 
-  const auto writes = writer.writes();
+  const auto writes = writer->writes();
   ASSERT_EQ(writes.size(), 3U);
   EXPECT_EQ(textOf(writes[0]), "three");
   EXPECT_EQ(textOf(writes[1]), "two");
   EXPECT_EQ(textOf(writes[2]), "one");
   EXPECT_TRUE(hasType(writes[0], Paster::transientType));
-  EXPECT_EQ(keys.presses().size(), 3U);
-  EXPECT_EQ(keys.presses().front(), (FakeKeySynthesizer::Press{55, 7}));
+  EXPECT_EQ(keys->presses().size(), 3U);
+  EXPECT_EQ(keys->presses().front(), (FakeKeySynthesizer::Press{55, 7}));
 }
 
 TEST_F(DeliveryTest, PasteNextWithoutTrustWritesNothing) {
-  keys.setTrusted(false);
+  keys->setTrusted(false);
   std::optional<bool> trusted;
   deliverer.pasteNext(
       history.index().clips().front(), 0,
       [&trusted](bool allowed, const std::optional<Failure>&) { trusted = allowed; });
   ASSERT_TRUE(pumpUntil([&] { return trusted.has_value(); }));
   EXPECT_FALSE(*trusted);
-  EXPECT_TRUE(writer.writes().empty());
-  EXPECT_TRUE(keys.presses().empty());
+  EXPECT_TRUE(writer->writes().empty());
+  EXPECT_TRUE(keys->presses().empty());
 }
 
 TEST_F(DeliveryTest, PastingAsPlainTextMovesTheClipToTheTopWithoutANewClip) {
@@ -253,11 +263,106 @@ TEST_F(DeliveryTest, PastingAsPlainTextMovesTheClipToTheTopWithoutANewClip) {
 
   EXPECT_EQ(history.index().count(), 3U);
   EXPECT_EQ(history.index().clips().front().id, oldest.id);
-  const auto writes = writer.writes();
+  const auto writes = writer->writes();
   ASSERT_EQ(writes.size(), 1U);
   EXPECT_EQ(writes[0][0][0].type, "public.utf8-plain-text");
   EXPECT_TRUE(hasType(writes[0], Paster::transientType));
-  EXPECT_EQ(keys.presses().size(), 1U);
+  EXPECT_EQ(keys->presses().size(), 1U);
+}
+
+TEST_F(DeliveryTest, AFailedWriteIsReportedAndNeverPressesThePasteKey) {
+  writer->fail(Failure{"another application holds the clipboard"});
+  const Clip clip = history.index().clips().front();
+  std::vector<std::optional<Failure>> failures;
+  for (const ClipDelivery delivery : {ClipDelivery::paste, ClipDelivery::pastePlainText}) {
+    deliverer.deliver(clip, delivery, 0, [&failures](const std::optional<Failure>& failure) {
+      failures.push_back(failure);
+    });
+  }
+  std::optional<Failure> pasteNextFailure;
+  bool pastedNext = false;
+  deliverer.pasteNext(clip, 0, [&](bool, const std::optional<Failure>& failure) {
+    pasteNextFailure = failure;
+    pastedNext = true;
+  });
+  ASSERT_TRUE(pumpUntil([&] { return failures.size() == 2 && pastedNext; }));
+
+  for (const auto& failure : failures) {
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->description, "another application holds the clipboard");
+  }
+  ASSERT_TRUE(pasteNextFailure);
+  EXPECT_TRUE(keys->presses().empty());
+  // A plain-text paste that never reached the clipboard does not move the clip either.
+  EXPECT_EQ(history.index().clips().front().id, clip.id);
+  EXPECT_EQ(ClipDeliverer::failureTitle(ClipDelivery::pastePlainText), "Couldn't paste the clip");
+  EXPECT_EQ(ClipDeliverer::failureTitle(ClipDelivery::copy), "Couldn't copy the clip");
+}
+
+// Holds every thread of the background pool of user-initiated work until released, so that
+// work submitted meanwhile runs only after the test has torn things down.
+class HeldBackgroundPool {
+ public:
+  HeldBackgroundPool() {
+    const int threads = std::max(2, QThread::idealThreadCount());
+    for (int i = 0; i < threads; ++i) {
+      runDetached(QoS::userInitiated, [state = state_] {
+        std::unique_lock lock(state->mutex);
+        ++state->holding;
+        state->changed.notify_all();
+        state->changed.wait(lock, [&] { return state->released; });
+      });
+    }
+    std::unique_lock lock(state_->mutex);
+    held_ = state_->changed.wait_for(lock, std::chrono::seconds(5),
+                                     [&] { return state_->holding == threads; });
+  }
+  ~HeldBackgroundPool() { release(); }
+  HeldBackgroundPool(const HeldBackgroundPool&) = delete;
+  HeldBackgroundPool& operator=(const HeldBackgroundPool&) = delete;
+
+  bool held() const { return held_; }
+  void release() {
+    const std::lock_guard lock(state_->mutex);
+    state_->released = true;
+    state_->changed.notify_all();
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int holding = 0;
+    bool released = false;
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
+  bool held_ = false;
+};
+
+TEST_F(ClipboardTest, ADeliveryStillQueuedWhenTheApplicationGoesAwayReachesNothingThatIsGone) {
+  recorder.start(false);
+  copy("late");
+  ASSERT_TRUE(pollAndWait(1));
+  const Clip clip = history.index().clips().front();
+
+  HeldBackgroundPool pool;
+  ASSERT_TRUE(pool.held());
+  bool delivered = false;
+  std::optional<Failure> failure;
+  {
+    // The application's services and its deliverer, gone before the delivery runs.
+    auto paster = std::make_shared<Paster>(std::make_shared<FakePasteboardWriter>(),
+                                           std::make_shared<FakeKeySynthesizer>(),
+                                           std::make_shared<FakeKeyLayout>());
+    ClipDeliverer deliverer(store, paster, history);
+    deliverer.deliver(clip, ClipDelivery::paste, 0, [&](const std::optional<Failure>& result) {
+      failure = result;
+      delivered = true;
+    });
+  }
+  pool.release();
+  ASSERT_TRUE(pumpUntil([&] { return delivered; }));
+  EXPECT_FALSE(failure);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ class ConfigStoreTest : public testing::Test {
   }
 
   test::TempFolder folder;
-  GioAppCatalog catalog;
+  std::shared_ptr<GioAppCatalog> catalog = std::make_shared<GioAppCatalog>();
   std::string file = folder / "config/vesk/config.toml";
   ConfigStore store{file, catalog};
   int changes = 0;
