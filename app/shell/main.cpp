@@ -19,6 +19,7 @@
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
 #include "app/shell/single_instance.h"
+#include "core/base/serial_queue.h"
 
 namespace {
 
@@ -105,6 +106,11 @@ int main(int argc, char** argv) {
   if (!instance.problem().empty()) {
     vesk::Log::app.write(vesk::Logger::Level::error, instance.problem());
   }
+
+  // Work that failed with an exception on one of the queues: logged with the queue's label.
+  vesk::SerialQueue::setFailureHandler([](const std::string& label, const vesk::Failure& failure) {
+    vesk::Log::app.error("%s: %s", label.c_str(), failure.description.c_str());
+  });
 
   std::vector<std::string> serviceProblems;
   vesk::AppServices services = vesk::linuxServices(serviceProblems);

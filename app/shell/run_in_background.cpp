@@ -5,6 +5,8 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include "app/shell/log.h"
+
 namespace vesk {
 
 namespace {
@@ -33,8 +35,21 @@ QThreadPool& poolFor(QoS qos) {
 
 }  // namespace
 
+Failure backgroundFailure(const std::exception_ptr& exception) {
+  Failure failure = failureOf(exception);
+  Log::app.error("background work: %s", failure.description.c_str());
+  return failure;
+}
+
 void runDetached(QoS qos, std::function<void()> job) {
-  poolFor(qos).start(std::move(job));
+  // The pool's threads are the entry of this work: nothing thrown there may end the process.
+  poolFor(qos).start([job = std::move(job)] {
+    try {
+      job();
+    } catch (...) {
+      (void)backgroundFailure(std::current_exception());
+    }
+  });
 }
 
 void waitForBackgroundWork() {

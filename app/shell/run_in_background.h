@@ -5,12 +5,16 @@
 // and cannot be cancelled: callers that may be overtaken by a newer job carry a generation
 // number and drop stale results in `then`.
 //
-// Neither `work` nor `then` may throw. Both may be move-only.
+// Both may be move-only. When `work` throws, the exception is logged; a result that can hold a
+// `Failure` (a Result) hands it to `then`, otherwise `then` is not called. `then` must not throw.
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <type_traits>
 #include <utility>
+
+#include "core/base/result.h"
 
 namespace vesk {
 
@@ -26,6 +30,9 @@ void postToMain(std::function<void()> job);
 // gone and before the QCoreApplication is: no job may outlive what it uses.
 void waitForBackgroundWork();
 
+// Logs the exception that ended a background job and gives the failure it stands for.
+Failure backgroundFailure(const std::exception_ptr& exception);
+
 template <class Work, class Then>
 void runInBackground(QoS qos, Work work, Then then) {
   // std::function needs copyable targets; the shared state lets move-only captures through.
@@ -35,6 +42,14 @@ void runInBackground(QoS qos, Work work, Then then) {
     if constexpr (std::is_void_v<R>) {
       state->first();
       postToMain([state] { state->second(); });
+    } else if constexpr (std::is_constructible_v<R, Failure>) {
+      std::shared_ptr<R> result;
+      try {
+        result = std::make_shared<R>(state->first());
+      } catch (...) {
+        result = std::make_shared<R>(backgroundFailure(std::current_exception()));
+      }
+      postToMain([state, result] { state->second(std::move(*result)); });
     } else {
       auto result = std::make_shared<R>(state->first());
       postToMain([state, result] { state->second(std::move(*result)); });

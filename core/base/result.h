@@ -2,6 +2,8 @@
 // Result<T, E>: the value of an operation that can fail, or its failure record. Used at module
 // boundaries and across queues, where exceptions must not travel.
 
+#include <exception>
+#include <new>
 #include <string>
 #include <utility>
 #include <variant>
@@ -13,6 +15,19 @@ struct Failure {
   std::string description;
   bool operator==(const Failure&) const = default;
 };
+
+// The failure that an exception caught at a thread entry stands for.
+inline Failure failureOf(const std::exception_ptr& exception) {
+  try {
+    std::rethrow_exception(exception);
+  } catch (const std::bad_alloc&) {
+    return Failure{"there isn't enough memory"};
+  } catch (const std::exception& error) {
+    return Failure{std::string("an internal error (") + error.what() + ")"};
+  } catch (...) {
+    return Failure{"an internal error"};
+  }
+}
 
 template <class T, class E = Failure>
 class [[nodiscard]] Result {

@@ -1,8 +1,41 @@
 #include "core/base/serial_queue.h"
 
+#include <cstdio>
+
 #include <pthread.h>
 
 namespace vesk {
+
+namespace {
+
+std::mutex handlerMutex;
+SerialQueue::FailureHandler& failureHandler() {
+  static SerialQueue::FailureHandler handler;
+  return handler;
+}
+
+}  // namespace
+
+void SerialQueue::setFailureHandler(FailureHandler handler) {
+  const std::lock_guard lock(handlerMutex);
+  failureHandler() = std::move(handler);
+}
+
+void SerialQueue::report(const Failure& failure) const {
+  FailureHandler handler;
+  {
+    const std::lock_guard lock(handlerMutex);
+    handler = failureHandler();
+  }
+  if (handler) {
+    try {
+      handler(label_, failure);
+      return;
+    } catch (...) {  // NOLINT(bugprone-empty-catch): a handler that fails falls back to stderr
+    }
+  }
+  std::fprintf(stderr, "vesk: %s: %s\n", label_.c_str(), failure.description.c_str());
+}
 
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
   thread_ = std::thread([this] { run(); });
@@ -55,7 +88,12 @@ void SerialQueue::run() {
     auto work = std::move(first->second);
     pending_.erase(first);
     lock.unlock();
-    work();
+    try {
+      work();
+    } catch (...) {
+      report(failureOf(std::current_exception()));
+    }
+    work = nullptr;  // what it holds goes away outside the lock too
     lock.lock();
   }
 }

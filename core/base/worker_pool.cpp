@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 
 namespace vesk {
 
 // One parallelFor call: indices are handed out by an atomic counter; the caller waits until
-// every index has finished.
+// every index has finished, run or skipped after a failure.
 struct WorkerPool::Job {
   const std::function<void(size_t)>* body;
   size_t count;
@@ -14,6 +15,7 @@ struct WorkerPool::Job {
   std::atomic<size_t> finished{0};
   std::mutex mutex;
   std::condition_variable done;
+  std::exception_ptr failure;  // the first exception of `body`; guarded by `mutex`
 };
 
 WorkerPool& WorkerPool::shared() {
@@ -39,14 +41,29 @@ WorkerPool::~WorkerPool() {
   }
 }
 
-// Runs one index of the job; false when none was left to take.
+// Runs one index of the job; false when none was left to take. After a failure the indices
+// nobody has taken yet are abandoned at once, and counted as finished by the call that failed.
 bool WorkerPool::runOne(Job& job) {
   const size_t i = job.next.fetch_add(1, std::memory_order_relaxed);
   if (i >= job.count) {
     return false;
   }
-  (*job.body)(i);
-  if (job.finished.fetch_add(1, std::memory_order_acq_rel) + 1 == job.count) {
+  size_t accounted = 1;
+  try {
+    (*job.body)(i);
+  } catch (...) {
+    {
+      const std::lock_guard lock(job.mutex);
+      if (!job.failure) {
+        job.failure = std::current_exception();
+      }
+    }
+    const size_t taken = job.next.exchange(job.count, std::memory_order_relaxed);
+    if (taken < job.count) {
+      accounted += job.count - taken;
+    }
+  }
+  if (job.finished.fetch_add(accounted, std::memory_order_acq_rel) + accounted == job.count) {
     std::lock_guard lock(job.mutex);
     job.done.notify_all();
   }
@@ -79,6 +96,9 @@ void WorkerPool::parallelFor(size_t count, const std::function<void(size_t)>& bo
   }
   std::unique_lock lock(job->mutex);
   job->done.wait(lock, [&] { return job->finished.load(std::memory_order_acquire) == count; });
+  if (job->failure) {
+    std::rethrow_exception(job->failure);
+  }
 }
 
 void WorkerPool::work() {

@@ -30,7 +30,9 @@ class WorkerPool final {
   size_t concurrency() const { return threads_.size() + 1; }
 
   // Calls body(i) for every i in [0, count), spread over the pool, and returns when all calls
-  // have returned. `body` must not throw.
+  // have returned. When `body` throws, on any thread, the indices not started yet are skipped;
+  // once the calls already running have returned, the first exception is rethrown here, on the
+  // calling thread. Nothing of the job is left behind in the pool either way.
   void parallelFor(size_t count, const std::function<void(size_t)>& body);
 
  private:
