@@ -86,7 +86,10 @@ void fillDirectly(const std::string& folder, int count) {
       }
     }
     const auto hash = clipHash(content);
-    auto id = ClipDatabase::insert(database, content, hash,
+    if (!hash) {
+      std::abort();
+    }
+    auto id = ClipDatabase::insert(database, content, hash.value(),
                                    {"org.example.Sample", static_cast<double>(i), size, 0, 0});
     if (!id) {
       std::abort();

@@ -41,7 +41,7 @@ std::string ClipboardStore::previewThumbnail(int64_t id) const {
   return folder_ + "/images/" + std::to_string(id) + "-preview.png";
 }
 
-ClipboardStore::Hash ClipboardStore::hash(const ClipContent& content) {
+Result<ClipboardStore::Hash> ClipboardStore::hash(const ClipContent& content) {
   return clipHash(content);
 }
 
@@ -120,7 +120,11 @@ Result<Clip> ClipboardStore::add(const ClipContent& content,
 
 Result<Clip> ClipboardStore::addNow(const ClipContent& content,
                                     const std::optional<std::string>& source, double time) {
-  const Hash digest = hash(content);
+  const Result<Hash> hashed = hash(content);
+  if (!hashed) {
+    return hashed.failure();
+  }
+  const Hash& digest = hashed.value();
   auto db = database();
   if (!db) {
     return db.failure();

@@ -21,8 +21,8 @@
 #include "core/base/result.h"
 #include "core/base/serial_queue.h"
 #include "core/clipboard/clip.h"
-#include "core/clipboard/clip_retention.h"
 #include "core/clipboard/clip_reading.h"
+#include "core/clipboard/clip_retention.h"
 
 namespace vesk {
 
@@ -58,8 +58,9 @@ class ClipboardStore final {
   std::string previewThumbnail(int64_t id) const;
 
   // The content hash by which a repeated copy is recognised: SHA-256 over the kind, the
-  // stored items and the image. Text, source and time are not part of it.
-  static Hash hash(const ClipContent& content);
+  // stored items and the image. Text, source and time are not part of it. Fails only when
+  // libcrypto does.
+  static Result<Hash> hash(const ClipContent& content);
 
   // Every clip, newest first; then removes image files that belong to no image clip.
   Result<std::vector<Clip>> load();

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include "tests/core/clipboard/clip_test_folder.h"
 
@@ -219,6 +220,35 @@ TEST(ClipboardStore, FailedInsertLeavesNoRow) {
   // The store is still usable once the cause is gone.
   sql(folder / "history.sqlite", "DROP TRIGGER refuse");
   EXPECT_TRUE(store.add(textContent("lost?"), std::nullopt, 1));
+}
+
+// Makes every OpenSSL digest fetch fail while it lives, as a broken or restricted libcrypto
+// would.
+class DigestsUnavailable {
+ public:
+  DigestsUnavailable() { EVP_set_default_properties(nullptr, "provider=vesk-test-none"); }
+  ~DigestsUnavailable() { EVP_set_default_properties(nullptr, ""); }
+  DigestsUnavailable(const DigestsUnavailable&) = delete;
+  DigestsUnavailable& operator=(const DigestsUnavailable&) = delete;
+};
+
+TEST(ClipboardStore, FailedHashFailsTheCopyInsteadOfMatchingEveryOtherOne) {
+  TemporaryFolder folder;
+  ClipboardStore store(folder.path());
+  ASSERT_TRUE(store.load());
+  {
+    const DigestsUnavailable broken;
+    const auto first = store.add(textContent("first"), std::nullopt, 1);
+    const auto second = store.add(textContent("second"), std::nullopt, 2);
+    EXPECT_FALSE(first);
+    ASSERT_FALSE(second) << "taken for a repeat of clip " << second.value().id;
+    EXPECT_NE(second.failure().description.find("hash"), std::string::npos)
+        << second.failure().description;
+  }
+  EXPECT_EQ(sql(folder / "history.sqlite", "SELECT count(*) FROM clip"), "0");
+  ASSERT_TRUE(store.add(textContent("first"), std::nullopt, 3));
+  ASSERT_TRUE(store.add(textContent("second"), std::nullopt, 4));
+  EXPECT_EQ(sql(folder / "history.sqlite", "SELECT count(*) FROM clip"), "2");
 }
 
 TEST(ClipboardStore, ImageContentWithoutACodecFailsAndWritesNothing) {
