@@ -6,6 +6,7 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include <poll.h>
@@ -105,7 +106,8 @@ class X11Pasteboard::Worker {
   int64_t changeCount() const { return changeCount_.load(); }
 
   // Runs `work` on the clipboard thread and waits for its result; `fallback` when the thread
-  // is stopping.
+  // is stopping. When `work` throws, the exception is logged and the call fails: with its
+  // failure when T can hold one, else with `fallback`.
   template <class T, class Work>
   T call(Work work, T fallback) {
     auto promise = std::make_shared<std::promise<T>>();
@@ -115,14 +117,27 @@ class X11Pasteboard::Worker {
       if (stopping_) {
         return fallback;
       }
-      tasks_.emplace_back(
-          [promise, work = std::move(work)]() mutable { promise->set_value(work()); });
+      tasks_.emplace_back([promise, work = std::move(work)]() mutable {
+        try {
+          promise->set_value(work());
+        } catch (...) {
+          promise->set_exception(std::current_exception());
+        }
+      });
     }
     wake();
     try {
       return future.get();
     } catch (const std::future_error&) {
       return fallback;
+    } catch (...) {
+      Failure failure = failureOf(std::current_exception());
+      logSafely("clipboard thread: " + failure.description);
+      if constexpr (std::is_constructible_v<T, Failure>) {
+        return T(std::move(failure));
+      } else {
+        return fallback;
+      }
     }
   }
 
@@ -219,39 +234,61 @@ class X11Pasteboard::Worker {
     }
   }
 
+  // A log sink that fails must not take the clipboard thread with it.
+  void logSafely(const std::string& line) const {
+    try {
+      log(line);
+    } catch (...) {
+      std::fprintf(stderr, "vesk: %s\n", line.c_str());
+    }
+  }
+
+  // The thread's entry: nothing thrown by serving the clipboard may end the process.
   void loop() {
     for (;;) {
-      std::function<void()> task;
-      {
-        const std::lock_guard lock(mutex_);
-        if (stopping_) {
+      try {
+        if (!step()) {
           return;
         }
-        if (!tasks_.empty()) {
-          task = std::move(tasks_.front());
-          tasks_.pop_front();
-        }
-      }
-      if (task) {
-        task();
-        continue;
-      }
-      while (XcbEvent event{xcb_poll_for_event(connection_->get())}) {
-        dispatch(event.get());
-      }
-      xcb_flush(connection_->get());
-      const auto now = Clock::now();
-      const auto next = owner_.expire(now);
-      const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
-      std::array<pollfd, 2> descriptors{{{wakeFd_, POLLIN, 0}, {connection_->fd(), POLLIN, 0}}};
-      // A broken connection stays readable: then wait for tasks and the stop request only.
-      const nfds_t count = connection_->broken() ? 1 : 2;
-      ::poll(descriptors.data(), count, static_cast<int>(std::max<int64_t>(1, wait.count())));
-      if ((descriptors[0].revents & POLLIN) != 0) {
-        uint64_t value = 0;
-        [[maybe_unused]] const auto read = ::read(wakeFd_, &value, sizeof value);
+      } catch (...) {
+        logSafely("clipboard thread: " + failureOf(std::current_exception()).description);
       }
     }
+  }
+
+  // One round of the loop: a task, or the events and a wait for more; false when stopping.
+  bool step() {
+    std::function<void()> task;
+    {
+      const std::lock_guard lock(mutex_);
+      if (stopping_) {
+        return false;
+      }
+      if (!tasks_.empty()) {
+        task = std::move(tasks_.front());
+        tasks_.pop_front();
+      }
+    }
+    if (task) {
+      task();
+      return true;
+    }
+    while (XcbEvent event{xcb_poll_for_event(connection_->get())}) {
+      dispatch(event.get());
+    }
+    xcb_flush(connection_->get());
+    const auto now = Clock::now();
+    const auto next = owner_.expire(now);
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
+    std::array<pollfd, 2> descriptors{{{wakeFd_, POLLIN, 0}, {connection_->fd(), POLLIN, 0}}};
+    // A broken connection stays readable: then wait for tasks and the stop request only.
+    const nfds_t count = connection_->broken() ? 1 : 2;
+    ::poll(descriptors.data(), count, static_cast<int>(std::max<int64_t>(1, wait.count())));
+    if ((descriptors[0].revents & POLLIN) != 0) {
+      uint64_t value = 0;
+      [[maybe_unused]] const auto read = ::read(wakeFd_, &value, sizeof value);
+    }
+    return true;
   }
 
   void dispatch(const xcb_generic_event_t* event) {

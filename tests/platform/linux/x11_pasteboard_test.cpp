@@ -5,6 +5,7 @@
 #include <future>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,25 @@ TEST(X11Pasteboard, CopyOverTheSizeLimitIsNotReadAndIsLogged) {
   const std::lock_guard lock(mutex);
   ASSERT_EQ(lines.size(), 1U);
   EXPECT_NE(lines[0].find("larger than 1 MiB"), std::string::npos) << lines[0];
+}
+
+TEST(X11Pasteboard, AThrowOnTheClipboardThreadFailsTheCallAndTheThreadGoesOn) {
+  VESK_REQUIRE_XVFB();
+  X11Pasteboard::Options options;
+  options.maxBytes = 1U << 20;
+  // The copy over the limit is logged on the clipboard thread, and the log sink fails.
+  options.log = [](const std::string& line) {
+    if (line.find("larger than") != std::string::npos) {
+      throw std::runtime_error("log sink is full");
+    }
+  };
+  auto pasteboard = openPasteboard(options);
+  ASSERT_TRUE(pasteboard);
+  copyWithXclip(*pasteboard, "image/png", randomBytes(3U << 20));
+  EXPECT_EQ(pasteboard->data(0, "public.png"), std::nullopt);
+
+  ASSERT_TRUE(pasteboard->write({{{"public.utf8-plain-text", bytesOf("still here")}}}).ok());
+  EXPECT_EQ(pasteboard->plainString(), "still here");
 }
 
 TEST(X11Pasteboard, UriListBecomesOneItemPerUri) {
