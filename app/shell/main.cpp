@@ -88,7 +88,13 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("vesk");
   QApplication::setQuitOnLastWindowClosed(false);
 
-  vesk::SingleInstance instance(vesk::SingleInstance::defaultFolder());
+  const auto folder = vesk::SingleInstance::defaultFolder();
+  if (!folder) {
+    std::fprintf(stderr, "%s\n", folder.failure().description.c_str());
+    vesk::Log::app.writeToJournal(vesk::Logger::Level::error, folder.failure().description);
+    return 1;
+  }
+  vesk::SingleInstance instance(folder.value());
   std::unique_ptr<vesk::AppDelegate> delegate;
   const auto role = instance.claim([&delegate] {
     if (delegate) {

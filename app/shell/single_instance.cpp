@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <cstdlib>
+#include <filesystem>
 #include <string_view>
 
 #include <sys/stat.h>
@@ -19,6 +21,18 @@ constexpr int kAnswerTimeoutMs = 2000;
 // A starting primary may hold the lock a moment before it listens.
 constexpr int kConnectAttempts = 5;
 
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): main thread at start
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+// A directory, not a link, owned by this user, with mode 0700.
+bool isPrivateFolder(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+         status.st_uid == ::getuid() && (status.st_mode & 07777) == 0700;
+}
+
 }  // namespace
 
 SingleInstance::SingleInstance(std::string folder) : folder_(std::move(folder)) {}
@@ -29,14 +43,37 @@ SingleInstance::~SingleInstance() {
   }
 }
 
-std::string SingleInstance::defaultFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");  // NOLINT(concurrency-mt-unsafe)
-  if (runtime != nullptr && runtime[0] == '/') {
+Result<std::string> SingleInstance::defaultFolder() {
+  const std::string runtime = environment("XDG_RUNTIME_DIR");
+  if (runtime.starts_with('/')) {
     return runtime;
   }
-  std::string fallback = QDir::tempPath().toStdString() + "/vesk-" + std::to_string(getuid());
-  mkdir(fallback.c_str(), 0700);
-  return fallback;
+  // Anyone may create names in the temporary folder: the folder is used only when it is a
+  // directory (not a link) of this user that nobody else can enter.
+  const std::string shared = QDir::tempPath().toStdString() + "/vesk-" + std::to_string(getuid());
+  ::mkdir(shared.c_str(), 0700);
+  if (isPrivateFolder(shared)) {
+    return shared;
+  }
+  std::string cache = environment("XDG_CACHE_HOME");
+  if (!cache.starts_with('/')) {
+    const std::string home = environment("HOME");
+    if (!home.starts_with('/')) {
+      return Failure{"Vesk can't start: " + shared +
+                     " belongs to someone else or is open to others, and without HOME there is "
+                     "no private folder for its lock."};
+    }
+    cache = home + "/.cache";
+  }
+  const std::string own = cache + "/vesk/run";
+  std::error_code error;
+  std::filesystem::create_directories(own, error);
+  ::chmod(own.c_str(), 0700);
+  if (!isPrivateFolder(own)) {
+    return Failure{"Vesk can't start: neither " + shared + " nor " + own +
+                   " is a folder that only you can use, for its lock."};
+  }
+  return own;
 }
 
 SingleInstance::Role SingleInstance::claim(std::function<void()> onReopen) {

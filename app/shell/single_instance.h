@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+#include "core/base/result.h"
+
 class QLocalServer;
 
 namespace vesk {
@@ -37,8 +39,11 @@ class SingleInstance final : public QObject {
   // The reason `claim` ended in `failed`, or in `primary` without a listening socket.
   const std::string& problem() const { return problem_; }
 
-  // $XDG_RUNTIME_DIR, or a private folder under the temporary folder when it is not set.
-  static std::string defaultFolder();
+  // $XDG_RUNTIME_DIR. Without one: the temporary folder's "vesk-UID" when it is a directory of
+  // this user with mode 0700 (created so when missing); when someone else made it, or made it
+  // wider, Vesk's own "vesk/run" under the user's cache folder. The failure says in one
+  // sentence why Vesk can't start.
+  static Result<std::string> defaultFolder();
 
  private:
   void accept();

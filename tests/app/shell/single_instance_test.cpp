@@ -1,0 +1,102 @@
+// Where the lock and the socket of the one running Vesk live when the session has no runtime
+// folder: never in a folder another user could have made first.
+
+#include "app/shell/single_instance.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/app/app_test_support.h"
+
+namespace vesk {
+namespace {
+
+// Sets (or, with none, unsets) one environment variable while it lives.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = std::getenv(name)) {  // NOLINT(concurrency-mt-unsafe): test thread
+      old_ = old;
+    }
+    set(value);
+  }
+  ~ScopedEnvironment() { set(old_); }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  void set(const std::optional<std::string>& value) {
+    if (value) {
+      ::setenv(name_, value->c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
+    } else {
+      ::unsetenv(name_);  // NOLINT(concurrency-mt-unsafe)
+    }
+  }
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+unsigned modeOf(const std::string& path) {
+  struct stat status {};
+  ::lstat(path.c_str(), &status);
+  return status.st_mode & 07777;
+}
+
+class SingleInstanceFolder : public testing::Test {
+ protected:
+  std::string folder() {
+    const auto result = SingleInstance::defaultFolder();
+    return result ? result.value() : "failed: " + result.failure().description;
+  }
+
+  test::TempFolder temp;
+  test::TempFolder cache;
+  const std::string shared = temp / ("vesk-" + std::to_string(::getuid()));
+  ScopedEnvironment runtime{"XDG_RUNTIME_DIR", std::nullopt};
+  ScopedEnvironment tmpdir{"TMPDIR", temp.path()};
+  ScopedEnvironment cacheHome{"XDG_CACHE_HOME", cache.path()};
+};
+
+TEST_F(SingleInstanceFolder, MadeInTheTemporaryFolderWhenMissingAndPrivate) {
+  EXPECT_EQ(folder(), shared);
+  EXPECT_EQ(modeOf(shared), 0700U);
+  EXPECT_EQ(folder(), shared);  // and used again on the next start
+}
+
+TEST_F(SingleInstanceFolder, AFolderOpenToOthersOrALinkIsNeverUsed) {
+  ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);  // as another user would have left it
+  EXPECT_EQ(folder(), cache / "vesk/run");
+  EXPECT_EQ(modeOf(cache / "vesk/run"), 0700U);
+  EXPECT_EQ(modeOf(shared), 0777U);  // left alone: it may not even be ours
+
+  ASSERT_EQ(::rmdir(shared.c_str()), 0);
+  const std::string elsewhere = temp / "elsewhere";
+  ASSERT_EQ(::mkdir(elsewhere.c_str(), 0700), 0);
+  ASSERT_EQ(::symlink(elsewhere.c_str(), shared.c_str()), 0);
+  EXPECT_EQ(folder(), cache / "vesk/run");
+}
+
+TEST_F(SingleInstanceFolder, WithNoPrivateFolderAtAllVeskSaysWhyItCantStart) {
+  ASSERT_EQ(::mkdir(shared.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
+  test::writeFile(cache / "vesk", "a file where the folder would go");
+  const auto result = SingleInstance::defaultFolder();
+  ASSERT_FALSE(result);
+  EXPECT_TRUE(result.failure().description.starts_with("Vesk can't start")) << folder();
+}
+
+TEST_F(SingleInstanceFolder, TheRuntimeFolderWinsWhenTheSessionHasOne) {
+  const ScopedEnvironment session("XDG_RUNTIME_DIR", cache.path());
+  EXPECT_EQ(folder(), cache.path());
+}
+
+}  // namespace
+}  // namespace vesk
