@@ -37,18 +37,6 @@ constexpr std::chrono::seconds kAppsWatchLatency{1};
 // Vesk's own desktop entry is never listed: the launcher does not launch itself.
 constexpr std::string_view kOwnEntry = "vesk.desktop";
 
-const char* titleOf(ClipboardNotice notice) {
-  switch (notice) {
-    case ClipboardNotice::paused:
-      return "Recording is paused";
-    case ClipboardNotice::cannotRead:
-      return "Vesk can't read the clipboard";
-    case ClipboardNotice::needsAccessibility:
-      return "Paste needs Accessibility access";
-  }
-  return "";
-}
-
 }  // namespace
 
 AppDelegate::AppDelegate(AppServices services, AppPaths paths)
@@ -515,7 +503,7 @@ void AppDelegate::publishClipboardNotices() {
   }
   if (notices != notices_) {
     for (const ClipboardNotice notice : notices) {
-      Log::app.info("Clipboard notice: %s", titleOf(notice));
+      Log::app.info("Clipboard notice: %s", std::string(title(notice)).c_str());
     }
   }
   notices_ = std::move(notices);

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/clipboard/clipboard_notice.h"
 #include "app/clipboard/paster.h"
 #include "app/shell/app_services.h"
 #include "core/base/serial_queue.h"
@@ -42,8 +43,6 @@ class GlobalHotkeys;
 class HistoryStore;
 class HotKeyCenter;
 class RunningApps;
-
-enum class ClipboardNotice { paused, cannotRead, needsAccessibility };
 
 class AppDelegate final {
  public:
