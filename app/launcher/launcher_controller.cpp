@@ -80,6 +80,8 @@ LauncherController::LauncherController(HistoryStore& history, RunningApps* runni
       notifier->failed(title, path, reason);
     }
   };
+  desktop_.failed = [this](const std::string& title, const std::optional<std::string>& path,
+                           const std::string& reason) { failed(title, path, reason); };
   deferTimer_.setSingleShot(true);
   deferTimer_.setInterval(kPendingSearchWait);
   QObject::connect(&deferTimer_, &QTimer::timeout, [this] { runDeferred(); });
@@ -87,6 +89,7 @@ LauncherController::LauncherController(HistoryStore& history, RunningApps* runni
 
 LauncherController::~LauncherController() {
   *self_ = nullptr;
+  desktop_.failed = nullptr;
   if (clipboard_ != nullptr) {
     clipboard_->onChange = nullptr;
   }

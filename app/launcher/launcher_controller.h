@@ -136,6 +136,8 @@ class LauncherController final {
   bool isSelecting() const { return isSelecting_; }
   bool isConfirming() const { return confirming_; }
   int64_t searchGeneration() const { return searchGeneration_; }
+  // Whether the newest launcher search still waits for its file hits.
+  bool isSearchPending() const;
   bool showsEmptyClipboard() const;
   // The prompt of the armed row ("Press ⏎ again to …"), if one is armed.
   std::optional<std::string> confirmationPrompt() const;
@@ -204,7 +206,6 @@ class LauncherController final {
   void recomputeBoosts();
   void applyAlias();
   void keepSelectedClip();
-  bool isSearchPending() const;
   bool deferWhileSearching(std::function<void()> key);
   void runDeferred();
   bool performNow(PanelKey key);

@@ -68,11 +68,13 @@ bool LauncherController::runAction(size_t number) {
 bool LauncherController::performNow(PanelKey key) {
   switch (key) {
     case PanelKey::up:
+      disarm();  // any other input disarms, even a move at the end of the list
       if (!rows_.empty() && selection_ > 0) {
         select(selection_ - 1, true);
       }
       return true;
     case PanelKey::down:
+      disarm();
       if (!rows_.empty() && selection_ + 1 < rows_.size()) {
         select(selection_ + 1, true);
       }
