@@ -148,7 +148,8 @@ void LauncherController::activate(size_t position) {
       arm();
       return;
     }
-    perform(*action, actions->item);
+    const Item item = actions->item;  // performing may close the sublist that holds it
+    perform(*action, item);
   } else if (const Clip* clip = row.clip()) {
     if (canPaste) {
       perform(ClipAction::paste, *clip);
@@ -162,7 +163,8 @@ void LauncherController::activate(size_t position) {
     const auto* clipActions =
         sublist_ ? std::get_if<Sublist::ClipActions>(&sublist_->value) : nullptr;
     if (clipActions != nullptr) {
-      perform(*clipAction, clipActions->clip);
+      const Clip clip = clipActions->clip;  // performing may close the sublist that holds it
+      perform(*clipAction, clip);
     }
   } else if (const ClipboardNotice* notice = row.notice()) {
     if (*notice != ClipboardNotice::paused) {

@@ -21,7 +21,8 @@
 
 namespace vesk {
 
-void LauncherController::perform(Action action, const Item& item) {
+void LauncherController::perform(Action action, const Item& target) {
+  const Item item = target;  // dismissing below clears the sublist `target` may live in
   const std::optional<std::string> path = item.url();
   if (!path) {
     return;  // commands have no actions
@@ -95,7 +96,8 @@ void LauncherController::perform(Action action, const Item& item) {
   }
 }
 
-void LauncherController::perform(ClipAction action, const Clip& clip) {
+void LauncherController::perform(ClipAction action, const Clip& target) {
+  const Clip clip = target;  // going back or dismissing clears the sublist it may live in
   switch (action) {
     case ClipAction::pin:
     case ClipAction::unpin:
