@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/clipboard/clipboard_notice.h"
 #include "app/clipboard/paster.h"
 #include "app/shell/app_services.h"
 #include "app/shell/status_lists.h"
