@@ -8,6 +8,8 @@
 #include <sstream>
 #include <utility>
 
+#include <sys/stat.h>
+
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
 
@@ -38,14 +40,25 @@ std::optional<std::string> readFile(const std::string& path) {
   return text.str();
 }
 
+// The history names the files the user opened: its folder is 0700 and the file 0600, whatever
+// the umask. A folder found wider is narrowed, and that is logged.
 Result<void> writeAtomically(const std::string& path, const std::string& text) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
   std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+  const bool existed = std::filesystem::exists(folder, error);
+  std::filesystem::create_directories(folder, error);
   if (error) {
     return Failure{error.message()};
   }
+  struct stat status {};
+  if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+      (status.st_mode & 077) != 0 && ::chmod(folder.c_str(), status.st_mode & 0700) == 0 &&
+      existed) {
+    Log::app.info("%s was open to other users; only you can read it now", folder.c_str());
+  }
   QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly)) {
+  if (!file.open(QIODevice::WriteOnly) ||
+      !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
     return Failure{file.errorString().toStdString()};
   }
   if (file.write(text.data(), static_cast<qint64>(text.size())) !=

@@ -36,7 +36,10 @@ AppDelegate::AppDelegate(AppServices services, AppPaths paths)
     hotKeyCenter_ = std::make_unique<HotKeyCenter>(*services_.hotKeys, *services_.keyLayout);
     hotkeys_ = std::make_unique<GlobalHotkeys>(*hotKeyCenter_, *services_.keyLayout);
   }
-  clipboardStore_ = std::make_shared<ClipboardStore>(paths_.clipboardFolder, services_.imageCodec);
+  clipboardStore_ = std::make_shared<ClipboardStore>(
+      paths_.clipboardFolder, services_.imageCodec, [](std::string_view line) {
+        Log::app.error("%.*s", static_cast<int>(line.size()), line.data());
+      });
   clipboard_ = std::make_unique<ClipboardHistory>(clipboardStore_);
   if (services_.pasteboardWriter && services_.keySynthesizer && services_.keyLayout) {
     auto paster = std::make_shared<Paster>(services_.pasteboardWriter, services_.keySynthesizer,

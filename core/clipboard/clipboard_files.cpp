@@ -76,6 +76,16 @@ Result<void> createFolder(const std::string& path) {
   return {};
 }
 
+bool narrow(const std::string& path, unsigned mode) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0 || S_ISLNK(status.st_mode)) {
+    return false;
+  }
+  const mode_t current = status.st_mode & 07777;
+  const mode_t wanted = current & mode;
+  return current != wanted && ::chmod(path.c_str(), wanted) == 0;
+}
+
 Result<void> writeAtomically(const std::string& path, std::span<const uint8_t> bytes) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);

@@ -18,6 +18,10 @@ std::string errorText(int error);
 // already exist keep their mode. Failure: "couldn't create " + path + ": " + error text.
 Result<void> createFolder(const std::string& path);
 
+// Takes the group's and others' access away from an existing file or folder (not a link), so
+// that it has at most `mode`. True when it was wider; false when it was not, or is missing.
+bool narrow(const std::string& path, unsigned mode);
+
 // Writes the file through a temporary file in the same folder that is then renamed into
 // place, so that readers see the old file or the whole new one. Failure: the error text.
 Result<void> writeAtomically(const std::string& path, std::span<const uint8_t> bytes);

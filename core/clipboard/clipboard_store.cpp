@@ -26,8 +26,12 @@ std::string ClipboardStore::defaultFolder() {
   return base + "/vesk/clipboard";
 }
 
-ClipboardStore::ClipboardStore(std::string folder, std::shared_ptr<const ImageCodec> codec)
-    : folder_(std::move(folder)), codec_(std::move(codec)), queue_("launcher.clipboard") {}
+ClipboardStore::ClipboardStore(std::string folder, std::shared_ptr<const ImageCodec> codec,
+                               LogLine log)
+    : folder_(std::move(folder)),
+      codec_(std::move(codec)),
+      log_(std::move(log)),
+      queue_("launcher.clipboard") {}
 
 ClipboardStore::~ClipboardStore() = default;
 
@@ -53,8 +57,27 @@ Result<SQLiteDatabase*> ClipboardStore::database() {
       return opened.failure();
     }
     openDatabase_ = std::move(opened).value();
+    makePrivate();
   }
   return openDatabase_.get();
+}
+
+// A history made by an older Vesk, or copied in by hand, may be open to other users.
+void ClipboardStore::makePrivate() const {
+  const std::string database = folder_ + "/history.sqlite";
+  const std::pair<std::string, unsigned> paths[] = {
+      {folder_, 0700},           {folder_ + "/images", 0700}, {database, 0600},
+      {database + "-wal", 0600}, {database + "-shm", 0600},   {folder_ + "/paused", 0600},
+  };
+  std::string narrowed;
+  for (const auto& [path, mode] : paths) {
+    if (ClipboardFiles::narrow(path, mode)) {
+      narrowed += (narrowed.empty() ? "" : ", ") + path;
+    }
+  }
+  if (!narrowed.empty() && log_) {
+    log_("The clipboard history was open to other users; only you can read it now: " + narrowed);
+  }
 }
 
 Result<std::vector<Clip>> ClipboardStore::load() {

@@ -12,10 +12,12 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/base/result.h"
@@ -46,8 +48,13 @@ class ClipboardStore final {
   // $XDG_DATA_HOME (else ~/.local/share) + "/vesk/clipboard".
   static std::string defaultFolder();
 
-  // `codec` renders thumbnails of image clips; without one, adding an image fails.
-  explicit ClipboardStore(std::string folder, std::shared_ptr<const ImageCodec> codec = nullptr);
+  // Receives lines worth logging (a history found open to other users, made private again).
+  using LogLine = std::function<void(std::string_view)>;
+
+  // `codec` renders thumbnails of image clips; without one, adding an image fails. `log` is
+  // called on the store's queue.
+  explicit ClipboardStore(std::string folder, std::shared_ptr<const ImageCodec> codec = nullptr,
+                          LogLine log = {});
   ~ClipboardStore();
   ClipboardStore(const ClipboardStore&) = delete;
   ClipboardStore& operator=(const ClipboardStore&) = delete;
@@ -85,6 +92,7 @@ class ClipboardStore final {
 
  private:
   Result<SQLiteDatabase*> database();
+  void makePrivate() const;
   Result<void> removeClips(const std::vector<int64_t>& ids);
   void removeOrphanImages(const std::vector<int64_t>& imageIds) const;
   void removeImageFiles(int64_t id) const;
@@ -96,6 +104,7 @@ class ClipboardStore final {
 
   std::string folder_;
   std::shared_ptr<const ImageCodec> codec_;
+  LogLine log_;
   std::unique_ptr<SQLiteDatabase> openDatabase_;
   SerialQueue queue_;  // last: it stops (and runs what is due) before the rest goes away
 };

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/app/app_test_support.h"
@@ -32,6 +34,30 @@ TEST(HistoryStore, SavesAndLoadsTheHistoryThroughItsFile) {
   ASSERT_TRUE(again.history().entries().contains("command:quit"));
   EXPECT_EQ(again.history().entries().at("command:quit").count, 2);
   EXPECT_EQ(again.history().lastOpened("command:quit"), 2000);
+}
+
+unsigned modeOf(const std::string& path) {
+  struct stat status {};
+  ::stat(path.c_str(), &status);
+  return status.st_mode & 07777;
+}
+
+// The list of files the user opened is theirs alone, whatever the umask.
+TEST(HistoryStore, TheFileIsPrivateAndAWiderFolderIsNarrowed) {
+  test::TempFolder folder;
+  const std::string vesk = folder / "vesk";
+  ASSERT_EQ(::mkdir(vesk.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(vesk.c_str(), 0755), 0);
+  const mode_t umask = ::umask(022);
+  {
+    HistoryStore store(vesk + "/history.json");
+    ASSERT_TRUE(load(store));
+    store.record("/home/user/secret plans.txt", 1000);
+    store.flush();
+  }
+  ::umask(umask);
+  EXPECT_EQ(modeOf(vesk + "/history.json"), 0600U);
+  EXPECT_EQ(modeOf(vesk), 0700U);
 }
 
 TEST(HistoryStore, ACorruptFileStartsOverAndStaysUntilTheNextSave) {

@@ -81,6 +81,31 @@ TEST(ClipboardStore, NewHistoryIsPrivateAndHasTheCurrentSchema) {
   EXPECT_EQ(sql(db, "PRAGMA journal_mode"), "wal");
 }
 
+TEST(ClipboardStore, AnExistingHistoryOpenToOthersIsNarrowedAndLoggedOnce) {
+  TemporaryFolder home;
+  const std::string folder = home / "clipboard";
+  {
+    ClipboardStore store(folder);
+    ASSERT_TRUE(store.add(textContent("secret"), std::nullopt, 1));
+  }
+  ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod((folder + "/images").c_str(), 0777), 0);
+  ASSERT_EQ(::chmod((folder + "/history.sqlite").c_str(), 0644), 0);
+
+  std::vector<std::string> lines;
+  for (int run = 0; run < 2; ++run) {
+    ClipboardStore store(folder, nullptr,
+                         [&lines](std::string_view line) { lines.emplace_back(line); });
+    ASSERT_TRUE(store.load());
+    ASSERT_TRUE(store.add(textContent("more"), std::nullopt, 2));
+  }
+  EXPECT_EQ(modeOf(folder), 0700U);
+  EXPECT_EQ(modeOf(folder + "/images"), 0700U);
+  EXPECT_EQ(modeOf(folder + "/history.sqlite"), 0600U);
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_NE(lines[0].find(folder), std::string::npos) << lines[0];
+}
+
 TEST(ClipboardStore, RepeatedCopyMovesTheSameClipAndKeepsItsPinAndSource) {
   TemporaryFolder folder;
   ClipboardStore store(folder.path());
