@@ -6,9 +6,12 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "app/shell/run_in_background.h"
 
 namespace vesk::test {
 
@@ -57,9 +60,28 @@ bool pumpUntil(Condition condition, std::chrono::milliseconds timeout = std::chr
   return true;
 }
 
-// Runs the event loop for a while, for checks that something does not happen.
+// Runs the event loop for a while. Only for waits on a timer or a file watcher's latency,
+// which no flush can hurry; anything else waits on a condition or uses settle().
 inline void pumpFor(std::chrono::milliseconds duration) {
   pumpUntil([] { return false; }, duration);
+}
+
+// Finishes the background work started so far and delivers what it handed to the main thread,
+// a few rounds deep (a result may start more work). After it, a check that something did not
+// happen is not merely early.
+inline void settle() {
+  for (int round = 0; round < 4; ++round) {
+    waitForBackgroundWork();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+  }
+}
+
+// The private XDG_DATA_HOME the test executable runs with (set up by its main); desktop entries
+// a test needs go into its "applications" folder.
+inline std::string dataHome() {
+  const char* home = std::getenv("XDG_DATA_HOME");  // NOLINT(concurrency-mt-unsafe)
+  return home == nullptr ? std::string() : std::string(home);
 }
 
 }  // namespace vesk::test

@@ -60,6 +60,23 @@ TEST(AppScanner, ListsShownEntriesOnceAndSkipsHiddenOnesAndTheirFolders) {
   }
 }
 
+// The app tests see the desktop entries they write and none of the machine's, so what an app
+// opens does not depend on what happens to be installed.
+TEST(AppTestEnvironment, TheCatalogSeesOnlyTheEntriesTheTestsWrite) {
+  GioAppCatalog catalog;
+  std::error_code error;
+  for (const auto& file : std::filesystem::directory_iterator("/usr/share/applications", error)) {
+    const std::string id = file.path().filename().string();
+    EXPECT_EQ(catalog.pathForDesktopId(id), std::nullopt) << "the machine's " << id;
+  }
+
+  const std::string own = test::dataHome() + "/applications/vesk-test-notes.desktop";
+  test::writeFile(own, entry("Notes", "MimeType=text/plain;\n"));
+  EXPECT_TRUE(test::pumpUntil([&] { return catalog.pathForDesktopId("vesk-test-notes.desktop"); }))
+      << "the test's own entry is found";
+  std::filesystem::remove(own);
+}
+
 TEST(AppScanner, OnlyDesktopEntriesAffectTheIndex) {
   EXPECT_TRUE(AppScanner::affectsIndex("/home/me/.local/share/applications/tool.desktop"));
   EXPECT_FALSE(AppScanner::affectsIndex("/home/me/.local/share/applications/mimeinfo.cache"));
