@@ -76,6 +76,10 @@ void ClipboardRecorder::pollNow() {
   queue_.sync([this] { readIfChanged(); });
 }
 
+bool ClipboardRecorder::isPolling() {
+  return queue_.sync([this] { return timerActive_; });
+}
+
 void ClipboardRecorder::updateTimer() {
   if (!running_ || asleep_ || paused_) {
     if (timerActive_) {

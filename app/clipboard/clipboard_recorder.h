@@ -56,6 +56,10 @@ class ClipboardRecorder final {
   // callers that know the clipboard changed.
   void pollNow();
 
+  // Whether the timer polls now (not paused, asleep or stopped), once the calls before it took
+  // effect.
+  bool isPolling();
+
  private:
   void updateTimer();                  // on queue
   void readIfChanged();                // on queue

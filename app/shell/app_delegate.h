@@ -77,6 +77,8 @@ class AppDelegate final {
   ClipboardHistory& clipboard() { return *clipboard_; }
   HistoryStore& history() { return *history_; }
   GlobalHotkeys* hotkeys() { return hotkeys_.get(); }
+  // Null until the paused marker was read at start-up, or without a clipboard to watch.
+  ClipboardRecorder* recorder() { return recorder_.get(); }
 
   // Told each time the launcher or the clipboard history would be presented.
   std::function<void(Mode)> onPresent;

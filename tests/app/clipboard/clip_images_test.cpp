@@ -73,7 +73,7 @@ TEST_F(ClipImagesTest, MissingImageLoadsOnceAndThenComesFromTheCache) {
   EXPECT_EQ(images_.loading(), (std::set<Key>{{clip.id, false}}));
 
   ASSERT_TRUE(test::pumpUntil([this] { return changes_ > 0; }));
-  test::pumpFor(std::chrono::milliseconds(50));
+  test::settle();
   EXPECT_EQ(changes_, 1) << "one load for both calls";
   EXPECT_TRUE(images_.loading().empty());
 
@@ -211,7 +211,7 @@ TEST_F(ClipImagesTest, LoadFinishingAfterTheImagesAreGoneIsDropped) {
   // Let both loads finish and hand their results back.
   EXPECT_FALSE(images_.row(clip, store_));
   ASSERT_TRUE(test::pumpUntil([this] { return changes_ == 1; }));
-  test::pumpFor(std::chrono::milliseconds(200));
+  test::settle();
   EXPECT_EQ(lateChanges, 0);
 }
 

@@ -27,7 +27,6 @@
 namespace vesk {
 namespace {
 
-using test::pumpFor;
 using test::pumpUntil;
 
 FakePasteboard::Item textItem(const std::string& text) {
@@ -93,7 +92,7 @@ TEST_F(ClipboardTest, WhatIsOnTheClipboardAtStartIsNeverRecordedButTheNextCopyIs
   copy("before start");
   recorder.start(false);
   recorder.pollNow();
-  pumpFor(std::chrono::milliseconds(100));
+  test::settle();
   EXPECT_EQ(history.index().count(), 0U);
 
   copy("after start");
@@ -108,7 +107,7 @@ TEST_F(ClipboardTest, ACopyMadeWhilePausedIsNeverRecordedEvenAfterResuming) {
   recorder.pollNow();
   recorder.setPaused(false);
   recorder.pollNow();
-  pumpFor(std::chrono::milliseconds(100));
+  test::settle();
   EXPECT_EQ(history.index().count(), 0U);
 
   copy("after resuming");
@@ -151,7 +150,7 @@ TEST_F(ClipboardTest, TwoCopiesBetweenPollsRecordOnlyTheLater) {
   copy("kept");
   ASSERT_TRUE(pollAndWait(1));
   recorder.pollNow();
-  pumpFor(std::chrono::milliseconds(100));
+  test::settle();
   EXPECT_EQ(texts(), std::vector<std::string>{"kept"});
 }
 
@@ -159,7 +158,8 @@ TEST_F(ClipboardTest, NoPollingWhileAsleepAndTheCopyMadeMeanwhileIsRecordedAfter
   recorder.start(true);
   recorder.setAsleep(true);
   copy("while asleep");
-  pumpFor(std::chrono::milliseconds(ClipboardRecorder::intervalMs * 2));
+  EXPECT_FALSE(recorder.isPolling());
+  test::settle();
   EXPECT_EQ(history.index().count(), 0U);
 
   recorder.setAsleep(false);
@@ -183,7 +183,7 @@ TEST_F(ClipboardTest, RetentionIsNotAppliedUntilSetAndThenPrunesOldClips) {
   recorder.start(false);
   copy("old");
   ASSERT_TRUE(pollAndWait(1));
-  pumpFor(std::chrono::milliseconds(50));
+  test::settle();
   EXPECT_EQ(history.index().count(), 1U);
 
   history.setRetention(ClipboardStore::Retention{std::numeric_limits<int64_t>::max(), 0.0});

@@ -103,7 +103,7 @@ TEST_F(ConfigStoreTest, OnlyTheNewestOfOverlappingLoadsApplies) {
   store.reload();
   store.reload();
   ASSERT_TRUE(pumpUntil([&] { return store.generation() >= before + 2 && changes >= 2; }));
-  pumpFor(std::chrono::milliseconds(300));
+  test::settle();
   EXPECT_EQ(store.config().maxDepth, 7);
   // Each reload that overlapped a newer one was dropped: at most one apply per burst.
   EXPECT_LE(changes, 3);

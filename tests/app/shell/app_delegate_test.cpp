@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "app/clipboard/clipboard_history.h"
+#include "app/clipboard/clipboard_recorder.h"
 #include "app/config/config_store.h"
 #include "app/config/global_hotkeys.h"
 #include "platform/linux/gio_app_catalog.h"
@@ -56,7 +57,7 @@ class AppDelegateTest : public testing::Test {
     delegate->onIndex = [this](const SearchIndex&) { ++indexes; };
     delegate->applicationDidFinishLaunching();
     ASSERT_TRUE(pumpUntil([this] { return indexes > 0 && delegate->configStore().hasLoaded(); }));
-    pumpFor(std::chrono::milliseconds(100));  // the recorder starts after the paused check
+    ASSERT_TRUE(pumpUntil([this] { return delegate->recorder() != nullptr; }));
   }
 
   void copy(const std::string& text) {
@@ -121,7 +122,8 @@ TEST_F(AppDelegateTest, PausingHidesThePauseCommandShowsTheNoticeAndSurvivesARes
       pumpUntil([this] { return std::filesystem::exists(paths.clipboardFolder + "/paused"); }));
 
   copy("while paused");
-  pumpFor(std::chrono::milliseconds(800));
+  delegate->recorder()->pollNow();
+  test::settle();
   EXPECT_EQ(delegate->clipboard().index().count(), 0U);
 
   delegate.reset();
@@ -130,8 +132,8 @@ TEST_F(AppDelegateTest, PausingHidesThePauseCommandShowsTheNoticeAndSurvivesARes
   delegate->run(Command::resumeClipboard);
   EXPECT_FALSE(hasNotice(ClipboardNotice::paused));
   // Resuming takes the clipboard as it is on the recorder's queue; a copy racing it is not
-  // recorded, so the copy comes once the idle queue has had its turn.
-  pumpFor(std::chrono::milliseconds(200));
+  // recorded, so the copy comes once the queue has taken the resume.
+  EXPECT_TRUE(delegate->recorder()->isPolling());
   copy("after resuming");
   EXPECT_TRUE(pumpUntil([this] { return delegate->clipboard().index().count() == 1; }));
 }
@@ -140,7 +142,8 @@ TEST_F(AppDelegateTest, SleepStopsRecordingAndWakingRecordsTheCopyMadeMeanwhile)
   start();
   session->send(SessionEvents::Event::screensDidSleep);
   copy("made while asleep");
-  pumpFor(std::chrono::milliseconds(800));
+  EXPECT_FALSE(delegate->recorder()->isPolling());
+  test::settle();
   EXPECT_EQ(delegate->clipboard().index().count(), 0U);
 
   session->send(SessionEvents::Event::screensDidWake);
