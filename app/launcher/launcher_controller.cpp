@@ -190,7 +190,8 @@ void LauncherController::refresh(std::optional<Keystroke> keystroke) {
     return;
   }
   if (mode_ == Mode::clipboard) {
-    LauncherLists::Listed listed = LauncherLists::clips(clipboard_, text_, notices_);
+    LauncherLists::Listed listed = LauncherLists::clips(
+        clipboard_ != nullptr ? &clipboard_->index() : nullptr, text_, notices_);
     const size_t selection = keptSelection(listed.rows, listed.selection);
     update(std::move(listed.rows), selection, keystroke);
     return;
