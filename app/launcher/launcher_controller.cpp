@@ -384,8 +384,9 @@ void LauncherController::reset() {
   mode_ = Mode::launcher;
   applyLook();
   setText({}, 0);
+  ++searchGeneration_;  // a file search still out must not fill the hidden list
+  pendingSearch_.reset();
   if (!rows_.empty() || isExpanded_) {
-    ++searchGeneration_;
     show({}, 0, false);
   }
 }
