@@ -61,7 +61,7 @@ bool drawFile(QImage& target, const QString& file, const QRectF& box) {
 
 // The first readable image for `icon` at `pixels`, or none.
 std::optional<QImage> renderIcon(const IconSources& sources, const IconStyle& style,
-                                 const IconSources::Icon& icon, int pixels) {
+                                 const IconSources::Icon& icon, int pixels, RenderCache* cache) {
   std::string file = icon.file;
   if (file.empty() && !icon.names.empty()) {
     file = sources.findIcon(style.theme, icon.names, pixels);
@@ -69,9 +69,17 @@ std::optional<QImage> renderIcon(const IconSources& sources, const IconStyle& st
   if (file.empty()) {
     return std::nullopt;
   }
+  if (cache != nullptr) {
+    if (auto image = cache->find(file, pixels)) {
+      return image;
+    }
+  }
   QImage image = canvas(pixels, style.scale);
   if (!drawFile(image, QString::fromStdString(file), QRectF(0, 0, pixels, pixels))) {
     return std::nullopt;
+  }
+  if (cache != nullptr) {
+    cache->insert(file, pixels, image);
   }
   return image;
 }
@@ -102,13 +110,13 @@ QImage fallbackDrawing(std::string_view name, int pixels, const IconStyle& style
 // `icon`, else `generic`, else the drawing `fallback`, at both sizes.
 IconPair renderWithFallbacks(const IconSources& sources, const IconStyle& style,
                              const IconSources::Icon& icon, const IconSources::Icon& generic,
-                             std::string_view fallback) {
+                             std::string_view fallback, RenderCache* cache) {
   IconPair pair;
   for (const IconSize size : {IconSize::row, IconSize::tile}) {
     const int pixels = style.pixels(size);
-    std::optional<QImage> image = renderIcon(sources, style, icon, pixels);
+    std::optional<QImage> image = renderIcon(sources, style, icon, pixels, cache);
     if (!image) {
-      image = renderIcon(sources, style, generic, pixels);
+      image = renderIcon(sources, style, generic, pixels, cache);
     }
     if (!image) {
       image = fallbackDrawing(fallback, pixels, style);
@@ -151,26 +159,47 @@ int IconStyle::pixels(IconSize size) const {
   return std::max(1, static_cast<int>(std::lround(points(size) * scale)));
 }
 
-IconPair renderApp(const IconSources& sources, const IconStyle& style, const std::string& path) {
-  return renderWithFallbacks(sources, style, sources.appIcon(path), kGenericProgram,
-                             Symbols::kAppFallback);
+std::optional<QImage> RenderCache::find(const std::string& file, int pixels) const {
+  const std::lock_guard lock(mutex_);
+  const auto found = images_.find(file + '@' + std::to_string(pixels));
+  if (found == images_.end()) {
+    return std::nullopt;
+  }
+  return found->second;
 }
 
-TypeRender renderType(const IconSources& sources, const IconStyle& style, const std::string& key) {
+void RenderCache::insert(const std::string& file, int pixels, const QImage& image) {
+  const std::lock_guard lock(mutex_);
+  if (images_.size() >= kMaxImages) {
+    images_.clear();
+  }
+  images_.emplace(file + '@' + std::to_string(pixels), image);
+}
+
+IconPair renderApp(const IconSources& sources, const IconStyle& style, const std::string& path,
+                   RenderCache* cache) {
+  return renderWithFallbacks(sources, style, sources.appIcon(path), kGenericProgram,
+                             Symbols::kAppFallback, cache);
+}
+
+TypeRender renderType(const IconSources& sources, const IconStyle& style, const std::string& key,
+                      RenderCache* cache) {
   TypeRender render;
   if (key == "folder") {
     const IconSources::FileType type = sources.folderType();
-    render.icons = renderWithFallbacks(sources, style, type.icon, {}, Symbols::kFolderFallback);
+    render.icons =
+        renderWithFallbacks(sources, style, type.icon, {}, Symbols::kFolderFallback, cache);
     render.name = capitalized(type.description);
   } else if (key.starts_with("path:")) {
     const IconSources::FileType type = sources.appType();
     render.icons = renderWithFallbacks(sources, style, sources.appIcon(key.substr(5)), type.icon,
-                                       Symbols::kAppFallback);
+                                       Symbols::kAppFallback, cache);
     render.name = capitalized(type.description);
   } else {
     const std::string extension = key.starts_with("ext:") ? key.substr(4) : std::string();
     const IconSources::FileType type = sources.typeForExtension(extension);
-    render.icons = renderWithFallbacks(sources, style, type.icon, {}, Symbols::kFileFallback);
+    render.icons =
+        renderWithFallbacks(sources, style, type.icon, {}, Symbols::kFileFallback, cache);
     render.name = type.description.empty() ? "Document" : capitalized(type.description);
   }
   return render;

@@ -9,8 +9,10 @@
 // document icon and then to a drawing.
 
 #include <QImage>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "app/launcher/symbols.h"
 
@@ -49,10 +51,27 @@ struct TypeRender {
   std::string name;
 };
 
+// The images already drawn from each file at each size, shared by the renders of one style:
+// many types show the same generic icon, and a theme's large bitmaps are slow to decode.
+// Thread-safe; bounded by `kMaxImages` (it starts over when full).
+class RenderCache final {
+ public:
+  static constexpr size_t kMaxImages = 1024;
+
+  std::optional<QImage> find(const std::string& file, int pixels) const;
+  void insert(const std::string& file, int pixels, const QImage& image);
+
+ private:
+  mutable std::mutex mutex_;
+  std::unordered_map<std::string, QImage> images_;
+};
+
 // The icon of the application entry at `path`.
-IconPair renderApp(const IconSources& sources, const IconStyle& style, const std::string& path);
+IconPair renderApp(const IconSources& sources, const IconStyle& style, const std::string& path,
+                   RenderCache* cache = nullptr);
 // The icons and name of a type key ("folder", "path:…", "ext:…").
-TypeRender renderType(const IconSources& sources, const IconStyle& style, const std::string& key);
+TypeRender renderType(const IconSources& sources, const IconStyle& style, const std::string& key,
+                      RenderCache* cache = nullptr);
 // A symbol, tinted, centred in a square of its size.
 QImage renderSymbol(const IconSources& sources, const IconStyle& style, const SymbolKey& key);
 

@@ -220,6 +220,7 @@ void IconStore::render(std::vector<std::string> urls, std::vector<SymbolKey> sym
                     });
   };
   const auto sources = sources_;
+  const auto cache = cache_;
   if (!symbols.empty()) {
     start([sources, style, symbols = std::move(symbols)] {
       Rendered rendered;
@@ -230,19 +231,19 @@ void IconStore::render(std::vector<std::string> urls, std::vector<SymbolKey> sym
     });
   }
   for (auto& chunk : chunks(std::move(typeKeys))) {
-    start([sources, style, keys = std::move(chunk)] {
+    start([sources, cache, style, keys = std::move(chunk)] {
       Rendered rendered;
       for (const std::string& key : keys) {
-        rendered.types.emplace_back(key, renderType(*sources, style, key));
+        rendered.types.emplace_back(key, renderType(*sources, style, key, cache.get()));
       }
       return rendered;
     });
   }
   for (auto& chunk : chunks(std::move(urls))) {
-    start([sources, style, paths = std::move(chunk)] {
+    start([sources, cache, style, paths = std::move(chunk)] {
       Rendered rendered;
       for (const std::string& path : paths) {
-        rendered.apps.emplace_back(path, renderApp(*sources, style, path));
+        rendered.apps.emplace_back(path, renderApp(*sources, style, path, cache.get()));
       }
       return rendered;
     });
@@ -397,6 +398,7 @@ void IconStore::restyle() {
   log("Appearance or icon style changed: re-rendering " + std::to_string(wanted_.size()) +
       " icons");
   sources_->forgetThemes();
+  cache_ = std::make_shared<RenderCache>();
   std::vector<SymbolKey> symbols = Symbols::rendered();
   for (const auto& [key, image] : symbols_) {
     if (std::find(symbols.begin(), symbols.end(), key) == symbols.end()) {

@@ -141,6 +141,8 @@ class IconStore final {
   // The style the last renders were drawn for, to tell a real change from a repeated event.
   IconStyle lastStyle_;
   bool restylePending_ = false;
+  // Images drawn from theme files for the current style; replaced by each restyle.
+  std::shared_ptr<RenderCache> cache_ = std::make_shared<RenderCache>();
   std::unique_ptr<Watcher> watcher_;
   // Background work holds it weakly: a result that arrives after the store is gone is dropped.
   std::shared_ptr<IconStore*> self_;
