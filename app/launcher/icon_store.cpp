@@ -369,6 +369,11 @@ void IconStore::trimTypes() {
     typeNames_.erase(key);
     typeUses_.erase(key);
   }
+  // Stamps of keys whose render was dropped by a restyle and never asked for again.
+  std::erase_if(typeUses_, [this](const auto& entry) {
+    return !types_.contains(entry.first) && !requestedTypes_.contains(entry.first) &&
+           !renderingTypes_.contains(entry.first);
+  });
 }
 
 void IconStore::styleChanged() {

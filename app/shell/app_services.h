@@ -14,6 +14,7 @@ namespace vesk {
 
 class AppCatalog;
 class HotKeyService;
+class IconSources;
 class ImageCodec;
 class KeyLayout;
 class KeySynthesizer;
@@ -32,6 +33,7 @@ struct AppServices {
   std::shared_ptr<Workspace> workspace;
   std::shared_ptr<SessionEvents> sessionEvents;
   std::shared_ptr<AppCatalog> catalog;
+  std::shared_ptr<const IconSources> iconSources;
 };
 
 // Where the application keeps its files, from the XDG base folders.

@@ -20,6 +20,7 @@
 #include "platform/linux/gio_icon_sources.h"
 #include "platform/linux/xdg_icon_themes.h"
 #include "tests/app/app_test_support.h"
+#include "tests/fakes/fake_icon_sources.h"
 
 namespace vesk {
 namespace {
@@ -274,18 +275,7 @@ TEST_F(IconStoreTest, ClipSourcesResolveByDesktopIdAndAMissingOneFallsBackToASym
 }
 
 TEST(Symbols, EveryNameHasADrawingThatRendersWithoutAnyTheme) {
-  class NoThemes final : public IconSources {
-   public:
-    std::string findIcon(const std::string&, const std::vector<std::string>&, int) const override {
-      return {};
-    }
-    void forgetThemes() const override {}
-    FileType folderType() const override { return {}; }
-    FileType typeForExtension(const std::string&) const override { return {}; }
-    FileType appType() const override { return {}; }
-    Icon appIcon(const std::string&) const override { return {}; }
-    std::optional<App> appForDesktopId(const std::string&) const override { return std::nullopt; }
-  } sources;
+  const FakeIconSources sources;  // No icon theme at all.
   const IconStyle style{"", 2, false};
   std::vector<std::string_view> names(Symbols::all().begin(), Symbols::all().end());
   names.insert(names.end(), {Symbols::kAppFallback, Symbols::kFileFallback});
@@ -304,7 +294,7 @@ TEST(Symbols, EveryNameHasADrawingThatRendersWithoutAnyTheme) {
   const TypeRender type = renderType(sources, style, "ext:pdf");
   ASSERT_TRUE(type.icons.row && type.icons.tile);
   EXPECT_GT(ink(*type.icons.tile).alpha(), 200);
-  EXPECT_EQ(type.name, "Document");
+  EXPECT_EQ(type.name, "Pdf file");
 }
 
 TEST(XdgIconThemes, NearestSizeWinsTheLargerOnATieAndParentsComeBeforeHicolor) {
