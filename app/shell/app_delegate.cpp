@@ -1,14 +1,10 @@
 #include "app/shell/app_delegate.h"
 
 #include <QCoreApplication>
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
 #include <unordered_set>
 #include <utility>
 
 #include "app/apps/app_resolver.h"
-#include "app/apps/app_scanner.h"
 #include "app/apps/history_store.h"
 #include "app/apps/running_apps.h"
 #include "app/clipboard/clip_deliverer.h"
@@ -17,10 +13,10 @@
 #include "app/config/config_store.h"
 #include "app/config/global_hotkeys.h"
 #include "app/config/hot_key_center.h"
+#include "app/shell/app_indexer.h"
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
 #include "core/clipboard/clipboard_store.h"
-#include "core/files/directory_watcher.h"
 #include "core/files/file_search_engine.h"
 #include "platform/app_catalog.h"
 #include "platform/key_layout.h"
@@ -30,32 +26,10 @@
 
 namespace vesk {
 
-namespace {
-
-constexpr int kAppScanDepth = 3;
-constexpr std::chrono::seconds kAppsWatchLatency{1};
-// Vesk's own desktop entry is never listed: the launcher does not launch itself.
-constexpr std::string_view kOwnEntry = "vesk.desktop";
-
-const char* titleOf(ClipboardNotice notice) {
-  switch (notice) {
-    case ClipboardNotice::paused:
-      return "Recording is paused";
-    case ClipboardNotice::cannotRead:
-      return "Vesk can't read the clipboard";
-    case ClipboardNotice::needsAccessibility:
-      return "Paste needs Accessibility access";
-  }
-  return "";
-}
-
-}  // namespace
-
 AppDelegate::AppDelegate(AppServices services, AppPaths paths)
     : services_(std::move(services)),
       paths_(std::move(paths)),
-      self_(std::make_shared<AppDelegate*>(this)),
-      appsEvents_("launcher.apps.watch") {
+      self_(std::make_shared<AppDelegate*>(this)) {
   configStore_ = std::make_unique<ConfigStore>(paths_.configFile, *services_.catalog);
   history_ = std::make_unique<HistoryStore>(paths_.historyFile);
   if (services_.hotKeys && services_.keyLayout) {
@@ -69,11 +43,14 @@ AppDelegate::AppDelegate(AppServices services, AppPaths paths)
                                            *services_.keyLayout);
     deliverer_ = std::make_unique<ClipDeliverer>(clipboardStore_, paster, *clipboard_);
   }
+  indexer_ =
+      std::make_unique<AppIndexer>(paths_.applicationRoots, services_.catalog,
+                                   [this](SearchIndex index) { installIndex(std::move(index)); });
 }
 
 AppDelegate::~AppDelegate() {
   *self_ = nullptr;
-  appsWatcher_.reset();
+  indexer_.reset();
   if (services_.workspace) {
     services_.workspace->setObservers({});
   }
@@ -143,8 +120,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     publishClipboardNotices();
   }
 
-  rebuildIndex(++indexGeneration_);
-  watchApplications();
+  indexer_->rebuild();
+  indexer_->watch();
   Log::app.info("Vesk is running");
 }
 
@@ -210,82 +187,20 @@ void AppDelegate::startRecorder() {
   Log::app.info("Watching the clipboard%s", isRecordingPaused_ ? " (recording is paused)" : "");
 }
 
-void AppDelegate::watchApplications() {
-  std::vector<std::string> roots;
-  for (const std::string& root : paths_.applicationRoots) {
-    std::error_code error;
-    if (std::filesystem::is_directory(root, error)) {
-      roots.push_back(root);
-    }
-  }
-  if (roots.empty()) {
-    return;
-  }
-  std::weak_ptr<AppDelegate*> weak = self_;
-  appsWatcher_ = DirectoryWatcher::create(
-      roots, {}, true, std::chrono::duration_cast<std::chrono::milliseconds>(kAppsWatchLatency),
-      appsEvents_,
-      [weak](std::vector<DirectoryWatcher::Event> events) {
-        const bool affects = std::any_of(events.begin(), events.end(), [](const auto& event) {
-          return event.mustRescan() || AppScanner::affectsIndex(event.path);
-        });
-        if (!affects) {
-          return;
-        }
-        postToMain([weak] {
-          if (const auto self = weak.lock(); self && *self != nullptr) {
-            (*self)->rebuildIndex(++(*self)->indexGeneration_);
-          }
-        });
-      },
-      DirectoryWatcher::Options{{}, [](std::string_view line) {
-                                  Log::app.error("%.*s", static_cast<int>(line.size()),
-                                                 line.data());
-                                }});
-  if (!appsWatcher_) {
-    Log::app.error("Couldn't watch the application folders; new apps appear after a restart");
-  }
+int64_t AppDelegate::indexGeneration() const {
+  return indexer_->generation();
 }
 
-void AppDelegate::rebuildIndex(int64_t generation) {
-  std::weak_ptr<AppDelegate*> weak = self_;
-  runInBackground(
-      QoS::utility,
-      [roots = paths_.applicationRoots, catalog = services_.catalog] {
-        std::vector<Item> items = AppScanner::scan(roots, {}, kAppScanDepth, *catalog);
-        std::erase_if(
-            items, [](const Item& item) { return ItemPath::lastComponent(item.id) == kOwnEntry; });
-        for (const Command command : kAllCommands) {
-          items.push_back(Item::command(command));
-        }
-        return SearchIndex(std::move(items));
-      },
-      [weak, generation](SearchIndex index) {
-        const auto self = weak.lock();
-        if (!self || *self == nullptr || (*self)->indexGeneration_ != generation) {
-          return;  // A newer rebuild started: only its index counts.
-        }
-        AppDelegate& delegate = **self;
-        delegate.index_ = std::move(index);
-        if (!delegate.configStore_->config().clipboardAlias.empty()) {
-          const std::vector<std::string> alias = {delegate.configStore_->config().clipboardAlias};
-          delegate.index_.setAliases(alias, Command::clipboard);
-        }
-        const auto apps =
-            std::count_if(delegate.index_.items().begin(), delegate.index_.items().end(),
-                          [](const Item& item) { return item.isApp(); });
-        Log::app.info("Rebuilt the application index (generation %lld): %lld apps",
-                      static_cast<long long>(generation), static_cast<long long>(apps));
-        for (const Item& item : delegate.index_.items()) {
-          if (item.isApp()) {
-            Log::app.debug("Indexed app: %s (%s)", item.name.c_str(), item.id.c_str());
-          }
-        }
-        if (delegate.onIndex) {
-          delegate.onIndex(delegate.index_);
-        }
-        delegate.resolveApps();
-      });
+void AppDelegate::installIndex(SearchIndex index) {
+  index_ = std::move(index);
+  if (!configStore_->config().clipboardAlias.empty()) {
+    const std::vector<std::string> alias = {configStore_->config().clipboardAlias};
+    index_.setAliases(alias, Command::clipboard);
+  }
+  if (onIndex) {
+    onIndex(index_);
+  }
+  resolveApps();
 }
 
 void AppDelegate::resolveApps() {
@@ -480,45 +395,13 @@ void AppDelegate::checkAccessibility() {
 }
 
 void AppDelegate::publishProblems() {
-  std::vector<std::string> problems = platformProblems_;
-  const auto append = [&problems](const std::vector<std::string>& more) {
-    problems.insert(problems.end(), more.begin(), more.end());
-  };
-  append(configStore_->problems());
-  if (hotkeys_) {
-    append(hotkeys_->problems());
-  }
-  append(appProblems_);
-  // Configuration problems are logged by the store as it reads them; log the rest once.
-  for (const std::string& problem : problems) {
-    const bool isConfig =
-        std::find(configStore_->problems().begin(), configStore_->problems().end(), problem) !=
-        configStore_->problems().end();
-    const bool known = std::find(problems_.begin(), problems_.end(), problem) != problems_.end();
-    if (!isConfig && !known) {
-      Log::app.error("Problem: %s", problem.c_str());
-    }
-  }
-  problems_ = std::move(problems);
+  status_.publishProblems(platformProblems_, configStore_->problems(),
+                          hotkeys_ ? hotkeys_->problems() : std::vector<std::string>{},
+                          appProblems_);
 }
 
 void AppDelegate::publishClipboardNotices() {
-  std::vector<ClipboardNotice> notices;
-  if (!canReadClipboard_) {
-    notices.push_back(ClipboardNotice::cannotRead);
-  }
-  if (!canPaste_) {
-    notices.push_back(ClipboardNotice::needsAccessibility);
-  }
-  if (isRecordingPaused_) {
-    notices.push_back(ClipboardNotice::paused);
-  }
-  if (notices != notices_) {
-    for (const ClipboardNotice notice : notices) {
-      Log::app.info("Clipboard notice: %s", titleOf(notice));
-    }
-  }
-  notices_ = std::move(notices);
+  status_.publishClipboardNotices(canReadClipboard_, canPaste_, isRecordingPaused_);
 }
 
 }  // namespace vesk
