@@ -210,6 +210,9 @@ void LauncherController::pasteNext(double pressedAt) {
                          if (changed && controller.mode_ == Mode::clipboard) {
                            controller.refresh();
                          }
+                         if (changed && controller.onCanPasteChange) {
+                           controller.onCanPasteChange(trusted);
+                         }
                          if (!trusted && controller.askForAccessibility) {
                            controller.askForAccessibility();
                          }

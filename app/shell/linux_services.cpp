@@ -6,6 +6,7 @@
 #include "app/shell/app_services.h"
 #include "app/shell/log.h"
 #include "core/clipboard/clipboard_store.h"
+#include "platform/linux/dbus_file_manager.h"
 #include "platform/linux/dbus_session_events.h"
 #include "platform/linux/ewmh_workspace.h"
 #include "platform/linux/gio_app_catalog.h"
@@ -34,6 +35,7 @@ AppServices linuxServices(std::vector<std::string>& problems) {
   services.catalog = std::make_shared<GioAppCatalog>();
   services.imageCodec = std::make_shared<QtImageCodec>();
   services.iconSources = std::make_shared<GioIconSources>();
+  services.fileManager = std::make_shared<DBusFileManager>();
 
   X11Pasteboard::Options options;
   options.log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };
