@@ -15,6 +15,7 @@ namespace vesk {
 class AppCatalog;
 class FileManager;
 class HotKeyService;
+class IconSources;
 class ImageCodec;
 class KeyLayout;
 class KeySynthesizer;
@@ -34,6 +35,7 @@ struct AppServices {
   std::shared_ptr<Workspace> workspace;
   std::shared_ptr<SessionEvents> sessionEvents;
   std::shared_ptr<AppCatalog> catalog;
+  std::shared_ptr<const IconSources> iconSources;
   std::shared_ptr<FileManager> fileManager;
   std::shared_ptr<Notifier> notifier;  // none: failures and saved clips are logged
 };
