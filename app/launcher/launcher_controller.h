@@ -101,6 +101,8 @@ class LauncherController final {
   std::function<void(Command)> runCommand;
   std::function<void(ClipboardNotice)> resolveNotice;
   std::function<void()> askForAccessibility;
+  // Told when a paste-next found that pasting is (no longer) allowed.
+  std::function<void(bool canPaste)> onCanPasteChange;
   std::function<void()> onShowClipboard;
   std::function<void(const Clip&, ClipDelivery)> deliverClip;  // `deliver` by default
   std::function<void(const std::string& path)> reportSaved;    // the notifier by default

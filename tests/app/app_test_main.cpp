@@ -1,4 +1,4 @@
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -31,10 +31,14 @@ std::string privateDesktop() {
 
 }  // namespace
 
-// The owners under test deliver background results through the Qt event loop.
+// The owners under test deliver background results through the Qt event loop; the icon store
+// renders for the screens of a GUI application, here the offscreen ones unless a platform is set.
 int main(int argc, char** argv) {
   const std::string desktop = privateDesktop();
-  QCoreApplication application(argc, argv);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+  QGuiApplication application(argc, argv);
   testing::InitGoogleTest(&argc, argv);
   const int status = RUN_ALL_TESTS();
   std::error_code error;
