@@ -209,7 +209,6 @@ void IconStore::render(std::vector<std::string> urls, std::vector<SymbolKey> sym
   renderingSymbols_.insert(symbols.begin(), symbols.end());
   renderingTypes_.insert(typeKeys.begin(), typeKeys.end());
   const IconStyle style = IconStyle::current();
-  lastStyle_ = style;
   const int64_t generation = style_;
   const auto start = [&](auto work) {
     runInBackground(QoS::userInitiated, std::move(work),
@@ -397,28 +396,31 @@ void IconStore::styleChanged() {
 
 void IconStore::restyle() {
   ++style_;
-  rendering_.clear();
-  renderingTypes_.clear();
-  renderingSymbols_.clear();
   log("Appearance or icon style changed: re-rendering " + std::to_string(wanted_.size()) +
       " icons");
   sources_->forgetThemes();
   cache_ = std::make_shared<RenderCache>();
-  std::vector<SymbolKey> symbols = Symbols::rendered();
+  // Only a restyle moves the style the caches are drawn for: a batch drawn in between would
+  // otherwise make a change look already handled.
+  lastStyle_ = IconStyle::current();
+  // Keys in flight are drawn again too: their rows were drawn without an icon, and only the
+  // change that follows the render redraws them.
+  std::unordered_set<SymbolKey> symbolSet = std::move(renderingSymbols_);
+  if (symbolsRequested_) {
+    symbolSet.insert(Symbols::rendered().begin(), Symbols::rendered().end());
+  }
   for (const auto& [key, image] : symbols_) {
-    if (std::find(symbols.begin(), symbols.end(), key) == symbols.end()) {
-      symbols.push_back(key);
-    }
+    symbolSet.insert(key);
   }
-  if (!symbolsRequested_) {
-    symbols.clear();  // Nothing asked for them yet: the first request renders them.
-  }
-  std::vector<std::string> keys;
-  keys.reserve(types_.size());
+  std::unordered_set<std::string> keySet = std::move(renderingTypes_);
   for (const auto& [key, pair] : types_) {
-    keys.push_back(key);
+    keySet.insert(key);
   }
-  render({wanted_.begin(), wanted_.end()}, std::move(symbols), std::move(keys));
+  rendering_.clear();
+  renderingTypes_.clear();
+  renderingSymbols_.clear();
+  render({wanted_.begin(), wanted_.end()}, {symbolSet.begin(), symbolSet.end()},
+         {keySet.begin(), keySet.end()});
 }
 
 }  // namespace vesk

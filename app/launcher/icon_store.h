@@ -138,7 +138,8 @@ class IconStore final {
   std::unordered_set<std::string> extraApps_;
   int64_t style_ = 0;
   int resolvingBundles_ = 0;
-  // The style the last renders were drawn for, to tell a real change from a repeated event.
+  // The style of the last restyle (or of the start), to tell a real change from a repeated
+  // event.
   IconStyle lastStyle_;
   bool restylePending_ = false;
   // Images drawn from theme files for the current style; replaced by each restyle.

@@ -235,6 +235,18 @@ TEST_F(IconStoreTest, AppearanceChangeDropsRendersInFlightAndRendersTheWantedSet
   EXPECT_TRUE(near(ink(*store.icon(editor, IconSize::row)), kEditorGreen));
 }
 
+TEST_F(IconStoreTest, ABatchDrawnJustAfterTheSwitchDoesNotHideTheSwitch) {
+  (void)store.iconForFile("/a/report.pdf", IconSize::row);  // Its batch runs before the check.
+  const QPalette light = QGuiApplication::palette();
+  QPalette dark = light;
+  dark.setColor(QPalette::Window, QColor(30, 30, 34));
+  QGuiApplication::setPalette(dark);
+  ASSERT_TRUE(test::pumpUntil([&] { return store.style() == 1 && store.types().size() == 1; }));
+  QGuiApplication::setPalette(light);
+  ASSERT_TRUE(test::pumpUntil([&] { return store.style() == 2; }));
+  EXPECT_EQ(logged.size(), 2U);
+}
+
 TEST_F(IconStoreTest, LoadKeepsOnlyTheWantedAppIcons) {
   const std::string editor = share("applications/vesk-editor.desktop");
   const std::string viewer = share("applications/vesk-viewer.desktop");
