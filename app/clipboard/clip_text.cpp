@@ -258,7 +258,7 @@ std::string folders(const Clip& clip, const std::string& home) {
   }
   std::string folder = *parents.begin();
   if (!home.empty() && (folder == home || folder.starts_with(home + "/"))) {
-    folder = "~" + folder.substr(home.size());
+    folder = std::string("~").append(folder, home.size());
   }
   return folder;
 }
@@ -286,8 +286,11 @@ std::string destination(const std::string& folder, double time, const std::strin
       "Clipboard " +
       QLocale(QStringLiteral("en_US_POSIX")).toString(local, "yyyy-MM-dd 'at' HH.mm").toStdString();
   for (int number = 1;; ++number) {
-    const std::string name =
-        base + (number == 1 ? std::string() : " " + std::to_string(number)) + "." + extension;
+    std::string name = base;
+    if (number != 1) {
+      name.append(" ").append(std::to_string(number));
+    }
+    name.append(".").append(extension);
     const std::string path = folder + "/" + name;
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {

@@ -156,8 +156,9 @@ std::vector<std::string> FileScanner::watchExclusions(const FileRules& rules, si
       if (name == "." || name == ".." || !rules.ignoreInRoots[r].skipsName(name)) {
         continue;
       }
-      std::string path = rules.roots[r] == "/" ? "/" + std::string(name)
-                                               : rules.roots[r] + "/" + std::string(name);
+      std::string path = rules.roots[r] == "/" ? std::string() : rules.roots[r];
+      path += '/';
+      path += name;
       struct stat status {};
       if (lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
         continue;
