@@ -47,7 +47,7 @@ $(ASAN_BUILD)/build.ninja:
 
 asan: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+	ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1 \
 	  LSAN_OPTIONS=suppressions=$(SANITIZERS)/lsan.supp:print_suppressions=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
@@ -91,7 +91,7 @@ format-check:
 # clang-tidy over the sources changed since BASE (default: the commit before HEAD), with the
 # compile commands of the main build.
 tidy: build
-	scripts/tidy-changed $(BUILD) $(or $(BASE),HEAD~1)
+	JOBS=$(JOBS) scripts/tidy-changed $(BUILD) $(or $(BASE),HEAD~1)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD)

@@ -153,10 +153,11 @@ Title title(const Clip& clip, std::string_view query) {
       return {squeezed(*line), false};
     }
   }
+  const std::string_view text = clip.text;
   size_t start = 0;
   while (start <= clip.text.size()) {
     const size_t end = std::min(clip.text.find('\n', start), clip.text.size());
-    const std::string line = squeezed(std::string_view(clip.text).substr(start, end - start));
+    const std::string line = squeezed(text.substr(start, end - start));
     if (!line.empty()) {
       return {line, false};
     }
@@ -291,7 +292,8 @@ std::string destination(const std::string& folder, double time, const std::strin
       name.append(" ").append(std::to_string(number));
     }
     name.append(".").append(extension);
-    const std::string path = folder + "/" + name;
+    std::string path = folder;
+    path.append("/").append(name);
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
       return path;
