@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,11 +28,14 @@ namespace {
 
 using vesk::ClipReading::isImageType;
 
-void check(bool condition) {
-  if (!condition) {
-    __builtin_trap();
-  }
-}
+// Names the broken invariant, then crashes for libFuzzer.
+#define CHECK(condition)                                                          \
+  do {                                                                            \
+    if (!(condition)) {                                                           \
+      std::fprintf(stderr, "%s:%d: %s failed\n", __FILE__, __LINE__, #condition); \
+      __builtin_trap();                                                           \
+    }                                                                             \
+  } while (false)
 
 constexpr std::string_view kKnownTypes[] = {
     vesk::ClipReading::utf8Text,
@@ -89,7 +93,8 @@ class SignatureCodec final : public vesk::ImageCodec {
  public:
   std::optional<Properties> properties(std::span<const uint8_t> bytes) const override {
     if (bytes.size() <= kPNGSignature.size() ||
-        !std::equal(kPNGSignature.begin(), kPNGSignature.end(), bytes.begin())) {
+        !std::equal(kPNGSignature.begin(), kPNGSignature.end(), bytes.begin(),
+                    [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; })) {
       return std::nullopt;
     }
     return Properties{std::string(vesk::ClipReading::png), 1, 1, 1, 1};
@@ -146,7 +151,7 @@ class FuzzPasteboard final : public vesk::Pasteboard {
     if (++reads_ == changesAtRead) {
       changed = true;
     }
-    check(item < items.size());
+    CHECK(item < items.size());
     for (const auto& flavour : items[item]) {
       if (flavour.type == type) {
         return flavour.data;
@@ -211,21 +216,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!snapshot) {
     return 0;
   }
-  check(board.available && !board.changed && !hasSkipMarker(board));
+  CHECK(board.available && !board.changed && !hasSkipMarker(board));
   const vesk::ClipContent& content = snapshot->content;
   if (content.kind == vesk::Clip::Kind::image) {
-    check(content.image && codec.properties(*content.image) && content.text.empty());
+    CHECK(content.image && codec.properties(*content.image) && content.text.empty());
   } else {
-    check(!content.image);
+    CHECK(!content.image);
   }
   if (content.kind == vesk::Clip::Kind::text || content.kind == vesk::Clip::Kind::richText ||
       content.kind == vesk::Clip::Kind::link) {
-    check(vesk::ClipReading::validUTF8(content.text) == content.text);
+    CHECK(vesk::ClipReading::validUTF8(content.text) == content.text);
   }
   for (const auto& item : content.items) {
-    check(!item.empty());
+    CHECK(!item.empty());
     for (const auto& representation : item) {
-      check(!isImageType(representation.type));
+      CHECK(!isImageType(representation.type));
     }
   }
   return 0;
