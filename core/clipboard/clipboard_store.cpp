@@ -13,6 +13,22 @@
 
 namespace vesk {
 
+namespace {
+
+// Why a copied image got no thumbnails: too large to decode, or not readable at all.
+std::string imageFailure(const std::optional<Bytes>& image, const ImageCodec* codec) {
+  if (image && codec != nullptr) {
+    const auto properties = codec->properties(*image);
+    if (properties && properties->width * properties->height > ImageCodec::maxPixels) {
+      const std::string side = std::to_string(ImageCodec::maxPixelSide);
+      return "the copied image is larger than " + side + " × " + side + " pixels";
+    }
+  }
+  return "the copied image couldn't be read";
+}
+
+}  // namespace
+
 std::string ClipboardStore::defaultFolder() {
   const char* data = std::getenv("XDG_DATA_HOME");  // NOLINT(concurrency-mt-unsafe)
   std::string base;
@@ -140,7 +156,7 @@ Result<Clip> ClipboardStore::addNow(const ClipContent& content,
                                          {previewWidth, previewHeight}, *codec_);
     }
     if (!rendered) {
-      return Failure{"the copied image couldn't be read"};
+      return Failure{imageFailure(content.image, codec_.get())};
     }
   }
 
