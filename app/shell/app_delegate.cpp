@@ -1,14 +1,10 @@
 #include "app/shell/app_delegate.h"
 
 #include <QCoreApplication>
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
 #include <unordered_set>
 #include <utility>
 
 #include "app/apps/app_resolver.h"
-#include "app/apps/app_scanner.h"
 #include "app/apps/history_store.h"
 #include "app/apps/running_apps.h"
 #include "app/clipboard/clip_deliverer.h"
@@ -17,45 +13,28 @@
 #include "app/config/config_store.h"
 #include "app/config/global_hotkeys.h"
 #include "app/config/hot_key_center.h"
+#include "app/launcher/desktop_actions.h"
+#include "app/launcher/launcher_controller.h"
+#include "app/shell/app_indexer.h"
 #include "app/shell/log.h"
+#include "app/shell/log_panel.h"
 #include "app/shell/run_in_background.h"
 #include "core/clipboard/clipboard_store.h"
-#include "core/files/directory_watcher.h"
 #include "core/files/file_search_engine.h"
 #include "platform/app_catalog.h"
+#include "platform/file_manager.h"
 #include "platform/key_layout.h"
 #include "platform/key_synthesizer.h"
+#include "platform/notifier.h"
 #include "platform/session_events.h"
 #include "platform/workspace.h"
 
 namespace vesk {
 
-namespace {
-
-constexpr int kAppScanDepth = 3;
-constexpr std::chrono::seconds kAppsWatchLatency{1};
-// Vesk's own desktop entry is never listed: the launcher does not launch itself.
-constexpr std::string_view kOwnEntry = "vesk.desktop";
-
-const char* titleOf(ClipboardNotice notice) {
-  switch (notice) {
-    case ClipboardNotice::paused:
-      return "Recording is paused";
-    case ClipboardNotice::cannotRead:
-      return "Vesk can't read the clipboard";
-    case ClipboardNotice::needsAccessibility:
-      return "Paste needs Accessibility access";
-  }
-  return "";
-}
-
-}  // namespace
-
 AppDelegate::AppDelegate(AppServices services, AppPaths paths)
     : services_(std::move(services)),
       paths_(std::move(paths)),
-      self_(std::make_shared<AppDelegate*>(this)),
-      appsEvents_("launcher.apps.watch") {
+      self_(std::make_shared<AppDelegate*>(this)) {
   configStore_ = std::make_unique<ConfigStore>(paths_.configFile, *services_.catalog);
   history_ = std::make_unique<HistoryStore>(paths_.historyFile);
   if (services_.hotKeys && services_.keyLayout) {
@@ -69,11 +48,21 @@ AppDelegate::AppDelegate(AppServices services, AppPaths paths)
                                            *services_.keyLayout);
     deliverer_ = std::make_unique<ClipDeliverer>(clipboardStore_, paster, *clipboard_);
   }
+  indexer_ =
+      std::make_unique<AppIndexer>(paths_.applicationRoots, services_.catalog,
+                                   [this](SearchIndex index) { installIndex(std::move(index)); });
 }
 
 AppDelegate::~AppDelegate() {
   *self_ = nullptr;
-  appsWatcher_.reset();
+  indexer_.reset();
+  if (launcher_) {
+    launcher_->setView(nullptr);
+    launcher_->setClipboard(nullptr);
+  }
+  if (runningApps_) {
+    runningApps_->onChange = nullptr;
+  }
   if (services_.workspace) {
     services_.workspace->setObservers({});
   }
@@ -109,6 +98,7 @@ void AppDelegate::applicationDidFinishLaunching() {
       [](std::string_view line) {
         Log::app.error("%.*s", static_cast<int>(line.size()), line.data());
       });
+  startLauncher();
   connectDesktop();
 
   checkAccessibility();
@@ -143,8 +133,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     publishClipboardNotices();
   }
 
-  rebuildIndex(++indexGeneration_);
-  watchApplications();
+  indexer_->rebuild();
+  indexer_->watch();
   Log::app.info("Vesk is running");
 }
 
@@ -189,6 +179,61 @@ void AppDelegate::connectDesktop() {
   }
 }
 
+// The launcher controller over the history, the running apps and the file engine, with the
+// shell's callbacks; its panel, for now, logs what it would show.
+void AppDelegate::startLauncher() {
+  notifier_ = services_.notifier ? services_.notifier : std::make_shared<LogNotifier>();
+  desktop_ = std::make_unique<DesktopActions>(DesktopServices{
+      services_.catalog, services_.fileManager, services_.pasteboardWriter, services_.workspace});
+  launcher_ =
+      std::make_unique<LauncherController>(*history_, runningApps_.get(), *files_, *desktop_);
+  panel_ = std::make_unique<LogPanel>(*launcher_);
+  launcher_->setView(panel_.get());
+  launcher_->notifier = notifier_.get();
+  launcher_->deliverer = deliverer_.get();
+  launcher_->canPaste = canPaste_;
+  launcher_->hiddenCommands = hiddenCommands_;
+  if (services_.workspace) {
+    launcher_->pasteTarget = [workspace = services_.workspace] {
+      return workspace->activeWindow();
+    };
+  }
+  std::weak_ptr<AppDelegate*> weak = self_;
+  const auto with = [weak](auto work) {
+    return [weak, work](auto&&... arguments) {
+      if (const auto self = weak.lock(); self && *self != nullptr) {
+        work(**self, arguments...);
+      }
+    };
+  };
+  launcher_->runCommand = with([](AppDelegate& self, Command command) { self.run(command); });
+  launcher_->resolveNotice = with([](AppDelegate& self, ClipboardNotice notice) {
+    if (notice == ClipboardNotice::paused) {
+      self.setRecordingPaused(false, true);
+    }
+    // The settings pages of the other notices do not exist on X11: nothing to open.
+  });
+  launcher_->onShowClipboard = with([](AppDelegate& self) { self.checkAccessibility(); });
+  launcher_->askForAccessibility = with([](AppDelegate& self) { self.askForAccessibility(); });
+  launcher_->onCanPasteChange = with([](AppDelegate& self, bool canPaste) {
+    self.canPaste_ = canPaste;
+    self.publishClipboardNotices();
+  });
+  launcher_->setClipboard(clipboard_.get());
+  if (runningApps_) {
+    runningApps_->onChange = with(
+        [](AppDelegate& self, bool membership) { self.launcher_->runningAppsChanged(membership); });
+  }
+}
+
+void AppDelegate::askForAccessibility() {
+  if (askedForAccessibility_ || !services_.keySynthesizer) {
+    return;
+  }
+  askedForAccessibility_ = true;
+  runInBackground(QoS::userInitiated, [keys = services_.keySynthesizer] { keys->requestTrust(); });
+}
+
 void AppDelegate::startRecorder() {
   if (recorder_ || !services_.pasteboard) {
     return;
@@ -210,82 +255,23 @@ void AppDelegate::startRecorder() {
   Log::app.info("Watching the clipboard%s", isRecordingPaused_ ? " (recording is paused)" : "");
 }
 
-void AppDelegate::watchApplications() {
-  std::vector<std::string> roots;
-  for (const std::string& root : paths_.applicationRoots) {
-    std::error_code error;
-    if (std::filesystem::is_directory(root, error)) {
-      roots.push_back(root);
-    }
-  }
-  if (roots.empty()) {
-    return;
-  }
-  std::weak_ptr<AppDelegate*> weak = self_;
-  appsWatcher_ = DirectoryWatcher::create(
-      roots, {}, true, std::chrono::duration_cast<std::chrono::milliseconds>(kAppsWatchLatency),
-      appsEvents_,
-      [weak](std::vector<DirectoryWatcher::Event> events) {
-        const bool affects = std::any_of(events.begin(), events.end(), [](const auto& event) {
-          return event.mustRescan() || AppScanner::affectsIndex(event.path);
-        });
-        if (!affects) {
-          return;
-        }
-        postToMain([weak] {
-          if (const auto self = weak.lock(); self && *self != nullptr) {
-            (*self)->rebuildIndex(++(*self)->indexGeneration_);
-          }
-        });
-      },
-      DirectoryWatcher::Options{{}, [](std::string_view line) {
-                                  Log::app.error("%.*s", static_cast<int>(line.size()),
-                                                 line.data());
-                                }});
-  if (!appsWatcher_) {
-    Log::app.error("Couldn't watch the application folders; new apps appear after a restart");
-  }
+int64_t AppDelegate::indexGeneration() const {
+  return indexer_->generation();
 }
 
-void AppDelegate::rebuildIndex(int64_t generation) {
-  std::weak_ptr<AppDelegate*> weak = self_;
-  runInBackground(
-      QoS::utility,
-      [roots = paths_.applicationRoots, catalog = services_.catalog] {
-        std::vector<Item> items = AppScanner::scan(roots, {}, kAppScanDepth, *catalog);
-        std::erase_if(
-            items, [](const Item& item) { return ItemPath::lastComponent(item.id) == kOwnEntry; });
-        for (const Command command : kAllCommands) {
-          items.push_back(Item::command(command));
-        }
-        return SearchIndex(std::move(items));
-      },
-      [weak, generation](SearchIndex index) {
-        const auto self = weak.lock();
-        if (!self || *self == nullptr || (*self)->indexGeneration_ != generation) {
-          return;  // A newer rebuild started: only its index counts.
-        }
-        AppDelegate& delegate = **self;
-        delegate.index_ = std::move(index);
-        if (!delegate.configStore_->config().clipboardAlias.empty()) {
-          const std::vector<std::string> alias = {delegate.configStore_->config().clipboardAlias};
-          delegate.index_.setAliases(alias, Command::clipboard);
-        }
-        const auto apps =
-            std::count_if(delegate.index_.items().begin(), delegate.index_.items().end(),
-                          [](const Item& item) { return item.isApp(); });
-        Log::app.info("Rebuilt the application index (generation %lld): %lld apps",
-                      static_cast<long long>(generation), static_cast<long long>(apps));
-        for (const Item& item : delegate.index_.items()) {
-          if (item.isApp()) {
-            Log::app.debug("Indexed app: %s (%s)", item.name.c_str(), item.id.c_str());
-          }
-        }
-        if (delegate.onIndex) {
-          delegate.onIndex(delegate.index_);
-        }
-        delegate.resolveApps();
-      });
+void AppDelegate::installIndex(SearchIndex index) {
+  index_ = std::move(index);
+  if (!configStore_->config().clipboardAlias.empty()) {
+    const std::vector<std::string> alias = {configStore_->config().clipboardAlias};
+    index_.setAliases(alias, Command::clipboard);
+  }
+  if (launcher_) {
+    launcher_->setIndex(index_);
+  }
+  if (onIndex) {
+    onIndex(index_);
+  }
+  resolveApps();
 }
 
 void AppDelegate::resolveApps() {
@@ -311,6 +297,11 @@ void AppDelegate::resolveApps() {
         delegate.openWithApps_ = std::move(resolved.openWith);
         delegate.openLinks_ = std::move(resolved.openLinks);
         delegate.terminalApp_ = std::move(resolved.terminal);
+        if (delegate.launcher_) {
+          delegate.launcher_->openWithApps = delegate.openWithApps_;
+          delegate.launcher_->setOpenLinks(delegate.openLinks_);
+          delegate.launcher_->terminalApp = delegate.terminalApp_;
+        }
         delegate.appProblems_ = std::move(resolved.problems);
         delegate.publishProblems();
       });
@@ -324,6 +315,14 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
         {"clipboard", config.clipboardHotkey, [this](double at) { present(Mode::clipboard, at); }},
         {"paste_next", config.pasteNextHotkey, [this](double at) { pasteNext(at); }},
     });
+  }
+  if (launcher_) {
+    const auto clipboardKey = hotkeys_ ? hotkeys_->current("clipboard") : std::nullopt;
+    launcher_->clipboardHotkey =
+        clipboardKey ? std::optional<std::string>(clipboardKey->symbols()) : std::nullopt;
+    launcher_->setKeys(config.keys);
+    launcher_->setClipboardAlias(config.clipboardAlias);
+    launcher_->emptyState = config.emptyState;
   }
   if (index_.size() > 0) {
     const std::vector<std::string> alias = config.clipboardAlias.empty()
@@ -346,14 +345,24 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
   Log::app.info("Applied config.toml");
 }
 
+// A hot key: the one of the mode shown dismisses the panel, the other one switches to its mode,
+// and either presents the panel when it is hidden.
 void AppDelegate::present(Mode mode, double pressedAt) {
   const double handled = Log::uptime();
-  if (mode == Mode::launcher) {
-    Log::app.info("Presenting the launcher");
-  } else {
-    Log::app.info("Presenting the clipboard history (%zu clips)", clipboard_->index().count());
-    checkAccessibility();
+  const auto target = mode == Mode::launcher ? LauncherController::Mode::launcher
+                                             : LauncherController::Mode::clipboard;
+  if (!launcher_ || !panel_) {
+    return;
   }
+  if (panel_->isVisible()) {
+    if (launcher_->mode() == target) {
+      panel_->dismiss();
+    } else {
+      launcher_->switchMode(target);
+    }
+    return;
+  }
+  panel_->present(target);
   if (onPresent) {
     onPresent(mode);
   }
@@ -366,41 +375,17 @@ void AppDelegate::pasteNext(double pressedAt) {
     Log::app.error("Couldn't paste the clip: pasting isn't available on this display");
     return;
   }
-  const int64_t copies = clipboard_->copies();
-  if (!pasteRun_ || !pasteRun_->goesOn(copies, pressedAt)) {
-    pasteRun_.emplace(clipboard_->index().clips(), copies, pressedAt);
+  if (launcher_) {
+    launcher_->pasteNext(pressedAt);
   }
-  const std::optional<Clip> clip = pasteRun_->next(clipboard_->index(), pressedAt);
-  if (!clip) {
-    Log::app.info("Nothing left to paste");
-    return;
-  }
-  const WindowId target = services_.workspace ? services_.workspace->activeWindow() : 0;
-  Log::app.debug("Pasting clip %lld into window 0x%x", static_cast<long long>(clip->id), target);
-  std::weak_ptr<AppDelegate*> weak = self_;
-  deliverer_->pasteNext(*clip, target, [weak](bool trusted, const std::optional<Failure>&) {
-    const auto self = weak.lock();
-    if (!self || *self == nullptr) {
-      return;
-    }
-    AppDelegate& delegate = **self;
-    const bool changed = delegate.canPaste_ != trusted;
-    delegate.canPaste_ = trusted;
-    if (!trusted && !delegate.askedForAccessibility_ && delegate.services_.keySynthesizer) {
-      delegate.askedForAccessibility_ = true;
-      runInBackground(QoS::userInitiated,
-                      [keys = delegate.services_.keySynthesizer] { keys->requestTrust(); });
-    }
-    if (changed) {
-      delegate.publishClipboardNotices();
-    }
-  });
 }
 
 void AppDelegate::run(Command command) {
   switch (command) {
     case Command::clipboard:
-      present(Mode::clipboard, Log::uptime());
+      if (launcher_) {
+        launcher_->switchMode(LauncherController::Mode::clipboard);
+      }
       break;
     case Command::pauseClipboard:
       setRecordingPaused(true, true);
@@ -433,6 +418,9 @@ void AppDelegate::setRecordingPaused(bool paused, bool save) {
     recorder_->setPaused(paused);
   }
   hiddenCommands_ = {paused ? Command::pauseClipboard : Command::resumeClipboard};
+  if (launcher_) {
+    launcher_->hiddenCommands = hiddenCommands_;
+  }
   publishClipboardNotices();
   if (save) {
     runInBackground(QoS::utility, [store = clipboardStore_, paused] {
@@ -456,6 +444,10 @@ void AppDelegate::clearClipboard() {
         if (!cleared) {
           Log::app.error("Couldn't clear the clipboard history: %s",
                          cleared.failure().description.c_str());
+          if ((*self)->notifier_) {
+            (*self)->notifier_->failed("Couldn't clear the clipboard history", std::nullopt,
+                                       cleared.failure().description);
+          }
           return;
         }
         (*self)->clipboard_->remove(cleared.value());
@@ -465,6 +457,9 @@ void AppDelegate::clearClipboard() {
 void AppDelegate::checkAccessibility() {
   if (!services_.keySynthesizer) {
     canPaste_ = false;
+    if (launcher_) {
+      launcher_->canPaste = false;
+    }
     publishClipboardNotices();
     return;
   }
@@ -472,53 +467,37 @@ void AppDelegate::checkAccessibility() {
   runInBackground(
       QoS::userInitiated, [keys = services_.keySynthesizer] { return keys->isTrusted(); },
       [weak](bool trusted) {
-        if (const auto self = weak.lock(); self && *self != nullptr) {
-          (*self)->canPaste_ = trusted;
-          (*self)->publishClipboardNotices();
+        const auto self = weak.lock();
+        if (!self || *self == nullptr) {
+          return;
         }
+        AppDelegate& delegate = **self;
+        const bool changed = delegate.canPaste_ != trusted;
+        delegate.canPaste_ = trusted;
+        if (delegate.launcher_) {
+          delegate.launcher_->canPaste = trusted;
+          if (changed && delegate.launcher_->mode() == LauncherController::Mode::clipboard) {
+            delegate.launcher_->refresh();
+          }
+        }
+        delegate.publishClipboardNotices();
       });
 }
 
 void AppDelegate::publishProblems() {
-  std::vector<std::string> problems = platformProblems_;
-  const auto append = [&problems](const std::vector<std::string>& more) {
-    problems.insert(problems.end(), more.begin(), more.end());
-  };
-  append(configStore_->problems());
-  if (hotkeys_) {
-    append(hotkeys_->problems());
+  status_.publishProblems(platformProblems_, configStore_->problems(),
+                          hotkeys_ ? hotkeys_->problems() : std::vector<std::string>{},
+                          appProblems_);
+  if (launcher_) {
+    launcher_->problems = status_.problems();
   }
-  append(appProblems_);
-  // Configuration problems are logged by the store as it reads them; log the rest once.
-  for (const std::string& problem : problems) {
-    const bool isConfig =
-        std::find(configStore_->problems().begin(), configStore_->problems().end(), problem) !=
-        configStore_->problems().end();
-    const bool known = std::find(problems_.begin(), problems_.end(), problem) != problems_.end();
-    if (!isConfig && !known) {
-      Log::app.error("Problem: %s", problem.c_str());
-    }
-  }
-  problems_ = std::move(problems);
 }
 
 void AppDelegate::publishClipboardNotices() {
-  std::vector<ClipboardNotice> notices;
-  if (!canReadClipboard_) {
-    notices.push_back(ClipboardNotice::cannotRead);
+  status_.publishClipboardNotices(canReadClipboard_, canPaste_, isRecordingPaused_);
+  if (launcher_) {
+    launcher_->setClipboardNotices(status_.clipboardNotices());
   }
-  if (!canPaste_) {
-    notices.push_back(ClipboardNotice::needsAccessibility);
-  }
-  if (isRecordingPaused_) {
-    notices.push_back(ClipboardNotice::paused);
-  }
-  if (notices != notices_) {
-    for (const ClipboardNotice notice : notices) {
-      Log::app.info("Clipboard notice: %s", titleOf(notice));
-    }
-  }
-  notices_ = std::move(notices);
 }
 
 }  // namespace vesk
