@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <filesystem>
 #include <unordered_set>
 #include <utility>
 
@@ -62,7 +63,12 @@ ClipboardStore::Hash ClipboardStore::hash(const ClipContent& content) {
 }
 
 Result<SQLiteDatabase*> ClipboardStore::database() {
+  if (damaged_) {
+    return *damaged_;
+  }
   if (!openDatabase_) {
+    std::error_code ignored;
+    logExisted_ = std::filesystem::exists(folder_ + "/history.sqlite-wal", ignored);
     // A failed open is not remembered: the next operation tries again.
     auto opened = ClipDatabase::open(folder_);
     if (!opened) {
@@ -71,6 +77,18 @@ Result<SQLiteDatabase*> ClipboardStore::database() {
     openDatabase_ = std::move(opened).value();
   }
   return openDatabase_.get();
+}
+
+Failure ClipboardStore::markDamaged(const Failure& failure) {
+  damaged_ = Failure{"the clipboard history can't be read (" + failure.description +
+                     "), so it is kept as it is and new copies aren't saved"};
+  // Closing copies a log that was there into the database: leave it as it is. A log this run
+  // created holds nothing, and goes away with the connection.
+  if (logExisted_) {
+    openDatabase_->keepLogOnClose();
+  }
+  openDatabase_.reset();
+  return *damaged_;
 }
 
 Result<std::vector<Clip>> ClipboardStore::load() {
@@ -85,7 +103,7 @@ Result<std::vector<Clip>> ClipboardStore::loadNow() {
   auto select = db.value()->prepare("SELECT " + ClipDatabase::clipColumns() +
                                     " FROM clip ORDER BY copied DESC, id DESC");
   if (!select) {
-    return select.failure();
+    return markDamaged(select.failure());
   }
   if (auto bound = select.value().bind({Clip::textLimit}); !bound) {
     return bound.failure();
@@ -95,7 +113,9 @@ Result<std::vector<Clip>> ClipboardStore::loadNow() {
   while (true) {
     auto row = select.value().step();
     if (!row) {
-      return row.failure();
+      const Failure failure = row.failure();
+      select = Failure{};  // finalised before the connection closes
+      return markDamaged(failure);
     }
     if (!row.value()) {
       break;
