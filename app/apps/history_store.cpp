@@ -3,15 +3,13 @@
 #include <QSaveFile>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <optional>
-#include <sstream>
 #include <utility>
 
 #include <sys/stat.h>
 
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
+#include "core/base/regular_file.h"
 
 namespace vesk {
 
@@ -24,20 +22,6 @@ std::string dataHome() {
   }
   const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
   return std::string(home == nullptr ? "" : home) + "/.local/share";
-}
-
-// The file's text, or none when it can't be read (missing or unreadable: a silent fresh start).
-std::optional<std::string> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return std::nullopt;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    return std::nullopt;
-  }
-  return text.str();
 }
 
 // The history names the files the user opened: its folder is 0700 and the file 0600, whatever
@@ -94,25 +78,44 @@ void HistoryStore::load(std::function<void()> done) {
   runInBackground(
       QoS::userInitiated,
       [file = file_] {
-        const std::optional<std::string> text = readFile(file);
-        if (!text) {
-          return History();
+        Loaded loaded;
+        const RegularFile read = RegularFile::read(file, maxFileBytes);
+        switch (read.problem) {
+          case RegularFile::Problem::none:
+            break;
+          case RegularFile::Problem::tooLarge:
+            Log::app.error(
+                "history.json is larger than 8 MiB, so it is left as it is and launches are "
+                "remembered only until Vesk quits");
+            loaded.keepFile = true;
+            return loaded;
+          case RegularFile::Problem::notRegular:
+            Log::app.error(
+                "history.json isn't a regular file, so it is left as it is and launches are "
+                "remembered only until Vesk quits");
+            loaded.keepFile = true;
+            return loaded;
+          case RegularFile::Problem::missing:
+          case RegularFile::Problem::unreadable:
+            return loaded;  // A silent fresh start.
         }
-        Result<History> decoded = History::fromJSON(*text);
+        Result<History> decoded = History::fromJSON(read.bytes);
         if (!decoded) {
           Log::app.error("Couldn't read the history, starting over: %s",
                          decoded.failure().description.c_str());
-          return History();
+          return loaded;
         }
-        return decoded.value().droppingDeadFiles();
+        loaded.history = decoded.value().droppingDeadFiles();
+        return loaded;
       },
-      [weak, done = std::move(done)](History loaded) {
+      [weak, done = std::move(done)](Loaded loaded) {
         const auto self = weak.lock();
         if (!self || *self == nullptr) {
           return;
         }
         HistoryStore& store = **self;
-        store.history_ = std::move(loaded);
+        store.history_ = std::move(loaded.history);
+        store.keepFile_ = loaded.keepFile;
         store.loaded_ = true;
         store.loading_ = false;
         const bool replayed = !store.pending_.empty();
@@ -157,6 +160,9 @@ void HistoryStore::flush() {
 }
 
 void HistoryStore::save() {
+  if (keepFile_) {
+    return;
+  }
   writer_.async([file = file_, json = history_.toJSON()] {
     const Result<void> written = writeAtomically(file, json);
     if (!written) {

@@ -9,6 +9,7 @@
 //
 // Main thread only, apart from the writer queue.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +23,10 @@ namespace vesk {
 
 class HistoryStore final {
  public:
+  // A larger file is not read, and not replaced: the history Vesk writes stays far below (a
+  // couple of hundred entries of a path and ten times each), so it is somebody else's file.
+  static constexpr size_t maxFileBytes = size_t{8} << 20;  // "8 MiB" in its log line
+
   // $XDG_DATA_HOME (else ~/.local/share) + "/vesk/history.json".
   static std::string defaultFile();
 
@@ -46,6 +51,10 @@ class HistoryStore final {
   void flush();
 
  private:
+  struct Loaded {
+    History history;
+    bool keepFile = false;  // the file is not Vesk's to replace
+  };
   struct Pending {
     std::string id;  // a record when set, else a forget of `paths`
     double at = 0;
@@ -56,6 +65,7 @@ class HistoryStore final {
   std::string file_;
   History history_;
   bool loaded_ = false;
+  bool keepFile_ = false;
   bool loading_ = false;
   std::vector<Pending> pending_;
   std::shared_ptr<HistoryStore*> self_;

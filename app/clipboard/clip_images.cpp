@@ -10,14 +10,26 @@
 #include "app/shell/run_in_background.h"
 #include "core/clipboard/clipboard_index.h"
 #include "core/clipboard/clipboard_store.h"
+#include "core/clipboard/image_codec.h"
 
 namespace vesk {
 
 namespace {
 
-// The first image of the file, decoded whole; none when it can't be opened or decoded.
-std::optional<QImage> decode(const std::string& path) {
+// The first image of the file, fitted into `box`; none when it can't be opened or decoded, or
+// declares more pixels than any codec decodes. The files are the store's own small renderings,
+// but a file in their place may be anything.
+std::optional<QImage> decode(const std::string& path, QSize box) {
   QImageReader reader(QString::fromStdString(path));
+  reader.setAllocationLimit(static_cast<int>(ImageCodec::maxPixels * 4 / (1024 * 1024)));
+  const QSize size = reader.size();
+  if (!size.isValid() ||
+      static_cast<int64_t>(size.width()) * size.height() > ImageCodec::maxPixels) {
+    return std::nullopt;
+  }
+  if (size.width() > box.width() || size.height() > box.height()) {
+    reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+  }
   QImage image = reader.read();
   if (image.isNull()) {
     return std::nullopt;
@@ -86,6 +98,9 @@ void ClipImages::load(const std::vector<const Clip*>& clips, bool preview,
   const auto& cache = preview ? previews_ : rows_;
   std::vector<Key> keys;
   std::vector<std::string> paths;
+  const QSize box =
+      preview ? QSize(ClipboardStore::previewWidth, ClipboardStore::previewHeight)
+              : QSize(ClipboardStore::rowThumbnailPixels, ClipboardStore::rowThumbnailPixels);
   for (const Clip* clip : clips) {
     const Key key{clip->id, preview};
     if (clip->kind != Clip::Kind::image || cache.contains(clip->id) || loading_.contains(key) ||
@@ -101,11 +116,11 @@ void ClipImages::load(const std::vector<const Clip*>& clips, bool preview,
   loading_.insert(keys.begin(), keys.end());
   runInBackground(
       QoS::userInitiated,
-      [paths = std::move(paths)] {
+      [paths = std::move(paths), box] {
         std::vector<std::optional<QImage>> images;
         images.reserve(paths.size());
         for (const std::string& path : paths) {
-          images.push_back(decode(path));
+          images.push_back(decode(path, box));
         }
         return images;
       },

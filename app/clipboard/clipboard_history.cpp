@@ -64,6 +64,7 @@ void ClipboardHistory::load(std::function<void()> done) {
         } else {
           Log::app.error("Couldn't load the clipboard history: %s",
                          loaded.failure().description.c_str());
+          history.loadFailure_ = loaded.failure();
         }
         history.isLoaded_ = true;
         history.prune();

@@ -31,6 +31,8 @@ class ClipboardHistory final {
   const std::shared_ptr<ClipboardStore>& store() const { return store_; }
   const ClipboardIndex& index() const { return index_; }
   bool isLoaded() const { return isLoaded_; }
+  // Why the load failed, when it did; the store then refuses every change for this run.
+  const std::optional<ClipboardStore::Failure>& loadFailure() const { return loadFailure_; }
   int64_t copies() const { return copies_; }
   const std::optional<ClipboardStore::Retention>& retention() const { return retention_; }
 
@@ -56,6 +58,7 @@ class ClipboardHistory final {
   ClipboardIndex index_;
   std::optional<ClipboardStore::Retention> retention_;
   bool isLoaded_ = false;
+  std::optional<ClipboardStore::Failure> loadFailure_;
   int64_t copies_ = 0;
   std::set<int64_t> removed_;
   std::shared_ptr<ClipboardHistory*> self_;

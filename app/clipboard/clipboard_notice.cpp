@@ -4,6 +4,8 @@ namespace vesk {
 
 std::string_view title(ClipboardNotice notice) {
   switch (notice) {
+    case ClipboardNotice::historyUnreadable:
+      return "The clipboard history can't be read";
     case ClipboardNotice::paused:
       return "Recording is paused";
     case ClipboardNotice::cannotRead:
@@ -16,6 +18,8 @@ std::string_view title(ClipboardNotice notice) {
 
 std::string_view detail(ClipboardNotice notice) {
   switch (notice) {
+    case ClipboardNotice::historyUnreadable:
+      return "Its file is damaged and kept as it is, so copies aren't saved";
     case ClipboardNotice::paused:
       return "Copies aren't saved until you resume";
     case ClipboardNotice::cannotRead:

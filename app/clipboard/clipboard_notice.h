@@ -6,7 +6,7 @@
 
 namespace vesk {
 
-enum class ClipboardNotice { paused, cannotRead, needsAccessibility };
+enum class ClipboardNotice { historyUnreadable, paused, cannotRead, needsAccessibility };
 
 // The row's text ("Recording is paused") and the stage's second line. Static storage.
 std::string_view title(ClipboardNotice notice);

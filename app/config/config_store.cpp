@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <utility>
 
 #include <fcntl.h>
@@ -14,6 +12,7 @@
 
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
+#include "core/base/regular_file.h"
 #include "platform/app_catalog.h"
 
 namespace vesk {
@@ -129,22 +128,25 @@ void ConfigStore::createIfMissing(const std::string& file) {
 ConfigStore::Loaded ConfigStore::read(const std::string& file,
                                       const std::optional<Config>& previous) {
   Loaded loaded;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    std::error_code error;
-    const bool missing = !fs::exists(file, error) && !error;
-    loaded.parsed = Config::unchanged(
-        missing ? "config.toml is missing" : "config.toml can't be read", previous);
-  } else {
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
+  const RegularFile read = RegularFile::read(file, maxFileBytes);
+  switch (read.problem) {
+    case RegularFile::Problem::none:
+      loaded.parsed = isUTF8(read.bytes)
+                          ? Config::parse(read.bytes, previous)
+                          : Config::unchanged("config.toml isn't UTF-8 text", previous);
+      break;
+    case RegularFile::Problem::missing:
+      loaded.parsed = Config::unchanged("config.toml is missing", previous);
+      break;
+    case RegularFile::Problem::notRegular:
+      loaded.parsed = Config::unchanged("config.toml isn't a regular file", previous);
+      break;
+    case RegularFile::Problem::tooLarge:
+      loaded.parsed = Config::unchanged("config.toml is larger than 1 MiB", previous);
+      break;
+    case RegularFile::Problem::unreadable:
       loaded.parsed = Config::unchanged("config.toml can't be read", previous);
-    } else if (const std::string contents = text.str(); !isUTF8(contents)) {
-      loaded.parsed = Config::unchanged("config.toml isn't UTF-8 text", previous);
-    } else {
-      loaded.parsed = Config::parse(contents, previous);
-    }
+      break;
   }
   // The file may be a link into another folder: watch both folders, for both names.
   const std::string resolved = resolvedPath(file);

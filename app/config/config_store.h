@@ -9,6 +9,7 @@
 // generation it started with, and only the newest one applies.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,6 +29,9 @@ class AppCatalog;
 class ConfigStore final {
  public:
   static constexpr std::chrono::milliseconds watchLatency{200};
+  // A larger file is refused whole: settings are a few kilobytes, and a runaway file (or a
+  // link to a device) must not be read into memory.
+  static constexpr size_t maxFileBytes = size_t{1} << 20;  // "1 MiB" in the problem text
 
   // The standard location of config.toml.
   static std::string defaultFile();

@@ -116,7 +116,11 @@ void AppDelegate::applicationDidFinishLaunching() {
   });
 
   if (services_.pasteboard) {
-    clipboard_->load();
+    clipboard_->load([weak] {
+      if (const auto self = weak.lock(); self && *self != nullptr) {
+        (*self)->publishClipboardNotices();
+      }
+    });
     runInBackground(
         QoS::userInitiated, [store = clipboardStore_] { return store->isPaused(); },
         [weak](Result<bool> paused) {
@@ -500,7 +504,8 @@ void AppDelegate::publishProblems() {
 }
 
 void AppDelegate::publishClipboardNotices() {
-  status_.publishClipboardNotices(canReadClipboard_, canPaste_, isRecordingPaused_);
+  status_.publishClipboardNotices(canReadClipboard_, canPaste_, isRecordingPaused_,
+                                  clipboard_ && clipboard_->loadFailure().has_value());
   if (launcher_) {
     launcher_->setClipboardNotices(status_.clipboardNotices());
   }

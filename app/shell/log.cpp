@@ -63,12 +63,14 @@ std::mutex& stderrMutex() {
 
 }  // namespace
 
-void Logger::writeToJournal(Level level, std::string_view message) const {
+void Logger::writeToJournal(Level level, std::string_view whole) const {
+  const std::string message = Log::clipped(whole);
   sd_journal_send("MESSAGE=%.*s", static_cast<int>(message.size()), message.data(), "PRIORITY=%d",
                   priorityOf(level), "SYSLOG_IDENTIFIER=vesk", "CATEGORY=%s", category_, nullptr);
 }
 
-void Logger::write(Level level, std::string_view message) const {
+void Logger::write(Level level, std::string_view whole) const {
+  const std::string message = Log::clipped(whole);
   const int sent = sd_journal_send("MESSAGE=%.*s", static_cast<int>(message.size()), message.data(),
                                    "PRIORITY=%d", priorityOf(level), "SYSLOG_IDENTIFIER=vesk",
                                    "CATEGORY=%s", category_, nullptr);
@@ -106,6 +108,19 @@ void Logger::debug(const char* format, ...) const {
   const std::string text = formatted(format, args);
   va_end(args);
   write(Level::debug, text);
+}
+
+std::string Log::clipped(std::string_view message) {
+  if (message.size() <= maxLineBytes) {
+    return std::string(message);
+  }
+  size_t kept = maxLineBytes;
+  // Back off the continuation bytes of a character the cut would split.
+  while (kept > 0 && (static_cast<unsigned char>(message[kept]) & 0xC0) == 0x80) {
+    --kept;
+  }
+  return std::string(message.substr(0, kept)) + "… [" + std::to_string(message.size() - kept) +
+         " more bytes]";
 }
 
 double Log::uptime() {

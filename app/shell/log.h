@@ -6,6 +6,8 @@
 //
 // Thread-safe: any thread may log.
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace vesk {
@@ -33,6 +35,9 @@ class Logger final {
 };
 
 struct Log {
+  // Longer messages are cut (a desktop entry's name or a path can be megabytes long).
+  static constexpr size_t maxLineBytes = 2000;
+
   static const Logger app;
   static const Logger perf;
 
@@ -40,6 +45,10 @@ struct Log {
   // event, when it was handled, when the view was updated), measured up to now. Debug level on
   // `perf`: "name: T ms = delivery D + update U + draw W".
   static void latency(std::string_view name, double event, double handled, double updated);
+
+  // `message` cut after at most maxLineBytes, at a character boundary, with a marker saying how
+  // many bytes were cut; unchanged when it fits.
+  static std::string clipped(std::string_view message);
 
   // Seconds on the monotonic clock (the clock of `latency`).
   static double uptime();

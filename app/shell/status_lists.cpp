@@ -28,8 +28,12 @@ void StatusLists::publishProblems(const std::vector<std::string>& platform,
   problems_ = std::move(problems);
 }
 
-void StatusLists::publishClipboardNotices(bool canRead, bool canPaste, bool isPaused) {
+void StatusLists::publishClipboardNotices(bool canRead, bool canPaste, bool isPaused,
+                                          bool historyUnreadable) {
   std::vector<ClipboardNotice> notices;
+  if (historyUnreadable) {
+    notices.push_back(ClipboardNotice::historyUnreadable);
+  }
   if (!canRead) {
     notices.push_back(ClipboardNotice::cannotRead);
   }

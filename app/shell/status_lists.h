@@ -21,7 +21,7 @@ class StatusLists final {
                        const std::vector<std::string>& hotkeys,
                        const std::vector<std::string>& apps);
   // The notices are logged whenever the list changes.
-  void publishClipboardNotices(bool canRead, bool canPaste, bool isPaused);
+  void publishClipboardNotices(bool canRead, bool canPaste, bool isPaused, bool historyUnreadable);
 
   const std::vector<std::string>& problems() const { return problems_; }
   const std::vector<ClipboardNotice>& clipboardNotices() const { return notices_; }

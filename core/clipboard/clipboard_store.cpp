@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <filesystem>
 #include <unordered_set>
 #include <utility>
 
@@ -13,6 +14,22 @@
 #include "core/clipboard/sqlite_database.h"
 
 namespace vesk {
+
+namespace {
+
+// Why a copied image got no thumbnails: too large to decode, or not readable at all.
+std::string imageFailure(const std::optional<Bytes>& image, const ImageCodec* codec) {
+  if (image && codec != nullptr) {
+    const auto properties = codec->properties(*image);
+    if (properties && properties->width * properties->height > ImageCodec::maxPixels) {
+      const std::string side = std::to_string(ImageCodec::maxPixelSide);
+      return "the copied image is larger than " + side + " × " + side + " pixels";
+    }
+  }
+  return "the copied image couldn't be read";
+}
+
+}  // namespace
 
 std::string ClipboardStore::defaultFolder() {
   const char* data = std::getenv("XDG_DATA_HOME");  // NOLINT(concurrency-mt-unsafe)
@@ -50,7 +67,12 @@ Result<ClipboardStore::Hash> ClipboardStore::hash(const ClipContent& content) {
 }
 
 Result<SQLiteDatabase*> ClipboardStore::database() {
+  if (damaged_) {
+    return *damaged_;
+  }
   if (!openDatabase_) {
+    std::error_code ignored;
+    logExisted_ = std::filesystem::exists(folder_ + "/history.sqlite-wal", ignored);
     // A failed open is not remembered: the next operation tries again.
     auto opened = ClipDatabase::open(folder_);
     if (!opened) {
@@ -80,6 +102,18 @@ void ClipboardStore::makePrivate() const {
   }
 }
 
+Failure ClipboardStore::markDamaged(const Failure& failure) {
+  damaged_ = Failure{"the clipboard history can't be read (" + failure.description +
+                     "), so it is kept as it is and new copies aren't saved"};
+  // Closing copies a log that was there into the database: leave it as it is. A log this run
+  // created holds nothing, and goes away with the connection.
+  if (logExisted_) {
+    openDatabase_->keepLogOnClose();
+  }
+  openDatabase_.reset();
+  return *damaged_;
+}
+
 Result<std::vector<Clip>> ClipboardStore::load() {
   return queue_.sync([this] { return loadNow(); });
 }
@@ -92,7 +126,7 @@ Result<std::vector<Clip>> ClipboardStore::loadNow() {
   auto select = db.value()->prepare("SELECT " + ClipDatabase::clipColumns() +
                                     " FROM clip ORDER BY copied DESC, id DESC");
   if (!select) {
-    return select.failure();
+    return markDamaged(select.failure());
   }
   if (auto bound = select.value().bind({Clip::textLimit}); !bound) {
     return bound.failure();
@@ -102,7 +136,9 @@ Result<std::vector<Clip>> ClipboardStore::loadNow() {
   while (true) {
     auto row = select.value().step();
     if (!row) {
-      return row.failure();
+      const Failure failure = row.failure();
+      select = Failure{};  // finalised before the connection closes
+      return markDamaged(failure);
     }
     if (!row.value()) {
       break;
@@ -168,7 +204,7 @@ Result<Clip> ClipboardStore::addNow(const ClipContent& content,
                                          {previewWidth, previewHeight}, *codec_);
     }
     if (!rendered) {
-      return Failure{"the copied image couldn't be read"};
+      return Failure{imageFailure(content.image, codec_.get())};
     }
   }
 

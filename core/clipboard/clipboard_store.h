@@ -8,7 +8,8 @@
 // of the calls, and the calling thread waits for its result: call them from a background
 // thread (or the queue's own), never from the main thread. Nothing touches the disk until
 // the first operation; a folder that can't be used (a file that is no database, a database
-// from a newer Vesk) fails every operation and is never changed.
+// from a newer Vesk, a database whose clips can't be read) fails every operation and is
+// never changed.
 
 #include <array>
 #include <cstdint>
@@ -93,6 +94,7 @@ class ClipboardStore final {
  private:
   Result<SQLiteDatabase*> database();
   void makePrivate() const;
+  Failure markDamaged(const Failure& failure);
   Result<void> removeClips(const std::vector<int64_t>& ids);
   void removeOrphanImages(const std::vector<int64_t>& imageIds) const;
   void removeImageFiles(int64_t id) const;
@@ -106,6 +108,10 @@ class ClipboardStore final {
   std::shared_ptr<const ImageCodec> codec_;
   LogLine log_;
   std::unique_ptr<SQLiteDatabase> openDatabase_;
+  bool logExisted_ = false;  // a write-ahead log was there before the database was opened
+  // Set once a load of the open database failed: the file is damaged, and is never written
+  // again in this run, so that it stays as it was for the user to recover.
+  std::optional<Failure> damaged_;
   SerialQueue queue_;  // last: it stops (and runs what is due) before the rest goes away
 };
 

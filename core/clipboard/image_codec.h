@@ -26,6 +26,12 @@ class ImageCodec {
     bool operator==(const Properties&) const = default;
   };
 
+  // No image of more pixels than this is decoded: at four bytes a pixel, 256 MiB. A small file
+  // may declare a huge image (a PNG of one-bit pixels compresses a thousandfold), and scaling
+  // works on 32-bit pixels whatever the stored depth.
+  static constexpr int64_t maxPixelSide = 8192;
+  static constexpr int64_t maxPixels = maxPixelSide * maxPixelSide;
+
   ImageCodec() = default;
   virtual ~ImageCodec() = default;
   ImageCodec(const ImageCodec&) = delete;

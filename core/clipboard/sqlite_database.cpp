@@ -188,6 +188,10 @@ int64_t SQLiteDatabase::lastInsertRowId() const {
   return sqlite3_last_insert_rowid(connection_);
 }
 
+void SQLiteDatabase::keepLogOnClose() {
+  sqlite3_db_config(connection_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+}
+
 std::string SQLiteDatabase::message() const {
   return sqlite3_errmsg(connection_);
 }

@@ -74,6 +74,8 @@ class SQLiteDatabase final {
   Result<void> execute(const std::string& sql);
 
   int64_t lastInsertRowId() const;
+  // Closing leaves the write-ahead log as it is, instead of copying it into the database.
+  void keepLogOnClose();
   // The connection's last error message.
   std::string message() const;
 

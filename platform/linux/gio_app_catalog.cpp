@@ -13,6 +13,8 @@
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
+#include "core/base/regular_file.h"
+
 namespace vesk {
 
 namespace {
@@ -73,6 +75,16 @@ const std::unordered_set<std::string>& registeredTypes() {
   return types;
 }
 
+// GIO reads an entry with a blocking open and no size limit: only a regular file (or a link to
+// one) within the bound reaches it, so a FIFO or a runaway file can't stall the index.
+DesktopApp desktopAppAt(const std::string& path) {
+  if (RegularFile::check(path, GioAppCatalog::maxEntryBytes).problem !=
+      RegularFile::Problem::none) {
+    return nullptr;
+  }
+  return DesktopApp(g_desktop_app_info_new_from_filename(path.c_str()));
+}
+
 std::optional<std::string> filenameOf(GAppInfo* info) {
   if (info == nullptr || !G_IS_DESKTOP_APP_INFO(info)) {
     return std::nullopt;
@@ -88,7 +100,7 @@ std::optional<std::string> filenameOf(GAppInfo* info) {
 
 std::optional<std::string> GioAppCatalog::listedName(const std::string& path) const {
   // GIO refuses entries that are not Type=Application or whose TryExec program is missing.
-  const DesktopApp app(g_desktop_app_info_new_from_filename(path.c_str()));
+  const DesktopApp app = desktopAppAt(path);
   if (!app) {
     return std::nullopt;
   }
@@ -272,7 +284,7 @@ Result<void> launchEntry(GDesktopAppInfo* app, GList* uris,
 }  // namespace
 
 Result<void> GioAppCatalog::launch(const std::string& appPath, const LaunchOptions& options) const {
-  const DesktopApp app(g_desktop_app_info_new_from_filename(appPath.c_str()));
+  const DesktopApp app = desktopAppAt(appPath);
   if (!app) {
     return Failure{"\"" + appPath + "\" isn't an application entry"};
   }
@@ -281,7 +293,7 @@ Result<void> GioAppCatalog::launch(const std::string& appPath, const LaunchOptio
 
 Result<void> GioAppCatalog::open(const std::vector<std::string>& targets,
                                  const std::string& appPath, const LaunchOptions& options) const {
-  const DesktopApp app(g_desktop_app_info_new_from_filename(appPath.c_str()));
+  const DesktopApp app = desktopAppAt(appPath);
   if (!app) {
     return Failure{"\"" + appPath + "\" isn't an application entry"};
   }

@@ -2,12 +2,18 @@
 // GioAppCatalog: AppCatalog over GIO's GDesktopAppInfo and content types (shared-mime-info and
 // the mimeapps.list associations of the freedesktop specifications).
 
+#include <cstddef>
+
 #include "platform/app_catalog.h"
 
 namespace vesk {
 
 class GioAppCatalog final : public AppCatalog {
  public:
+  // A larger desktop entry is not an application: real ones, with every translation, stay
+  // well under 100 KB.
+  static constexpr size_t maxEntryBytes = size_t{1} << 20;
+
   GioAppCatalog() = default;
 
   std::optional<std::string> listedName(const std::string& path) const override;

@@ -36,6 +36,20 @@ class ByteSource {
   QImageReader reader_;
 };
 
+bool tooLarge(QSize size) {
+  return static_cast<int64_t>(size.width()) * size.height() > ImageCodec::maxPixels;
+}
+
+// The first image, unless its header (or, when the header doesn't tell, its decoded self)
+// is larger than the codec decodes.
+QImage boundedRead(QImageReader& reader) {
+  if (const QSize declared = reader.size(); declared.isValid() && tooLarge(declared)) {
+    return {};
+  }
+  QImage image = reader.read();
+  return tooLarge(image.size()) ? QImage() : image;
+}
+
 std::string typeOf(const QByteArray& format) {
   if (format == "png") {
     return "public.png";
@@ -94,6 +108,9 @@ QImage scaledImage(std::span<const uint8_t> bytes, int maxPixelSize) {
   QImageReader& reader = source.reader();
   reader.setAutoTransform(true);
   const QSize size = reader.size();
+  if (size.isValid() && tooLarge(size)) {
+    return {};
+  }
   if (size.isValid() && maxPixelSize > 0) {
     const int longer = std::max(size.width(), size.height());
     if (longer > maxPixelSize) {
@@ -104,7 +121,7 @@ QImage scaledImage(std::span<const uint8_t> bytes, int maxPixelSize) {
                 std::max(1, static_cast<int>(std::lround(size.height() * scale)))));
     }
   }
-  QImage image = reader.read();
+  QImage image = boundedRead(reader);
   if (image.isNull()) {
     return {};
   }
@@ -136,7 +153,7 @@ std::optional<ImageCodec::Properties> QtImageCodec::properties(
   QSize size = reader.size();
   if (!size.isValid()) {
     // Some formats only tell their size once decoded.
-    const QImage image = reader.read();
+    const QImage image = boundedRead(reader);
     if (image.isNull()) {
       return std::nullopt;
     }
@@ -154,7 +171,7 @@ std::optional<std::vector<uint8_t>> QtImageCodec::firstImageAsPNG(
   }
   ByteSource source(bytes);
   source.reader().setAutoTransform(false);
-  return encodePNG(source.reader().read());
+  return encodePNG(boundedRead(source.reader()));
 }
 
 std::optional<std::vector<uint8_t>> QtImageCodec::thumbnail(std::span<const uint8_t> bytes,

@@ -10,8 +10,8 @@ namespace vesk {
 class QtImageCodec final : public ImageCodec {
  public:
   // Decoding refuses images whose pixels would take more than this (a copied image is held
-  // in memory once while it is converted and thumbnailed).
-  static constexpr int allocationLimitMB = 1024;
+  // in memory once while it is converted and thumbnailed): maxPixels at four bytes a pixel.
+  static constexpr int allocationLimitMB = static_cast<int>(maxPixels * 4 / (1024 * 1024));
 
   QtImageCodec() = default;
 

@@ -2,8 +2,13 @@
 // (against a catalog given as tables) and tracking the running ones.
 
 #include <filesystem>
+#include <future>
 #include <map>
 #include <set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +80,27 @@ TEST(AppTestEnvironment, TheCatalogSeesOnlyTheEntriesTheTestsWrite) {
   EXPECT_TRUE(test::pumpUntil([&] { return catalog.pathForDesktopId("vesk-test-notes.desktop"); }))
       << "the test's own entry is found";
   std::filesystem::remove(own);
+TEST(AppScanner, EntriesThatAreNotRegularFilesOrAreHugeAreSkippedWithoutBlocking) {
+  test::TempFolder folder;
+  const std::string root = folder / "applications";
+  test::writeFile(root + "/editor.desktop", entry("Editor"));
+  const std::string fifo = root + "/fifo.desktop";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  test::writeFile(
+      root + "/huge.desktop",
+      entry("Huge", "Comment=" + std::string(GioAppCatalog::maxEntryBytes, 'x') + "\n"));
+  std::filesystem::create_symlink("/dev/zero", root + "/zero.desktop");
+
+  GioAppCatalog catalog;
+  auto scanning =
+      std::async(std::launch::async, [&] { return AppScanner::scan({root}, {fifo}, 3, catalog); });
+  if (scanning.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ADD_FAILURE() << "the scan blocked on the FIFO";
+    while (scanning.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+      ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    }
+  }
+  EXPECT_EQ(names(scanning.get()), std::vector<std::string>{"Editor"});
 }
 
 TEST(AppScanner, OnlyDesktopEntriesAffectTheIndex) {

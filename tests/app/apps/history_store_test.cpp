@@ -76,6 +76,23 @@ TEST(HistoryStore, ACorruptFileStartsOverAndStaysUntilTheNextSave) {
   EXPECT_EQ(again.history().ids(), std::vector<std::string>{"command:clipboard"});
 }
 
+TEST(HistoryStore, AHugeFileIsNotReadAndStaysAsItIs) {
+  test::TempFolder folder;
+  const std::string file = folder / "history.json";
+  // Valid JSON, but far more than any history Vesk writes.
+  const std::string huge =
+      R"({"entries":{}})" + std::string(HistoryStore::maxFileBytes, ' ') + "\n";
+  test::writeFile(file, huge);
+  HistoryStore store(file);
+  ASSERT_TRUE(load(store));
+  EXPECT_TRUE(store.history().isEmpty());
+
+  store.record("command:quit", 1);
+  store.flush();
+  EXPECT_EQ(store.history().ids(), std::vector<std::string>{"command:quit"});
+  EXPECT_TRUE(test::readFile(file) == huge) << "the file was replaced";
+}
+
 TEST(HistoryStore, OpensRecordedBeforeTheLoadFinishedAreKeptWithTheFileHistory) {
   test::TempFolder folder;
   const std::string file = folder / "history.json";

@@ -117,6 +117,27 @@ TEST_F(ClipImagesTest, MissingOrCorruptFilesFailOnceAndAreNotTriedAgain) {
   EXPECT_TRUE(images_.row(corrupt, store_));
 }
 
+TEST_F(ClipImagesTest, OversizedFilesAreDecodedAtTheirSizeAndBombsAreRefused) {
+  const Clip large = addImage(300, 200);
+  const Clip bomb = addImage(301, 200);
+  const Bytes big = png(2000, 1000);
+  test::writeFile(store_.rowThumbnail(large.id), std::string(big.begin(), big.end()));
+  test::writeFile(store_.previewThumbnail(large.id), std::string(big.begin(), big.end()));
+  // 15000 × 15000 one-bit pixels: a small file, 900 MB once scaled at 32 bits.
+  QImage bits(15000, 15000, QImage::Format_Mono);
+  bits.fill(0);
+  ASSERT_TRUE(bits.save(QString::fromStdString(store_.previewThumbnail(bomb.id)), "png"));
+  bits = QImage();
+
+  EXPECT_FALSE(images_.row(large, store_));
+  EXPECT_FALSE(images_.preview(large, store_));
+  EXPECT_FALSE(images_.preview(bomb, store_));
+  ASSERT_TRUE(settled());
+  EXPECT_EQ(images_.rows().at(large.id).size(), QSize(40, 20));
+  EXPECT_EQ(images_.previews().at(large.id).size(), QSize(624, 312));
+  EXPECT_EQ(images_.failed(), (std::set<Key>{{bomb.id, true}}));
+}
+
 TEST_F(ClipImagesTest, OtherClipsStartNoLoad) {
   EXPECT_FALSE(images_.row(textClip(5), store_));
   EXPECT_FALSE(images_.preview(textClip(5), store_));

@@ -1,6 +1,11 @@
 #include "app/config/config_store.h"
 
 #include <filesystem>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -107,6 +112,60 @@ TEST_F(ConfigStoreTest, OnlyTheNewestOfOverlappingLoadsApplies) {
   EXPECT_EQ(store.config().maxDepth, 7);
   // Each reload that overlapped a newer one was dropped: at most one apply per burst.
   EXPECT_LE(changes, 3);
+}
+
+// Reads `file` on another thread; a read stuck in open on a FIFO is released by opening the
+// FIFO's other end, so the test fails instead of hanging.
+std::optional<ConfigStore::Loaded> readWithin(const std::string& file, const Config& previous) {
+  auto reading = std::async(std::launch::async, [&] { return ConfigStore::read(file, previous); });
+  if (reading.wait_for(std::chrono::seconds(5)) == std::future_status::ready) {
+    return reading.get();
+  }
+  ::close(::open(file.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+  reading.wait();
+  return std::nullopt;
+}
+
+TEST_F(ConfigStoreTest, SomethingOtherThanARegularFileOrAHugeOneKeepsTheSettingsAsTheyWere) {
+  Config previous;
+  previous.maxDepth = 5;
+  const std::string fifo = folder / "fifo.toml";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string directory = folder / "directory.toml";
+  std::filesystem::create_directories(directory);
+  const std::string zeros = folder / "zeros.toml";
+  std::filesystem::create_symlink("/dev/zero", zeros);
+  const std::string huge = folder / "huge.toml";
+  test::writeFile(huge, "# " + std::string(ConfigStore::maxFileBytes, 'x') + "\n");
+
+  const std::string notAFile =
+      "config.toml isn't a regular file, so the settings stay as they were";
+  const std::pair<std::string, std::string> cases[] = {
+      {fifo, notAFile},
+      {directory, notAFile},
+      {zeros, notAFile},
+      {huge, "config.toml is larger than 1 MiB, so the settings stay as they were"},
+  };
+  for (const auto& [path, problem] : cases) {
+    SCOPED_TRACE(path);
+    const std::optional<ConfigStore::Loaded> loaded = readWithin(path, previous);
+    if (!loaded) {
+      ADD_FAILURE() << "the read blocked";
+      continue;
+    }
+    EXPECT_EQ(loaded->parsed.problems, std::vector<std::string>{problem});
+    EXPECT_EQ(loaded->parsed.config.maxDepth, 5);
+  }
+
+  // A link to a regular file elsewhere is read as usual.
+  const std::string target = folder / "dotfiles/vesk.toml";
+  test::writeFile(target, "[launcher]\nmax_depth = 3\n");
+  const std::string link = folder / "link.toml";
+  std::filesystem::create_symlink(target, link);
+  const std::optional<ConfigStore::Loaded> linked = readWithin(link, previous);
+  ASSERT_TRUE(linked);
+  EXPECT_TRUE(linked->parsed.problems.empty());
+  EXPECT_EQ(linked->parsed.config.maxDepth, 3);
 }
 
 }  // namespace

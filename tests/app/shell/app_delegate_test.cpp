@@ -12,6 +12,7 @@
 #include "app/config/config_store.h"
 #include "app/config/global_hotkeys.h"
 #include "app/launcher/launcher_controller.h"
+#include "core/clipboard/clipboard_store.h"
 #include "platform/linux/gio_app_catalog.h"
 #include "platform/linux/qt_image_codec.h"
 #include "tests/app/app_test_support.h"
@@ -110,6 +111,37 @@ TEST_F(AppDelegateTest, ARefusedHotKeyFallsBackAndIsListedAfterTheConfigProblems
   EXPECT_EQ(problems[1],
             "hotkeys.launcher \"cmd+k\" is taken by another app, so it's still "
             "\"cmd+p\"");
+}
+
+TEST_F(AppDelegateTest, ADamagedClipboardHistoryIsShownAndNotWrittenTo) {
+  const std::string db = paths.clipboardFolder + "/history.sqlite";
+  {
+    ClipboardStore store(paths.clipboardFolder);
+    for (int i = 0; i < 300; ++i) {
+      const std::string text = "clip " + std::to_string(i) + std::string(200, 'x');
+      ASSERT_TRUE(store.add({Clip::Kind::text,
+                             text,
+                             {{{"public.utf8-plain-text", FakePasteboard::bytes(text)}}},
+                             std::nullopt},
+                            std::nullopt, i));
+    }
+  }
+  std::string bytes = test::readFile(db);
+  constexpr size_t kPage = 4096;
+  const size_t damaged = (bytes.size() / kPage / 4) * kPage;
+  for (size_t i = damaged; i < damaged + kPage; ++i) {
+    bytes[i] = static_cast<char>(i * 7);
+  }
+  test::writeFile(db, bytes);
+
+  start();
+  ASSERT_TRUE(pumpUntil([this] { return hasNotice(ClipboardNotice::historyUnreadable); }));
+  EXPECT_EQ(delegate->clipboardNotices()[0], ClipboardNotice::historyUnreadable);
+  copy("a new copy");
+  pumpFor(std::chrono::milliseconds(800));
+  EXPECT_EQ(delegate->clipboard().index().count(), 0U);
+  delegate.reset();
+  EXPECT_TRUE(test::readFile(db) == bytes) << "the damaged file changed";
 }
 
 TEST_F(AppDelegateTest, PausingHidesThePauseCommandShowsTheNoticeAndSurvivesARestart) {

@@ -351,6 +351,48 @@ TEST(ClipboardStore, FileThatIsNoDatabaseIsRefusedAndLeftAlone) {
   EXPECT_EQ(fileContents(db), notes);
 }
 
+TEST(ClipboardStore, ADamagedHistoryIsNeverWrittenToAfterItsLoadFailed) {
+  TemporaryFolder folder;
+  const std::string db = folder / "history.sqlite";
+  {
+    ClipboardStore store(folder.path());
+    for (int i = 0; i < 300; ++i) {
+      ASSERT_TRUE(store.add(textContent("clip " + std::to_string(i) + std::string(200, 'x')),
+                            std::nullopt, i));
+    }
+  }
+  // Garbage over one page in the middle of the clip table; the first page (the schema) and
+  // the last ones (where new rows go) stay intact.
+  std::string bytes = fileContents(db);
+  constexpr size_t kPage = 4096;
+  ASSERT_GT(bytes.size(), 20 * kPage);
+  const size_t damaged = (bytes.size() / kPage / 4) * kPage;
+  for (size_t i = damaged; i < damaged + kPage; ++i) {
+    bytes[i] = static_cast<char>(i * 7);
+  }
+  std::ofstream(db, std::ios::binary | std::ios::trunc) << bytes;
+  ASSERT_FALSE(std::filesystem::exists(db + "-wal"));
+
+  {
+    ClipboardStore store(folder.path());
+    const auto loaded = store.load();
+    ASSERT_FALSE(loaded);
+    const auto added = store.add(textContent("a new copy"), std::nullopt, 1000);
+    ASSERT_FALSE(added);
+    EXPECT_EQ(added.failure().description, loaded.failure().description);
+    EXPECT_NE(loaded.failure().description.find("kept as it is"), std::string::npos)
+        << loaded.failure().description;
+    EXPECT_FALSE(store.prune({.maxBytes = 0}, 2000));
+    EXPECT_FALSE(store.clear());
+    EXPECT_FALSE(store.setPinned(true, 1));
+    EXPECT_FALSE(store.deleteClip(2));
+    EXPECT_FALSE(store.touch(3, 3000));
+  }
+  EXPECT_TRUE(fileContents(db) == bytes) << "the damaged file changed";
+  EXPECT_FALSE(std::filesystem::exists(db + "-wal"));
+  EXPECT_FALSE(std::filesystem::exists(db + "-shm"));
+}
+
 TEST(ClipboardStore, UnusableFolderFailsWithItsPath) {
   TemporaryFolder folder;
   std::ofstream(folder / "clipboard") << "a file where the folder should be";

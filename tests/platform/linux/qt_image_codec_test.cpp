@@ -9,6 +9,7 @@
 #include <fstream>
 #include <set>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -193,6 +194,44 @@ TEST(ClipboardStoreImages, HugeImageIsStoredAndThumbnailed) {
             QSize(40, 40));
   EXPECT_EQ(decoded(ClipboardFiles::read(store.previewThumbnail(clip.value().id)).value()).size(),
             QSize(312, 312));
+}
+
+// The peak resident memory, in MB, of a child process that runs `work` (whose failures fail
+// the test).
+long peakMegabytesOf(const std::function<void()>& work) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    work();
+    ::_exit(testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  struct rusage usage {};
+  EXPECT_EQ(::wait4(child, &status, 0, &usage), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  return usage.ru_maxrss / 1024;
+}
+
+TEST(ClipboardStoreImages, ADecompressionBombIsRefusedWithoutDecodingIt) {
+  // 15000 × 15000 pixels of one bit each: some 30 KB of PNG, 900 MB once drawn at 32 bits.
+  QImage bits(15000, 15000, QImage::Format_Mono);
+  bits.fill(0);
+  const Bytes bomb = encoded(bits, "png");
+  bits = QImage();
+  ASSERT_LT(bomb.size(), 100'000U);
+
+  TemporaryFolder folder;
+  const auto codec = std::make_shared<QtImageCodec>();
+  const long peak = peakMegabytesOf([&] {
+    ClipboardStore store(folder.path(), codec);
+    const auto clip = store.add({Clip::Kind::image, "", {}, bomb}, std::nullopt, 1);
+    EXPECT_FALSE(clip);
+    if (!clip) {
+      EXPECT_EQ(clip.failure().description, "the copied image is larger than 8192 × 8192 pixels");
+    }
+    EXPECT_EQ(codec->thumbnail(bomb, 40), std::nullopt);
+    EXPECT_EQ(codec->firstImageAsPNG(bomb), std::nullopt);
+  });
+  EXPECT_LT(peak, 300);
 }
 
 TEST(ClipboardStoreImages, KilledWhileAddingImagesLeavesNoOrphansAfterLoad) {
