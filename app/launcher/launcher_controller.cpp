@@ -8,6 +8,7 @@
 #include "app/apps/running_apps.h"
 #include "app/clipboard/clipboard_history.h"
 #include "app/launcher/desktop_actions.h"
+#include "app/launcher/icon_store.h"
 #include "app/launcher/launcher_view.h"
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
@@ -80,6 +81,7 @@ void LauncherController::setIndex(SearchIndex index) {
   index_ = std::move(index);
   applyAlias();
   recomputeBoosts();
+  loadIcons();
   refresh();
 }
 
@@ -141,6 +143,32 @@ void LauncherController::applyAlias() {
   const std::vector<std::string> aliases =
       alias_.empty() ? std::vector<std::string>{} : std::vector<std::string>{alias_};
   index_.setAliases(aliases, Command::clipboard);
+}
+
+// The icons wanted now: every indexed item with a location and every running app's entry.
+void LauncherController::loadIcons() {
+  if (icons == nullptr) {
+    return;
+  }
+  std::vector<std::string> urls;
+  for (const Item& item : index_.items()) {
+    if (auto url = item.url()) {
+      urls.push_back(std::move(*url));
+    }
+  }
+  if (running_ != nullptr) {
+    for (const std::string& id : running_->order()) {
+      if (const auto app = running_->application(id); app && !app->entryPath.empty()) {
+        urls.push_back(app->entryPath);
+      }
+    }
+  }
+  icons->load(urls);
+}
+
+void LauncherController::iconsChanged() {
+  view_->reconfigureVisibleRows();
+  view_->refreshStage();
 }
 
 void LauncherController::recomputeBoosts() {
@@ -334,8 +362,8 @@ void LauncherController::setText(std::string text, size_t caret) {
 }
 
 void LauncherController::prepareToShow(Mode mode) {
-  if (running_ != nullptr) {
-    running_->sync();
+  if (running_ != nullptr && running_->sync()) {
+    loadIcons();
   }
   recomputeBoosts();
   files_.setBoosts(history_.history().fileBoosts(now()));
@@ -363,6 +391,9 @@ void LauncherController::reset() {
   pendingSearch_.reset();
   if (!rows_.empty() || isExpanded_) {
     show({}, 0, false);
+  }
+  if (icons != nullptr) {
+    icons->trimTypes();
   }
 }
 
@@ -415,7 +446,10 @@ void LauncherController::keepSelectedClip() {
   }
 }
 
-void LauncherController::runningAppsChanged(bool /*membership*/) {
+void LauncherController::runningAppsChanged(bool membership) {
+  if (membership) {
+    loadIcons();
+  }
   if (view_->isVisible()) {
     view_->reconfigureVisibleRows();
     view_->refreshStage();

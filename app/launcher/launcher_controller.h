@@ -41,6 +41,7 @@ class ClipDeliverer;
 class ClipboardHistory;
 class DesktopActions;
 class HistoryStore;
+class IconStore;
 class LauncherView;
 class Notifier;
 class RunningApps;
@@ -83,6 +84,8 @@ class LauncherController final {
   std::map<std::string, std::string> openWithApps;  // extension or type → app entry
   std::optional<std::string> terminalApp;
   Notifier* notifier = nullptr;
+  // The icons of rows and the stage; none: rows have no icons. Owned by the shell.
+  IconStore* icons = nullptr;
   std::function<double()> now;  // seconds since 1970; the system clock by default
   bool canPaste = false;
   std::string saveFolder;  // the XDG Downloads folder by default
@@ -160,6 +163,8 @@ class LauncherController final {
   void userSelected(size_t row);
   void clipboardChanged();
   void runningAppsChanged(bool membership);
+  // The icon store has new images: the visible rows and the stage are drawn again.
+  void iconsChanged();
   void pasteNext(double pressedAt);
 
   // Actions and sublists.
@@ -206,6 +211,7 @@ class LauncherController final {
   void applyLook();
   void setText(std::string text, size_t caret);
   void recomputeBoosts();
+  void loadIcons();
   void applyAlias();
   void keepSelectedClip();
   bool deferWhileSearching(std::function<void()> key);

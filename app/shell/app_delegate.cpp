@@ -14,6 +14,7 @@
 #include "app/config/global_hotkeys.h"
 #include "app/config/hot_key_center.h"
 #include "app/launcher/desktop_actions.h"
+#include "app/launcher/icon_store.h"
 #include "app/launcher/launcher_controller.h"
 #include "app/shell/app_indexer.h"
 #include "app/shell/log.h"
@@ -30,6 +31,13 @@
 #include "platform/workspace.h"
 
 namespace vesk {
+
+namespace {
+
+// File-type icons kept between presentations.
+constexpr size_t kTypeIconsKept = 256;
+
+}  // namespace
 
 AppDelegate::AppDelegate(AppServices services, AppPaths paths)
     : services_(std::move(services)),
@@ -59,7 +67,11 @@ AppDelegate::AppDelegate(AppServices services, AppPaths paths)
 AppDelegate::~AppDelegate() {
   *self_ = nullptr;
   indexer_.reset();
+  if (icons_) {
+    icons_->onChange = nullptr;
+  }
   if (launcher_) {
+    launcher_->icons = nullptr;
     launcher_->setView(nullptr);
     launcher_->setClipboard(nullptr);
   }
@@ -194,6 +206,12 @@ void AppDelegate::startLauncher() {
       services_.catalog, services_.fileManager, services_.pasteboardWriter, services_.workspace});
   launcher_ =
       std::make_unique<LauncherController>(*history_, runningApps_.get(), *files_, *desktop_);
+  if (services_.iconSources) {
+    icons_ = std::make_unique<IconStore>(services_.iconSources, kTypeIconsKept);
+    icons_->onChange = [this] { launcher_->iconsChanged(); };
+    icons_->log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };
+    launcher_->icons = icons_.get();
+  }
   panel_ = std::make_unique<LogPanel>(*launcher_);
   launcher_->setView(panel_.get());
   launcher_->notifier = notifier_.get();

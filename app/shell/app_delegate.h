@@ -42,6 +42,7 @@ class FileSearchEngine;
 class GlobalHotkeys;
 class HistoryStore;
 class HotKeyCenter;
+class IconStore;
 class LauncherController;
 class LogPanel;
 class Notifier;
@@ -121,6 +122,7 @@ class AppDelegate final {
   std::unique_ptr<RunningApps> runningApps_;
   std::shared_ptr<Notifier> notifier_;
   std::unique_ptr<DesktopActions> desktop_;
+  std::unique_ptr<IconStore> icons_;
   std::unique_ptr<LauncherController> launcher_;
   std::unique_ptr<LogPanel> panel_;  // after the controller: goes first
 
