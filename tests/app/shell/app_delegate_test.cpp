@@ -99,6 +99,24 @@ TEST_F(AppDelegateTest, StartUpWritesTheConfigAndRegistersTheThreeHotKeys) {
                                                        AppDelegate::Mode::launcher}));
 }
 
+TEST_F(AppDelegateTest, StartAtLoginIsSetOnTheFirstConfigAndLaterOnlyWhenItChanges) {
+  const std::string entry = folder / "config/autostart/vesk.desktop";
+  paths.login = {folder / ".local/bin/vesk", folder.path(), entry};
+  start();
+  ASSERT_TRUE(pumpUntil([&] { return std::filesystem::exists(entry); }));
+
+  // Another setting changes: the entry, removed by hand meanwhile, is not written again.
+  std::filesystem::remove(entry);
+  test::writeFile(paths.configFile, "[hotkeys]\nlauncher = \"cmd+k\"\n");
+  ASSERT_TRUE(pumpUntil([this] { return hotKeys->isRegistered(Grab{45, Shortcut::cmd}); }));
+  pumpFor(std::chrono::milliseconds(200));
+  EXPECT_FALSE(std::filesystem::exists(entry));
+
+  test::writeFile(entry, "by hand");
+  test::writeFile(paths.configFile, "[launcher]\nlaunch_at_login = false\n");
+  EXPECT_TRUE(pumpUntil([&] { return !std::filesystem::exists(entry); }));
+}
+
 TEST_F(AppDelegateTest, ARefusedHotKeyFallsBackAndIsListedAfterTheConfigProblems) {
   start();
   hotKeys->taken.insert(Grab{45, Shortcut::cmd});
