@@ -37,12 +37,12 @@ class ClipDeliverer final {
   static std::string failureTitle(ClipDelivery delivery);
 
   // paste, copy, pastePlainText, copyPlainText. `done` gets the failure, if any.
-  void deliver(const Clip& clip, ClipDelivery delivery, WindowId target,
+  void deliver(const Clip& clip, ClipDelivery delivery, PasteTarget target,
                std::function<void(std::optional<Failure>)> done);
 
   // Queued behind the paste-next before it. `done` gets whether pasting is allowed (nothing is
   // written when it is not) and the failure of reading the clip, if any.
-  void pasteNext(const Clip& clip, WindowId target,
+  void pasteNext(const Clip& clip, PasteTarget target,
                  std::function<void(bool trusted, std::optional<Failure>)> done);
 
  private:

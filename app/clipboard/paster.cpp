@@ -1,5 +1,8 @@
 #include "app/clipboard/paster.h"
 
+#include <algorithm>
+
+#include "platform/app_catalog.h"
 #include "platform/key_layout.h"
 #include "platform/key_synthesizer.h"
 #include "platform/pasteboard_writer.h"
@@ -38,7 +41,21 @@ Result<int64_t> Paster::write(ClipItems items, const std::optional<std::string>&
   return writer_.write(marked(std::move(items), source, transient));
 }
 
-bool Paster::pressPaste(WindowId target) {
+PasteTarget PasteTarget::active(Workspace& workspace, const AppCatalog& catalog) {
+  PasteTarget target{workspace.activeWindow(), false};
+  if (target.window == 0) {
+    return target;
+  }
+  for (const RunningApp& app : workspace.runningApplications()) {
+    if (std::find(app.windows.begin(), app.windows.end(), target.window) != app.windows.end()) {
+      target.terminal = catalog.isTerminalEmulator(app.entryPath);
+      break;
+    }
+  }
+  return target;
+}
+
+bool Paster::pressPaste(PasteTarget target) {
   std::optional<uint32_t> key = layout_.keyCode("v");
   if (!key) {
     key = layout_.keyCode(virtualKeyV);
@@ -46,7 +63,7 @@ bool Paster::pressPaste(WindowId target) {
   if (!key) {
     return false;
   }
-  return keys_.pressPaste(*key, target);
+  return keys_.pressPaste(*key, target.terminal, target.window);
 }
 
 bool Paster::isTrusted() {

@@ -210,11 +210,12 @@ class DeliveryTest : public ClipboardTest {
 TEST_F(DeliveryTest, PasteNextPressedThreeTimesPastesThreeClipsInOrderAsTransientWrites) {
   int done = 0;
   for (const Clip& clip : history.index().clips()) {
-    deliverer.pasteNext(clip, 7, [&done](bool trusted, const std::optional<Failure>& failure) {
-      EXPECT_TRUE(trusted);
-      EXPECT_FALSE(failure);
-      ++done;
-    });
+    deliverer.pasteNext(clip, PasteTarget{7},
+                        [&done](bool trusted, const std::optional<Failure>& failure) {
+                          EXPECT_TRUE(trusted);
+                          EXPECT_FALSE(failure);
+                          ++done;
+                        });
   }
   ASSERT_TRUE(pumpUntil([&] { return done == 3; }));
 
@@ -232,7 +233,7 @@ TEST_F(DeliveryTest, PasteNextWithoutTrustWritesNothing) {
   keys.setTrusted(false);
   std::optional<bool> trusted;
   deliverer.pasteNext(
-      history.index().clips().front(), 0,
+      history.index().clips().front(), PasteTarget{},
       [&trusted](bool allowed, const std::optional<Failure>&) { trusted = allowed; });
   ASSERT_TRUE(pumpUntil([&] { return trusted.has_value(); }));
   EXPECT_FALSE(*trusted);
@@ -244,7 +245,7 @@ TEST_F(DeliveryTest, PastingAsPlainTextMovesTheClipToTheTopWithoutANewClip) {
   const Clip oldest = history.index().clips().back();
   const int64_t copies = history.copies();
   bool delivered = false;
-  deliverer.deliver(oldest, ClipDelivery::pastePlainText, 0,
+  deliverer.deliver(oldest, ClipDelivery::pastePlainText, PasteTarget{3, true},
                     [&delivered](const std::optional<Failure>& failure) {
                       EXPECT_FALSE(failure);
                       delivered = true;
@@ -257,7 +258,8 @@ TEST_F(DeliveryTest, PastingAsPlainTextMovesTheClipToTheTopWithoutANewClip) {
   ASSERT_EQ(writes.size(), 1U);
   EXPECT_EQ(writes[0][0][0].type, "public.utf8-plain-text");
   EXPECT_TRUE(hasType(writes[0], Paster::transientType));
-  EXPECT_EQ(keys.presses().size(), 1U);
+  // Into a terminal the paste key has Shift too.
+  EXPECT_EQ(keys.presses(), (std::vector<FakeKeySynthesizer::Press>{{55, 3, true}}));
 }
 
 }  // namespace
