@@ -17,31 +17,6 @@ namespace vesk {
 
 namespace {
 
-// The view before the panel exists: shows nothing, and is never visible.
-class NoView final : public LauncherView {
- public:
-  void reloadRows() override {}
-  void reconfigureVisibleRows() override {}
-  void insertRows(size_t, size_t) override {}
-  void removeRows(size_t, size_t) override {}
-  void selectRow(size_t) override {}
-  void setSearchText(const std::string&, size_t) override {}
-  void setPlaceholder(const std::string&) override {}
-  void setSymbol(const std::string&) override {}
-  void setExpanded(bool, bool) override {}
-  void setClipboardLook(bool) override {}
-  void refreshStage() override {}
-  void setResultsVisible(bool) override {}
-  void drawNow() override {}
-  void dismiss() override {}
-  bool isVisible() const override { return false; }
-};
-
-NoView& noView() {
-  static NoView view;
-  return view;
-}
-
 double systemNow() {
   using namespace std::chrono;
   return duration<double>(system_clock::now().time_since_epoch()).count();
@@ -63,7 +38,7 @@ LauncherController::LauncherController(HistoryStore& history, RunningApps* runni
       running_(running),
       files_(files),
       desktop_(desktop),
-      view_(&noView()),
+      view_(&LauncherView::none()),
       self_(std::make_shared<LauncherController*>(this)) {
   searchFiles = [this](std::string query, int limit, int64_t generation) {
     return files_.search(std::move(query), limit, generation);
@@ -96,7 +71,7 @@ LauncherController::~LauncherController() {
 }
 
 void LauncherController::setView(LauncherView* view) {
-  view_ = view != nullptr ? view : &noView();
+  view_ = view != nullptr ? view : &LauncherView::none();
 }
 
 // Settings with side effects.
@@ -190,7 +165,8 @@ void LauncherController::refresh(std::optional<Keystroke> keystroke) {
     return;
   }
   if (mode_ == Mode::clipboard) {
-    LauncherLists::Listed listed = LauncherLists::clips(clipboard_, text_, notices_);
+    LauncherLists::Listed listed = LauncherLists::clips(
+        clipboard_ != nullptr ? &clipboard_->index() : nullptr, text_, notices_);
     const size_t selection = keptSelection(listed.rows, listed.selection);
     update(std::move(listed.rows), selection, keystroke);
     return;
@@ -383,8 +359,9 @@ void LauncherController::reset() {
   mode_ = Mode::launcher;
   applyLook();
   setText({}, 0);
+  ++searchGeneration_;  // a file search still out must not fill the hidden list
+  pendingSearch_.reset();
   if (!rows_.empty() || isExpanded_) {
-    ++searchGeneration_;
     show({}, 0, false);
   }
 }

@@ -52,10 +52,13 @@ void LauncherController::perform(Action action, const Item& target) {
         });
     return;
   }
+  if (action == Action::open) {
+    open(item);  // dismisses the panel itself
+    return;
+  }
   dismiss();
   switch (action) {
     case Action::open:
-      open(item);
       break;
     case Action::reveal:
       desktop_.reveal({*path});
@@ -262,9 +265,6 @@ std::optional<LauncherController::LinkApp> LauncherController::linkApp(const Cli
         (*self)->linkApps_[scheme] = std::move(app);
         (*self)->view_->reconfigureVisibleRows();
         (*self)->view_->refreshStage();
-        if ((*self)->sublist_ && !(*self)->sublist_->isOpenWith()) {
-          (*self)->refresh();
-        }
       });
   return LinkApp{};
 }

@@ -87,6 +87,16 @@ TEST_F(LauncherTest, StaleFileHitsNeverReplaceTheNewestQuery) {
   EXPECT_EQ(titles(), std::vector<std::string>{"report.md"});
 }
 
+TEST_F(LauncherTest, FileHitsArrivingAfterDismissalLeaveTheHiddenListEmpty) {
+  HeldSearches searches(controller, engine);
+  controller.textDidChange("report");
+  view.dismiss();
+  searches.release(0);
+  pumpFor(std::chrono::milliseconds(50));
+  EXPECT_TRUE(controller.rows().empty());
+  EXPECT_FALSE(controller.isExpanded());
+}
+
 TEST_F(LauncherTest, ReturnDuringTheNewestSearchOpensItsFirstRow) {
   type("todo");
   HeldSearches searches(controller, engine);
