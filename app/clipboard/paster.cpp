@@ -1,7 +1,5 @@
 #include "app/clipboard/paster.h"
 
-#include <algorithm>
-
 #include "platform/app_catalog.h"
 #include "platform/key_layout.h"
 #include "platform/key_synthesizer.h"
@@ -42,17 +40,8 @@ Result<int64_t> Paster::write(ClipItems items, const std::optional<std::string>&
 }
 
 PasteTarget PasteTarget::active(Workspace& workspace, const AppCatalog& catalog) {
-  PasteTarget target{workspace.activeWindow(), false};
-  if (target.window == 0) {
-    return target;
-  }
-  for (const RunningApp& app : workspace.runningApplications()) {
-    if (std::find(app.windows.begin(), app.windows.end(), target.window) != app.windows.end()) {
-      target.terminal = catalog.isTerminalEmulator(app.entryPath);
-      break;
-    }
-  }
-  return target;
+  const auto front = workspace.frontmostApplication();
+  return {workspace.activeWindow(), front && catalog.isTerminalEmulator(front->entryPath)};
 }
 
 bool Paster::pressPaste(PasteTarget target) {

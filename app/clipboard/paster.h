@@ -27,7 +27,8 @@ struct PasteTarget {
   WindowId window = 0;  // 0: whatever window is active
   bool terminal = false;
 
-  // The active window now and its application's kind. Main thread (the workspace's rule).
+  // The active window now, and whether the frontmost application is a terminal. Main thread
+  // (the workspace's rule).
   static PasteTarget active(Workspace& workspace, const AppCatalog& catalog);
 };
 
