@@ -61,6 +61,8 @@ class AppCatalog {
   // desktop entry, else the first listed entry in the TerminalEmulator category; none when
   // the system has no terminal.
   virtual std::optional<std::string> systemTerminal() const = 0;
+  // Whether the application entry at `path` is in the TerminalEmulator category.
+  virtual bool isTerminalEmulator(const std::string& path) const = 0;
 
   // Starts the application with no files.
   virtual Result<void> launch(const std::string& appPath, const LaunchOptions& options) const = 0;

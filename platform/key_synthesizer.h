@@ -28,9 +28,10 @@ class KeySynthesizer {
 
   // The paste key: waits (at most kFocusWait) until `target` is the active window, unless it
   // is 0, then presses and releases `keyCode` (the key typing "v", from KeyLayout) with the
-  // Control modifier. False when the press could not be sent; a target that never became
-  // active still gets the press, as the user expects something to happen.
-  virtual bool pressPaste(uint32_t keyCode, WindowId target) = 0;
+  // Control modifier, and Shift too when `shift` (terminals paste with Control+Shift+V).
+  // False when the press could not be sent; a target that never became active still gets the
+  // press, as the user expects something to happen.
+  virtual bool pressPaste(uint32_t keyCode, bool shift, WindowId target) = 0;
 };
 
 }  // namespace vesk

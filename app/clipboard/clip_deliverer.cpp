@@ -37,7 +37,7 @@ std::string ClipDeliverer::failureTitle(ClipDelivery delivery) {
   return isPaste(delivery) ? "Couldn't paste the clip" : "Couldn't copy the clip";
 }
 
-void ClipDeliverer::deliver(const Clip& clip, ClipDelivery delivery, WindowId target,
+void ClipDeliverer::deliver(const Clip& clip, ClipDelivery delivery, PasteTarget target,
                             std::function<void(std::optional<Failure>)> done) {
   const bool press = isPaste(delivery);
   const bool plain = isPlainText(delivery);
@@ -87,7 +87,7 @@ void ClipDeliverer::deliver(const Clip& clip, ClipDelivery delivery, WindowId ta
       });
 }
 
-void ClipDeliverer::pasteNext(const Clip& clip, WindowId target,
+void ClipDeliverer::pasteNext(const Clip& clip, PasteTarget target,
                               std::function<void(bool, std::optional<Failure>)> done) {
   pasteQueue_.async([store = store_, paster = paster_, clip, target, done = std::move(done)] {
     auto items = store->items(clip.id);

@@ -38,12 +38,12 @@ class ClipDeliverer final {
 
   // paste, copy, pastePlainText, copyPlainText. `done` gets the failure of reading the clip or
   // of writing the clipboard, if any; the paste key is pressed only after a write that worked.
-  void deliver(const Clip& clip, ClipDelivery delivery, WindowId target,
+  void deliver(const Clip& clip, ClipDelivery delivery, PasteTarget target,
                std::function<void(std::optional<Failure>)> done);
 
   // Queued behind the paste-next before it. `done` gets whether pasting is allowed (nothing is
   // written when it is not) and the failure of reading the clip or of writing it, if any.
-  void pasteNext(const Clip& clip, WindowId target,
+  void pasteNext(const Clip& clip, PasteTarget target,
                  std::function<void(bool trusted, std::optional<Failure>)> done);
 
  private:

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/app_catalog.h"
 #include "platform/key_layout.h"
 #include "platform/key_synthesizer.h"
 #include "platform/pasteboard_writer.h"
@@ -41,7 +42,12 @@ Result<int64_t> Paster::write(ClipItems items, const std::optional<std::string>&
   return writer_->write(marked(std::move(items), source, transient));
 }
 
-bool Paster::pressPaste(WindowId target) {
+PasteTarget PasteTarget::active(Workspace& workspace, const AppCatalog& catalog) {
+  const auto front = workspace.frontmostApplication();
+  return {workspace.activeWindow(), front && catalog.isTerminalEmulator(front->entryPath)};
+}
+
+bool Paster::pressPaste(PasteTarget target) {
   std::optional<uint32_t> key = layout_->keyCode("v");
   if (!key) {
     key = layout_->keyCode(virtualKeyV);
@@ -49,7 +55,7 @@ bool Paster::pressPaste(WindowId target) {
   if (!key) {
     return false;
   }
-  return keys_->pressPaste(*key, target);
+  return keys_->pressPaste(*key, target.terminal, target.window);
 }
 
 bool Paster::isTrusted() {

@@ -17,9 +17,22 @@
 
 namespace vesk {
 
+class AppCatalog;
 class KeyLayout;
 class KeySynthesizer;
 class PasteboardWriter;
+class Workspace;
+
+// Where the paste key goes: the window, and whether its application is a terminal emulator,
+// which pastes with Control+Shift+V (Control+V types a literal ^V there).
+struct PasteTarget {
+  WindowId window = 0;  // 0: whatever window is active
+  bool terminal = false;
+
+  // The active window now, and whether the frontmost application is a terminal. Main thread
+  // (the workspace's rule).
+  static PasteTarget active(Workspace& workspace, const AppCatalog& catalog);
+};
 
 enum class ClipDelivery { paste, copy, pastePlainText, copyPlainText, pasteNext };
 
@@ -43,8 +56,9 @@ class Paster final {
 
   // Replaces the clipboard's contents.
   Result<int64_t> write(ClipItems items, const std::optional<std::string>& source, bool transient);
-  // Presses Control and the key typing "v" once `target` is active again (0: at once).
-  bool pressPaste(WindowId target);
+  // Presses Control and the key typing "v" once the target window is active again (0: at
+  // once), with Shift too into a terminal.
+  bool pressPaste(PasteTarget target);
   bool isTrusted();
 
  private:

@@ -95,8 +95,9 @@ class LauncherController final {
   std::optional<std::string> version;
   std::string openSymbol = "\u21A9";
   ClipDeliverer* deliverer = nullptr;  // none: clips can't be delivered
-  // The window a paste goes to: the one active before the panel (0: whichever is active).
-  std::function<WindowId()> pasteTarget;
+  // The window a paste goes to: the one active before the panel (0: whichever is active), and
+  // whether it belongs to a terminal emulator.
+  std::function<PasteTarget()> pasteTarget;
   // The X server time of the last key press in the panel, for launches (0: unknown).
   uint32_t userTime = 0;
   FileSearch searchFiles;

@@ -167,11 +167,11 @@ void LauncherController::deliver(const Clip& clip, ClipDelivery delivery) {
     return;
   }
   if (delivery == ClipDelivery::pasteNext) {
-    deliverer->pasteNext(clip, pasteTarget ? pasteTarget() : 0, [](bool, auto) {});
+    deliverer->pasteNext(clip, pasteTarget ? pasteTarget() : PasteTarget{}, [](bool, auto) {});
     return;
   }
   std::weak_ptr<LauncherController*> weak = self_;
-  deliverer->deliver(clip, delivery, pasteTarget ? pasteTarget() : 0,
+  deliverer->deliver(clip, delivery, pasteTarget ? pasteTarget() : PasteTarget{},
                      [weak, delivery](const std::optional<Failure>& failure) {
                        const auto self = weak.lock();
                        if (failure && self && *self != nullptr) {
@@ -197,7 +197,7 @@ void LauncherController::pasteNext(double pressedAt) {
     dismiss();
   }
   std::weak_ptr<LauncherController*> weak = self_;
-  deliverer->pasteNext(*clip, pasteTarget ? pasteTarget() : 0,
+  deliverer->pasteNext(*clip, pasteTarget ? pasteTarget() : PasteTarget{},
                        [weak](bool trusted, const std::optional<Failure>& failure) {
                          const auto self = weak.lock();
                          if (!self || *self == nullptr) {

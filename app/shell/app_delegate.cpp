@@ -219,8 +219,8 @@ void AppDelegate::startLauncher() {
   launcher_->canPaste = canPaste_;
   launcher_->hiddenCommands = hiddenCommands_;
   if (services_.workspace) {
-    launcher_->pasteTarget = [workspace = services_.workspace] {
-      return workspace->activeWindow();
+    launcher_->pasteTarget = [workspace = services_.workspace, catalog = services_.catalog] {
+      return PasteTarget::active(*workspace, *catalog);
     };
   }
   std::weak_ptr<AppDelegate*> weak = self_;

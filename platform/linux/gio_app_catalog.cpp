@@ -190,6 +190,36 @@ std::optional<std::string> GioAppCatalog::defaultAppToOpen(const std::string& pa
   return filenameOf(app.get());
 }
 
+namespace {
+
+// Whether the entry's Categories= list ("System;TerminalEmulator;") names the terminal category.
+bool isTerminalEntry(GDesktopAppInfo* info) {
+  const char* categories = g_desktop_app_info_get_categories(info);
+  if (categories == nullptr) {
+    return false;
+  }
+  std::string_view rest(categories);
+  while (!rest.empty()) {
+    const auto end = rest.find(';');
+    if (rest.substr(0, end) == "TerminalEmulator") {
+      return true;
+    }
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool GioAppCatalog::isTerminalEmulator(const std::string& path) const {
+  if (path.empty()) {
+    return false;
+  }
+  const std::unique_ptr<GDesktopAppInfo, ObjectUnref> info(
+      g_desktop_app_info_new_from_filename(path.c_str()));
+  return info != nullptr && isTerminalEntry(info.get());
+}
+
 std::optional<std::string> GioAppCatalog::systemTerminal() const {
   std::error_code error;
   std::string alternative;
@@ -209,9 +239,7 @@ std::optional<std::string> GioAppCatalog::systemTerminal() const {
     if (!G_IS_DESKTOP_APP_INFO(info) || g_app_info_should_show(info) == FALSE) {
       continue;
     }
-    const char* categories = g_desktop_app_info_get_categories(G_DESKTOP_APP_INFO(info));
-    if (categories == nullptr ||
-        std::string_view(categories).find("TerminalEmulator") == std::string_view::npos) {
+    if (!isTerminalEntry(G_DESKTOP_APP_INFO(info))) {
       continue;
     }
     const auto file = filenameOf(info);

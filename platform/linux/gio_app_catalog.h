@@ -24,6 +24,7 @@ class GioAppCatalog final : public AppCatalog {
   std::vector<std::string> appsToOpen(const std::string& path) const override;
   std::optional<std::string> defaultAppToOpen(const std::string& path) const override;
   std::optional<std::string> systemTerminal() const override;
+  bool isTerminalEmulator(const std::string& path) const override;
   Result<void> launch(const std::string& appPath, const LaunchOptions& options) const override;
   Result<void> open(const std::vector<std::string>& targets, const std::string& appPath,
                     const LaunchOptions& options) const override;

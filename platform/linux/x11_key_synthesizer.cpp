@@ -14,6 +14,7 @@ namespace vesk {
 namespace {
 
 constexpr xcb_keysym_t kControlL = 0xffe3;
+constexpr xcb_keysym_t kShiftL = 0xffe1;
 constexpr auto kFocusPoll = std::chrono::milliseconds(10);
 
 // Modifier indices of the core protocol: Shift, Lock, Control, Mod1 … Mod5.
@@ -90,7 +91,7 @@ WindowId X11KeySynthesizer::activeWindow() {
   return focus && focus->focus > XCB_INPUT_FOCUS_POINTER_ROOT ? focus->focus : 0;
 }
 
-bool X11KeySynthesizer::pressPaste(uint32_t keyCode, WindowId target) {
+bool X11KeySynthesizer::pressPaste(uint32_t keyCode, bool shift, WindowId target) {
   if (!isTrusted() || keyCode < 8 || keyCode > 255) {
     return false;
   }
@@ -113,8 +114,12 @@ bool X11KeySynthesizer::pressPaste(uint32_t keyCode, WindowId target) {
 
   xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
   const XcbReply<xcb_keycode_t> controlCodes(xcb_key_symbols_get_keycode(symbols, kControlL));
+  const XcbReply<xcb_keycode_t> shiftCodes(xcb_key_symbols_get_keycode(symbols, kShiftL));
   xcb_key_symbols_free(symbols);
   if (!controlCodes || *controlCodes == XCB_NO_SYMBOL) {
+    return false;
+  }
+  if (shift && (!shiftCodes || *shiftCodes == XCB_NO_SYMBOL)) {
     return false;
   }
   const xcb_keycode_t control = *controlCodes;
@@ -151,8 +156,14 @@ bool X11KeySynthesizer::pressPaste(uint32_t keyCode, WindowId target) {
   if (!controlHeld) {
     fake(XCB_KEY_PRESS, control);
   }
+  if (shift) {
+    fake(XCB_KEY_PRESS, *shiftCodes);
+  }
   fake(XCB_KEY_PRESS, static_cast<xcb_keycode_t>(keyCode));
   fake(XCB_KEY_RELEASE, static_cast<xcb_keycode_t>(keyCode));
+  if (shift) {
+    fake(XCB_KEY_RELEASE, *shiftCodes);
+  }
   if (!controlHeld) {
     fake(XCB_KEY_RELEASE, control);
   }

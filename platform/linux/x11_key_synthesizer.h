@@ -2,8 +2,8 @@
 // X11KeySynthesizer: KeySynthesizer through the XTEST extension. Before pressing Control+V it
 // waits (bounded) for the window that was active before Vesk's panel to be active again, and
 // it lifts modifiers the user still holds from the hot key (Alt, Shift, Super) for the length
-// of the press, so the target sees exactly Control+V; they are put back afterwards, so holding
-// the hot key's modifiers and pressing its key again still works.
+// of the press, so the target sees exactly Control+V (or Control+Shift+V); they are put back
+// afterwards, so holding the hot key's modifiers and pressing its key again still works.
 //
 // Any thread; calls are serialised on one connection of its own.
 
@@ -27,7 +27,7 @@ class X11KeySynthesizer final : public KeySynthesizer {
 
   bool isTrusted() override;
   void requestTrust() override {}
-  bool pressPaste(uint32_t keyCode, WindowId target) override;
+  bool pressPaste(uint32_t keyCode, bool shift, WindowId target) override;
 
   // The active window: the window manager's _NET_ACTIVE_WINDOW, or the input focus when no
   // window manager publishes one.

@@ -28,6 +28,8 @@ using Clock = XcbConnection::Clock;
 using Types = X11ClipboardTypes;
 
 constexpr size_t kMostTargets = 512;
+// A hand-over keeps at most this many of the owner's targets.
+constexpr size_t kMostSavedTargets = 64;
 
 // What one copy offers, fetched once per change count.
 struct Offer {
@@ -35,6 +37,14 @@ struct Offer {
   std::vector<std::string> targets;
   std::vector<std::string> uris;
   bool concealed = false;
+  bool marked = false;  // concealed, transient or generated: never kept
+};
+
+// What was read of the current copy, kept to serve it should its owner quit without handing it
+// over: the same representations the history stored.
+struct Kept {
+  int64_t changeCount = -1;
+  ClipItems items;
 };
 
 bool contains(const std::vector<std::string>& list, std::string_view value) {
@@ -78,6 +88,9 @@ class X11Pasteboard::Worker {
         wakeFd_(wakeFd),
         clipboard_(connection_->atom("CLIPBOARD")),
         targets_(connection_->atom("TARGETS")),
+        manager_(connection_->atom("CLIPBOARD_MANAGER")),
+        saveTargets_(connection_->atom("SAVE_TARGETS")),
+        timestamp_(connection_->atom("TIMESTAMP")),
         owner_(*connection_, window, clipboard_),
         reader_(
             *connection_, window, clipboard_, options_.stepTimeout, options_.maxBytes,
@@ -87,7 +100,16 @@ class X11Pasteboard::Worker {
       markers_.push_back(connection_->atom(marker));
     }
     markers_.push_back(connection_->atom(ClipReading::passwordManagerHint));
-    thread_ = std::thread([this] { loop(); });
+    for (const std::string_view name : {"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS",
+                                        "DELETE", "INSERT_SELECTION", "INSERT_PROPERTY"}) {
+      unsaved_.push_back(connection_->atom(name));
+    }
+    thread_ = std::thread([this] {
+      if (options_.manageClipboard) {
+        becomeManager();
+      }
+      loop();
+    });
   }
 
   ~Worker() {
@@ -170,7 +192,9 @@ class X11Pasteboard::Worker {
         return std::nullopt;
       }
       const std::string& uri = offer->uris[item];
-      return Bytes(uri.begin(), uri.end());
+      Bytes bytes(uri.begin(), uri.end());
+      keep(*offer, item, type, bytes);
+      return bytes;
     }
     if (item != 0) {
       return std::nullopt;
@@ -186,8 +210,9 @@ class X11Pasteboard::Worker {
       if (auto bytes = convert(target)) {
         if (Types::isLatin1(target)) {
           const std::string text = Types::latin1ToUtf8(*bytes);
-          return Bytes(text.begin(), text.end());
+          bytes = Bytes(text.begin(), text.end());
         }
+        keep(*offer, item, type, *bytes);
         return bytes;
       }
     }
@@ -217,10 +242,165 @@ class X11Pasteboard::Worker {
   }
 
   bool owns() const { return owner_.owns(); }
+  bool managesClipboard() const { return managing_; }
 
   bool gaveUp(int64_t count) const { return readingCount_ == count && reader_.gaveUp(); }
 
  private:
+  // Queues work for the clipboard thread from within it, to run once the current event or
+  // task is done.
+  void post(std::function<void()> task) {
+    {
+      const std::lock_guard lock(mutex_);
+      tasks_.push_back(std::move(task));
+    }
+    wake();
+  }
+
+  // Keeps a representation of the current copy read for the history, unless the copy is one
+  // that is never kept.
+  void keep(const Offer& offer, size_t item, const std::string& type, const Bytes& bytes) {
+    if (!managing_ || offer.marked || offer.concealed || type == Types::kConcealed) {
+      return;
+    }
+    if (kept_.changeCount != offer.changeCount) {
+      kept_ = Kept{offer.changeCount, {}};
+    }
+    if (kept_.items.size() <= item) {
+      kept_.items.resize(item + 1);
+    }
+    auto& representations = kept_.items[item];
+    const auto same = [&](const Representation& r) { return r.type == type; };
+    if (std::none_of(representations.begin(), representations.end(), same)) {
+      representations.push_back({type, bytes});
+    }
+  }
+
+  // Owns CLIPBOARD_MANAGER unless another clipboard manager does: applications that quit then
+  // hand their clipboard over to Vesk, and Vesk keeps copies whose owners quit without it.
+  void becomeManager() {
+    xcb_connection_t* c = connection_->get();
+    const XcbReply<xcb_get_selection_owner_reply_t> current(
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, manager_), nullptr));
+    if (current && current->owner != XCB_NONE) {
+      log("Another clipboard manager is running: it keeps copies after their applications quit");
+      return;
+    }
+    const auto time = reader_.serverTime();
+    if (!time) {
+      return;
+    }
+    xcb_set_selection_owner(c, window_, manager_, *time);
+    const XcbReply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, manager_), nullptr));
+    managing_ = owner && owner->owner == window_;
+    managerTime_ = *time;
+  }
+
+  // Requests to the clipboard manager: its targets, and SAVE_TARGETS, the hand-over of an
+  // application about to quit (answered on the clipboard thread's task queue, as it reads).
+  void answerManager(const xcb_selection_request_event_t& request) {
+    const xcb_atom_t property = request.property == XCB_NONE ? request.target : request.property;
+    xcb_connection_t* c = connection_->get();
+    if (!managing_) {
+      notify(request, XCB_NONE);
+    } else if (request.target == targets_) {
+      const std::array<xcb_atom_t, 3> atoms{targets_, saveTargets_, timestamp_};
+      xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property, XCB_ATOM_ATOM, 32,
+                          atoms.size(), atoms.data());
+      notify(request, property);
+    } else if (request.target == timestamp_) {
+      xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property, XCB_ATOM_INTEGER,
+                          32, 1, &managerTime_);
+      notify(request, property);
+    } else if (request.target == saveTargets_) {
+      post([this, request] { save(request); });
+    } else {
+      notify(request, XCB_NONE);
+    }
+  }
+
+  void notify(const xcb_selection_request_event_t& request, xcb_atom_t property) {
+    xcb_selection_notify_event_t event{};
+    event.response_type = XCB_SELECTION_NOTIFY;
+    event.time = request.time;
+    event.requestor = request.requestor;
+    event.selection = request.selection;
+    event.target = request.target;
+    event.property = property;
+    xcb_send_event(connection_->get(), 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection_->get());
+  }
+
+  // Reads the clipboard from the application handing it over (the targets it names, or all
+  // it offers), takes the clipboard with them, then tells it that it may quit.
+  void save(const xcb_selection_request_event_t& request) {
+    const xcb_atom_t property = request.property == XCB_NONE ? request.target : request.property;
+    std::vector<xcb_atom_t> wanted;
+    if (request.property != XCB_NONE) {
+      wanted = connection_->cardinals(request.requestor, request.property);
+    }
+    const int64_t count = changeCount();
+    readingCount_ = -1;
+    reader_.newCopy(options_.copyTimeout, [this, count] { return changeCount() != count; });
+    std::vector<xcb_atom_t> offered;
+    if (const auto list = reader_.convert(targets_)) {
+      offered.resize(list->size() / 4);
+      std::copy_n(list->data(), offered.size() * 4, reinterpret_cast<uint8_t*>(offered.data()));
+    }
+    if (wanted.empty()) {
+      wanted = offered;
+    }
+    const auto among = [](const std::vector<xcb_atom_t>& atoms, xcb_atom_t atom) {
+      return std::find(atoms.begin(), atoms.end(), atom) != atoms.end();
+    };
+    // A concealed or transient copy is not kept: it was never meant to outlive its owner.
+    const xcb_atom_t hint = connection_->atom(ClipReading::passwordManagerHint);
+    const bool marked = std::any_of(offered.begin(), offered.end(), [&](xcb_atom_t atom) {
+      return atom != hint && among(markers_, atom);
+    });
+    const bool keepable =
+        !marked && (!among(offered, hint) || !hintConceals(reader_.convert(hint)));
+    std::vector<std::pair<std::string, Bytes>> offer;
+    for (const xcb_atom_t target : wanted) {
+      if (!keepable || offer.size() >= kMostSavedTargets || among(unsaved_, target)) {
+        continue;
+      }
+      if (auto bytes = reader_.convert(target)) {
+        std::string name = connection_->atomName(target);
+        if (!name.empty()) {
+          offer.emplace_back(std::move(name), std::move(*bytes));
+        }
+      }
+    }
+    bool taken = false;
+    if (!offer.empty() && changeCount() == count) {
+      if (const auto time = reader_.serverTime()) {
+        taken = owner_.take(offer, *time);
+      }
+    }
+    notify(request, taken ? property : XCB_NONE);
+  }
+
+  // The clipboard's owner went away without handing it over: serve the copy kept of it, unless
+  // a newer copy or owner came meanwhile.
+  void adopt(int64_t count) {
+    if (changeCount() != count || kept_.items.empty() || owner_.owns()) {
+      return;
+    }
+    xcb_connection_t* c = connection_->get();
+    const XcbReply<xcb_get_selection_owner_reply_t> current(
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, clipboard_), nullptr));
+    if (!current || current->owner != XCB_NONE) {
+      return;
+    }
+    const auto time = reader_.serverTime();
+    if (time && changeCount() == count) {
+      owner_.take(Types::offerFor(kept_.items), *time);
+    }
+  }
+
   void wake() const {
     const uint64_t one = 1;
     [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
@@ -295,9 +475,29 @@ class X11Pasteboard::Worker {
     if (eventType(event) == xfixesEvent_ + XCB_XFIXES_SELECTION_NOTIFY) {
       const auto* notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(event);
       if (notify->selection == clipboard_) {
-        changeCount_.fetch_add(1);
+        const int64_t before = changeCount_.fetch_add(1);
+        const bool ownerGone = notify->subtype != XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER;
+        if (ownerGone && managing_ && kept_.changeCount == before && !kept_.items.empty()) {
+          post([this, count = before + 1] { adopt(count); });
+        }
       }
       return;
+    }
+    if (eventType(event) == XCB_SELECTION_REQUEST) {
+      const auto* request = reinterpret_cast<const xcb_selection_request_event_t*>(event);
+      if (request->owner == window_ && request->selection == manager_) {
+        answerManager(*request);
+        return;
+      }
+    }
+    if (eventType(event) == XCB_SELECTION_CLEAR) {
+      const auto* clear = reinterpret_cast<const xcb_selection_clear_event_t*>(event);
+      if (clear->owner == window_ && clear->selection == manager_) {
+        managing_ = false;
+        kept_ = Kept{};
+        log("Another clipboard manager took over: it keeps copies after their applications quit");
+        return;
+      }
     }
     owner_.handle(event);
   }
@@ -340,6 +540,7 @@ class X11Pasteboard::Worker {
     const bool marked =
         std::any_of(offer_.targets.begin(), offer_.targets.end(),
                     [](const auto& target) { return ClipReading::isSkipMarker(target); });
+    offer_.marked = marked;
     if (!marked && contains(offer_.targets, Types::kKdePasswordHint)) {
       offer_.concealed = hintConceals(convert(std::string(Types::kKdePasswordHint)));
     }
@@ -358,10 +559,14 @@ class X11Pasteboard::Worker {
   const xcb_window_t window_;
   const uint8_t xfixesEvent_;
   const int wakeFd_;
-  const xcb_atom_t clipboard_, targets_;
+  const xcb_atom_t clipboard_, targets_, manager_, saveTargets_, timestamp_;
   X11SelectionOwner owner_;
   X11SelectionReader reader_;
   std::vector<xcb_atom_t> markers_;  // the skip markers and the password hint
+  std::vector<xcb_atom_t> unsaved_;  // targets that are requests, not data
+  bool managing_ = false;            // Vesk owns CLIPBOARD_MANAGER
+  xcb_timestamp_t managerTime_ = XCB_CURRENT_TIME;
+  Kept kept_;
   Offer offer_;
   int64_t readingCount_ = -1;  // the change count of the copy read last
   std::atomic<int64_t> changeCount_{0};
@@ -447,6 +652,10 @@ bool X11Pasteboard::gaveUp(int64_t changeCount) {
 
 bool X11Pasteboard::ownsClipboard() {
   return worker_->call<bool>([this] { return worker_->owns(); }, false);
+}
+
+bool X11Pasteboard::managesClipboard() {
+  return worker_->call<bool>([this] { return worker_->managesClipboard(); }, false);
 }
 
 }  // namespace vesk

@@ -13,6 +13,13 @@
 // A copy marked as concealed, transient or generated (or with KDE's password hint) is seen as
 // such whatever its other targets, before any of its data is read.
 //
+// Unless another one runs, it is also the desktop's clipboard manager: it owns
+// CLIPBOARD_MANAGER, and an application that quits and hands its clipboard over (converting
+// CLIPBOARD_MANAGER to SAVE_TARGETS) has its targets read and served by Vesk. When the owner
+// goes away without that, Vesk serves what it read of that copy for the history (so a concealed
+// or transient copy, never read, is not served). It never takes the clipboard from a live
+// owner and lets go as soon as another application copies.
+//
 // Every member may be called from any thread. Destruction stops the thread; calls still
 // waiting then give nothing.
 
@@ -43,6 +50,7 @@ class X11Pasteboard final : public Pasteboard, public PasteboardWriter {
     uint64_t maxBytes = uint64_t{256} << 20;              // the largest copy read
     std::chrono::milliseconds copyTimeout{kCopyTimeout};  // all steps of one copy
     std::function<void(const std::string&)> log;          // error lines; stderr when empty
+    bool manageClipboard = true;  // act as the clipboard manager when no other one runs
   };
 
   static Result<std::unique_ptr<X11Pasteboard>> open(Options options);
@@ -57,8 +65,11 @@ class X11Pasteboard final : public Pasteboard, public PasteboardWriter {
 
   Result<int64_t> write(const ClipItems& items) override;
 
-  // Whether Vesk owns the clipboard now (its last write was not replaced yet).
+  // Whether Vesk owns the clipboard now (its last write, or a copy it keeps for an application
+  // that quit, was not replaced yet).
   bool ownsClipboard();
+  // Whether Vesk is the desktop's clipboard manager (it owns CLIPBOARD_MANAGER).
+  bool managesClipboard();
 
  private:
   class Worker;

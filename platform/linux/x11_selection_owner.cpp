@@ -88,14 +88,46 @@ void X11SelectionOwner::answer(const xcb_selection_request_event_t& request) {
   const xcb_atom_t property = request.property == XCB_NONE ? request.target : request.property;
   const bool current = owned_ && request.selection == selection_ &&
                        (request.time == XCB_CURRENT_TIME || request.time >= time_);
-  const bool served = current && request.target != multiple_ && serve(request, property);
+  bool served = false;
+  if (current && request.target == multiple_) {
+    served = serveMultiple(request, property);
+  } else if (current) {
+    served = serve(request, property);
+  }
   notify(request, served ? property : XCB_NONE);
+}
+
+bool X11SelectionOwner::serveMultiple(const xcb_selection_request_event_t& request,
+                                      xcb_atom_t property) {
+  // The property holds (target, property) pairs; each is served as a request of its own, and a
+  // pair that can't be has its property replaced by None.
+  if (request.property == XCB_NONE) {
+    return false;
+  }
+  const auto value = connection_.property(request.requestor, property, false, 64 * 1024);
+  if (!value || value->format != 32 || value->bytes.size() % 8 != 0 || value->bytes.empty()) {
+    return false;
+  }
+  std::vector<xcb_atom_t> pairs(value->bytes.size() / 4);
+  std::copy_n(value->bytes.data(), value->bytes.size(), reinterpret_cast<uint8_t*>(pairs.data()));
+  for (size_t i = 0; i + 1 < pairs.size(); i += 2) {
+    xcb_selection_request_event_t single = request;
+    single.target = pairs[i];
+    single.property = pairs[i + 1];
+    const bool usable = single.target != multiple_ && single.property != XCB_NONE;
+    if (!usable || !serve(single, single.property)) {
+      pairs[i + 1] = XCB_NONE;
+    }
+  }
+  xcb_change_property(connection_.get(), XCB_PROP_MODE_REPLACE, request.requestor, property,
+                      value->type, 32, static_cast<uint32_t>(pairs.size()), pairs.data());
+  return true;
 }
 
 bool X11SelectionOwner::serve(const xcb_selection_request_event_t& request, xcb_atom_t property) {
   xcb_connection_t* c = connection_.get();
   if (request.target == targets_) {
-    std::vector<xcb_atom_t> atoms{targets_, timestamp_};
+    std::vector<xcb_atom_t> atoms{targets_, timestamp_, multiple_};
     for (const auto& entry : offer_) {
       atoms.push_back(entry.first);
     }

@@ -1,8 +1,8 @@
 #pragma once
 // X11SelectionOwner: serves Vesk's own writes to the X11 clipboard. It holds the offered
 // targets while Vesk owns the selection, answers every conversion request for them (TARGETS,
-// TIMESTAMP and each offered target; large data chunk by chunk through INCR), and lets go at
-// SelectionClear. Transfers already running when ownership is lost are finished.
+// TIMESTAMP, MULTIPLE and each offered target; large data chunk by chunk through INCR), and lets go
+// at SelectionClear. Transfers already running when ownership is lost are finished.
 //
 // Runs on the clipboard thread only: its owner feeds it every event of the connection.
 
@@ -56,6 +56,7 @@ class X11SelectionOwner final {
 
   void answer(const xcb_selection_request_event_t& request);
   bool serve(const xcb_selection_request_event_t& request, xcb_atom_t property);
+  bool serveMultiple(const xcb_selection_request_event_t& request, xcb_atom_t property);
   void notify(const xcb_selection_request_event_t& request, xcb_atom_t property);
   void sendChunk(xcb_window_t requestor, xcb_atom_t property, Transfer& transfer);
 

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -187,6 +188,48 @@ TEST_F(ClipboardE2E, PasteNextPastesTheNewestClipThenTheOneBeforeWithoutRecordin
   const auto stored = clips();
   ASSERT_EQ(stored.size(), 2U);
   EXPECT_EQ(stored.front().text, "second");
+}
+
+// A terminal takes its paste with Control+Shift+V; Control+V would type a literal ^V.
+TEST_F(ClipboardE2E, PasteNextIntoATerminalLandsTheClipsText) {
+  if (runProgram(home, {"sh", "-c", "command -v lxterminal >/dev/null"}) != 0) {
+    GTEST_SKIP() << "lxterminal is not installed (scripts/install-deps)";
+  }
+  // The test's desktop sees only its own entries: the terminal's is Debian's own.
+  std::filesystem::create_directories(home.applications());
+  std::filesystem::copy_file("/usr/share/applications/lxterminal.desktop",
+                             home.applications() + "/lxterminal.desktop");
+  startVesk();
+  ASSERT_TRUE(vesk->waitForLog("Applied config.toml"));
+  copy("into the terminal\n");
+  ASSERT_TRUE(waitForClips(1, "into the terminal\n"));
+
+  const std::string file = home.home() + "/pasted.txt";
+  const std::string pidFile = home.home() + "/terminal.pid";
+  ASSERT_EQ(runProgram(home, {"sh", "-c",
+                              "lxterminal -e \"sh -c 'cat > " + file +
+                                  "'\" >/dev/null 2>&1 & echo $! > " + pidFile}),
+            0);
+  const std::string window =
+      Xvfb::output("timeout 10 xdotool search --sync --onlyvisible --class lxterminal | head -1");
+  ASSERT_FALSE(window.empty());
+  runProgram(home, {"xdotool", "windowfocus", "--sync", window.substr(0, window.find('\n'))});
+
+  const std::vector<std::string> press = {"xdotool", "keydown", "ctrl+alt+v", "sleep",
+                                          "0.15",    "keyup",   "v",          "sleep",
+                                          "0.1",     "keyup",   "ctrl+alt"};
+  runProgram(home, press);
+  const auto pasted = [&] {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_TRUE(pumpUntil([&] { return pasted() == "into the terminal\n"; }))
+      << pasted() << vesk->log();
+  std::ifstream pid(pidFile);
+  pid_t terminal = 0;
+  if (pid >> terminal && terminal > 0) {
+    ::kill(terminal, SIGTERM);
+  }
 }
 
 }  // namespace

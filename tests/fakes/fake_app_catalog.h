@@ -3,6 +3,7 @@
 // a type hierarchy, the apps for every file) that records what it was asked to launch or open
 // instead of starting anything. Thread-safe, since launches run on background threads.
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -27,6 +28,7 @@ class FakeAppCatalog final : public AppCatalog {
   std::map<std::string, std::string> parents;    // type → its supertype
   std::vector<std::string> openers = {"/apps/viewer.desktop", "/apps/other.desktop"};
   std::optional<std::string> terminal;
+  std::vector<std::string> terminalEntries;  // entries in the TerminalEmulator category
 
   std::optional<std::string> listedName(const std::string&) const override { return "App"; }
   std::optional<std::string> pathForDesktopId(const std::string& id) const override {
@@ -70,6 +72,9 @@ class FakeAppCatalog final : public AppCatalog {
     return std::nullopt;
   }
   std::optional<std::string> systemTerminal() const override { return terminal; }
+  bool isTerminalEmulator(const std::string& path) const override {
+    return std::find(terminalEntries.begin(), terminalEntries.end(), path) != terminalEntries.end();
+  }
 
   Result<void> launch(const std::string& app, const LaunchOptions& options) const override {
     return record({app, {}, options});

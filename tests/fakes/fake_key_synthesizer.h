@@ -16,6 +16,7 @@ class FakeKeySynthesizer final : public KeySynthesizer {
   struct Press {
     uint32_t keyCode = 0;
     WindowId target = 0;
+    bool shift = false;
     bool operator==(const Press&) const = default;
   };
 
@@ -29,9 +30,9 @@ class FakeKeySynthesizer final : public KeySynthesizer {
     ++trustRequests_;
   }
 
-  bool pressPaste(uint32_t keyCode, WindowId target) override {
+  bool pressPaste(uint32_t keyCode, bool shift, WindowId target) override {
     const std::lock_guard lock(mutex_);
-    presses_.push_back({keyCode, target});
+    presses_.push_back({keyCode, target, shift});
     return true;
   }
 

@@ -220,11 +220,12 @@ class DeliveryTest : public ClipboardTest {
 TEST_F(DeliveryTest, PasteNextPressedThreeTimesPastesThreeClipsInOrderAsTransientWrites) {
   int done = 0;
   for (const Clip& clip : history.index().clips()) {
-    deliverer.pasteNext(clip, 7, [&done](bool trusted, const std::optional<Failure>& failure) {
-      EXPECT_TRUE(trusted);
-      EXPECT_FALSE(failure);
-      ++done;
-    });
+    deliverer.pasteNext(clip, PasteTarget{7},
+                        [&done](bool trusted, const std::optional<Failure>& failure) {
+                          EXPECT_TRUE(trusted);
+                          EXPECT_FALSE(failure);
+                          ++done;
+                        });
   }
   ASSERT_TRUE(pumpUntil([&] { return done == 3; }));
 
@@ -242,7 +243,7 @@ TEST_F(DeliveryTest, PasteNextWithoutTrustWritesNothing) {
   keys->setTrusted(false);
   std::optional<bool> trusted;
   deliverer.pasteNext(
-      history.index().clips().front(), 0,
+      history.index().clips().front(), PasteTarget{},
       [&trusted](bool allowed, const std::optional<Failure>&) { trusted = allowed; });
   ASSERT_TRUE(pumpUntil([&] { return trusted.has_value(); }));
   EXPECT_FALSE(*trusted);
@@ -254,7 +255,7 @@ TEST_F(DeliveryTest, PastingAsPlainTextMovesTheClipToTheTopWithoutANewClip) {
   const Clip oldest = history.index().clips().back();
   const int64_t copies = history.copies();
   bool delivered = false;
-  deliverer.deliver(oldest, ClipDelivery::pastePlainText, 0,
+  deliverer.deliver(oldest, ClipDelivery::pastePlainText, PasteTarget{3, true},
                     [&delivered](const std::optional<Failure>& failure) {
                       EXPECT_FALSE(failure);
                       delivered = true;
@@ -267,7 +268,8 @@ TEST_F(DeliveryTest, PastingAsPlainTextMovesTheClipToTheTopWithoutANewClip) {
   ASSERT_EQ(writes.size(), 1U);
   EXPECT_EQ(writes[0][0][0].type, "public.utf8-plain-text");
   EXPECT_TRUE(hasType(writes[0], Paster::transientType));
-  EXPECT_EQ(keys->presses().size(), 1U);
+  // Into a terminal the paste key has Shift too.
+  EXPECT_EQ(keys->presses(), (std::vector<FakeKeySynthesizer::Press>{{55, 3, true}}));
 }
 
 TEST_F(DeliveryTest, AFailedWriteIsReportedAndNeverPressesThePasteKey) {
@@ -275,13 +277,13 @@ TEST_F(DeliveryTest, AFailedWriteIsReportedAndNeverPressesThePasteKey) {
   const Clip clip = history.index().clips().front();
   std::vector<std::optional<Failure>> failures;
   for (const ClipDelivery delivery : {ClipDelivery::paste, ClipDelivery::pastePlainText}) {
-    deliverer.deliver(clip, delivery, 0, [&failures](const std::optional<Failure>& failure) {
+    deliverer.deliver(clip, delivery, PasteTarget{}, [&failures](const std::optional<Failure>& failure) {
       failures.push_back(failure);
     });
   }
   std::optional<Failure> pasteNextFailure;
   bool pastedNext = false;
-  deliverer.pasteNext(clip, 0, [&](bool, const std::optional<Failure>& failure) {
+  deliverer.pasteNext(clip, PasteTarget{}, [&](bool, const std::optional<Failure>& failure) {
     pasteNextFailure = failure;
     pastedNext = true;
   });
@@ -355,7 +357,7 @@ TEST_F(ClipboardTest, ADeliveryStillQueuedWhenTheApplicationGoesAwayReachesNothi
                                            std::make_shared<FakeKeySynthesizer>(),
                                            std::make_shared<FakeKeyLayout>());
     ClipDeliverer deliverer(store, paster, history);
-    deliverer.deliver(clip, ClipDelivery::paste, 0, [&](const std::optional<Failure>& result) {
+    deliverer.deliver(clip, ClipDelivery::paste, PasteTarget{}, [&](const std::optional<Failure>& result) {
       failure = result;
       delivered = true;
     });

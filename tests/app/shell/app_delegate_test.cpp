@@ -219,6 +219,30 @@ TEST_F(AppDelegateTest, PasteNextHotKeyPastesTheNewestClipAndWithoutTrustAsksOnc
   EXPECT_EQ(keys->trustRequests(), 1);
 }
 
+TEST_F(AppDelegateTest, PasteNextPressesControlShiftVIntoATerminalAndControlVElsewhere) {
+  const auto entry = [this](const std::string& name, const std::string& categories) {
+    const std::string path = folder / ("applications/" + name + ".desktop");
+    test::writeFile(path, "[Desktop Entry]\nType=Application\nName=" + name +
+                              "\nExec=true\nCategories=" + categories + "\n");
+    return path;
+  };
+  workspace->apps = {
+      RunningApp{"term", entry("term", "System;TerminalEmulator;"), "Term", 0, 0, {41}},
+      RunningApp{"editor", entry("editor", "Utility;TextEditor;"), "Editor", 0, 0, {42}}};
+  start();
+  copy("newest");
+  ASSERT_TRUE(pumpUntil([this] { return delegate->clipboard().index().count() == 1; }));
+
+  hotKeys->press(Grab{55, Shortcut::ctrl | Shortcut::alt}, 1.0);
+  ASSERT_TRUE(pumpUntil([this] { return keys->presses().size() == 1; }));
+  EXPECT_EQ(keys->presses()[0], (FakeKeySynthesizer::Press{55, 41, true}));
+
+  workspace->activate(workspace->apps[1]);
+  hotKeys->press(Grab{55, Shortcut::ctrl | Shortcut::alt}, 20.0);
+  ASSERT_TRUE(pumpUntil([this] { return keys->presses().size() == 2; }));
+  EXPECT_EQ(keys->presses()[1], (FakeKeySynthesizer::Press{55, 42, false}));
+}
+
 TEST_F(AppDelegateTest, BundleInsideChangesAreIgnoredAndANewEntryRebuildsOnce) {
   start();
   const int before = indexes;

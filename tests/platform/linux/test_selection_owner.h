@@ -86,6 +86,20 @@ class TestSelectionOwner {
   // Chunks of incremental transfers sent so far.
   int chunksSent() const { return chunks_.load(); }
 
+  // Hands the clipboard over to the clipboard manager as an application about to quit does
+  // (converting CLIPBOARD_MANAGER to SAVE_TARGETS); the owner goes on answering meanwhile.
+  // `handedOver` then tells the manager's answer: none yet, or whether it took the copy.
+  void handOver() {
+    const auto atoms = intern({"CLIPBOARD_MANAGER", "SAVE_TARGETS", "VESK_TEST_SAVE"});
+    manager_ = atoms[0];
+    xcb_convert_selection(connection_, window_, atoms[0], atoms[1], atoms[2], XCB_CURRENT_TIME);
+    xcb_flush(connection_);
+  }
+  std::optional<bool> handedOver() const {
+    const int answer = handedOver_.load();
+    return answer == 0 ? std::nullopt : std::optional<bool>(answer == 1);
+  }
+
  private:
   using Clock = std::chrono::steady_clock;
 
@@ -190,6 +204,13 @@ class TestSelectionOwner {
       }
       return;
     }
+    if (type == XCB_SELECTION_NOTIFY) {
+      const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event);
+      if (manager_ != XCB_NONE && notify->selection == manager_) {
+        handedOver_ = notify->property != XCB_NONE ? 1 : 2;
+      }
+      return;
+    }
     if (type != XCB_SELECTION_REQUEST) {
       return;
     }
@@ -256,6 +277,8 @@ class TestSelectionOwner {
   mutable std::mutex mutex_;
   std::vector<std::string> requested_;
   std::atomic<int> chunks_{0};
+  std::atomic<xcb_atom_t> manager_{XCB_NONE};
+  std::atomic<int> handedOver_{0};  // 0: no answer yet, 1: taken, 2: refused
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };

@@ -56,7 +56,7 @@ TEST(X11KeySynthesizer, PasteKeyReachesTheActiveWindowWithControl) {
   window.publishActive(window.id());
   ASSERT_EQ(keys.synthesizer->activeWindow(), window.id());
 
-  ASSERT_TRUE(keys.synthesizer->pressPaste(keys.v, window.id()));
+  ASSERT_TRUE(keys.synthesizer->pressPaste(keys.v, false, window.id()));
   const XcbEvent press = window.next(XCB_KEY_PRESS);
   ASSERT_TRUE(press);
   // The first press is Control itself; then the key with Control held.
@@ -65,6 +65,19 @@ TEST(X11KeySynthesizer, PasteKeyReachesTheActiveWindowWithControl) {
   const auto* event = reinterpret_cast<const xcb_key_press_event_t*>(key.get());
   EXPECT_EQ(event->detail, keys.v);
   EXPECT_EQ(event->state & 0xFF, XCB_MOD_MASK_CONTROL);
+  while (window.next(XCB_KEY_PRESS, std::chrono::milliseconds(100))) {
+  }
+
+  // The terminal's paste key: the same key with Control and Shift held.
+  ASSERT_TRUE(keys.synthesizer->pressPaste(keys.v, true, window.id()));
+  uint16_t state = 0;
+  while (XcbEvent next = window.next(XCB_KEY_PRESS, std::chrono::milliseconds(300))) {
+    const auto* pressed = reinterpret_cast<const xcb_key_press_event_t*>(next.get());
+    if (pressed->detail == keys.v) {
+      state = pressed->state & 0xFF;
+    }
+  }
+  EXPECT_EQ(state, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT);
 }
 
 TEST(X11KeySynthesizer, HeldHotKeyModifiersAreLiftedForThePressAndRestored) {
@@ -78,7 +91,7 @@ TEST(X11KeySynthesizer, HeldHotKeyModifiersAreLiftedForThePressAndRestored) {
   while (window.next(XCB_KEY_PRESS, std::chrono::milliseconds(100))) {
   }
 
-  ASSERT_TRUE(keys.synthesizer->pressPaste(keys.v, 0));
+  ASSERT_TRUE(keys.synthesizer->pressPaste(keys.v, false, 0));
   std::vector<std::pair<xcb_keycode_t, uint16_t>> presses;
   while (XcbEvent press = window.next(XCB_KEY_PRESS, std::chrono::milliseconds(300))) {
     const auto* event = reinterpret_cast<const xcb_key_press_event_t*>(press.get());
@@ -106,7 +119,7 @@ TEST(X11KeySynthesizer, WaitsForTheTargetWindowToBeActiveAgain) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     target.publishActive(target.id());
   });
-  ASSERT_TRUE(keys.synthesizer->pressPaste(keys.v, target.id()));
+  ASSERT_TRUE(keys.synthesizer->pressPaste(keys.v, false, target.id()));
   // The press went out only after the target was active again.
   EXPECT_EQ(keys.synthesizer->activeWindow(), target.id());
   windowManager.join();
@@ -121,7 +134,7 @@ TEST(X11KeySynthesizer, TargetThatNeverReturnsStillGetsThePressAfterTheWait) {
   other.focus();
   target.publishActive(other.id());
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(keys.synthesizer->pressPaste(keys.v, target.id()));
+  EXPECT_TRUE(keys.synthesizer->pressPaste(keys.v, false, target.id()));
   EXPECT_GE(std::chrono::steady_clock::now() - start, KeySynthesizer::kFocusWait);
   EXPECT_TRUE(other.next(XCB_KEY_PRESS));
 }
@@ -140,7 +153,7 @@ TEST(X11KeySynthesizer, WaitsForTheTriggeringKeyToComeUp) {
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     Xvfb::run("xdotool keyup b");
   });
-  ASSERT_TRUE(keys.synthesizer->pressPaste(keys.v, 0));
+  ASSERT_TRUE(keys.synthesizer->pressPaste(keys.v, false, 0));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
   user.join();
   EXPECT_TRUE(receivedKey(window, keys.v));
@@ -153,7 +166,7 @@ TEST(X11KeySynthesizer, KeyHeldForeverStillGetsThePasteAfterTheWait) {
   TestWindow window;
   window.focus();
   ASSERT_EQ(Xvfb::run("xdotool keydown b"), 0);
-  EXPECT_TRUE(keys.synthesizer->pressPaste(keys.v, 0));
+  EXPECT_TRUE(keys.synthesizer->pressPaste(keys.v, false, 0));
   Xvfb::run("xdotool keyup b");
   EXPECT_TRUE(receivedKey(window, keys.v));
 }
@@ -162,8 +175,8 @@ TEST(X11KeySynthesizer, KeyCodeOutsideTheProtocolIsRefused) {
   VESK_REQUIRE_XVFB();
   Keys keys;
   ASSERT_TRUE(keys.open());
-  EXPECT_FALSE(keys.synthesizer->pressPaste(0, 0));
-  EXPECT_FALSE(keys.synthesizer->pressPaste(256, 0));
+  EXPECT_FALSE(keys.synthesizer->pressPaste(0, false, 0));
+  EXPECT_FALSE(keys.synthesizer->pressPaste(256, false, 0));
 }
 
 }  // namespace

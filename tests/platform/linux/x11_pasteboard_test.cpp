@@ -210,6 +210,72 @@ TEST(X11Pasteboard, OwnWriteIsPastedByOtherApplications) {
   EXPECT_EQ(pasteboard->plainString(), "later");
 }
 
+// A client of its own asking Vesk's write for several targets at once, through MULTIPLE.
+TEST(X11Pasteboard, OwnWriteAnswersMultipleWithEachTarget) {
+  VESK_REQUIRE_XVFB();
+  auto pasteboard = openPasteboard();
+  ASSERT_TRUE(pasteboard);
+  ASSERT_TRUE(pasteboard
+                  ->write({{{"public.utf8-plain-text", bytesOf("several")},
+                            {"public.html", bytesOf("<b>several</b>")}}})
+                  .ok());
+
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  ASSERT_EQ(xcb_connection_has_error(c), 0);
+  const auto atom = [c](const std::string& name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.data()), nullptr);
+    const xcb_atom_t value = reply != nullptr ? reply->atom : XCB_NONE;
+    free(reply);  // NOLINT(cppcoreguidelines-no-malloc)
+    return value;
+  };
+  const auto read = [c](xcb_window_t window, xcb_atom_t property) {
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr);
+    Bytes bytes;
+    if (reply != nullptr) {
+      const auto* data = static_cast<const uint8_t*>(xcb_get_property_value(reply));
+      bytes.assign(data, data + xcb_get_property_value_length(reply));
+    }
+    free(reply);  // NOLINT(cppcoreguidelines-no-malloc)
+    return bytes;
+  };
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  const xcb_window_t window = xcb_generate_id(c);
+  xcb_create_window(c, 0, window, screen->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                    XCB_COPY_FROM_PARENT, 0, nullptr);
+  const xcb_atom_t text = atom("VESK_TEXT"), html = atom("VESK_HTML"), png = atom("VESK_PNG");
+  const std::vector<xcb_atom_t> pairs{atom("UTF8_STRING"), text, atom("text/html"), html,
+                                      atom("image/png"),   png};
+  const xcb_atom_t list = atom("VESK_MULTIPLE");
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, list, atom("ATOM_PAIR"), 32,
+                      static_cast<uint32_t>(pairs.size()), pairs.data());
+  xcb_convert_selection(c, window, atom("CLIPBOARD"), atom("MULTIPLE"), list, XCB_CURRENT_TIME);
+  xcb_flush(c);
+  xcb_atom_t answered = XCB_NONE;
+  ASSERT_TRUE(Xvfb::waitUntil([&] {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+      if ((event->response_type & 0x7F) == XCB_SELECTION_NOTIFY) {
+        answered = reinterpret_cast<xcb_selection_notify_event_t*>(event)->property;
+      }
+      free(event);  // NOLINT(cppcoreguidelines-no-malloc)
+    }
+    return answered != XCB_NONE;
+  }));
+  EXPECT_EQ(answered, list);
+  EXPECT_EQ(read(window, text), bytesOf("several"));
+  EXPECT_EQ(read(window, html), bytesOf("<b>several</b>"));
+  // The target Vesk doesn't offer has its property set to None in the answered list.
+  const Bytes answer = read(window, list);
+  ASSERT_EQ(answer.size(), pairs.size() * 4);
+  std::vector<xcb_atom_t> got(pairs.size());
+  std::copy_n(answer.data(), answer.size(), reinterpret_cast<uint8_t*>(got.data()));
+  EXPECT_EQ(got[1], text);
+  EXPECT_EQ(got[3], html);
+  EXPECT_EQ(got[5], static_cast<xcb_atom_t>(XCB_NONE));
+  xcb_disconnect(c);
+}
+
 TEST(X11Pasteboard, LargeOwnWriteIsServedInChunks) {
   VESK_REQUIRE_XVFB();
   auto pasteboard = openPasteboard();
