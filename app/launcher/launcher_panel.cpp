@@ -561,9 +561,11 @@ void LauncherPanel::drawNow() {
 }
 
 void LauncherPanel::dismiss() {
-  if (!QWidget::isVisible()) {
+  if (!QWidget::isVisible() || dismissing_) {
     return;
   }
+  dismissing_ = true;  // hiding deactivates the window, which must not dismiss again
+  wasActive_ = false;
   if (preview_->isVisible()) {
     preview_->hide();
   }
@@ -576,6 +578,7 @@ void LauncherPanel::dismiss() {
   if (focus_ != nullptr && previousWindow_ != 0) {
     focus_->giveBack(previousWindow_);
   }
+  dismissing_ = false;
   if (onDismiss) {
     onDismiss();
   }

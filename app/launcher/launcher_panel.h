@@ -126,6 +126,7 @@ class LauncherPanel final : public QWidget, public LauncherView {
   bool showsList_ = false;
   bool clipboardLook_ = false;
   bool wasActive_ = false;
+  bool dismissing_ = false;
   bool updatingField_ = false;
   int64_t previewedKey_ = 0;  // the key event that last toggled the preview
   std::optional<std::string> previewing_;

@@ -53,6 +53,12 @@ const std::map<std::string, QStringList>& symbolNames() {
 // Icon themes other than hicolor carry the symbolic icons; a bare X session names none.
 void ensureTheme() {
   static const bool done = [] {
+    // The system's themes, also when XDG_DATA_DIRS names other folders only.
+    QStringList paths = QIcon::themeSearchPaths();
+    if (!paths.contains("/usr/share/icons")) {
+      paths << "/usr/share/icons";
+      QIcon::setThemeSearchPaths(paths);
+    }
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") {
       QIcon::setThemeName("Adwaita");
     }

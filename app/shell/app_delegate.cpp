@@ -1,5 +1,6 @@
 #include "app/shell/app_delegate.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
@@ -17,6 +18,9 @@
 #include "app/config/config_store.h"
 #include "app/config/global_hotkeys.h"
 #include "app/config/hot_key_center.h"
+#include "app/launcher/desktop_actions.h"
+#include "app/launcher/launcher_controller.h"
+#include "app/launcher/launcher_panel.h"
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
 #include "core/clipboard/clipboard_store.h"
@@ -26,6 +30,7 @@
 #include "platform/key_layout.h"
 #include "platform/key_synthesizer.h"
 #include "platform/session_events.h"
+#include "platform/window_focus.h"
 #include "platform/workspace.h"
 
 namespace vesk {
@@ -61,6 +66,8 @@ AppDelegate::AppDelegate(AppServices services, AppPaths paths)
 
 AppDelegate::~AppDelegate() {
   *self_ = nullptr;
+  panel_.reset();
+  launcher_.reset();
   appsWatcher_.reset();
   if (services_.workspace) {
     services_.workspace->setObservers({});
@@ -98,6 +105,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         Log::app.error("%.*s", static_cast<int>(line.size()), line.data());
       });
   connectDesktop();
+  createPanel();
 
   checkAccessibility();
 
@@ -175,6 +183,66 @@ void AppDelegate::connectDesktop() {
       recorder_->setAsleep(away);
     });
   }
+}
+
+// The controller over the history, the running apps and the file engine, and the panel that
+// shows it. Every callback holds the application object weakly.
+void AppDelegate::createPanel() {
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    return;  // no widgets in this process
+  }
+  desktop_ = std::make_unique<DesktopActions>(DesktopServices{
+      services_.catalog, services_.fileManager, services_.pasteboardWriter, services_.workspace});
+  launcher_ =
+      std::make_unique<LauncherController>(*history_, runningApps_.get(), *files_, *desktop_);
+  std::weak_ptr<AppDelegate*> weak = self_;
+  const auto with = [weak](auto&& action) {
+    return [weak, action](auto&&... arguments) {
+      if (const auto self = weak.lock(); self && *self != nullptr) {
+        action(**self, arguments...);
+      }
+    };
+  };
+  desktop_->failed = [weak](const std::string& title, const std::optional<std::string>& path,
+                            const std::string& reason) {
+    if (const auto self = weak.lock(); self && *self != nullptr && (*self)->launcher_) {
+      (*self)->launcher_->failed(title, path, reason);
+    }
+  };
+  launcher_->runCommand = with([](AppDelegate& self, Command command) { self.run(command); });
+  launcher_->resolveNotice = with([](AppDelegate& self, ClipboardNotice notice) {
+    if (notice == ClipboardNotice::paused) {
+      self.setRecordingPaused(false, true);
+    }
+  });
+  launcher_->onShowClipboard = with([](AppDelegate& self) { self.checkAccessibility(); });
+  launcher_->askForAccessibility = with([](AppDelegate& self) {
+    if (!self.askedForAccessibility_ && self.services_.keySynthesizer) {
+      self.askedForAccessibility_ = true;
+      runInBackground(QoS::userInitiated,
+                      [keys = self.services_.keySynthesizer] { keys->requestTrust(); });
+    }
+  });
+  launcher_->deliverer = deliverer_.get();
+  launcher_->pasteTarget = [weak]() -> WindowId {
+    const auto self = weak.lock();
+    return self && *self != nullptr ? (*self)->pasteTarget_ : 0;
+  };
+  launcher_->hiddenCommands = hiddenCommands_;
+  launcher_->canPaste = canPaste_;
+  launcher_->setClipboard(clipboard_.get());
+  if (runningApps_) {
+    runningApps_->onChange = with(
+        [](AppDelegate& self, bool membership) { self.launcher_->runningAppsChanged(membership); });
+  }
+  panel_ = std::make_unique<LauncherPanel>(*launcher_, *history_, runningApps_.get(),
+                                           services_.windowFocus.get());
+  panel_->configFile = paths_.configFile;
+  panel_->onDismiss = with([](AppDelegate& self) { self.dismissed(); });
+}
+
+void AppDelegate::dismissed() {
+  Log::app.debug("The panel closed");
 }
 
 void AppDelegate::startRecorder() {
@@ -269,6 +337,9 @@ void AppDelegate::rebuildIndex(int64_t generation) {
             Log::app.debug("Indexed app: %s (%s)", item.name.c_str(), item.id.c_str());
           }
         }
+        if (delegate.launcher_) {
+          delegate.launcher_->setIndex(delegate.index_);
+        }
         if (delegate.onIndex) {
           delegate.onIndex(delegate.index_);
         }
@@ -300,6 +371,11 @@ void AppDelegate::resolveApps() {
         delegate.openLinks_ = std::move(resolved.openLinks);
         delegate.terminalApp_ = std::move(resolved.terminal);
         delegate.appProblems_ = std::move(resolved.problems);
+        if (delegate.launcher_) {
+          delegate.launcher_->openWithApps = delegate.openWithApps_;
+          delegate.launcher_->setOpenLinks(delegate.openLinks_);
+          delegate.launcher_->terminalApp = delegate.terminalApp_;
+        }
         delegate.publishProblems();
       });
 }
@@ -308,8 +384,8 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
   const Config& config = configStore_->config();
   if (hotkeys_) {
     hotkeys_->apply({
-        {"launcher", config.launcherHotkey, [this](double at) { present(Mode::launcher, at); }},
-        {"clipboard", config.clipboardHotkey, [this](double at) { present(Mode::clipboard, at); }},
+        {"launcher", config.launcherHotkey, [this](double at) { hotKey(Mode::launcher, at); }},
+        {"clipboard", config.clipboardHotkey, [this](double at) { hotKey(Mode::clipboard, at); }},
         {"paste_next", config.pasteNextHotkey, [this](double at) { pasteNext(at); }},
     });
   }
@@ -323,6 +399,15 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
   if (!previous || previous->clipboardRetention() != retention || !clipboard_->retention()) {
     clipboard_->setRetention(retention);
   }
+  if (launcher_) {
+    const std::optional<Shortcut> clipboardKey =
+        hotkeys_ ? hotkeys_->current("clipboard") : std::nullopt;
+    launcher_->clipboardHotkey =
+        clipboardKey ? std::optional<std::string>(clipboardKey->symbols()) : std::nullopt;
+    launcher_->setKeys(config.keys);
+    launcher_->setClipboardAlias(config.clipboardAlias);
+    launcher_->emptyState = config.emptyState;
+  }
   publishProblems();
   resolveApps();
   FileRules rules = config.fileRules(paths_.home);
@@ -334,8 +419,39 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
   Log::app.info("Applied config.toml");
 }
 
+// A hot key opens its mode, closes the panel when that mode is already shown, and switches
+// from the other mode.
+void AppDelegate::hotKey(Mode mode, double pressedAt) {
+  if (!panel_ || !panel_->isVisible()) {
+    present(mode, pressedAt);
+    return;
+  }
+  const auto wanted = mode == Mode::launcher ? LauncherController::Mode::launcher
+                                             : LauncherController::Mode::clipboard;
+  if (launcher_->mode() == wanted) {
+    panel_->dismiss();
+  } else {
+    launcher_->switchMode(wanted);
+  }
+}
+
 void AppDelegate::present(Mode mode, double pressedAt) {
   const double handled = Log::uptime();
+  if (panel_) {
+    if (panel_->isVisible()) {
+      return;
+    }
+    pasteTarget_ = services_.workspace ? services_.workspace->activeWindow() : 0;
+    if (onPresent) {
+      onPresent(mode);
+    }
+    Log::app.info(mode == Mode::launcher ? "Presenting the launcher"
+                                         : "Presenting the clipboard history");
+    panel_->present(mode == Mode::launcher ? LauncherController::Mode::launcher
+                                           : LauncherController::Mode::clipboard,
+                    pressedAt);
+    return;
+  }
   if (mode == Mode::launcher) {
     Log::app.info("Presenting the launcher");
   } else {
@@ -388,7 +504,11 @@ void AppDelegate::pasteNext(double pressedAt) {
 void AppDelegate::run(Command command) {
   switch (command) {
     case Command::clipboard:
-      present(Mode::clipboard, Log::uptime());
+      if (launcher_) {
+        launcher_->switchMode(LauncherController::Mode::clipboard);
+      } else {
+        present(Mode::clipboard, Log::uptime());
+      }
       break;
     case Command::pauseClipboard:
       setRecordingPaused(true, true);
@@ -421,6 +541,9 @@ void AppDelegate::setRecordingPaused(bool paused, bool save) {
     recorder_->setPaused(paused);
   }
   hiddenCommands_ = {paused ? Command::pauseClipboard : Command::resumeClipboard};
+  if (launcher_) {
+    launcher_->hiddenCommands = hiddenCommands_;
+  }
   publishClipboardNotices();
   if (save) {
     runInBackground(QoS::utility, [store = clipboardStore_, paused] {
@@ -488,6 +611,9 @@ void AppDelegate::publishProblems() {
     }
   }
   problems_ = std::move(problems);
+  if (launcher_) {
+    launcher_->problems = problems_;
+  }
 }
 
 void AppDelegate::publishClipboardNotices() {
@@ -507,6 +633,10 @@ void AppDelegate::publishClipboardNotices() {
     }
   }
   notices_ = std::move(notices);
+  if (launcher_) {
+    launcher_->canPaste = canPaste_;
+    launcher_->setClipboardNotices(notices_);
+  }
 }
 
 }  // namespace vesk

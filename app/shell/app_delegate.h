@@ -4,9 +4,9 @@
 // folders change, runs the built-in commands, and keeps the clipboard notices and the problem
 // list current.
 //
-// Until the launcher panel exists, presenting the launcher or the clipboard history is a log
-// line, and the lists the panel would show (problems, notices, hidden commands, the index) are
-// kept here for it.
+// The launcher panel exists only in a widget application (not in the tests of this object);
+// without it presenting is a log line, and the lists the panel would show (problems, notices,
+// hidden commands, the index) are still kept here.
 //
 // Main thread only. Background work goes through runInBackground and comes back with the
 // generation it started with; callbacks hold the object weakly.
@@ -42,6 +42,9 @@ class FileSearchEngine;
 class GlobalHotkeys;
 class HistoryStore;
 class HotKeyCenter;
+class DesktopActions;
+class LauncherController;
+class LauncherPanel;
 class RunningApps;
 
 class AppDelegate final {
@@ -75,6 +78,7 @@ class AppDelegate final {
   ClipboardHistory& clipboard() { return *clipboard_; }
   HistoryStore& history() { return *history_; }
   GlobalHotkeys* hotkeys() { return hotkeys_.get(); }
+  LauncherPanel* panel() { return panel_.get(); }
 
   // Told each time the launcher or the clipboard history would be presented.
   std::function<void(Mode)> onPresent;
@@ -93,8 +97,11 @@ class AppDelegate final {
   void startRecorder();
   void watchApplications();
   void present(Mode mode, double pressedAt);
+  void hotKey(Mode mode, double pressedAt);
   void pasteNext(double pressedAt);
   void connectDesktop();
+  void createPanel();
+  void dismissed();
 
   // Declared first, destroyed last: everything below works through them.
   AppServices services_;
@@ -109,6 +116,9 @@ class AppDelegate final {
   std::unique_ptr<ClipDeliverer> deliverer_;
   std::unique_ptr<FileSearchEngine> files_;
   std::unique_ptr<RunningApps> runningApps_;
+  std::unique_ptr<DesktopActions> desktop_;
+  std::unique_ptr<LauncherController> launcher_;
+  std::unique_ptr<LauncherPanel> panel_;
 
   bool canReadClipboard_ = true;
   bool canPaste_ = true;
@@ -129,6 +139,7 @@ class AppDelegate final {
   std::vector<ClipboardNotice> notices_;
   std::set<Command> hiddenCommands_ = {Command::resumeClipboard};
   std::optional<PasteRun> pasteRun_;
+  WindowId pasteTarget_ = 0;  // the window the user was in before the panel
 
   std::shared_ptr<AppDelegate*> self_;
   SerialQueue appsEvents_;

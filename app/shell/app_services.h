@@ -13,6 +13,7 @@
 namespace vesk {
 
 class AppCatalog;
+class FileManager;
 class HotKeyService;
 class ImageCodec;
 class KeyLayout;
@@ -20,6 +21,7 @@ class KeySynthesizer;
 class Pasteboard;
 class PasteboardWriter;
 class SessionEvents;
+class WindowFocus;
 class Workspace;
 
 struct AppServices {
@@ -32,6 +34,8 @@ struct AppServices {
   std::shared_ptr<Workspace> workspace;
   std::shared_ptr<SessionEvents> sessionEvents;
   std::shared_ptr<AppCatalog> catalog;
+  std::shared_ptr<FileManager> fileManager;
+  std::shared_ptr<WindowFocus> windowFocus;  // none: the panel relies on Qt alone
 };
 
 // Where the application keeps its files, from the XDG base folders.

@@ -6,6 +6,7 @@
 #include "app/shell/app_services.h"
 #include "app/shell/log.h"
 #include "core/clipboard/clipboard_store.h"
+#include "platform/linux/dbus_file_manager.h"
 #include "platform/linux/dbus_session_events.h"
 #include "platform/linux/ewmh_workspace.h"
 #include "platform/linux/gio_app_catalog.h"
@@ -14,6 +15,7 @@
 #include "platform/linux/x11_key_layout.h"
 #include "platform/linux/x11_key_synthesizer.h"
 #include "platform/linux/x11_pasteboard.h"
+#include "platform/linux/x11_window_focus.h"
 
 namespace vesk {
 
@@ -65,6 +67,13 @@ AppServices linuxServices(std::vector<std::string>& problems) {
     Log::app.error("Running apps can't be tracked: %s", workspace.failure().description.c_str());
   }
   services.sessionEvents = std::make_shared<DBusSessionEvents>();
+  services.fileManager = std::make_shared<DBusFileManager>();
+  if (auto focus = X11WindowFocus::open("")) {
+    services.windowFocus = std::move(focus).value();
+  } else {
+    Log::app.error("The panel can't take the focus itself: %s",
+                   focus.failure().description.c_str());
+  }
   return services;
 }
 
