@@ -182,6 +182,8 @@ LauncherPanel::LauncherPanel(LauncherController& launcher, const HistoryStore& h
     setAttribute(Qt::WA_TranslucentBackground);
   }
   fileFacts = readFact;
+  focusPoll_.setInterval(5);
+  connect(&focusPoll_, &QTimer::timeout, this, [this] { pollFocus(); });
 
   symbol_ = new QLabel(this);
   field_ = new SearchField(*this);
@@ -330,6 +332,10 @@ void LauncherPanel::present(LauncherController::Mode mode, double pressedAt) {
     focus_->activate(winId());
   }
   repaint();
+  // The keys typed meanwhile are replayed once the server gives the panel the focus, or at the
+  // end of the hold in any case (the field takes them even before the focus is there).
+  holdStarted_ = Log::uptime();
+  focusPoll_.start();
 }
 
 void LauncherPanel::setResultsVisible(bool visible) {
@@ -395,13 +401,25 @@ void LauncherPanel::paintEvent(QPaintEvent*) {
   }
 }
 
+void LauncherPanel::pollFocus() {
+  const bool focused = focus_ != nullptr && focus_->focusedWindow() == winId();
+  if (!focused && Log::uptime() - holdStarted_ < kHoldSeconds) {
+    return;
+  }
+  focusPoll_.stop();
+  focusArrived();
+}
+
 void LauncherPanel::focusArrived() {
+  focusPoll_.stop();
   wasActive_ = true;
   if (focus_ == nullptr) {
     return;
   }
   // Keys typed while the panel was coming up, in the order they were typed.
-  for (const WindowFocus::Key& key : focus_->releaseKeys()) {
+  const std::vector<WindowFocus::Key> keys = focus_->releaseKeys();
+  Log::app.debug("The panel has the focus (%zu keys typed before)", keys.size());
+  for (const WindowFocus::Key& key : keys) {
     QKeyEvent event(QEvent::KeyPress, key.qtKey, Qt::KeyboardModifiers(key.qtModifiers),
                     QString::fromStdString(key.text));
     QApplication::sendEvent(field_, &event);
@@ -410,7 +428,7 @@ void LauncherPanel::focusArrived() {
 
 void LauncherPanel::changeEvent(QEvent* event) {
   if (event->type() == QEvent::ActivationChange) {
-    if (isActiveWindow()) {
+    if (isActiveWindow() && focusPoll_.isActive()) {
       focusArrived();
     } else if (wasActive_ && QWidget::isVisible() && !isPreviewShown()) {
       dismiss();
@@ -570,6 +588,7 @@ void LauncherPanel::dismiss() {
     preview_->hide();
   }
   previewing_.reset();
+  focusPoll_.stop();
   if (focus_ != nullptr) {
     (void)focus_->releaseKeys();
   }

@@ -10,6 +10,7 @@
 //
 // Main thread only.
 
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -109,6 +110,7 @@ class LauncherPanel final : public QWidget, public LauncherView {
   std::optional<FileFact> fact(const std::string& path);
   void applyWindowShape();
   void focusArrived();
+  void pollFocus();
 
   LauncherController& launcher_;
   const HistoryStore& history_;
@@ -127,6 +129,9 @@ class LauncherPanel final : public QWidget, public LauncherView {
   bool clipboardLook_ = false;
   bool wasActive_ = false;
   bool dismissing_ = false;
+  QTimer focusPoll_;
+  double holdStarted_ = 0;
+  static constexpr double kHoldSeconds = 0.5;
   bool updatingField_ = false;
   int64_t previewedKey_ = 0;  // the key event that last toggled the preview
   std::optional<std::string> previewing_;

@@ -1,0 +1,191 @@
+// The panel as a person uses it: hot keys, typing, ⏎ and ⎋, pasting from the clipboard list,
+// with no window manager, under openbox and under xfwm4 (which refuses the focus to windows
+// without a fresh user time). Screenshots of what is shown go to the build folder.
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QScreen>
+#include <filesystem>
+#include <fstream>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/vesk_process.h"
+#include "tests/platform/linux/xvfb.h"
+
+namespace vesk::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A window manager for one test, stopped with it; its root properties are removed after it,
+// so the next test sees a bare server again.
+class WindowManager {
+ public:
+  explicit WindowManager(const std::string& name) {
+    if (name == "none") {
+      return;
+    }
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::setpgid(0, 0);
+      if (name == "xfwm4") {
+        ::execlp("dbus-run-session", "dbus-run-session", "--", "xfwm4", "--compositor=off",
+                 "--sm-client-disable", nullptr);
+      } else {
+        ::execlp(name.c_str(), name.c_str(), nullptr);
+      }
+      ::_exit(127);
+    }
+  }
+  ~WindowManager() {
+    if (pid_ > 0) {
+      ::kill(-pid_, SIGTERM);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+      Xvfb::run(
+          "xprop -root -remove _NET_SUPPORTING_WM_CHECK; xprop -root -remove "
+          "_NET_ACTIVE_WINDOW");
+    }
+  }
+  WindowManager(const WindowManager&) = delete;
+  WindowManager& operator=(const WindowManager&) = delete;
+
+  bool ready() const {
+    return pid_ <= 0 ||
+           pumpUntil(
+               [] {
+                 return Xvfb::output("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") !=
+                        std::string::npos;
+               },
+               10s);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+std::string focusedName() {
+  std::string name = Xvfb::output("xdotool getwindowfocus getwindowname 2>/dev/null");
+  while (!name.empty() && name.back() == '\n') {
+    name.pop_back();
+  }
+  return name;
+}
+
+class PanelE2E : public testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    VESK_REQUIRE_XVFB();
+    if (GetParam() != "none" && Xvfb::run("command -v " + GetParam() + " >/dev/null") != 0) {
+      GTEST_SKIP() << GetParam() << " isn't installed";
+    }
+    wm = std::make_unique<WindowManager>(GetParam());
+    ASSERT_TRUE(wm->ready()) << GetParam() << " didn't start";
+    marker = home.root() + "/marker";
+    std::filesystem::create_directories(home.applications());
+    std::ofstream(home.applications() + "/marker-maker.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Marker Maker\nExec=touch " << marker
+        << "\nIcon=accessories-text-editor\n";
+    vesk = std::make_unique<VeskProcess>(home);
+    ASSERT_TRUE(vesk->start());
+    ASSERT_TRUE(vesk->waitForLog("Applied config.toml", 10s)) << vesk->log();
+    ASSERT_TRUE(vesk->waitForLog("Rebuilt the application index", 10s)) << vesk->log();
+  }
+
+  void TearDown() override {
+    vesk.reset();
+    wm.reset();
+  }
+
+  void keys(const std::vector<std::string>& names) {
+    std::vector<std::string> args = {"xdotool", "key", "--delay", "0"};
+    args.insert(args.end(), names.begin(), names.end());
+    ASSERT_EQ(runProgram(home, args), 0);
+  }
+
+  bool shown(size_t times) const {
+    return pumpUntil([&] { return vesk->count("panel drawn") >= times; });
+  }
+  bool closed(size_t times) const {
+    return pumpUntil([&] { return vesk->count("The panel closed") >= times; });
+  }
+
+  Home home;
+  std::string marker;
+  std::unique_ptr<WindowManager> wm;
+  std::unique_ptr<VeskProcess> vesk;
+};
+
+TEST_P(PanelE2E, TheLauncherHotKeyShowsAFocusedPanelAndReturnRunsTheTypedEntry) {
+  keys({"super+p"});
+  ASSERT_TRUE(shown(1)) << vesk->log();
+  EXPECT_TRUE(pumpUntil([] { return focusedName() == "Vesk"; })) << focusedName();
+  keys({"m", "a", "r", "k"});
+  pumpUntil([] { return false; }, 300ms);
+  keys({"Return"});
+  EXPECT_TRUE(pumpUntil([&] { return std::filesystem::exists(marker); })) << vesk->log();
+  EXPECT_TRUE(closed(1)) << vesk->log();
+}
+
+// Typed while the panel is still coming up: from the moment Vesk has the hot key until the
+// panel holds the focus, the keys are held and replayed in order.
+TEST_P(PanelE2E, KeysTypedWhileThePanelComesUpAreNotLost) {
+  keys({"super+p"});
+  ASSERT_TRUE(vesk->waitForLog("Presenting the launcher")) << vesk->log();
+  keys({"m", "a", "r", "k", "e", "r", "Return"});
+  EXPECT_TRUE(pumpUntil([&] { return std::filesystem::exists(marker); })) << vesk->log();
+}
+
+TEST_P(PanelE2E, EscapeAndASecondPressCloseTheOtherHotKeySwitches) {
+  keys({"super+p"});
+  ASSERT_TRUE(shown(1)) << vesk->log();
+  keys({"Escape"});
+  ASSERT_TRUE(closed(1)) << vesk->log();
+  keys({"super+p"});
+  ASSERT_TRUE(shown(2)) << vesk->log();
+  keys({"super+shift+v"});
+  pumpUntil([] { return false; }, 200ms);
+  EXPECT_EQ(vesk->count("The panel closed"), 1U) << vesk->log();
+  keys({"super+shift+v"});
+  EXPECT_TRUE(closed(2)) << vesk->log();
+}
+
+TEST_P(PanelE2E, TheClipboardListPastesTheSecondNewestClipIntoTheWindowBefore) {
+  ASSERT_EQ(runProgram(home, {"xclip", "-selection", "clipboard"}, "older clip"), 0);
+  ASSERT_TRUE(vesk->waitForLog("Watching the clipboard"));
+  pumpUntil([] { return false; }, 1200ms);
+  ASSERT_EQ(runProgram(home, {"xclip", "-selection", "clipboard"}, "newest clip"), 0);
+  pumpUntil([] { return false; }, 1200ms);
+
+  QLineEdit field;
+  field.setWindowTitle("vesk paste target");
+  field.resize(300, 40);
+  field.show();
+  field.activateWindow();
+  ASSERT_TRUE(pumpUntil([&] { return field.isVisible(); }));
+  runProgram(home, {"xdotool", "windowactivate", "--sync", std::to_string(field.winId())});
+  runProgram(home, {"xdotool", "windowfocus", "--sync", std::to_string(field.winId())});
+  ASSERT_TRUE(pumpUntil([&] { return field.hasFocus(); }));
+
+  keys({"super+shift+v"});
+  ASSERT_TRUE(shown(1)) << vesk->log();
+  pumpUntil([] { return false; }, 300ms);
+  keys({"Down"});
+  pumpUntil([] { return false; }, 200ms);
+  keys({"Return"});
+  EXPECT_TRUE(pumpUntil([&] { return field.text() == "older clip"; }, 5s))
+      << field.text().toStdString() << vesk->log();
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, PanelE2E, testing::Values("none", "openbox", "xfwm4"),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
+}  // namespace vesk::test
