@@ -365,8 +365,12 @@ void LauncherPanel::layoutChildren() {
   symbol_->setGeometry(kSymbolX, 16, kSymbolSize, kSymbolSize);
   field_->setGeometry(kFieldX, 26 - 16, kFieldWidth, 32);
   const int listTop = clipboardLook_ ? kListTopClipboard : kListTopLauncher;
-  stage_->setGeometry(0, kShortHeight + 1, kWidth, listTop - kShortHeight - 1);
-  list_->setGeometry(0, listTop, kWidth, std::max(0, height() - listTop - kBottomInset));
+  // Without a list (the empty clipboard) the stage has the whole area.
+  const int stageBottom = showsList_ ? listTop : height() - kBottomInset;
+  stage_->setGeometry(0, kShortHeight + 1, kWidth, stageBottom - kShortHeight - 1);
+  // Whole rows only: a row cut by the bottom edge looks broken.
+  const int room = std::max(0, height() - listTop - kBottomInset);
+  list_->setGeometry(0, listTop, kWidth, room - room % ResultCell::kHeight);
   const bool tall = height() == kTallHeight;
   stage_->setVisible(tall && expanded_);
   list_->setVisible(tall && expanded_ && showsList_);

@@ -196,6 +196,9 @@ QPixmap pixmap(const IconRef& icon, int size, const Palette& palette, qreal scal
       return tinted(art, size, palette[icon.tint], scale);
     }
     case IconRef::Kind::file: {
+      if (QFileInfo(QString::fromStdString(icon.name)).isDir()) {
+        return fromIcon(themed({"folder", "inode-directory"}), size, scale);
+      }
       static QMimeDatabase database;
       const QMimeType type = database.mimeTypeForFile(QString::fromStdString(icon.name));
       ensureTheme();

@@ -186,7 +186,7 @@ void StageView::paintEvent(QPaintEvent*) {
     painter.drawText(bottom, Qt::AlignVCenter | Qt::AlignLeft, kind);
 
     if (const auto* text = std::get_if<StageContent::TextPreview>(&*content_.preview)) {
-      QFont font = sized(13.5);
+      QFont font = sized(15);
       painter.setFont(font);
       painter.setPen(text->isBlank ? palette[Role::quiet] : palette[Role::text]);
       const QString shown = text->isBlank ? QStringLiteral("Spaces and line breaks")
