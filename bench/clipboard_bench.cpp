@@ -12,6 +12,7 @@
 #include <benchmark/benchmark.h>
 
 #include "core/clipboard/clip_database.h"
+#include "core/clipboard/clip_hash.h"
 #include "core/clipboard/clipboard_index.h"
 #include "core/clipboard/clipboard_store.h"
 #include "core/clipboard/sqlite_database.h"
@@ -84,7 +85,7 @@ void fillDirectly(const std::string& folder, int count) {
         size += static_cast<int64_t>(r.data.size());
       }
     }
-    const auto hash = ClipDatabase::hash(content);
+    const auto hash = clipHash(content);
     auto id = ClipDatabase::insert(database, content, hash,
                                    {"org.example.Sample", static_cast<double>(i), size, 0, 0});
     if (!id) {

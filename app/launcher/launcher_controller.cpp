@@ -8,6 +8,7 @@
 #include "app/apps/running_apps.h"
 #include "app/clipboard/clipboard_history.h"
 #include "app/launcher/desktop_actions.h"
+#include "app/launcher/icon_store.h"
 #include "app/launcher/launcher_view.h"
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
@@ -16,31 +17,6 @@
 namespace vesk {
 
 namespace {
-
-// The view before the panel exists: shows nothing, and is never visible.
-class NoView final : public LauncherView {
- public:
-  void reloadRows() override {}
-  void reconfigureVisibleRows() override {}
-  void insertRows(size_t, size_t) override {}
-  void removeRows(size_t, size_t) override {}
-  void selectRow(size_t) override {}
-  void setSearchText(const std::string&, size_t) override {}
-  void setPlaceholder(const std::string&) override {}
-  void setSymbol(const std::string&) override {}
-  void setExpanded(bool, bool) override {}
-  void setClipboardLook(bool) override {}
-  void refreshStage() override {}
-  void setResultsVisible(bool) override {}
-  void drawNow() override {}
-  void dismiss() override {}
-  bool isVisible() const override { return false; }
-};
-
-NoView& noView() {
-  static NoView view;
-  return view;
-}
 
 double systemNow() {
   using namespace std::chrono;
@@ -63,7 +39,7 @@ LauncherController::LauncherController(HistoryStore& history, RunningApps* runni
       running_(running),
       files_(files),
       desktop_(desktop),
-      view_(&noView()),
+      view_(&LauncherView::none()),
       self_(std::make_shared<LauncherController*>(this)) {
   searchFiles = [this](std::string query, int limit, int64_t generation) {
     return files_.search(std::move(query), limit, generation);
@@ -80,6 +56,8 @@ LauncherController::LauncherController(HistoryStore& history, RunningApps* runni
       notifier->failed(title, path, reason);
     }
   };
+  desktop_.failed = [this](const std::string& title, const std::optional<std::string>& path,
+                           const std::string& reason) { failed(title, path, reason); };
   deferTimer_.setSingleShot(true);
   deferTimer_.setInterval(kPendingSearchWait);
   QObject::connect(&deferTimer_, &QTimer::timeout, [this] { runDeferred(); });
@@ -87,13 +65,14 @@ LauncherController::LauncherController(HistoryStore& history, RunningApps* runni
 
 LauncherController::~LauncherController() {
   *self_ = nullptr;
+  desktop_.failed = nullptr;
   if (clipboard_ != nullptr) {
     clipboard_->onChange = nullptr;
   }
 }
 
 void LauncherController::setView(LauncherView* view) {
-  view_ = view != nullptr ? view : &noView();
+  view_ = view != nullptr ? view : &LauncherView::none();
 }
 
 // Settings with side effects.
@@ -102,6 +81,7 @@ void LauncherController::setIndex(SearchIndex index) {
   index_ = std::move(index);
   applyAlias();
   recomputeBoosts();
+  loadIcons();
   refresh();
 }
 
@@ -165,6 +145,32 @@ void LauncherController::applyAlias() {
   index_.setAliases(aliases, Command::clipboard);
 }
 
+// The icons wanted now: every indexed item with a location and every running app's entry.
+void LauncherController::loadIcons() {
+  if (icons == nullptr) {
+    return;
+  }
+  std::vector<std::string> urls;
+  for (const Item& item : index_.items()) {
+    if (auto url = item.url()) {
+      urls.push_back(std::move(*url));
+    }
+  }
+  if (running_ != nullptr) {
+    for (const std::string& id : running_->order()) {
+      if (const auto app = running_->application(id); app && !app->entryPath.empty()) {
+        urls.push_back(app->entryPath);
+      }
+    }
+  }
+  icons->load(urls);
+}
+
+void LauncherController::iconsChanged() {
+  view_->reconfigureVisibleRows();
+  view_->refreshStage();
+}
+
 void LauncherController::recomputeBoosts() {
   boosts_ = history_.history().boosts(index_, now());
 }
@@ -187,7 +193,8 @@ void LauncherController::refresh(std::optional<Keystroke> keystroke) {
     return;
   }
   if (mode_ == Mode::clipboard) {
-    LauncherLists::Listed listed = LauncherLists::clips(clipboard_, text_, notices_);
+    LauncherLists::Listed listed = LauncherLists::clips(
+        clipboard_ != nullptr ? &clipboard_->index() : nullptr, text_, notices_);
     const size_t selection = keptSelection(listed.rows, listed.selection);
     update(std::move(listed.rows), selection, keystroke);
     return;
@@ -355,8 +362,8 @@ void LauncherController::setText(std::string text, size_t caret) {
 }
 
 void LauncherController::prepareToShow(Mode mode) {
-  if (running_ != nullptr) {
-    running_->sync();
+  if (running_ != nullptr && running_->sync()) {
+    loadIcons();
   }
   recomputeBoosts();
   files_.setBoosts(history_.history().fileBoosts(now()));
@@ -380,9 +387,13 @@ void LauncherController::reset() {
   mode_ = Mode::launcher;
   applyLook();
   setText({}, 0);
+  ++searchGeneration_;  // a file search still out must not fill the hidden list
+  pendingSearch_.reset();
   if (!rows_.empty() || isExpanded_) {
-    ++searchGeneration_;
     show({}, 0, false);
+  }
+  if (icons != nullptr) {
+    icons->trimTypes();
   }
 }
 
@@ -435,7 +446,10 @@ void LauncherController::keepSelectedClip() {
   }
 }
 
-void LauncherController::runningAppsChanged(bool /*membership*/) {
+void LauncherController::runningAppsChanged(bool membership) {
+  if (membership) {
+    loadIcons();
+  }
   if (view_->isVisible()) {
     view_->reconfigureVisibleRows();
     view_->refreshStage();

@@ -41,6 +41,7 @@ class ClipDeliverer;
 class ClipboardHistory;
 class DesktopActions;
 class HistoryStore;
+class IconStore;
 class LauncherView;
 class Notifier;
 class RunningApps;
@@ -83,6 +84,8 @@ class LauncherController final {
   std::map<std::string, std::string> openWithApps;  // extension or type → app entry
   std::optional<std::string> terminalApp;
   Notifier* notifier = nullptr;
+  // The icons of rows and the stage; none: rows have no icons. Owned by the shell.
+  IconStore* icons = nullptr;
   std::function<double()> now;  // seconds since 1970; the system clock by default
   bool canPaste = false;
   std::string saveFolder;  // the XDG Downloads folder by default
@@ -101,6 +104,8 @@ class LauncherController final {
   std::function<void(Command)> runCommand;
   std::function<void(ClipboardNotice)> resolveNotice;
   std::function<void()> askForAccessibility;
+  // Told when a paste-next found that pasting is (no longer) allowed.
+  std::function<void(bool canPaste)> onCanPasteChange;
   std::function<void()> onShowClipboard;
   std::function<void(const Clip&, ClipDelivery)> deliverClip;  // `deliver` by default
   std::function<void(const std::string& path)> reportSaved;    // the notifier by default
@@ -136,6 +141,8 @@ class LauncherController final {
   bool isSelecting() const { return isSelecting_; }
   bool isConfirming() const { return confirming_; }
   int64_t searchGeneration() const { return searchGeneration_; }
+  // Whether the newest launcher search still waits for its file hits.
+  bool isSearchPending() const;
   bool showsEmptyClipboard() const;
   // The prompt of the armed row ("Press ⏎ again to …"), if one is armed.
   std::optional<std::string> confirmationPrompt() const;
@@ -156,6 +163,8 @@ class LauncherController final {
   void userSelected(size_t row);
   void clipboardChanged();
   void runningAppsChanged(bool membership);
+  // The icon store has new images: the visible rows and the stage are drawn again.
+  void iconsChanged();
   void pasteNext(double pressedAt);
 
   // Actions and sublists.
@@ -202,9 +211,9 @@ class LauncherController final {
   void applyLook();
   void setText(std::string text, size_t caret);
   void recomputeBoosts();
+  void loadIcons();
   void applyAlias();
   void keepSelectedClip();
-  bool isSearchPending() const;
   bool deferWhileSearching(std::function<void()> key);
   void runDeferred();
   bool performNow(PanelKey key);

@@ -68,11 +68,13 @@ bool LauncherController::runAction(size_t number) {
 bool LauncherController::performNow(PanelKey key) {
   switch (key) {
     case PanelKey::up:
+      disarm();  // any other input disarms, even a move at the end of the list
       if (!rows_.empty() && selection_ > 0) {
         select(selection_ - 1, true);
       }
       return true;
     case PanelKey::down:
+      disarm();
       if (!rows_.empty() && selection_ + 1 < rows_.size()) {
         select(selection_ + 1, true);
       }
@@ -146,7 +148,8 @@ void LauncherController::activate(size_t position) {
       arm();
       return;
     }
-    perform(*action, actions->item);
+    const Item item = actions->item;  // performing may close the sublist that holds it
+    perform(*action, item);
   } else if (const Clip* clip = row.clip()) {
     if (canPaste) {
       perform(ClipAction::paste, *clip);
@@ -160,7 +163,8 @@ void LauncherController::activate(size_t position) {
     const auto* clipActions =
         sublist_ ? std::get_if<Sublist::ClipActions>(&sublist_->value) : nullptr;
     if (clipActions != nullptr) {
-      perform(*clipAction, clipActions->clip);
+      const Clip clip = clipActions->clip;  // performing may close the sublist that holds it
+      perform(*clipAction, clip);
     }
   } else if (const ClipboardNotice* notice = row.notice()) {
     if (*notice != ClipboardNotice::paused) {

@@ -21,7 +21,8 @@
 
 namespace vesk {
 
-void LauncherController::perform(Action action, const Item& item) {
+void LauncherController::perform(Action action, const Item& target) {
+  const Item item = target;  // dismissing below clears the sublist `target` may live in
   const std::optional<std::string> path = item.url();
   if (!path) {
     return;  // commands have no actions
@@ -51,10 +52,13 @@ void LauncherController::perform(Action action, const Item& item) {
         });
     return;
   }
+  if (action == Action::open) {
+    open(item);  // dismisses the panel itself
+    return;
+  }
   dismiss();
   switch (action) {
     case Action::open:
-      open(item);
       break;
     case Action::reveal:
       desktop_.reveal({*path});
@@ -95,7 +99,8 @@ void LauncherController::perform(Action action, const Item& item) {
   }
 }
 
-void LauncherController::perform(ClipAction action, const Clip& clip) {
+void LauncherController::perform(ClipAction action, const Clip& target) {
+  const Clip clip = target;  // going back or dismissing clears the sublist it may live in
   switch (action) {
     case ClipAction::pin:
     case ClipAction::unpin:
@@ -208,6 +213,9 @@ void LauncherController::pasteNext(double pressedAt) {
                          if (changed && controller.mode_ == Mode::clipboard) {
                            controller.refresh();
                          }
+                         if (changed && controller.onCanPasteChange) {
+                           controller.onCanPasteChange(trusted);
+                         }
                          if (!trusted && controller.askForAccessibility) {
                            controller.askForAccessibility();
                          }
@@ -257,9 +265,6 @@ std::optional<LauncherController::LinkApp> LauncherController::linkApp(const Cli
         (*self)->linkApps_[scheme] = std::move(app);
         (*self)->view_->reconfigureVisibleRows();
         (*self)->view_->refreshStage();
-        if ((*self)->sublist_ && !(*self)->sublist_->isOpenWith()) {
-          (*self)->refresh();
-        }
       });
   return LinkApp{};
 }

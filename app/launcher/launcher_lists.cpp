@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "app/apps/running_apps.h"
-#include "app/clipboard/clipboard_history.h"
+#include "core/clipboard/clipboard_index.h"
 #include "core/search/history.h"
 
 namespace vesk::LauncherLists {
@@ -138,7 +138,7 @@ Listed emptyState(const EmptyStateInput& input) {
   return listed;
 }
 
-Listed clips(const ClipboardHistory* clipboard, std::string_view query,
+Listed clips(const ClipboardIndex* clipboard, std::string_view query,
              const std::vector<ClipboardNotice>& notices) {
   Listed listed;
   if (clipboard == nullptr) {
@@ -150,7 +150,7 @@ Listed clips(const ClipboardHistory* clipboard, std::string_view query,
     }
   }
   const size_t head = listed.rows.size();
-  const ClipboardIndex& index = clipboard->index();
+  const ClipboardIndex& index = *clipboard;
   for (const size_t position : index.search(query, kClipLimit)) {
     listed.rows.emplace_back(index.clips()[position]);
   }

@@ -18,7 +18,7 @@
 
 namespace vesk {
 
-class ClipboardHistory;
+class ClipboardIndex;
 class History;
 class RunningApps;
 
@@ -73,7 +73,8 @@ std::optional<Item> runningItem(const std::string& id, const SearchIndex& index,
                                 const RunningApps& running);
 
 // The notices (for a blank query) then the matching clips; the first clip is selected.
-Listed clips(const ClipboardHistory* clipboard, std::string_view query,
+// `index` none: there is no clipboard history, so no rows.
+Listed clips(const ClipboardIndex* index, std::string_view query,
              const std::vector<ClipboardNotice>& notices);
 
 }  // namespace LauncherLists

@@ -14,6 +14,9 @@ class LauncherView {
  public:
   virtual ~LauncherView() = default;
 
+  // A view that shows nothing and is never visible: the controller's before the panel exists.
+  static LauncherView& none();
+
   // The table's rows changed as a whole: reload them.
   virtual void reloadRows() = 0;
   // Redraw the row views on screen with the rows they show now (titles, armed state, …).

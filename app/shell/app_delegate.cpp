@@ -2,14 +2,10 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
 #include <unordered_set>
 #include <utility>
 
 #include "app/apps/app_resolver.h"
-#include "app/apps/app_scanner.h"
 #include "app/apps/history_store.h"
 #include "app/apps/running_apps.h"
 #include "app/clipboard/clip_deliverer.h"
@@ -19,36 +15,36 @@
 #include "app/config/global_hotkeys.h"
 #include "app/config/hot_key_center.h"
 #include "app/launcher/desktop_actions.h"
+#include "app/launcher/icon_store.h"
 #include "app/launcher/launcher_controller.h"
 #include "app/launcher/launcher_panel.h"
+#include "app/shell/app_indexer.h"
 #include "app/shell/log.h"
+#include "app/shell/log_panel.h"
 #include "app/shell/run_in_background.h"
 #include "core/clipboard/clipboard_store.h"
-#include "core/files/directory_watcher.h"
 #include "core/files/file_search_engine.h"
 #include "platform/app_catalog.h"
+#include "platform/file_manager.h"
 #include "platform/key_layout.h"
 #include "platform/key_synthesizer.h"
+#include "platform/notifier.h"
 #include "platform/session_events.h"
-#include "platform/window_focus.h"
 #include "platform/workspace.h"
 
 namespace vesk {
 
 namespace {
 
-constexpr int kAppScanDepth = 3;
-constexpr std::chrono::seconds kAppsWatchLatency{1};
-// Vesk's own desktop entry is never listed: the launcher does not launch itself.
-constexpr std::string_view kOwnEntry = "vesk.desktop";
+// File-type icons kept between presentations.
+constexpr size_t kTypeIconsKept = 256;
 
 }  // namespace
 
 AppDelegate::AppDelegate(AppServices services, AppPaths paths)
     : services_(std::move(services)),
       paths_(std::move(paths)),
-      self_(std::make_shared<AppDelegate*>(this)),
-      appsEvents_("launcher.apps.watch") {
+      self_(std::make_shared<AppDelegate*>(this)) {
   configStore_ = std::make_unique<ConfigStore>(paths_.configFile, *services_.catalog);
   history_ = std::make_unique<HistoryStore>(paths_.historyFile);
   if (services_.hotKeys && services_.keyLayout) {
@@ -62,13 +58,25 @@ AppDelegate::AppDelegate(AppServices services, AppPaths paths)
                                            *services_.keyLayout);
     deliverer_ = std::make_unique<ClipDeliverer>(clipboardStore_, paster, *clipboard_);
   }
+  indexer_ =
+      std::make_unique<AppIndexer>(paths_.applicationRoots, services_.catalog,
+                                   [this](SearchIndex index) { installIndex(std::move(index)); });
 }
 
 AppDelegate::~AppDelegate() {
   *self_ = nullptr;
-  panel_.reset();
-  launcher_.reset();
-  appsWatcher_.reset();
+  indexer_.reset();
+  if (icons_) {
+    icons_->onChange = nullptr;
+  }
+  if (launcher_) {
+    launcher_->icons = nullptr;
+    launcher_->setView(nullptr);
+    launcher_->setClipboard(nullptr);
+  }
+  if (runningApps_) {
+    runningApps_->onChange = nullptr;
+  }
   if (services_.workspace) {
     services_.workspace->setObservers({});
   }
@@ -104,8 +112,8 @@ void AppDelegate::applicationDidFinishLaunching() {
       [](std::string_view line) {
         Log::app.error("%.*s", static_cast<int>(line.size()), line.data());
       });
+  startLauncher();
   connectDesktop();
-  createPanel();
 
   checkAccessibility();
 
@@ -139,12 +147,15 @@ void AppDelegate::applicationDidFinishLaunching() {
     publishClipboardNotices();
   }
 
-  rebuildIndex(++indexGeneration_);
-  watchApplications();
+  indexer_->rebuild();
+  indexer_->watch();
   Log::app.info("Vesk is running");
 }
 
 bool AppDelegate::applicationShouldHandleReopen() {
+  if (window_ && window_->isVisible()) {
+    return false;  // already shown: a second start never closes it
+  }
   present(Mode::launcher, Log::uptime());
   return false;
 }
@@ -185,64 +196,72 @@ void AppDelegate::connectDesktop() {
   }
 }
 
-// The controller over the history, the running apps and the file engine, and the panel that
-// shows it. Every callback holds the application object weakly.
-void AppDelegate::createPanel() {
-  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
-    return;  // no widgets in this process
-  }
+// The launcher controller over the history, the running apps and the file engine, with the
+// shell's callbacks; its panel, for now, logs what it would show.
+void AppDelegate::startLauncher() {
+  notifier_ = services_.notifier ? services_.notifier : std::make_shared<LogNotifier>();
   desktop_ = std::make_unique<DesktopActions>(DesktopServices{
       services_.catalog, services_.fileManager, services_.pasteboardWriter, services_.workspace});
   launcher_ =
       std::make_unique<LauncherController>(*history_, runningApps_.get(), *files_, *desktop_);
+  if (services_.iconSources) {
+    icons_ = std::make_unique<IconStore>(services_.iconSources, kTypeIconsKept);
+    icons_->onChange = [this] { launcher_->iconsChanged(); };
+    icons_->log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };
+    launcher_->icons = icons_.get();
+  }
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+    window_ = std::make_unique<LauncherPanel>(*launcher_, *history_, runningApps_.get(),
+                                              services_.windowFocus.get());
+    window_->configFile = paths_.configFile;
+    window_->onDismiss = [] { Log::app.debug("The panel closed"); };
+  } else {
+    panel_ = std::make_unique<LogPanel>(*launcher_);
+    launcher_->setView(panel_.get());
+  }
+  launcher_->notifier = notifier_.get();
+  launcher_->deliverer = deliverer_.get();
+  launcher_->canPaste = canPaste_;
+  launcher_->hiddenCommands = hiddenCommands_;
+  if (services_.workspace) {
+    launcher_->pasteTarget = [workspace = services_.workspace] {
+      return workspace->activeWindow();
+    };
+  }
   std::weak_ptr<AppDelegate*> weak = self_;
-  const auto with = [weak](auto&& action) {
-    return [weak, action](auto&&... arguments) {
+  const auto with = [weak](auto work) {
+    return [weak, work](auto&&... arguments) {
       if (const auto self = weak.lock(); self && *self != nullptr) {
-        action(**self, arguments...);
+        work(**self, arguments...);
       }
     };
-  };
-  desktop_->failed = [weak](const std::string& title, const std::optional<std::string>& path,
-                            const std::string& reason) {
-    if (const auto self = weak.lock(); self && *self != nullptr && (*self)->launcher_) {
-      (*self)->launcher_->failed(title, path, reason);
-    }
   };
   launcher_->runCommand = with([](AppDelegate& self, Command command) { self.run(command); });
   launcher_->resolveNotice = with([](AppDelegate& self, ClipboardNotice notice) {
     if (notice == ClipboardNotice::paused) {
       self.setRecordingPaused(false, true);
     }
+    // The settings pages of the other notices do not exist on X11: nothing to open.
   });
   launcher_->onShowClipboard = with([](AppDelegate& self) { self.checkAccessibility(); });
-  launcher_->askForAccessibility = with([](AppDelegate& self) {
-    if (!self.askedForAccessibility_ && self.services_.keySynthesizer) {
-      self.askedForAccessibility_ = true;
-      runInBackground(QoS::userInitiated,
-                      [keys = self.services_.keySynthesizer] { keys->requestTrust(); });
-    }
+  launcher_->askForAccessibility = with([](AppDelegate& self) { self.askForAccessibility(); });
+  launcher_->onCanPasteChange = with([](AppDelegate& self, bool canPaste) {
+    self.canPaste_ = canPaste;
+    self.publishClipboardNotices();
   });
-  launcher_->deliverer = deliverer_.get();
-  launcher_->pasteTarget = [weak]() -> WindowId {
-    const auto self = weak.lock();
-    return self && *self != nullptr ? (*self)->pasteTarget_ : 0;
-  };
-  launcher_->hiddenCommands = hiddenCommands_;
-  launcher_->canPaste = canPaste_;
   launcher_->setClipboard(clipboard_.get());
   if (runningApps_) {
     runningApps_->onChange = with(
         [](AppDelegate& self, bool membership) { self.launcher_->runningAppsChanged(membership); });
   }
-  panel_ = std::make_unique<LauncherPanel>(*launcher_, *history_, runningApps_.get(),
-                                           services_.windowFocus.get());
-  panel_->configFile = paths_.configFile;
-  panel_->onDismiss = with([](AppDelegate& self) { self.dismissed(); });
 }
 
-void AppDelegate::dismissed() {
-  Log::app.debug("The panel closed");
+void AppDelegate::askForAccessibility() {
+  if (askedForAccessibility_ || !services_.keySynthesizer) {
+    return;
+  }
+  askedForAccessibility_ = true;
+  runInBackground(QoS::userInitiated, [keys = services_.keySynthesizer] { keys->requestTrust(); });
 }
 
 void AppDelegate::startRecorder() {
@@ -266,85 +285,23 @@ void AppDelegate::startRecorder() {
   Log::app.info("Watching the clipboard%s", isRecordingPaused_ ? " (recording is paused)" : "");
 }
 
-void AppDelegate::watchApplications() {
-  std::vector<std::string> roots;
-  for (const std::string& root : paths_.applicationRoots) {
-    std::error_code error;
-    if (std::filesystem::is_directory(root, error)) {
-      roots.push_back(root);
-    }
-  }
-  if (roots.empty()) {
-    return;
-  }
-  std::weak_ptr<AppDelegate*> weak = self_;
-  appsWatcher_ = DirectoryWatcher::create(
-      roots, {}, true, std::chrono::duration_cast<std::chrono::milliseconds>(kAppsWatchLatency),
-      appsEvents_,
-      [weak](std::vector<DirectoryWatcher::Event> events) {
-        const bool affects = std::any_of(events.begin(), events.end(), [](const auto& event) {
-          return event.mustRescan() || AppScanner::affectsIndex(event.path);
-        });
-        if (!affects) {
-          return;
-        }
-        postToMain([weak] {
-          if (const auto self = weak.lock(); self && *self != nullptr) {
-            (*self)->rebuildIndex(++(*self)->indexGeneration_);
-          }
-        });
-      },
-      DirectoryWatcher::Options{{}, [](std::string_view line) {
-                                  Log::app.error("%.*s", static_cast<int>(line.size()),
-                                                 line.data());
-                                }});
-  if (!appsWatcher_) {
-    Log::app.error("Couldn't watch the application folders; new apps appear after a restart");
-  }
+int64_t AppDelegate::indexGeneration() const {
+  return indexer_->generation();
 }
 
-void AppDelegate::rebuildIndex(int64_t generation) {
-  std::weak_ptr<AppDelegate*> weak = self_;
-  runInBackground(
-      QoS::utility,
-      [roots = paths_.applicationRoots, catalog = services_.catalog] {
-        std::vector<Item> items = AppScanner::scan(roots, {}, kAppScanDepth, *catalog);
-        std::erase_if(
-            items, [](const Item& item) { return ItemPath::lastComponent(item.id) == kOwnEntry; });
-        for (const Command command : kAllCommands) {
-          items.push_back(Item::command(command));
-        }
-        return SearchIndex(std::move(items));
-      },
-      [weak, generation](SearchIndex index) {
-        const auto self = weak.lock();
-        if (!self || *self == nullptr || (*self)->indexGeneration_ != generation) {
-          return;  // A newer rebuild started: only its index counts.
-        }
-        AppDelegate& delegate = **self;
-        delegate.index_ = std::move(index);
-        if (!delegate.configStore_->config().clipboardAlias.empty()) {
-          const std::vector<std::string> alias = {delegate.configStore_->config().clipboardAlias};
-          delegate.index_.setAliases(alias, Command::clipboard);
-        }
-        const auto apps =
-            std::count_if(delegate.index_.items().begin(), delegate.index_.items().end(),
-                          [](const Item& item) { return item.isApp(); });
-        Log::app.info("Rebuilt the application index (generation %lld): %lld apps",
-                      static_cast<long long>(generation), static_cast<long long>(apps));
-        for (const Item& item : delegate.index_.items()) {
-          if (item.isApp()) {
-            Log::app.debug("Indexed app: %s (%s)", item.name.c_str(), item.id.c_str());
-          }
-        }
-        if (delegate.launcher_) {
-          delegate.launcher_->setIndex(delegate.index_);
-        }
-        if (delegate.onIndex) {
-          delegate.onIndex(delegate.index_);
-        }
-        delegate.resolveApps();
-      });
+void AppDelegate::installIndex(SearchIndex index) {
+  index_ = std::move(index);
+  if (!configStore_->config().clipboardAlias.empty()) {
+    const std::vector<std::string> alias = {configStore_->config().clipboardAlias};
+    index_.setAliases(alias, Command::clipboard);
+  }
+  if (launcher_) {
+    launcher_->setIndex(index_);
+  }
+  if (onIndex) {
+    onIndex(index_);
+  }
+  resolveApps();
 }
 
 void AppDelegate::resolveApps() {
@@ -370,12 +327,12 @@ void AppDelegate::resolveApps() {
         delegate.openWithApps_ = std::move(resolved.openWith);
         delegate.openLinks_ = std::move(resolved.openLinks);
         delegate.terminalApp_ = std::move(resolved.terminal);
-        delegate.appProblems_ = std::move(resolved.problems);
         if (delegate.launcher_) {
           delegate.launcher_->openWithApps = delegate.openWithApps_;
           delegate.launcher_->setOpenLinks(delegate.openLinks_);
           delegate.launcher_->terminalApp = delegate.terminalApp_;
         }
+        delegate.appProblems_ = std::move(resolved.problems);
         delegate.publishProblems();
       });
 }
@@ -384,10 +341,18 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
   const Config& config = configStore_->config();
   if (hotkeys_) {
     hotkeys_->apply({
-        {"launcher", config.launcherHotkey, [this](double at) { hotKey(Mode::launcher, at); }},
-        {"clipboard", config.clipboardHotkey, [this](double at) { hotKey(Mode::clipboard, at); }},
+        {"launcher", config.launcherHotkey, [this](double at) { present(Mode::launcher, at); }},
+        {"clipboard", config.clipboardHotkey, [this](double at) { present(Mode::clipboard, at); }},
         {"paste_next", config.pasteNextHotkey, [this](double at) { pasteNext(at); }},
     });
+  }
+  if (launcher_) {
+    const auto clipboardKey = hotkeys_ ? hotkeys_->current("clipboard") : std::nullopt;
+    launcher_->clipboardHotkey =
+        clipboardKey ? std::optional<std::string>(clipboardKey->symbols()) : std::nullopt;
+    launcher_->setKeys(config.keys);
+    launcher_->setClipboardAlias(config.clipboardAlias);
+    launcher_->emptyState = config.emptyState;
   }
   if (index_.size() > 0) {
     const std::vector<std::string> alias = config.clipboardAlias.empty()
@@ -398,15 +363,6 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
   const ClipboardStore::Retention retention = config.clipboardRetention();
   if (!previous || previous->clipboardRetention() != retention || !clipboard_->retention()) {
     clipboard_->setRetention(retention);
-  }
-  if (launcher_) {
-    const std::optional<Shortcut> clipboardKey =
-        hotkeys_ ? hotkeys_->current("clipboard") : std::nullopt;
-    launcher_->clipboardHotkey =
-        clipboardKey ? std::optional<std::string>(clipboardKey->symbols()) : std::nullopt;
-    launcher_->setKeys(config.keys);
-    launcher_->setClipboardAlias(config.clipboardAlias);
-    launcher_->emptyState = config.emptyState;
   }
   publishProblems();
   resolveApps();
@@ -419,45 +375,39 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
   Log::app.info("Applied config.toml");
 }
 
-// A hot key opens its mode, closes the panel when that mode is already shown, and switches
-// from the other mode.
-void AppDelegate::hotKey(Mode mode, double pressedAt) {
-  if (!panel_ || !panel_->isVisible()) {
-    present(mode, pressedAt);
-    return;
-  }
-  const auto wanted = mode == Mode::launcher ? LauncherController::Mode::launcher
-                                             : LauncherController::Mode::clipboard;
-  if (launcher_->mode() == wanted) {
-    panel_->dismiss();
-  } else {
-    launcher_->switchMode(wanted);
-  }
-}
-
+// A hot key: the one of the mode shown dismisses the panel, the other one switches to its mode,
+// and either presents the panel when it is hidden.
 void AppDelegate::present(Mode mode, double pressedAt) {
   const double handled = Log::uptime();
-  if (panel_) {
-    if (panel_->isVisible()) {
-      return;
+  const auto target = mode == Mode::launcher ? LauncherController::Mode::launcher
+                                             : LauncherController::Mode::clipboard;
+  if (window_) {
+    if (!window_->isVisible()) {
+      Log::app.info(mode == Mode::launcher ? "Presenting the launcher"
+                                           : "Presenting the clipboard history");
+      window_->present(target, pressedAt);
+      if (onPresent) {
+        onPresent(mode);
+      }
+    } else if (launcher_->mode() == target) {
+      window_->dismiss();
+    } else {
+      launcher_->switchMode(target);
     }
-    pasteTarget_ = services_.workspace ? services_.workspace->activeWindow() : 0;
-    if (onPresent) {
-      onPresent(mode);
-    }
-    Log::app.info(mode == Mode::launcher ? "Presenting the launcher"
-                                         : "Presenting the clipboard history");
-    panel_->present(mode == Mode::launcher ? LauncherController::Mode::launcher
-                                           : LauncherController::Mode::clipboard,
-                    pressedAt);
     return;
   }
-  if (mode == Mode::launcher) {
-    Log::app.info("Presenting the launcher");
-  } else {
-    Log::app.info("Presenting the clipboard history (%zu clips)", clipboard_->index().count());
-    checkAccessibility();
+  if (!launcher_ || !panel_) {
+    return;
   }
+  if (panel_->isVisible()) {
+    if (launcher_->mode() == target) {
+      panel_->dismiss();
+    } else {
+      launcher_->switchMode(target);
+    }
+    return;
+  }
+  panel_->present(target);
   if (onPresent) {
     onPresent(mode);
   }
@@ -470,35 +420,9 @@ void AppDelegate::pasteNext(double pressedAt) {
     Log::app.error("Couldn't paste the clip: pasting isn't available on this display");
     return;
   }
-  const int64_t copies = clipboard_->copies();
-  if (!pasteRun_ || !pasteRun_->goesOn(copies, pressedAt)) {
-    pasteRun_.emplace(clipboard_->index().clips(), copies, pressedAt);
+  if (launcher_) {
+    launcher_->pasteNext(pressedAt);
   }
-  const std::optional<Clip> clip = pasteRun_->next(clipboard_->index(), pressedAt);
-  if (!clip) {
-    Log::app.info("Nothing left to paste");
-    return;
-  }
-  const WindowId target = services_.workspace ? services_.workspace->activeWindow() : 0;
-  Log::app.debug("Pasting clip %lld into window 0x%x", static_cast<long long>(clip->id), target);
-  std::weak_ptr<AppDelegate*> weak = self_;
-  deliverer_->pasteNext(*clip, target, [weak](bool trusted, const std::optional<Failure>&) {
-    const auto self = weak.lock();
-    if (!self || *self == nullptr) {
-      return;
-    }
-    AppDelegate& delegate = **self;
-    const bool changed = delegate.canPaste_ != trusted;
-    delegate.canPaste_ = trusted;
-    if (!trusted && !delegate.askedForAccessibility_ && delegate.services_.keySynthesizer) {
-      delegate.askedForAccessibility_ = true;
-      runInBackground(QoS::userInitiated,
-                      [keys = delegate.services_.keySynthesizer] { keys->requestTrust(); });
-    }
-    if (changed) {
-      delegate.publishClipboardNotices();
-    }
-  });
 }
 
 void AppDelegate::run(Command command) {
@@ -506,8 +430,6 @@ void AppDelegate::run(Command command) {
     case Command::clipboard:
       if (launcher_) {
         launcher_->switchMode(LauncherController::Mode::clipboard);
-      } else {
-        present(Mode::clipboard, Log::uptime());
       }
       break;
     case Command::pauseClipboard:
@@ -567,6 +489,10 @@ void AppDelegate::clearClipboard() {
         if (!cleared) {
           Log::app.error("Couldn't clear the clipboard history: %s",
                          cleared.failure().description.c_str());
+          if ((*self)->notifier_) {
+            (*self)->notifier_->failed("Couldn't clear the clipboard history", std::nullopt,
+                                       cleared.failure().description);
+          }
           return;
         }
         (*self)->clipboard_->remove(cleared.value());
@@ -576,6 +502,9 @@ void AppDelegate::clearClipboard() {
 void AppDelegate::checkAccessibility() {
   if (!services_.keySynthesizer) {
     canPaste_ = false;
+    if (launcher_) {
+      launcher_->canPaste = false;
+    }
     publishClipboardNotices();
     return;
   }
@@ -583,59 +512,36 @@ void AppDelegate::checkAccessibility() {
   runInBackground(
       QoS::userInitiated, [keys = services_.keySynthesizer] { return keys->isTrusted(); },
       [weak](bool trusted) {
-        if (const auto self = weak.lock(); self && *self != nullptr) {
-          (*self)->canPaste_ = trusted;
-          (*self)->publishClipboardNotices();
+        const auto self = weak.lock();
+        if (!self || *self == nullptr) {
+          return;
         }
+        AppDelegate& delegate = **self;
+        const bool changed = delegate.canPaste_ != trusted;
+        delegate.canPaste_ = trusted;
+        if (delegate.launcher_) {
+          delegate.launcher_->canPaste = trusted;
+          if (changed && delegate.launcher_->mode() == LauncherController::Mode::clipboard) {
+            delegate.launcher_->refresh();
+          }
+        }
+        delegate.publishClipboardNotices();
       });
 }
 
 void AppDelegate::publishProblems() {
-  std::vector<std::string> problems = platformProblems_;
-  const auto append = [&problems](const std::vector<std::string>& more) {
-    problems.insert(problems.end(), more.begin(), more.end());
-  };
-  append(configStore_->problems());
-  if (hotkeys_) {
-    append(hotkeys_->problems());
-  }
-  append(appProblems_);
-  // Configuration problems are logged by the store as it reads them; log the rest once.
-  for (const std::string& problem : problems) {
-    const bool isConfig =
-        std::find(configStore_->problems().begin(), configStore_->problems().end(), problem) !=
-        configStore_->problems().end();
-    const bool known = std::find(problems_.begin(), problems_.end(), problem) != problems_.end();
-    if (!isConfig && !known) {
-      Log::app.error("Problem: %s", problem.c_str());
-    }
-  }
-  problems_ = std::move(problems);
+  status_.publishProblems(platformProblems_, configStore_->problems(),
+                          hotkeys_ ? hotkeys_->problems() : std::vector<std::string>{},
+                          appProblems_);
   if (launcher_) {
-    launcher_->problems = problems_;
+    launcher_->problems = status_.problems();
   }
 }
 
 void AppDelegate::publishClipboardNotices() {
-  std::vector<ClipboardNotice> notices;
-  if (!canReadClipboard_) {
-    notices.push_back(ClipboardNotice::cannotRead);
-  }
-  if (!canPaste_) {
-    notices.push_back(ClipboardNotice::needsAccessibility);
-  }
-  if (isRecordingPaused_) {
-    notices.push_back(ClipboardNotice::paused);
-  }
-  if (notices != notices_) {
-    for (const ClipboardNotice notice : notices) {
-      Log::app.info("Clipboard notice: %s", std::string(title(notice)).c_str());
-    }
-  }
-  notices_ = std::move(notices);
+  status_.publishClipboardNotices(canReadClipboard_, canPaste_, isRecordingPaused_);
   if (launcher_) {
-    launcher_->canPaste = canPaste_;
-    launcher_->setClipboardNotices(notices_);
+    launcher_->setClipboardNotices(status_.clipboardNotices());
   }
 }
 

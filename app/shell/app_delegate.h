@@ -1,12 +1,12 @@
 #pragma once
 // AppDelegate: the application object. It owns every long-lived component, starts them in a
-// fixed order, applies each new configuration, rebuilds the application index when application
-// folders change, runs the built-in commands, and keeps the clipboard notices and the problem
-// list current.
+// fixed order, applies each new configuration, installs each application index its AppIndexer
+// builds, runs the built-in commands, and keeps the clipboard notices and the problem list
+// (StatusLists) current.
 //
-// The launcher panel exists only in a widget application (not in the tests of this object);
-// without it presenting is a log line, and the lists the panel would show (problems, notices,
-// hidden commands, the index) are still kept here.
+// Until the launcher panel exists, presenting the launcher or the clipboard history is a log
+// line, and the lists the panel would show (problems, notices, hidden commands, the index) are
+// kept here for it.
 //
 // Main thread only. Background work goes through runInBackground and comes back with the
 // generation it started with; callbacks hold the object weakly.
@@ -23,8 +23,7 @@
 #include "app/clipboard/clipboard_notice.h"
 #include "app/clipboard/paster.h"
 #include "app/shell/app_services.h"
-#include "core/base/serial_queue.h"
-#include "core/clipboard/paste_run.h"
+#include "app/shell/status_lists.h"
 #include "core/config/config.h"
 #include "core/files/file_rules.h"
 #include "core/search/item.h"
@@ -32,19 +31,22 @@
 
 namespace vesk {
 
+class AppIndexer;
 class ClipDeliverer;
 class ClipboardHistory;
 class ClipboardRecorder;
 class ClipboardStore;
 class ConfigStore;
-class DirectoryWatcher;
+class DesktopActions;
 class FileSearchEngine;
 class GlobalHotkeys;
 class HistoryStore;
 class HotKeyCenter;
-class DesktopActions;
+class IconStore;
 class LauncherController;
 class LauncherPanel;
+class LogPanel;
+class Notifier;
 class RunningApps;
 
 class AppDelegate final {
@@ -68,26 +70,29 @@ class AppDelegate final {
   void run(Command command);
 
   // What the panel shows.
-  const std::vector<std::string>& problems() const { return problems_; }
-  const std::vector<ClipboardNotice>& clipboardNotices() const { return notices_; }
+  const std::vector<std::string>& problems() const { return status_.problems(); }
+  const std::vector<ClipboardNotice>& clipboardNotices() const {
+    return status_.clipboardNotices();
+  }
   const std::set<Command>& hiddenCommands() const { return hiddenCommands_; }
   const SearchIndex& index() const { return index_; }
-  int64_t indexGeneration() const { return indexGeneration_; }
+  int64_t indexGeneration() const;
   bool isRecordingPaused() const { return isRecordingPaused_; }
   ConfigStore& configStore() { return *configStore_; }
   ClipboardHistory& clipboard() { return *clipboard_; }
   HistoryStore& history() { return *history_; }
   GlobalHotkeys* hotkeys() { return hotkeys_.get(); }
-  LauncherPanel* panel() { return panel_.get(); }
+  // The launcher's controller, once started.
+  LauncherController* launcher() { return launcher_.get(); }
 
-  // Told each time the launcher or the clipboard history would be presented.
+  // Told each time the launcher or the clipboard history is presented.
   std::function<void(Mode)> onPresent;
   // Told after each index that reached the launcher.
   std::function<void(const SearchIndex&)> onIndex;
 
  private:
   void apply(const std::optional<Config>& previous);
-  void rebuildIndex(int64_t generation);
+  void installIndex(SearchIndex index);
   void resolveApps();
   void setRecordingPaused(bool paused, bool save);
   void clearClipboard();
@@ -95,13 +100,11 @@ class AppDelegate final {
   void publishProblems();
   void publishClipboardNotices();
   void startRecorder();
-  void watchApplications();
   void present(Mode mode, double pressedAt);
-  void hotKey(Mode mode, double pressedAt);
   void pasteNext(double pressedAt);
   void connectDesktop();
-  void createPanel();
-  void dismissed();
+  void startLauncher();
+  void askForAccessibility();
 
   // Declared first, destroyed last: everything below works through them.
   AppServices services_;
@@ -116,16 +119,19 @@ class AppDelegate final {
   std::unique_ptr<ClipDeliverer> deliverer_;
   std::unique_ptr<FileSearchEngine> files_;
   std::unique_ptr<RunningApps> runningApps_;
+  std::shared_ptr<Notifier> notifier_;
   std::unique_ptr<DesktopActions> desktop_;
+  std::unique_ptr<IconStore> icons_;
   std::unique_ptr<LauncherController> launcher_;
-  std::unique_ptr<LauncherPanel> panel_;
+  std::unique_ptr<LogPanel> panel_;  // after the controller: goes first
+  // The panel window, in a widget application; the log panel stands in for it elsewhere.
+  std::unique_ptr<LauncherPanel> window_;
 
   bool canReadClipboard_ = true;
   bool canPaste_ = true;
   bool isRecordingPaused_ = false;
   bool askedForAccessibility_ = false;
   std::optional<FileRules> fileRules_;
-  int64_t indexGeneration_ = 0;
   bool hasAppliedConfig_ = false;
   std::vector<std::string> appProblems_;
   int64_t resolveGeneration_ = 0;
@@ -135,15 +141,11 @@ class AppDelegate final {
   std::map<std::string, std::string> openLinks_;
   std::optional<std::string> terminalApp_;
   std::vector<std::string> platformProblems_;
-  std::vector<std::string> problems_;
-  std::vector<ClipboardNotice> notices_;
+  StatusLists status_;
   std::set<Command> hiddenCommands_ = {Command::resumeClipboard};
-  std::optional<PasteRun> pasteRun_;
-  WindowId pasteTarget_ = 0;  // the window the user was in before the panel
 
   std::shared_ptr<AppDelegate*> self_;
-  SerialQueue appsEvents_;
-  std::unique_ptr<DirectoryWatcher> appsWatcher_;  // after its queue: stops first
+  std::unique_ptr<AppIndexer> indexer_;  // declared last: stops first
 };
 
 }  // namespace vesk

@@ -15,9 +15,11 @@ namespace vesk {
 class AppCatalog;
 class FileManager;
 class HotKeyService;
+class IconSources;
 class ImageCodec;
 class KeyLayout;
 class KeySynthesizer;
+class Notifier;
 class Pasteboard;
 class PasteboardWriter;
 class SessionEvents;
@@ -34,8 +36,10 @@ struct AppServices {
   std::shared_ptr<Workspace> workspace;
   std::shared_ptr<SessionEvents> sessionEvents;
   std::shared_ptr<AppCatalog> catalog;
+  std::shared_ptr<const IconSources> iconSources;
   std::shared_ptr<FileManager> fileManager;
   std::shared_ptr<WindowFocus> windowFocus;  // none: the panel relies on Qt alone
+  std::shared_ptr<Notifier> notifier;        // none: failures and saved clips are logged
 };
 
 // Where the application keeps its files, from the XDG base folders.

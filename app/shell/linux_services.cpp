@@ -10,6 +10,7 @@
 #include "platform/linux/dbus_session_events.h"
 #include "platform/linux/ewmh_workspace.h"
 #include "platform/linux/gio_app_catalog.h"
+#include "platform/linux/gio_icon_sources.h"
 #include "platform/linux/qt_image_codec.h"
 #include "platform/linux/x11_hot_key_service.h"
 #include "platform/linux/x11_key_layout.h"
@@ -34,6 +35,8 @@ AppServices linuxServices(std::vector<std::string>& problems) {
   AppServices services;
   services.catalog = std::make_shared<GioAppCatalog>();
   services.imageCodec = std::make_shared<QtImageCodec>();
+  services.iconSources = std::make_shared<GioIconSources>();
+  services.fileManager = std::make_shared<DBusFileManager>();
 
   X11Pasteboard::Options options;
   options.log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };
@@ -67,7 +70,6 @@ AppServices linuxServices(std::vector<std::string>& problems) {
     Log::app.error("Running apps can't be tracked: %s", workspace.failure().description.c_str());
   }
   services.sessionEvents = std::make_shared<DBusSessionEvents>();
-  services.fileManager = std::make_shared<DBusFileManager>();
   if (auto focus = X11WindowFocus::open("")) {
     services.windowFocus = std::move(focus).value();
   } else {

@@ -1,9 +1,8 @@
 #pragma once
 // ClipDatabase: the on-disk format of the clipboard history: the schema of "history.sqlite",
-// its opening and creation, the columns a clip is read with, and the content hash that
-// identifies a copy. Used by ClipboardStore on its queue only.
+// its opening and creation, and the columns a clip is read with. Used by ClipboardStore on its
+// queue only.
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -71,9 +70,5 @@ struct StoredItems {
   bool isImage = false;
 };
 Result<std::optional<StoredItems>> storedItems(SQLiteDatabase& db, int64_t id);
-
-// SHA-256 over the kind, each item's representations and the image, each field preceded by
-// its length as 8 little-endian bytes.
-std::array<uint8_t, 32> hash(const ClipContent& content);
 
 }  // namespace vesk::ClipDatabase

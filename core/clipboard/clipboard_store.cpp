@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/clipboard/clip_database.h"
+#include "core/clipboard/clip_hash.h"
 #include "core/clipboard/clipboard_files.h"
 #include "core/clipboard/image_codec.h"
 #include "core/clipboard/image_thumbnails.h"
@@ -41,7 +42,7 @@ std::string ClipboardStore::previewThumbnail(int64_t id) const {
 }
 
 ClipboardStore::Hash ClipboardStore::hash(const ClipContent& content) {
-  return ClipDatabase::hash(content);
+  return clipHash(content);
 }
 
 Result<SQLiteDatabase*> ClipboardStore::database() {

@@ -13,15 +13,6 @@ constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
 constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
 constexpr size_t kMaxEntries = 0x7fffffff;
 constexpr size_t kMaxNameBytes = std::numeric_limits<uint32_t>::max();
-constexpr int32_t kEmptySlot = -1;
-constexpr size_t kFirstLookupSize = 1024;
-
-uint64_t mix(uint64_t x) {
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdULL;
-  x ^= x >> 33;
-  return x;
-}
 
 // Length of the valid UTF-8 sequence starting at s[i], or 0 when it is not valid.
 size_t validSequence(std::string_view s, size_t i) {
@@ -84,10 +75,6 @@ uint64_t fnv1a(std::string_view bytes) {
     hash *= kFnvPrime;
   }
   return hash;
-}
-
-size_t ChildKey::Hash::operator()(const ChildKey& key) const {
-  return mix(key.name ^ (static_cast<uint64_t>(static_cast<uint32_t>(key.parent)) << 17));
 }
 
 FileIndex::FileIndex(NameHash hash) : hash_(hash) {}
@@ -156,87 +143,18 @@ void FileIndex::attach(int32_t parent, int32_t child) {
   }
   last = child;
   const ChildKey key = keyOf(child);
-  if (!insertLookup(key, child, true)) {
+  if (!lookup_.insert(key, child, true, EntryKeys(*this))) {
     collisions_.insert(key);
   }
-}
-
-// --- Child table -----------------------------------------------------------------------------
-
-size_t FileIndex::homeSlot(const ChildKey& key) const {
-  return ChildKey::Hash{}(key) & (lookup_.size() - 1);
-}
-
-int32_t FileIndex::findSlot(const ChildKey& key) const {
-  if (lookup_.empty()) {
-    return -1;
-  }
-  const size_t mask = lookup_.size() - 1;
-  for (size_t slot = homeSlot(key);; slot = (slot + 1) & mask) {
-    const int32_t entry = lookup_[slot];
-    if (entry == kEmptySlot) {
-      return -1;
-    }
-    if (parents_[idx(entry)] == key.parent && hash_(name(entry)) == key.name) {
-      return static_cast<int32_t>(slot);
-    }
-  }
-}
-
-bool FileIndex::insertLookup(const ChildKey& key, int32_t entry, bool unlessPresent) {
-  if ((lookupUsed_ + 1) * 4 > lookup_.size() * 3) {
-    growLookup();
-  }
-  const size_t mask = lookup_.size() - 1;
-  size_t slot = homeSlot(key);
-  // One probe both looks for the key and finds the free slot.
-  for (int32_t occupant = lookup_[slot]; occupant != kEmptySlot; occupant = lookup_[slot]) {
-    if (unlessPresent && parents_[idx(occupant)] == key.parent &&
-        hash_(name(occupant)) == key.name) {
-      return false;
-    }
-    slot = (slot + 1) & mask;
-  }
-  lookup_[slot] = entry;
-  ++lookupUsed_;
-  return true;
-}
-
-void FileIndex::growLookup() {
-  std::vector<int32_t> old = std::move(lookup_);
-  lookup_.assign(std::max(kFirstLookupSize, old.size() * 2), kEmptySlot);
-  lookupUsed_ = 0;
-  for (const int32_t entry : old) {
-    if (entry != kEmptySlot) {
-      insertLookup(keyOf(entry), entry, false);
-    }
-  }
-}
-
-// Backward-shift deletion keeps linear probing free of tombstones.
-void FileIndex::eraseSlot(size_t hole) {
-  const size_t mask = lookup_.size() - 1;
-  for (size_t slot = (hole + 1) & mask; lookup_[slot] != kEmptySlot; slot = (slot + 1) & mask) {
-    const size_t home = homeSlot(keyOf(lookup_[slot]));
-    // Move the entry into the hole unless its home lies cyclically in (hole, slot].
-    const bool homeBetween =
-        hole <= slot ? (home > hole && home <= slot) : (home > hole || home <= slot);
-    if (!homeBetween) {
-      lookup_[hole] = lookup_[slot];
-      hole = slot;
-    }
-  }
-  lookup_[hole] = kEmptySlot;
-  --lookupUsed_;
 }
 
 // --- Lookup by path --------------------------------------------------------------------------
 
 int32_t FileIndex::childNamed(int32_t parent, std::string_view piece) const {
   const ChildKey key{parent, hash_(piece)};
-  const int32_t slot = findSlot(key);
-  if (slot >= 0 && name(lookup_[idx(slot)]) == piece) {
-    return lookup_[idx(slot)];
+  const int32_t slot = lookup_.find(key, EntryKeys(*this));
+  if (slot >= 0 && name(lookup_.at(idx(slot))) == piece) {
+    return lookup_.at(idx(slot));
   }
   if (!collisions_.contains(key)) {
     return -1;
@@ -350,15 +268,15 @@ void FileIndex::markRemoved(int32_t entry) {
   flags |= kRemoved;
   ++removedCount_;
   const ChildKey key = keyOf(entry);
-  const int32_t slot = findSlot(key);
-  if (slot < 0 || lookup_[idx(slot)] != entry) {
+  const int32_t slot = lookup_.find(key, EntryKeys(*this));
+  if (slot < 0 || lookup_.at(idx(slot)) != entry) {
     return;
   }
   if (collisions_.contains(key)) {
     const int32_t last = lastChild_[idx(key.parent)];
     for (int32_t child = nextSibling_[idx(last)];; child = nextSibling_[idx(child)]) {
       if ((flags_[idx(child)] & kRemoved) == 0 && hash_(name(child)) == key.name) {
-        lookup_[idx(slot)] = child;
+        lookup_.replace(idx(slot), child);
         return;
       }
       if (child == last) {
@@ -366,7 +284,7 @@ void FileIndex::markRemoved(int32_t entry) {
       }
     }
   }
-  eraseSlot(idx(slot));
+  lookup_.erase(idx(slot), EntryKeys(*this));
 }
 
 void FileIndex::removeDescendants(int32_t entry) {
@@ -463,7 +381,7 @@ size_t FileIndex::memoryBytes() const {
   size_t bytes = names_.capacity() + nameStarts_.capacity() * sizeof(uint32_t) +
                  parents_.capacity() * kI32 + depths_.capacity() + flags_.capacity() +
                  keys_.memoryBytes() + boosts_.capacity() * kI32 +
-                 (lastChild_.capacity() + nextSibling_.capacity() + lookup_.capacity()) * kI32;
+                 (lastChild_.capacity() + nextSibling_.capacity()) * kI32 + lookup_.memoryBytes();
   bytes += collisions_.size() * (sizeof(ChildKey) + 2 * sizeof(void*));
   for (const auto& root : roots_) {
     bytes += sizeof(root) + root.first.capacity();

@@ -4,7 +4,7 @@
 // Entries are numbered from 0 in the order they were added, and a parent always comes before
 // its children. Each entry keeps its name bytes (a root's name is its whole path), parent,
 // depth, flags and prepared search key; paths are rebuilt on demand. A child is found from
-// its parent by the FNV-1a hash of its name in an open-addressing table; children of one
+// its parent by the FNV-1a hash of its name in a ChildTable; children of one
 // parent whose names share a hash are recorded in `collisions` and found by walking the
 // parent's child list instead.
 //
@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/files/child_table.h"
 #include "core/files/key_store.h"
 #include "core/search/fuzzy_matcher.h"
 
@@ -32,17 +33,6 @@ namespace vesk {
 
 // The 64-bit FNV-1a hash of `bytes`; the empty name hashes to the offset basis.
 uint64_t fnv1a(std::string_view bytes);
-
-// A child's lookup key: its parent's entry number and the hash of its name.
-struct ChildKey {
-  int32_t parent = -1;
-  uint64_t name = 0;
-
-  bool operator==(const ChildKey&) const = default;
-  struct Hash {
-    size_t operator()(const ChildKey& key) const;
-  };
-};
 
 // A file search result.
 struct FileHit {
@@ -129,14 +119,15 @@ class FileIndex {
   // Links a new child under its parent and records it in the child table.
   void attach(int32_t parent, int32_t child);
 
-  // The open-addressing child table: slots hold entry numbers, -1 when empty.
-  size_t homeSlot(const ChildKey& key) const;
-  int32_t findSlot(const ChildKey& key) const;
-  // Records `entry` under `key`; with `unlessPresent`, false (and nothing recorded) when the
-  // key is already there.
-  bool insertLookup(const ChildKey& key, int32_t entry, bool unlessPresent);
-  void eraseSlot(size_t slot);
-  void growLookup();
+  // The child table's view of the entries.
+  struct EntryKeys final : ChildTable::Keys {
+    explicit EntryKeys(const FileIndex& index) : index(index) {}
+    ChildKey keyOf(int32_t entry) const override { return index.keyOf(entry); }
+    bool hasKey(int32_t entry, const ChildKey& key) const override {
+      return index.parents_[idx(entry)] == key.parent && index.hash_(index.name(entry)) == key.name;
+    }
+    const FileIndex& index;
+  };
 
   void scoreAncestors(const std::vector<FuzzyMatcher>& terms, std::vector<int32_t>& table) const;
   // How many contiguous ranges a search splits the entries into.
@@ -157,8 +148,7 @@ class FileIndex {
   // nextSibling_ of the newest child leads back to the oldest.
   std::vector<int32_t> lastChild_;
   std::vector<int32_t> nextSibling_;
-  std::vector<int32_t> lookup_;
-  size_t lookupUsed_ = 0;
+  ChildTable lookup_;
   std::unordered_set<ChildKey, ChildKey::Hash> collisions_;
   std::vector<std::pair<std::string, int32_t>> roots_;
   size_t removedCount_ = 0;

@@ -32,19 +32,17 @@
 #include "core/files/directory_watcher.h"
 #include "core/files/file_index.h"
 #include "core/files/file_rules.h"
+#include "core/files/folder_access.h"
 
 namespace vesk {
 
-// True when `folder` can be listed, or does not exist (nothing there to protect).
-bool canListFolder(const std::string& folder);
-
 class FileSearchEngine final {
  public:
-  enum class Access : uint8_t { asking, allowed, refused };
+  using Access = FolderAccess::Access;
 
   // Called on the engine's queue with the paths that left the index, in order.
   using OnRemoved = std::function<void(const std::vector<std::string>&)>;
-  using CanRead = std::function<bool(const std::string& folder)>;
+  using CanRead = FolderAccess::CanRead;
   using LogSink = DirectoryWatcher::LogSink;
   using Hits = std::optional<std::vector<FileHit>>;
 
@@ -100,16 +98,9 @@ class FileSearchEngine final {
   std::optional<Access> access(const std::string& folder);
 
  private:
-  struct Waiter;
   using Done = std::shared_ptr<std::promise<void>>;
 
   bool isNewest(uint64_t g) const { return g == rebuilds_.load(); }
-  bool isAllowed(const std::string& folder) const {
-    const auto found = access_.find(folder);
-    return found != access_.end() && found->second == Access::allowed;
-  }
-  void ask(const std::vector<std::string>& folders, std::chrono::milliseconds wait,
-           std::function<void()> then);
   void answered(const std::string& folder, bool allowed);
   void settleAccess(uint64_t g, FileRules rules, const Done& done);
   void install(uint64_t g, FileRules requested, FileRules effective, std::set<std::string> deferred,
@@ -120,8 +111,6 @@ class FileSearchEngine final {
 
   // Event application (on the queue).
   void apply(const std::vector<DirectoryWatcher::Event>& events);
-  // Brings one path in line with the disk; true when it walked a folder it inserted.
-  bool update(const std::string& path, bool moved, std::vector<std::string>& removed);
   void report(std::string_view change, const std::string& path) const {
     if (onChange_) {
       onChange_(change, path);
@@ -132,7 +121,6 @@ class FileSearchEngine final {
   std::function<void()> onApplied_;
   TestHooks hooks_;
   OnChange onChange_;
-  CanRead canRead_;
   LogSink log_;
   std::atomic<int64_t> latestSearch_{0};
   std::atomic<uint64_t> rebuilds_{0};
@@ -142,18 +130,16 @@ class FileSearchEngine final {
   FileIndex index_;
   std::optional<FileRules> requested_;
   std::optional<FileRules> rules_;
-  std::map<std::string, Access> access_;
   std::set<std::string> deferred_;
   FileBoosts boosts_;
   std::unique_ptr<DirectoryWatcher> watcher_;
   uint64_t watcherGeneration_ = 0;
   std::optional<std::vector<DirectoryWatcher::Event>> pendingEvents_;
-  std::vector<std::shared_ptr<Waiter>> waiters_;
 
   // Declared last: destroyed first, while the state above is still alive.
   SerialQueue queue_{"launcher.files"};
   SerialQueue background_{"launcher.files.scan"};
-  SerialQueue accessQueue_{"launcher.files.access"};
+  FolderAccess access_;
 };
 
 }  // namespace vesk

@@ -122,6 +122,18 @@ TEST_F(AppResolverTest, ProblemsComeInOrderAndTheRestStillResolves) {
                                       "actions.terminal: can't find the app \"Konsole\""}));
 }
 
+TEST_F(AppResolverTest, TheDefaultTerminalIsTheDesktopsOwnWhenNoAppIsCalledTerminal) {
+  apps.erase(apps.begin());
+  catalog.terminal = "/usr/share/applications/xfce4-terminal.desktop";
+  const auto resolved = AppResolver::resolveConfigured({}, {}, "Terminal", apps, catalog, home);
+  EXPECT_EQ(resolved.terminal, catalog.terminal);
+  EXPECT_TRUE(resolved.problems.empty());
+
+  catalog.terminal.reset();  // a system without any terminal
+  EXPECT_EQ(AppResolver::resolveConfigured({}, {}, "Terminal", apps, catalog, home).problems,
+            std::vector<std::string>{"actions.terminal: can't find the app \"Terminal\""});
+}
+
 TEST_F(AppResolverTest, TheMostSpecificTypeWinsAndAnExtensionBeatsEveryType) {
   const std::map<std::string, std::string> byType = {{"public.image", "/apps/any-image.desktop"},
                                                      {"public.png", "/apps/png.desktop"}};

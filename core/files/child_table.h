@@ -1,0 +1,64 @@
+#pragma once
+// ChildTable: how FileIndex finds a folder's child by its parent and the hash of its name.
+//
+// An open-addressing table with linear probing whose slots hold entry numbers (-1 when
+// empty). It stores no keys: it asks its owner for the key of an entry it holds, so a slot
+// costs four bytes. It is kept at most three quarters full, and deletion shifts entries back,
+// so probing never meets a tombstone.
+//
+// A value type owned by one FileIndex, with the index's threading: const members may run on
+// several threads at once, mutations belong to the owner.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace vesk {
+
+// A child's lookup key: its parent's entry number and the hash of its name.
+struct ChildKey {
+  int32_t parent = -1;
+  uint64_t name = 0;
+
+  bool operator==(const ChildKey&) const = default;
+  struct Hash {
+    size_t operator()(const ChildKey& key) const;
+  };
+};
+
+class ChildTable final {
+ public:
+  // What the table asks its owner about the entries in its slots.
+  class Keys {
+   public:
+    virtual ChildKey keyOf(int32_t entry) const = 0;
+    // keyOf(entry) == key, possibly cheaper.
+    virtual bool hasKey(int32_t entry, const ChildKey& key) const = 0;
+
+   protected:
+    ~Keys() = default;
+  };
+
+  static constexpr int32_t kEmptySlot = -1;
+
+  // The slot that holds an entry with `key`, or -1.
+  int32_t find(const ChildKey& key, const Keys& keys) const;
+  int32_t at(size_t slot) const { return slots_[slot]; }
+  // Puts another entry with the same key into a slot.
+  void replace(size_t slot, int32_t entry) { slots_[slot] = entry; }
+  // Records `entry` under `key`; with `unlessPresent`, false (and nothing recorded) when the
+  // key is already there.
+  bool insert(const ChildKey& key, int32_t entry, bool unlessPresent, const Keys& keys);
+  void erase(size_t slot, const Keys& keys);
+
+  size_t memoryBytes() const { return slots_.capacity() * sizeof(int32_t); }
+
+ private:
+  size_t homeSlot(const ChildKey& key) const;
+  void grow(const Keys& keys);
+
+  std::vector<int32_t> slots_;
+  size_t used_ = 0;
+};
+
+}  // namespace vesk
