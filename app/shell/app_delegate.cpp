@@ -1,5 +1,6 @@
 #include "app/shell/app_delegate.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <unordered_set>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "app/launcher/desktop_actions.h"
 #include "app/launcher/icon_store.h"
 #include "app/launcher/launcher_controller.h"
+#include "app/launcher/launcher_panel.h"
 #include "app/shell/app_indexer.h"
 #include "app/shell/log.h"
 #include "app/shell/log_panel.h"
@@ -158,6 +160,9 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 bool AppDelegate::applicationShouldHandleReopen() {
+  if (window_ && window_->isVisible()) {
+    return false;  // already shown: a second start never closes it
+  }
   present(Mode::launcher, Log::uptime());
   return false;
 }
@@ -212,8 +217,15 @@ void AppDelegate::startLauncher() {
     icons_->log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };
     launcher_->icons = icons_.get();
   }
-  panel_ = std::make_unique<LogPanel>(*launcher_);
-  launcher_->setView(panel_.get());
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+    window_ = std::make_unique<LauncherPanel>(*launcher_, *history_, runningApps_.get(),
+                                              services_.windowFocus.get());
+    window_->configFile = paths_.configFile;
+    window_->onDismiss = [] { Log::app.debug("The panel closed"); };
+  } else {
+    panel_ = std::make_unique<LogPanel>(*launcher_);
+    launcher_->setView(panel_.get());
+  }
   launcher_->notifier = notifier_.get();
   launcher_->deliverer = deliverer_.get();
   launcher_->canPaste = canPaste_;
@@ -379,6 +391,21 @@ void AppDelegate::present(Mode mode, double pressedAt) {
   const double handled = Log::uptime();
   const auto target = mode == Mode::launcher ? LauncherController::Mode::launcher
                                              : LauncherController::Mode::clipboard;
+  if (window_) {
+    if (!window_->isVisible()) {
+      Log::app.info(mode == Mode::launcher ? "Presenting the launcher"
+                                           : "Presenting the clipboard history");
+      window_->present(target, pressedAt);
+      if (onPresent) {
+        onPresent(mode);
+      }
+    } else if (launcher_->mode() == target) {
+      window_->dismiss();
+    } else {
+      launcher_->switchMode(target);
+    }
+    return;
+  }
   if (!launcher_ || !panel_) {
     return;
   }

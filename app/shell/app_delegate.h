@@ -44,6 +44,7 @@ class HistoryStore;
 class HotKeyCenter;
 class IconStore;
 class LauncherController;
+class LauncherPanel;
 class LogPanel;
 class Notifier;
 class RunningApps;
@@ -125,6 +126,8 @@ class AppDelegate final {
   std::unique_ptr<IconStore> icons_;
   std::unique_ptr<LauncherController> launcher_;
   std::unique_ptr<LogPanel> panel_;  // after the controller: goes first
+  // The panel window, in a widget application; the log panel stands in for it elsewhere.
+  std::unique_ptr<LauncherPanel> window_;
 
   bool canReadClipboard_ = true;
   bool canPaste_ = true;

@@ -25,6 +25,7 @@ class Notifier;
 class Pasteboard;
 class PasteboardWriter;
 class SessionEvents;
+class WindowFocus;
 class Workspace;
 
 struct AppServices {
@@ -39,7 +40,8 @@ struct AppServices {
   std::shared_ptr<AppCatalog> catalog;
   std::shared_ptr<const IconSources> iconSources;
   std::shared_ptr<FileManager> fileManager;
-  std::shared_ptr<Notifier> notifier;  // none: failures and saved clips are logged
+  std::shared_ptr<WindowFocus> windowFocus;  // none: the panel relies on Qt alone
+  std::shared_ptr<Notifier> notifier;        // none: failures and saved clips are logged
 };
 
 // Where the application keeps its files, from the XDG base folders.

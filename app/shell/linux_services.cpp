@@ -17,6 +17,7 @@
 #include "platform/linux/x11_key_layout.h"
 #include "platform/linux/x11_key_synthesizer.h"
 #include "platform/linux/x11_pasteboard.h"
+#include "platform/linux/x11_window_focus.h"
 
 namespace vesk {
 
@@ -74,6 +75,12 @@ AppServices linuxServices(std::vector<std::string>& problems) {
     Log::app.error("Running apps can't be tracked: %s", workspace.failure().description.c_str());
   }
   services.sessionEvents = std::make_shared<DBusSessionEvents>();
+  if (auto focus = X11WindowFocus::open("")) {
+    services.windowFocus = std::move(focus).value();
+  } else {
+    Log::app.error("The panel can't take the focus itself: %s",
+                   focus.failure().description.c_str());
+  }
   return services;
 }
 

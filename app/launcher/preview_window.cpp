@@ -1,0 +1,171 @@
+#include "app/launcher/preview_window.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QScreen>
+
+#include "app/launcher/palette.h"
+#include "app/launcher/panel_content.h"
+#include "app/launcher/panel_icons.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr qint64 kTextBytes = 256 * 1024;
+constexpr int kFolderEntries = 40;
+constexpr double kScreenShare = 0.7;
+constexpr int kMargin = 20;
+
+}  // namespace
+
+PreviewWindow::PreviewWindow()
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::WindowDoesNotAcceptFocus) {
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  setWindowTitle("Vesk Preview");
+}
+
+std::string PreviewWindow::kindOf(const std::string& path) {
+  const QFileInfo info(QString::fromStdString(path));
+  if (info.isDir()) {
+    return "folder";
+  }
+  static QMimeDatabase database;
+  const QMimeType type = database.mimeTypeForFile(info);
+  if (type.name().startsWith("image/") && !QImageReader::imageFormat(info.filePath()).isEmpty()) {
+    return "image";
+  }
+  if (type.inherits("text/plain")) {
+    return "text";
+  }
+  return "file";
+}
+
+void PreviewWindow::show(const std::string& path, QScreen* screen) {
+  path_ = path;
+  kind_ = kindOf(path);
+  image_ = QImage();
+  text_.clear();
+  lines_.clear();
+  const QString file = QString::fromStdString(path);
+  const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
+  const QSize limit(static_cast<int>(available.width() * kScreenShare),
+                    static_cast<int>(available.height() * kScreenShare));
+  QSize size(520, 420);
+  if (kind_ == "image") {
+    QImageReader reader(file);
+    reader.setAutoTransform(true);
+    const QSize full = reader.size();
+    if (full.isValid() && (full.width() > limit.width() || full.height() > limit.height())) {
+      reader.setScaledSize(full.scaled(limit, Qt::KeepAspectRatio));
+    }
+    image_ = reader.read();
+    if (image_.isNull()) {
+      kind_ = "file";
+    } else {
+      size = image_.size().expandedTo(QSize(160, 120)) + QSize(2 * kMargin, 2 * kMargin);
+    }
+  } else if (kind_ == "text") {
+    QFile input(file);
+    if (input.open(QIODevice::ReadOnly)) {
+      text_ = QString::fromUtf8(input.read(kTextBytes));  // invalid bytes become U+FFFD
+    }
+    size = QSize(640, 480).boundedTo(limit);
+  } else if (kind_ == "folder") {
+    const QDir folder(file);
+    const QStringList entries =
+        folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsFirst);
+    lines_ << QString("%1 items").arg(entries.size());
+    lines_ << entries.mid(0, kFolderEntries);
+  }
+  resize(size);
+  move(available.center() - rect().center());
+  QWidget::show();
+  raise();
+  update();
+}
+
+void PreviewWindow::keyPressEvent(QKeyEvent* event) {
+  if (onKey && onKey(*event)) {
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void PreviewWindow::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  const Palette palette = Palette::current();
+  painter.fillRect(rect(), palette[Palette::Role::window]);
+  painter.setPen(palette[Palette::Role::edge]);
+  painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+  const QRectF inner = QRectF(rect()).adjusted(kMargin, kMargin, -kMargin, -kMargin);
+  const QFileInfo info(QString::fromStdString(path_));
+  if (kind_ == "image") {
+    const QSizeF shown = QSizeF(image_.size()).scaled(inner.size(), Qt::KeepAspectRatio);
+    const QRectF frame(inner.center().x() - shown.width() / 2,
+                       inner.center().y() - shown.height() / 2, shown.width(), shown.height());
+    constexpr int kCell = 10;
+    for (int y = 0; y * kCell < frame.height(); ++y) {
+      for (int x = 0; x * kCell < frame.width(); ++x) {
+        const QRectF cell = QRectF(frame.left() + x * kCell, frame.top() + y * kCell, kCell, kCell)
+                                .intersected(frame);
+        painter.fillRect(cell,
+                         (x + y) % 2 == 0 ? QColor(0xff, 0xff, 0xff) : QColor(0xe4, 0xe4, 0xe8));
+      }
+    }
+    painter.drawImage(frame, image_);
+    return;
+  }
+  painter.setPen(palette[Palette::Role::text]);
+  if (kind_ == "text") {
+    QFont font("monospace");
+    font.setPixelSize(13);
+    painter.setFont(font);
+    painter.drawText(inner, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, text_);
+    return;
+  }
+  // A folder's entries, or any other file: icon, name, type and size.
+  IconRef icon;
+  icon.kind = IconRef::Kind::file;
+  icon.name = path_;
+  const QPixmap art = PanelIcons::pixmap(icon, 96, palette, devicePixelRatioF());
+  painter.drawPixmap(QPointF(inner.left(), inner.top()), art);
+  QFont title = font();
+  title.setPixelSize(18);
+  title.setWeight(QFont::DemiBold);
+  painter.setFont(title);
+  const QRectF text(inner.left() + 112, inner.top(), inner.width() - 112, 28);
+  painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, info.fileName());
+  QFont small = font();
+  small.setPixelSize(13);
+  painter.setFont(small);
+  painter.setPen(palette[Palette::Role::quiet]);
+  QStringList facts;
+  if (kind_ == "folder") {
+    facts = lines_;
+  } else {
+    facts << QString::fromStdString(PanelIcons::typeName(path_));
+    facts << QString::fromStdString(PanelContent::fileSize(info.size()));
+  }
+  qreal y = inner.top() + 32;
+  for (const QString& line : facts) {
+    if (y > inner.bottom() - 16) {
+      break;
+    }
+    painter.drawText(QRectF(text.left(), y, text.width(), 18), Qt::AlignLeft | Qt::AlignVCenter,
+                     line);
+    y += 19;
+  }
+}
+
+}  // namespace vesk

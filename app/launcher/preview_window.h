@@ -1,0 +1,43 @@
+#pragma once
+// PreviewWindow: Vesk's own file preview, one level above the panel: an image fitted to 70% of
+// the screen over a checkerboard, the start of a text file, the entries of a folder, or for
+// anything else a large icon with the name, type and size. It never keeps the keyboard: the
+// panel stays the focused window and keys reaching the preview go to `onKey`.
+//
+// Main thread only.
+
+#include <QWidget>
+#include <functional>
+#include <string>
+
+class QKeyEvent;
+class QScreen;
+
+namespace vesk {
+
+class PreviewWindow final : public QWidget {
+ public:
+  PreviewWindow();
+
+  // Shows `path` centred on `screen` (replacing what was shown).
+  void show(const std::string& path, QScreen* screen);
+  const std::string& path() const { return path_; }
+
+  std::function<bool(QKeyEvent&)> onKey;
+
+  // What the preview shows for a path, as a kind: "image", "text", "folder" or "file".
+  static std::string kindOf(const std::string& path);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  std::string path_;
+  std::string kind_;
+  QImage image_;
+  QString text_;
+  QStringList lines_;
+};
+
+}  // namespace vesk

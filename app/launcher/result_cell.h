@@ -1,0 +1,34 @@
+#pragma once
+// ResultCell: draws one row of the panel's list from its `CellContent`: the icon, the title
+// (cut at the end or in the middle), the detail after it, the pin mark and the tag at the right,
+// and on the selected row the open key's cap. An armed row is drawn in the danger role.
+//
+// Main thread. The model hands the content as the row's data (role `kContentRole`).
+
+#include <QStyledItemDelegate>
+#include <functional>
+
+#include "app/launcher/palette.h"
+#include "app/launcher/panel_content.h"
+
+namespace vesk {
+
+class ResultCell final : public QStyledItemDelegate {
+ public:
+  static constexpr int kContentRole = Qt::UserRole + 1;
+  static constexpr int kHeight = 40;
+  static constexpr int kIconSize = 22;
+
+  explicit ResultCell(QObject* parent = nullptr) : QStyledItemDelegate(parent) {}
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+  // Draws a key cap ("⌘", "↩") with its top-left corner at `at`; its width.
+  static int drawCap(QPainter& painter, QPointF at, const QString& cap, const QFont& font,
+                     const Palette& palette, bool danger);
+  static int capWidth(const QString& cap, const QFont& font);
+};
+
+}  // namespace vesk

@@ -1,0 +1,50 @@
+// Texts of the stage and placement of the panel.
+
+#include "app/launcher/panel_content.h"
+
+#include <QRect>
+
+#include <gtest/gtest.h>
+
+#include "app/launcher/launcher_panel.h"
+
+namespace vesk {
+namespace {
+
+TEST(PanelContent, ProblemTitlesSplitTheLineFromTheMessage) {
+  EXPECT_EQ(PanelContent::problemTile("line 4: unknown key"),
+            (std::pair<std::string, std::string>{"Unknown key", "Config problem, line 4"}));
+  EXPECT_EQ(PanelContent::problemTile("hotkeys.launcher is taken: by another app"),
+            (std::pair<std::string, std::string>{"hotkeys.launcher is taken: by another app",
+                                                 "Config problem"}));
+  EXPECT_EQ(PanelContent::problemTile("line x: odd"),
+            (std::pair<std::string, std::string>{"line x: odd", "Config problem"}));
+}
+
+TEST(PanelContent, MiddleKeepsBothEndsByCharacters) {
+  EXPECT_EQ(PanelContent::middle("abcdefgh", 5), "abc\u2026gh");
+  EXPECT_EQ(PanelContent::middle("abcde", 5), "abcde");
+  // Characters, not bytes: an é is never split.
+  EXPECT_EQ(PanelContent::middle("\u00e9t\u00e9-\u00e9t\u00e9", 2), "\u00e9\u2026\u00e9");
+  EXPECT_EQ(PanelContent::middle("abc", 0), "\u2026");
+}
+
+TEST(PanelContent, PathsUnderHomeAreShortenedOnlyAtAFolderBoundary) {
+  EXPECT_EQ(PanelContent::parentFolder("/home/ann/Documents/a.txt", "/home/ann"), "~/Documents");
+  EXPECT_EQ(PanelContent::parentFolder("/home/ann/a.txt", "/home/ann"), "~");
+  EXPECT_EQ(PanelContent::parentFolder("/home/anna/a.txt", "/home/ann"), "/home/anna");
+  EXPECT_EQ(PanelContent::parentFolder("/a.txt", "/home/ann"), "/");
+}
+
+TEST(LauncherPanel, ThePanelHangsFromAFixedTopEdgeCentredOnTheScreen) {
+  // A full panel is centred on the available area; a short one keeps the same top edge.
+  const QRect tall = LauncherPanel::placement(QRect(0, 0, 1280, 800), 423);
+  EXPECT_EQ(tall, QRect(300, 189, 680, 423));
+  const QRect shortPanel = LauncherPanel::placement(QRect(0, 0, 1280, 800), 52);
+  EXPECT_EQ(shortPanel.top(), tall.top());
+  // A second screen to the right, under a top bar; halves round away from zero.
+  EXPECT_EQ(LauncherPanel::placement(QRect(1920, 27, 1681, 1053), 52), QRect(2421, 342, 680, 52));
+}
+
+}  // namespace
+}  // namespace vesk
