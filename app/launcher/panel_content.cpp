@@ -308,6 +308,9 @@ StageContent noticeStage(ClipboardNotice notice, const PanelContext& context) {
   stage.name = std::string(title(notice));
   stage.place = std::string(detail(notice));
   switch (notice) {
+    case ClipboardNotice::historyUnreadable:
+      stage.icon = IconRef::symbol(std::string(kWarningSymbol), Role::warning);
+      break;
     case ClipboardNotice::paused:
       stage.icon = IconRef::symbol(std::string(kPausedSymbol));
       stage.primary = "Resume";

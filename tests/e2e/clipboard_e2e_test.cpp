@@ -151,7 +151,8 @@ TEST_F(ClipboardE2E, AHugeCopyIsReadWhileTheMainThreadKeepsAnswering) {
       30s);
   ASSERT_TRUE(stored) << vesk->log();
   EXPECT_GE(answered, 1);
-  EXPECT_GE(vesk->count("Presenting the launcher"), static_cast<size_t>(answered));
+  // The first answer presents the panel; later ones find it shown and leave it so.
+  EXPECT_GE(vesk->count("Presenting the launcher"), 1U);
 }
 
 TEST_F(ClipboardE2E, PasteNextPastesTheNewestClipThenTheOneBeforeWithoutRecordingThem) {

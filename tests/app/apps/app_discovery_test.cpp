@@ -80,6 +80,8 @@ TEST(AppTestEnvironment, TheCatalogSeesOnlyTheEntriesTheTestsWrite) {
   EXPECT_TRUE(test::pumpUntil([&] { return catalog.pathForDesktopId("vesk-test-notes.desktop"); }))
       << "the test's own entry is found";
   std::filesystem::remove(own);
+}
+
 TEST(AppScanner, EntriesThatAreNotRegularFilesOrAreHugeAreSkippedWithoutBlocking) {
   test::TempFolder folder;
   const std::string root = folder / "applications";
