@@ -55,9 +55,9 @@ XcbEvent X11SelectionReader::step(const Predicate& wanted) {
     return nullptr;
   }
   const bool last = Clock::now() + stepTimeout_ >= deadline_;
-  XcbEvent event = waitFor(
-      [&](const xcb_generic_event_t* candidate) { return wanted(candidate) || ended(); },
-      last ? deadline_ : Clock::now() + stepTimeout_);
+  XcbEvent event =
+      waitFor([&](const xcb_generic_event_t* candidate) { return wanted(candidate) || ended(); },
+              last ? deadline_ : Clock::now() + stepTimeout_);
   if (!event && last) {
     gaveUp_ = true;
     std::array<char, 32> seconds{};

@@ -277,9 +277,9 @@ TEST_F(DeliveryTest, AFailedWriteIsReportedAndNeverPressesThePasteKey) {
   const Clip clip = history.index().clips().front();
   std::vector<std::optional<Failure>> failures;
   for (const ClipDelivery delivery : {ClipDelivery::paste, ClipDelivery::pastePlainText}) {
-    deliverer.deliver(clip, delivery, PasteTarget{}, [&failures](const std::optional<Failure>& failure) {
-      failures.push_back(failure);
-    });
+    deliverer.deliver(
+        clip, delivery, PasteTarget{},
+        [&failures](const std::optional<Failure>& failure) { failures.push_back(failure); });
   }
   std::optional<Failure> pasteNextFailure;
   bool pastedNext = false;
@@ -357,10 +357,11 @@ TEST_F(ClipboardTest, ADeliveryStillQueuedWhenTheApplicationGoesAwayReachesNothi
                                            std::make_shared<FakeKeySynthesizer>(),
                                            std::make_shared<FakeKeyLayout>());
     ClipDeliverer deliverer(store, paster, history);
-    deliverer.deliver(clip, ClipDelivery::paste, PasteTarget{}, [&](const std::optional<Failure>& result) {
-      failure = result;
-      delivered = true;
-    });
+    deliverer.deliver(clip, ClipDelivery::paste, PasteTarget{},
+                      [&](const std::optional<Failure>& result) {
+                        failure = result;
+                        delivered = true;
+                      });
   }
   pool.release();
   ASSERT_TRUE(pumpUntil([&] { return delivered; }));
