@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/base/result.h"
+#include "core/base/utf8.h"
 #include "core/config/config.h"
 #include "core/config/toml_reader.h"
 #include "tools/tool.h"
@@ -123,7 +124,7 @@ std::string readAll(std::istream& in) {
 
 int toml(const Args&) {
   const std::string bytes = readAll(std::cin);
-  auto text = decodeUTF8(bytes);
+  auto text = UTF8::decode(bytes);
   if (!text) {
     std::fputs("the input isn't UTF-8 text\n", stderr);
     return 1;

@@ -14,6 +14,7 @@
 
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
+#include "core/base/utf8.h"
 #include "platform/app_catalog.h"
 
 namespace vesk {
@@ -26,48 +27,6 @@ std::string resolvedPath(const std::string& path) {
   std::error_code error;
   const fs::path canonical = fs::weakly_canonical(path, error);
   return error ? path : canonical.string();
-}
-
-bool isUTF8(const std::string& text) {
-  size_t i = 0;
-  const size_t n = text.size();
-  while (i < n) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t extra = 0;
-    uint32_t point = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      point = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      point = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      point = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= n) {
-      return false;
-    }
-    for (size_t k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        return false;
-      }
-      point = (point << 6) | (next & 0x3F);
-    }
-    static constexpr uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-    if (point < kMinimum[extra] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-      return false;
-    }
-    i += extra + 1;
-  }
-  return true;
 }
 
 }  // namespace
@@ -140,7 +99,7 @@ ConfigStore::Loaded ConfigStore::read(const std::string& file,
     text << in.rdbuf();
     if (in.bad()) {
       loaded.parsed = Config::unchanged("config.toml can't be read", previous);
-    } else if (const std::string contents = text.str(); !isUTF8(contents)) {
+    } else if (const std::string contents = text.str(); !UTF8::isValid(contents)) {
       loaded.parsed = Config::unchanged("config.toml isn't UTF-8 text", previous);
     } else {
       loaded.parsed = Config::parse(contents, previous);

@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "core/base/utf8.h"
 #include "core/clipboard/clip_database.h"
 #include "core/clipboard/clip_hash.h"
 #include "core/clipboard/clipboard_files.h"
@@ -370,7 +371,7 @@ Result<std::string> ClipboardStore::text(int64_t id) {
     if (!row.value()) {
       return Failure{"clip " + std::to_string(id) + " isn't in the history"};
     }
-    return ClipReading::validUTF8(select.value().text(0));
+    return UTF8::valid(select.value().text(0));
   });
 }
 
