@@ -1,7 +1,5 @@
 #include "app/apps/history_store.h"
 
-#include <QSaveFile>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -10,19 +8,12 @@
 
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
+#include "core/base/atomic_file.h"
+#include "core/base/xdg_folders.h"
 
 namespace vesk {
 
 namespace {
-
-std::string dataHome() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");  // NOLINT(concurrency-mt-unsafe)
-  if (xdg != nullptr && xdg[0] == '/') {
-    return xdg;
-  }
-  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
-  return std::string(home == nullptr ? "" : home) + "/.local/share";
-}
 
 // The file's text, or none when it can't be read (missing or unreadable: a silent fresh start).
 std::optional<std::string> readFile(const std::string& path) {
@@ -38,32 +29,22 @@ std::optional<std::string> readFile(const std::string& path) {
   return text.str();
 }
 
-Result<void> writeAtomically(const std::string& path, const std::string& text) {
+// The mode history.json has always had (what the umask usually leaves of 0666).
+constexpr mode_t kHistoryMode = 0644;
+
+Result<void> writeHistory(const std::string& path, const std::string& text) {
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
   if (error) {
     return Failure{error.message()};
   }
-  QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly)) {
-    return Failure{file.errorString().toStdString()};
-  }
-  if (file.write(text.data(), static_cast<qint64>(text.size())) !=
-      static_cast<qint64>(text.size())) {
-    const std::string message = file.errorString().toStdString();
-    file.cancelWriting();
-    return Failure{message};
-  }
-  if (!file.commit()) {
-    return Failure{file.errorString().toStdString()};
-  }
-  return {};
+  return AtomicFile::write(path, text, kHistoryMode);
 }
 
 }  // namespace
 
 std::string HistoryStore::defaultFile() {
-  return dataHome() + "/vesk/history.json";
+  return XDGFolders().dataHome() + "/vesk/history.json";
 }
 
 HistoryStore::HistoryStore(std::string file)
@@ -145,7 +126,7 @@ void HistoryStore::flush() {
 
 void HistoryStore::save() {
   writer_.async([file = file_, json = history_.toJSON()] {
-    const Result<void> written = writeAtomically(file, json);
+    const Result<void> written = writeHistory(file, json);
     if (!written) {
       Log::app.error("Couldn't save the history: %s", written.failure().description.c_str());
     }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +14,7 @@
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
 #include "core/base/utf8.h"
+#include "core/base/xdg_folders.h"
 #include "platform/app_catalog.h"
 
 namespace vesk {
@@ -32,12 +32,7 @@ std::string resolvedPath(const std::string& path) {
 }  // namespace
 
 std::string ConfigStore::defaultFile() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");  // NOLINT(concurrency-mt-unsafe)
-  if (xdg != nullptr && xdg[0] == '/') {
-    return std::string(xdg) + "/vesk/config.toml";
-  }
-  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
-  return std::string(home == nullptr ? "" : home) + "/.config/vesk/config.toml";
+  return XDGFolders().configHome() + "/vesk/config.toml";
 }
 
 ConfigStore::ConfigStore(std::string file, const AppCatalog& catalog)

@@ -1,10 +1,10 @@
-#include <cstdlib>
 
 #include "app/apps/app_scanner.h"
 #include "app/apps/history_store.h"
 #include "app/config/config_store.h"
 #include "app/shell/app_services.h"
 #include "app/shell/log.h"
+#include "core/base/xdg_folders.h"
 #include "core/clipboard/clipboard_store.h"
 #include "platform/linux/dbus_session_events.h"
 #include "platform/linux/ewmh_workspace.h"
@@ -18,9 +18,8 @@
 namespace vesk {
 
 AppPaths AppPaths::standard() {
-  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
   AppPaths paths;
-  paths.home = home == nullptr ? "/" : home;
+  paths.home = XDGFolders().home();
   paths.configFile = ConfigStore::defaultFile();
   paths.historyFile = HistoryStore::defaultFile();
   paths.clipboardFolder = ClipboardStore::defaultFolder();

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/base/xdg_folders.h"
+
 namespace vesk {
 
 namespace {
@@ -30,9 +32,8 @@ SingleInstance::~SingleInstance() {
 }
 
 std::string SingleInstance::defaultFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");  // NOLINT(concurrency-mt-unsafe)
-  if (runtime != nullptr && runtime[0] == '/') {
-    return runtime;
+  if (auto runtime = XDGFolders().runtimeDir()) {
+    return std::move(*runtime);
   }
   std::string fallback = QDir::tempPath().toStdString() + "/vesk-" + std::to_string(getuid());
   mkdir(fallback.c_str(), 0700);
