@@ -10,6 +10,7 @@
 // Implementations are stateless towards the caller and callable from any thread; nothing here
 // builds a command line from its arguments: launching goes through the desktop entry.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,16 @@ namespace vesk {
 
 class AppCatalog {
  public:
+  // How an application is started.
+  struct LaunchOptions {
+    // The X server time of the key press that asked for it (0: unknown). It ends the startup
+    // id ("…_TIME<time>"), so that a window manager that prevents focus stealing still gives
+    // the new window the focus.
+    uint32_t userTime = 0;
+    // The folder the application starts in; empty: the entry's own (its Path=) or Vesk's.
+    std::string workingDirectory;
+  };
+
   AppCatalog() = default;
   virtual ~AppCatalog() = default;
   AppCatalog(const AppCatalog&) = delete;
@@ -46,13 +57,19 @@ class AppCatalog {
   // The entry path of the application that opens the file by default, or none.
   virtual std::optional<std::string> defaultAppToOpen(const std::string& path) const = 0;
 
+  // The desktop's own terminal: Debian's x-terminal-emulator alternative matched to its
+  // desktop entry, else the first listed entry in the TerminalEmulator category; none when
+  // the system has no terminal.
+  virtual std::optional<std::string> systemTerminal() const = 0;
+
   // Starts the application with no files.
-  virtual Result<void> launch(const std::string& appPath) const = 0;
+  virtual Result<void> launch(const std::string& appPath, const LaunchOptions& options) const = 0;
   // Opens files (absolute paths) or URLs (with a scheme) with the application.
-  virtual Result<void> open(const std::vector<std::string>& targets,
-                            const std::string& appPath) const = 0;
+  virtual Result<void> open(const std::vector<std::string>& targets, const std::string& appPath,
+                            const LaunchOptions& options) const = 0;
   // Opens a file or URL with its default application.
-  virtual Result<void> openWithDefault(const std::string& target) const = 0;
+  virtual Result<void> openWithDefault(const std::string& target,
+                                       const LaunchOptions& options) const = 0;
 };
 
 }  // namespace vesk

@@ -28,6 +28,9 @@ std::string fileStem(const std::string& path) {
   return std::string(ItemPath::deletingExtension(ItemPath::lastComponent(path)));
 }
 
+// The terminal setting's default, which also names the desktop's own terminal.
+constexpr std::string_view kDefaultTerminal = "Terminal";
+
 // Type identifiers people write in configurations, and the MIME types they stand for here.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 10> kTypeTable = {{
     {"public.image", "image/*"},
@@ -147,6 +150,11 @@ Configured resolveConfigured(const std::map<std::string, std::string>& openWith,
   result.problems.insert(result.problems.end(), resolvedLinks.problems.begin(),
                          resolvedLinks.problems.end());
   result.terminal = resolve(terminal, among, catalog, home);
+  // The default "Terminal" names the desktop's own terminal when no app is called so, so that
+  // a fresh desktop has no problem to show.
+  if (!result.terminal && equalsIgnoringCase(terminal, kDefaultTerminal)) {
+    result.terminal = catalog.systemTerminal();
+  }
   if (!result.terminal) {
     result.problems.push_back("actions.terminal: can't find the app \"" + terminal + "\"");
   }

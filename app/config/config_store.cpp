@@ -192,7 +192,8 @@ void ConfigStore::open() {
   runInBackground(QoS::userInitiated, [file = file_, &catalog = catalog_] {
     createIfMissing(file);
     std::optional<std::string> editor = catalog.defaultAppToOpen(file);
-    Result<void> opened = editor ? catalog.open({file}, *editor) : catalog.openWithDefault(file);
+    Result<void> opened =
+        editor ? catalog.open({file}, *editor, {}) : catalog.openWithDefault(file, {});
     if (!opened) {
       Log::app.error("Couldn't open config.toml: %s", opened.failure().description.c_str());
     }

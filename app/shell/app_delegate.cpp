@@ -13,14 +13,19 @@
 #include "app/config/config_store.h"
 #include "app/config/global_hotkeys.h"
 #include "app/config/hot_key_center.h"
+#include "app/launcher/desktop_actions.h"
+#include "app/launcher/launcher_controller.h"
 #include "app/shell/app_indexer.h"
 #include "app/shell/log.h"
+#include "app/shell/log_panel.h"
 #include "app/shell/run_in_background.h"
 #include "core/clipboard/clipboard_store.h"
 #include "core/files/file_search_engine.h"
 #include "platform/app_catalog.h"
+#include "platform/file_manager.h"
 #include "platform/key_layout.h"
 #include "platform/key_synthesizer.h"
+#include "platform/notifier.h"
 #include "platform/session_events.h"
 #include "platform/workspace.h"
 
@@ -51,6 +56,13 @@ AppDelegate::AppDelegate(AppServices services, AppPaths paths)
 AppDelegate::~AppDelegate() {
   *self_ = nullptr;
   indexer_.reset();
+  if (launcher_) {
+    launcher_->setView(nullptr);
+    launcher_->setClipboard(nullptr);
+  }
+  if (runningApps_) {
+    runningApps_->onChange = nullptr;
+  }
   if (services_.workspace) {
     services_.workspace->setObservers({});
   }
@@ -86,6 +98,7 @@ void AppDelegate::applicationDidFinishLaunching() {
       [](std::string_view line) {
         Log::app.error("%.*s", static_cast<int>(line.size()), line.data());
       });
+  startLauncher();
   connectDesktop();
 
   checkAccessibility();
@@ -166,6 +179,61 @@ void AppDelegate::connectDesktop() {
   }
 }
 
+// The launcher controller over the history, the running apps and the file engine, with the
+// shell's callbacks; its panel, for now, logs what it would show.
+void AppDelegate::startLauncher() {
+  notifier_ = services_.notifier ? services_.notifier : std::make_shared<LogNotifier>();
+  desktop_ = std::make_unique<DesktopActions>(DesktopServices{
+      services_.catalog, services_.fileManager, services_.pasteboardWriter, services_.workspace});
+  launcher_ =
+      std::make_unique<LauncherController>(*history_, runningApps_.get(), *files_, *desktop_);
+  panel_ = std::make_unique<LogPanel>(*launcher_);
+  launcher_->setView(panel_.get());
+  launcher_->notifier = notifier_.get();
+  launcher_->deliverer = deliverer_.get();
+  launcher_->canPaste = canPaste_;
+  launcher_->hiddenCommands = hiddenCommands_;
+  if (services_.workspace) {
+    launcher_->pasteTarget = [workspace = services_.workspace] {
+      return workspace->activeWindow();
+    };
+  }
+  std::weak_ptr<AppDelegate*> weak = self_;
+  const auto with = [weak](auto work) {
+    return [weak, work](auto&&... arguments) {
+      if (const auto self = weak.lock(); self && *self != nullptr) {
+        work(**self, arguments...);
+      }
+    };
+  };
+  launcher_->runCommand = with([](AppDelegate& self, Command command) { self.run(command); });
+  launcher_->resolveNotice = with([](AppDelegate& self, ClipboardNotice notice) {
+    if (notice == ClipboardNotice::paused) {
+      self.setRecordingPaused(false, true);
+    }
+    // The settings pages of the other notices do not exist on X11: nothing to open.
+  });
+  launcher_->onShowClipboard = with([](AppDelegate& self) { self.checkAccessibility(); });
+  launcher_->askForAccessibility = with([](AppDelegate& self) { self.askForAccessibility(); });
+  launcher_->onCanPasteChange = with([](AppDelegate& self, bool canPaste) {
+    self.canPaste_ = canPaste;
+    self.publishClipboardNotices();
+  });
+  launcher_->setClipboard(clipboard_.get());
+  if (runningApps_) {
+    runningApps_->onChange = with(
+        [](AppDelegate& self, bool membership) { self.launcher_->runningAppsChanged(membership); });
+  }
+}
+
+void AppDelegate::askForAccessibility() {
+  if (askedForAccessibility_ || !services_.keySynthesizer) {
+    return;
+  }
+  askedForAccessibility_ = true;
+  runInBackground(QoS::userInitiated, [keys = services_.keySynthesizer] { keys->requestTrust(); });
+}
+
 void AppDelegate::startRecorder() {
   if (recorder_ || !services_.pasteboard) {
     return;
@@ -197,6 +265,9 @@ void AppDelegate::installIndex(SearchIndex index) {
     const std::vector<std::string> alias = {configStore_->config().clipboardAlias};
     index_.setAliases(alias, Command::clipboard);
   }
+  if (launcher_) {
+    launcher_->setIndex(index_);
+  }
   if (onIndex) {
     onIndex(index_);
   }
@@ -226,6 +297,11 @@ void AppDelegate::resolveApps() {
         delegate.openWithApps_ = std::move(resolved.openWith);
         delegate.openLinks_ = std::move(resolved.openLinks);
         delegate.terminalApp_ = std::move(resolved.terminal);
+        if (delegate.launcher_) {
+          delegate.launcher_->openWithApps = delegate.openWithApps_;
+          delegate.launcher_->setOpenLinks(delegate.openLinks_);
+          delegate.launcher_->terminalApp = delegate.terminalApp_;
+        }
         delegate.appProblems_ = std::move(resolved.problems);
         delegate.publishProblems();
       });
@@ -239,6 +315,14 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
         {"clipboard", config.clipboardHotkey, [this](double at) { present(Mode::clipboard, at); }},
         {"paste_next", config.pasteNextHotkey, [this](double at) { pasteNext(at); }},
     });
+  }
+  if (launcher_) {
+    const auto clipboardKey = hotkeys_ ? hotkeys_->current("clipboard") : std::nullopt;
+    launcher_->clipboardHotkey =
+        clipboardKey ? std::optional<std::string>(clipboardKey->symbols()) : std::nullopt;
+    launcher_->setKeys(config.keys);
+    launcher_->setClipboardAlias(config.clipboardAlias);
+    launcher_->emptyState = config.emptyState;
   }
   if (index_.size() > 0) {
     const std::vector<std::string> alias = config.clipboardAlias.empty()
@@ -261,14 +345,24 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
   Log::app.info("Applied config.toml");
 }
 
+// A hot key: the one of the mode shown dismisses the panel, the other one switches to its mode,
+// and either presents the panel when it is hidden.
 void AppDelegate::present(Mode mode, double pressedAt) {
   const double handled = Log::uptime();
-  if (mode == Mode::launcher) {
-    Log::app.info("Presenting the launcher");
-  } else {
-    Log::app.info("Presenting the clipboard history (%zu clips)", clipboard_->index().count());
-    checkAccessibility();
+  const auto target = mode == Mode::launcher ? LauncherController::Mode::launcher
+                                             : LauncherController::Mode::clipboard;
+  if (!launcher_ || !panel_) {
+    return;
   }
+  if (panel_->isVisible()) {
+    if (launcher_->mode() == target) {
+      panel_->dismiss();
+    } else {
+      launcher_->switchMode(target);
+    }
+    return;
+  }
+  panel_->present(target);
   if (onPresent) {
     onPresent(mode);
   }
@@ -281,41 +375,17 @@ void AppDelegate::pasteNext(double pressedAt) {
     Log::app.error("Couldn't paste the clip: pasting isn't available on this display");
     return;
   }
-  const int64_t copies = clipboard_->copies();
-  if (!pasteRun_ || !pasteRun_->goesOn(copies, pressedAt)) {
-    pasteRun_.emplace(clipboard_->index().clips(), copies, pressedAt);
+  if (launcher_) {
+    launcher_->pasteNext(pressedAt);
   }
-  const std::optional<Clip> clip = pasteRun_->next(clipboard_->index(), pressedAt);
-  if (!clip) {
-    Log::app.info("Nothing left to paste");
-    return;
-  }
-  const WindowId target = services_.workspace ? services_.workspace->activeWindow() : 0;
-  Log::app.debug("Pasting clip %lld into window 0x%x", static_cast<long long>(clip->id), target);
-  std::weak_ptr<AppDelegate*> weak = self_;
-  deliverer_->pasteNext(*clip, target, [weak](bool trusted, const std::optional<Failure>&) {
-    const auto self = weak.lock();
-    if (!self || *self == nullptr) {
-      return;
-    }
-    AppDelegate& delegate = **self;
-    const bool changed = delegate.canPaste_ != trusted;
-    delegate.canPaste_ = trusted;
-    if (!trusted && !delegate.askedForAccessibility_ && delegate.services_.keySynthesizer) {
-      delegate.askedForAccessibility_ = true;
-      runInBackground(QoS::userInitiated,
-                      [keys = delegate.services_.keySynthesizer] { keys->requestTrust(); });
-    }
-    if (changed) {
-      delegate.publishClipboardNotices();
-    }
-  });
 }
 
 void AppDelegate::run(Command command) {
   switch (command) {
     case Command::clipboard:
-      present(Mode::clipboard, Log::uptime());
+      if (launcher_) {
+        launcher_->switchMode(LauncherController::Mode::clipboard);
+      }
       break;
     case Command::pauseClipboard:
       setRecordingPaused(true, true);
@@ -348,6 +418,9 @@ void AppDelegate::setRecordingPaused(bool paused, bool save) {
     recorder_->setPaused(paused);
   }
   hiddenCommands_ = {paused ? Command::pauseClipboard : Command::resumeClipboard};
+  if (launcher_) {
+    launcher_->hiddenCommands = hiddenCommands_;
+  }
   publishClipboardNotices();
   if (save) {
     runInBackground(QoS::utility, [store = clipboardStore_, paused] {
@@ -371,6 +444,10 @@ void AppDelegate::clearClipboard() {
         if (!cleared) {
           Log::app.error("Couldn't clear the clipboard history: %s",
                          cleared.failure().description.c_str());
+          if ((*self)->notifier_) {
+            (*self)->notifier_->failed("Couldn't clear the clipboard history", std::nullopt,
+                                       cleared.failure().description);
+          }
           return;
         }
         (*self)->clipboard_->remove(cleared.value());
@@ -380,6 +457,9 @@ void AppDelegate::clearClipboard() {
 void AppDelegate::checkAccessibility() {
   if (!services_.keySynthesizer) {
     canPaste_ = false;
+    if (launcher_) {
+      launcher_->canPaste = false;
+    }
     publishClipboardNotices();
     return;
   }
@@ -387,10 +467,20 @@ void AppDelegate::checkAccessibility() {
   runInBackground(
       QoS::userInitiated, [keys = services_.keySynthesizer] { return keys->isTrusted(); },
       [weak](bool trusted) {
-        if (const auto self = weak.lock(); self && *self != nullptr) {
-          (*self)->canPaste_ = trusted;
-          (*self)->publishClipboardNotices();
+        const auto self = weak.lock();
+        if (!self || *self == nullptr) {
+          return;
         }
+        AppDelegate& delegate = **self;
+        const bool changed = delegate.canPaste_ != trusted;
+        delegate.canPaste_ = trusted;
+        if (delegate.launcher_) {
+          delegate.launcher_->canPaste = trusted;
+          if (changed && delegate.launcher_->mode() == LauncherController::Mode::clipboard) {
+            delegate.launcher_->refresh();
+          }
+        }
+        delegate.publishClipboardNotices();
       });
 }
 
@@ -398,10 +488,16 @@ void AppDelegate::publishProblems() {
   status_.publishProblems(platformProblems_, configStore_->problems(),
                           hotkeys_ ? hotkeys_->problems() : std::vector<std::string>{},
                           appProblems_);
+  if (launcher_) {
+    launcher_->problems = status_.problems();
+  }
 }
 
 void AppDelegate::publishClipboardNotices() {
   status_.publishClipboardNotices(canReadClipboard_, canPaste_, isRecordingPaused_);
+  if (launcher_) {
+    launcher_->setClipboardNotices(status_.clipboardNotices());
+  }
 }
 
 }  // namespace vesk

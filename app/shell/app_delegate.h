@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "app/clipboard/clipboard_notice.h"
 #include "app/clipboard/paster.h"
 #include "app/shell/app_services.h"
 #include "app/shell/status_lists.h"
-#include "core/clipboard/paste_run.h"
 #include "core/config/config.h"
 #include "core/files/file_rules.h"
 #include "core/search/item.h"
@@ -37,10 +37,14 @@ class ClipboardHistory;
 class ClipboardRecorder;
 class ClipboardStore;
 class ConfigStore;
+class DesktopActions;
 class FileSearchEngine;
 class GlobalHotkeys;
 class HistoryStore;
 class HotKeyCenter;
+class LauncherController;
+class LogPanel;
+class Notifier;
 class RunningApps;
 
 class AppDelegate final {
@@ -76,8 +80,10 @@ class AppDelegate final {
   ClipboardHistory& clipboard() { return *clipboard_; }
   HistoryStore& history() { return *history_; }
   GlobalHotkeys* hotkeys() { return hotkeys_.get(); }
+  // The launcher's controller, once started.
+  LauncherController* launcher() { return launcher_.get(); }
 
-  // Told each time the launcher or the clipboard history would be presented.
+  // Told each time the launcher or the clipboard history is presented.
   std::function<void(Mode)> onPresent;
   // Told after each index that reached the launcher.
   std::function<void(const SearchIndex&)> onIndex;
@@ -95,6 +101,8 @@ class AppDelegate final {
   void present(Mode mode, double pressedAt);
   void pasteNext(double pressedAt);
   void connectDesktop();
+  void startLauncher();
+  void askForAccessibility();
 
   // Declared first, destroyed last: everything below works through them.
   AppServices services_;
@@ -109,6 +117,10 @@ class AppDelegate final {
   std::unique_ptr<ClipDeliverer> deliverer_;
   std::unique_ptr<FileSearchEngine> files_;
   std::unique_ptr<RunningApps> runningApps_;
+  std::shared_ptr<Notifier> notifier_;
+  std::unique_ptr<DesktopActions> desktop_;
+  std::unique_ptr<LauncherController> launcher_;
+  std::unique_ptr<LogPanel> panel_;  // after the controller: goes first
 
   bool canReadClipboard_ = true;
   bool canPaste_ = true;
@@ -126,7 +138,6 @@ class AppDelegate final {
   std::vector<std::string> platformProblems_;
   StatusLists status_;
   std::set<Command> hiddenCommands_ = {Command::resumeClipboard};
-  std::optional<PasteRun> pasteRun_;
 
   std::shared_ptr<AppDelegate*> self_;
   std::unique_ptr<AppIndexer> indexer_;  // declared last: stops first

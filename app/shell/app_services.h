@@ -13,10 +13,13 @@
 namespace vesk {
 
 class AppCatalog;
+class FileManager;
 class HotKeyService;
+class IconSources;
 class ImageCodec;
 class KeyLayout;
 class KeySynthesizer;
+class Notifier;
 class Pasteboard;
 class PasteboardWriter;
 class SessionEvents;
@@ -32,6 +35,9 @@ struct AppServices {
   std::shared_ptr<Workspace> workspace;
   std::shared_ptr<SessionEvents> sessionEvents;
   std::shared_ptr<AppCatalog> catalog;
+  std::shared_ptr<const IconSources> iconSources;
+  std::shared_ptr<FileManager> fileManager;
+  std::shared_ptr<Notifier> notifier;  // none: failures and saved clips are logged
 };
 
 // Where the application keeps its files, from the XDG base folders.

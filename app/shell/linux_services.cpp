@@ -6,9 +6,11 @@
 #include "app/shell/log.h"
 #include "core/base/xdg_folders.h"
 #include "core/clipboard/clipboard_store.h"
+#include "platform/linux/dbus_file_manager.h"
 #include "platform/linux/dbus_session_events.h"
 #include "platform/linux/ewmh_workspace.h"
 #include "platform/linux/gio_app_catalog.h"
+#include "platform/linux/gio_icon_sources.h"
 #include "platform/linux/qt_image_codec.h"
 #include "platform/linux/x11_hot_key_service.h"
 #include "platform/linux/x11_key_layout.h"
@@ -31,6 +33,8 @@ AppServices linuxServices(std::vector<std::string>& problems) {
   AppServices services;
   services.catalog = std::make_shared<GioAppCatalog>();
   services.imageCodec = std::make_shared<QtImageCodec>();
+  services.iconSources = std::make_shared<GioIconSources>();
+  services.fileManager = std::make_shared<DBusFileManager>();
 
   X11Pasteboard::Options options;
   options.log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };

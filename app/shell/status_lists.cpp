@@ -7,22 +7,6 @@
 
 namespace vesk {
 
-namespace {
-
-const char* titleOf(ClipboardNotice notice) {
-  switch (notice) {
-    case ClipboardNotice::paused:
-      return "Recording is paused";
-    case ClipboardNotice::cannotRead:
-      return "Vesk can't read the clipboard";
-    case ClipboardNotice::needsAccessibility:
-      return "Paste needs Accessibility access";
-  }
-  return "";
-}
-
-}  // namespace
-
 void StatusLists::publishProblems(const std::vector<std::string>& platform,
                                   const std::vector<std::string>& config,
                                   const std::vector<std::string>& hotkeys,
@@ -57,7 +41,7 @@ void StatusLists::publishClipboardNotices(bool canRead, bool canPaste, bool isPa
   }
   if (notices != notices_) {
     for (const ClipboardNotice notice : notices) {
-      Log::app.info("Clipboard notice: %s", titleOf(notice));
+      Log::app.info("Clipboard notice: %s", std::string(title(notice)).c_str());
     }
   }
   notices_ = std::move(notices);

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace vesk {
+#include "app/clipboard/clipboard_notice.h"
 
-enum class ClipboardNotice { paused, cannotRead, needsAccessibility };
+namespace vesk {
 
 class StatusLists final {
  public:

@@ -312,7 +312,7 @@ std::optional<ClipSnapshot> snapshot(Pasteboard& pasteboard, int64_t changeCount
   }
   // Attachments inside RTFD documents only exist on another platform; nothing to add here.
 
-  if (pasteboard.changeCount() != changeCount) {
+  if (pasteboard.changeCount() != changeCount || pasteboard.gaveUp(changeCount)) {
     return std::nullopt;
   }
   auto decided = content(items, codec);

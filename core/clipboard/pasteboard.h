@@ -40,6 +40,10 @@ class Pasteboard {
   // The clipboard's plain string, which the owner may derive from a rich representation;
   // none when there is no string flavour.
   virtual std::optional<std::string> plainString() = 0;
+
+  // Whether reading the copy with change count `changeCount` was given up before it was read
+  // whole (its owner took too long); what was read of it is then not recorded.
+  virtual bool gaveUp(int64_t /*changeCount*/) { return false; }
 };
 
 }  // namespace vesk

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 #include <unordered_set>
+
+#include <unistd.h>
 
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
@@ -174,20 +178,109 @@ std::optional<std::string> GioAppCatalog::defaultAppToOpen(const std::string& pa
   return filenameOf(app.get());
 }
 
-Result<void> GioAppCatalog::launch(const std::string& appPath) const {
-  const DesktopApp app(g_desktop_app_info_new_from_filename(appPath.c_str()));
-  if (!app) {
-    return Failure{"\"" + appPath + "\" isn't an application entry"};
+std::optional<std::string> GioAppCatalog::systemTerminal() const {
+  std::error_code error;
+  std::string alternative;
+  const auto resolved = std::filesystem::canonical("/etc/alternatives/x-terminal-emulator", error);
+  if (!error) {
+    alternative = resolved.string();
+    // Debian points the alternative at "gnome-terminal.wrapper" and the like.
+    if (alternative.ends_with(".wrapper")) {
+      alternative.resize(alternative.size() - std::string_view(".wrapper").size());
+    }
   }
+  std::optional<std::string> first;
+  std::optional<std::string> matched;
+  GList* all = g_app_info_get_all();
+  for (GList* node = all; node != nullptr && !matched; node = node->next) {
+    auto* info = G_APP_INFO(node->data);
+    if (!G_IS_DESKTOP_APP_INFO(info) || g_app_info_should_show(info) == FALSE) {
+      continue;
+    }
+    const char* categories = g_desktop_app_info_get_categories(G_DESKTOP_APP_INFO(info));
+    if (categories == nullptr ||
+        std::string_view(categories).find("TerminalEmulator") == std::string_view::npos) {
+      continue;
+    }
+    const auto file = filenameOf(info);
+    if (!file) {
+      continue;
+    }
+    if (!first) {
+      first = file;
+    }
+    const char* executable = g_app_info_get_executable(info);
+    if (alternative.empty() || executable == nullptr) {
+      continue;
+    }
+    const std::string program = takeString(g_find_program_in_path(executable));
+    if (program.empty()) {
+      continue;
+    }
+    const auto real = std::filesystem::canonical(program, error);
+    if (!error && (real.string() == alternative || program == alternative)) {
+      matched = file;
+    }
+  }
+  g_list_free_full(all, g_object_unref);
+  return matched ? matched : first;
+}
+
+namespace {
+
+using LaunchContext = std::unique_ptr<GAppLaunchContext, ObjectUnref>;
+
+// A launch context whose startup id carries the user's press time. GTK and Qt applications
+// read the time from DESKTOP_STARTUP_ID and stamp their first window with it.
+LaunchContext launchContext(const AppCatalog::LaunchOptions& options) {
+  LaunchContext context(g_app_launch_context_new());
+  if (options.userTime != 0) {
+    static std::atomic<uint64_t> launches{0};
+    const std::string id = "vesk-" + std::to_string(::getpid()) + "-" + g_get_host_name() + "-" +
+                           std::to_string(++launches) + "_TIME" + std::to_string(options.userTime);
+    g_app_launch_context_setenv(context.get(), "DESKTOP_STARTUP_ID", id.c_str());
+  }
+  return context;
+}
+
+// Runs in the child between fork and exec: only async-signal-safe calls.
+void changeDirectory(gpointer folder) {
+  if (folder != nullptr) {
+    (void)::chdir(static_cast<const char*>(folder));
+  }
+}
+
+Result<void> launchEntry(GDesktopAppInfo* app, GList* uris,
+                         const AppCatalog::LaunchOptions& options) {
+  const LaunchContext context = launchContext(options);
   GError* error = nullptr;
-  if (g_app_info_launch(G_APP_INFO(app.get()), nullptr, nullptr, &error) == FALSE) {
+  gboolean launched = FALSE;
+  if (options.workingDirectory.empty()) {
+    launched = g_app_info_launch_uris(G_APP_INFO(app), uris, context.get(), &error);
+  } else {
+    // Spawned, not activated over D-Bus: a running terminal would ignore the folder.
+    launched = g_desktop_app_info_launch_uris_as_manager(
+        app, uris, context.get(), G_SPAWN_SEARCH_PATH, changeDirectory,
+        const_cast<char*>(options.workingDirectory.c_str()), nullptr, nullptr, &error);
+  }
+  if (launched == FALSE) {
     return failureFrom(error, "the app didn't start");
   }
   return {};
 }
 
+}  // namespace
+
+Result<void> GioAppCatalog::launch(const std::string& appPath, const LaunchOptions& options) const {
+  const DesktopApp app(g_desktop_app_info_new_from_filename(appPath.c_str()));
+  if (!app) {
+    return Failure{"\"" + appPath + "\" isn't an application entry"};
+  }
+  return launchEntry(app.get(), nullptr, options);
+}
+
 Result<void> GioAppCatalog::open(const std::vector<std::string>& targets,
-                                 const std::string& appPath) const {
+                                 const std::string& appPath, const LaunchOptions& options) const {
   const DesktopApp app(g_desktop_app_info_new_from_filename(appPath.c_str()));
   if (!app) {
     return Failure{"\"" + appPath + "\" isn't an application entry"};
@@ -201,19 +294,17 @@ Result<void> GioAppCatalog::open(const std::vector<std::string>& targets,
   for (auto it = uris.rbegin(); it != uris.rend(); ++it) {
     list = g_list_prepend(list, it->data());
   }
-  GError* error = nullptr;
-  const gboolean launched = g_app_info_launch_uris(G_APP_INFO(app.get()), list, nullptr, &error);
+  Result<void> launched = launchEntry(app.get(), list, options);
   g_list_free(list);
-  if (launched == FALSE) {
-    return failureFrom(error, "the app didn't start");
-  }
-  return {};
+  return launched;
 }
 
-Result<void> GioAppCatalog::openWithDefault(const std::string& target) const {
+Result<void> GioAppCatalog::openWithDefault(const std::string& target,
+                                            const LaunchOptions& options) const {
   const std::string uri = uriFor(target);
+  const LaunchContext context = launchContext(options);
   GError* error = nullptr;
-  if (g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error) == FALSE) {
+  if (g_app_info_launch_default_for_uri(uri.c_str(), context.get(), &error) == FALSE) {
     return failureFrom(error, "no app opens it");
   }
   return {};

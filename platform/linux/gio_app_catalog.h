@@ -17,10 +17,12 @@ class GioAppCatalog final : public AppCatalog {
   bool conforms(const std::string& type, const std::string& other) const override;
   std::vector<std::string> appsToOpen(const std::string& path) const override;
   std::optional<std::string> defaultAppToOpen(const std::string& path) const override;
-  Result<void> launch(const std::string& appPath) const override;
-  Result<void> open(const std::vector<std::string>& targets,
-                    const std::string& appPath) const override;
-  Result<void> openWithDefault(const std::string& target) const override;
+  std::optional<std::string> systemTerminal() const override;
+  Result<void> launch(const std::string& appPath, const LaunchOptions& options) const override;
+  Result<void> open(const std::vector<std::string>& targets, const std::string& appPath,
+                    const LaunchOptions& options) const override;
+  Result<void> openWithDefault(const std::string& target,
+                               const LaunchOptions& options) const override;
 };
 
 }  // namespace vesk

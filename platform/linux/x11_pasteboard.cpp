@@ -14,6 +14,7 @@
 
 #include <xcb/xfixes.h>
 
+#include "core/clipboard/clip_reading.h"
 #include "platform/linux/x11_clipboard_types.h"
 #include "platform/linux/x11_selection_owner.h"
 #include "platform/linux/x11_selection_reader.h"
@@ -39,6 +40,30 @@ bool contains(const std::vector<std::string>& list, std::string_view value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
 
+// Whether a password manager's hint conceals the copy: unless its value can be read and is a
+// short plain word other than "secret" (in any case), it is taken for "secret".
+bool hintConceals(const std::optional<Bytes>& value) {
+  constexpr size_t kLongestHint = 64;
+  if (!value) {
+    return true;
+  }
+  std::string text(value->begin(), value->end());
+  while (!text.empty() && text.back() == '\0') {
+    text.pop_back();  // some owners end their strings with NUL
+  }
+  std::string word(ClipReading::trimmed(text));
+  const auto plain = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
+  };
+  if (word.empty() || word.size() > kLongestHint || !std::all_of(word.begin(), word.end(), plain)) {
+    return true;
+  }
+  std::transform(word.begin(), word.end(), word.begin(),
+                 [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+  return word == "secret";
+}
+
 }  // namespace
 
 class X11Pasteboard::Worker {
@@ -57,6 +82,10 @@ class X11Pasteboard::Worker {
             *connection_, window, clipboard_, options_.stepTimeout, options_.maxBytes,
             [this](const std::string& line) { log(line); },
             [this](const xcb_generic_event_t* event) { dispatch(event); }) {
+    for (const std::string_view marker : ClipReading::skipMarkers) {
+      markers_.push_back(connection_->atom(marker));
+    }
+    markers_.push_back(connection_->atom(ClipReading::passwordManagerHint));
     thread_ = std::thread([this] { loop(); });
   }
 
@@ -174,6 +203,8 @@ class X11Pasteboard::Worker {
 
   bool owns() const { return owner_.owns(); }
 
+  bool gaveUp(int64_t count) const { return readingCount_ == count && reader_.gaveUp(); }
+
  private:
   void wake() const {
     const uint64_t one = 1;
@@ -244,30 +275,42 @@ class X11Pasteboard::Worker {
       return &offer_;
     }
     offer_ = Offer{};
-    reader_.newCopy();
+    readingCount_ = count;
+    // A copy replaced while it is read would be dropped anyway: stop reading it at once.
+    reader_.newCopy(options_.copyTimeout, [this, count] { return changeCount() != count; });
     const auto list = reader_.convert(targets_);
     if (!list) {
       return nullptr;
     }
-    // An owner offering absurdly many targets costs a round trip per name: look at the first.
-    const size_t atoms = std::min<size_t>(list->size() / 4, kMostTargets);
+    // The markers are found among all the targets, however many there are, by their atoms (no
+    // round trip). An owner offering absurdly many targets costs a round trip per name, so only
+    // the first of the others are looked at.
+    const size_t atoms = list->size() / 4;
+    size_t named = 0;
     for (size_t i = 0; i < atoms; ++i) {
       xcb_atom_t atom = 0;
       std::copy_n(list->data() + i * 4, 4, reinterpret_cast<uint8_t*>(&atom));
+      const bool marker = std::find(markers_.begin(), markers_.end(), atom) != markers_.end();
+      if (!marker && named++ >= kMostTargets) {
+        continue;
+      }
       std::string name = connection_->atomName(atom);
       if (!name.empty() && !contains(offer_.targets, name)) {
         offer_.targets.push_back(std::move(name));
       }
     }
-    if (contains(offer_.targets, Types::kUriList)) {
+    // The markers decide before anything else is read.
+    const bool marked =
+        std::any_of(offer_.targets.begin(), offer_.targets.end(),
+                    [](const auto& target) { return ClipReading::isSkipMarker(target); });
+    if (!marked && contains(offer_.targets, Types::kKdePasswordHint)) {
+      offer_.concealed = hintConceals(convert(std::string(Types::kKdePasswordHint)));
+    }
+    if (!marked && !offer_.concealed && contains(offer_.targets, Types::kUriList)) {
       if (const auto list = convert(std::string(Types::kUriList))) {
         offer_.uris = Types::parseUriList(
             std::string_view(reinterpret_cast<const char*>(list->data()), list->size()));
       }
-    }
-    if (contains(offer_.targets, Types::kKdePasswordHint)) {
-      const auto hint = convert(std::string(Types::kKdePasswordHint));
-      offer_.concealed = hint && std::string(hint->begin(), hint->end()).starts_with("secret");
     }
     offer_.changeCount = count;
     return &offer_;
@@ -281,7 +324,9 @@ class X11Pasteboard::Worker {
   const xcb_atom_t clipboard_, targets_;
   X11SelectionOwner owner_;
   X11SelectionReader reader_;
+  std::vector<xcb_atom_t> markers_;  // the skip markers and the password hint
   Offer offer_;
+  int64_t readingCount_ = -1;  // the change count of the copy read last
   std::atomic<int64_t> changeCount_{0};
 
   std::mutex mutex_;
@@ -357,6 +402,10 @@ std::optional<std::string> X11Pasteboard::plainString() {
 Result<int64_t> X11Pasteboard::write(const ClipItems& items) {
   return worker_->call<Result<int64_t>>([this, &items] { return worker_->write(items); },
                                         Failure{"the clipboard connection was closed"});
+}
+
+bool X11Pasteboard::gaveUp(int64_t changeCount) {
+  return worker_->call<bool>([this, changeCount] { return worker_->gaveUp(changeCount); }, true);
 }
 
 bool X11Pasteboard::ownsClipboard() {

@@ -7,7 +7,11 @@
 //
 // Reading converts TARGETS, then each wanted target, waiting at most `stepTimeout` for each
 // step of a transfer, so an owner that never answers costs a few seconds, not a hang. A copy
-// larger than `maxBytes` is not read (logged once per copy).
+// larger than `maxBytes` is not read (logged once per copy). All the reads of one copy together
+// take at most `copyTimeout`: an owner that answers slowly but steadily holds the clipboard
+// thread (and Vesk's own pastes) no longer than that; the copy is then given up, logged once.
+// A copy marked as concealed, transient or generated (or with KDE's password hint) is seen as
+// such whatever its other targets, before any of its data is read.
 //
 // Every member may be called from any thread. Destruction stops the thread; calls still
 // waiting then give nothing.
@@ -29,11 +33,16 @@ namespace vesk {
 
 class X11Pasteboard final : public Pasteboard, public PasteboardWriter {
  public:
+  // Long enough for the largest copy read (`maxBytes`) from a local owner, short enough that a
+  // stalled one doesn't hold up recording and pasting for long.
+  static constexpr std::chrono::milliseconds kCopyTimeout{5000};
+
   struct Options {
-    std::string display;                          // "" = $DISPLAY
-    std::chrono::milliseconds stepTimeout{1000};  // one step of a transfer
-    uint64_t maxBytes = uint64_t{256} << 20;      // the largest copy read
-    std::function<void(const std::string&)> log;  // error lines; stderr when empty
+    std::string display;                                  // "" = $DISPLAY
+    std::chrono::milliseconds stepTimeout{1000};          // one step of a transfer
+    uint64_t maxBytes = uint64_t{256} << 20;              // the largest copy read
+    std::chrono::milliseconds copyTimeout{kCopyTimeout};  // all steps of one copy
+    std::function<void(const std::string&)> log;          // error lines; stderr when empty
   };
 
   static Result<std::unique_ptr<X11Pasteboard>> open(Options options);
@@ -44,6 +53,7 @@ class X11Pasteboard final : public Pasteboard, public PasteboardWriter {
   std::optional<std::vector<uint8_t>> data(size_t item, const std::string& type) override;
   std::optional<std::string> string(size_t item, const std::string& type) override;
   std::optional<std::string> plainString() override;
+  bool gaveUp(int64_t changeCount) override;
 
   Result<int64_t> write(const ClipItems& items) override;
 

@@ -1,6 +1,8 @@
 #include "platform/linux/x11_selection_reader.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <utility>
 
 namespace vesk {
@@ -39,6 +41,37 @@ XcbEvent X11SelectionReader::waitFor(
   }
 }
 
+void X11SelectionReader::newCopy(std::chrono::milliseconds timeout,
+                                 std::function<bool()> replaced) {
+  tooLargeLogged_ = false;
+  copyTimeout_ = timeout;
+  deadline_ = Clock::now() + timeout;
+  replaced_ = std::move(replaced);
+  gaveUp_ = false;
+}
+
+XcbEvent X11SelectionReader::step(const Predicate& wanted) {
+  if (ended()) {
+    return nullptr;
+  }
+  const bool last = Clock::now() + stepTimeout_ >= deadline_;
+  XcbEvent event = waitFor(
+      [&](const xcb_generic_event_t* candidate) { return wanted(candidate) || ended(); },
+      last ? deadline_ : Clock::now() + stepTimeout_);
+  if (!event && last) {
+    gaveUp_ = true;
+    std::array<char, 32> seconds{};
+    std::snprintf(seconds.data(), seconds.size(), "%g",
+                  std::chrono::duration<double>(copyTimeout_).count());
+    log_("Gave up reading a copy: the application holding it took longer than " +
+         std::string(seconds.data()) + " s to send it");
+  }
+  if (!event || ended()) {
+    return nullptr;
+  }
+  return event;
+}
+
 std::optional<xcb_timestamp_t> X11SelectionReader::serverTime() {
   // Appending nothing to a property still makes the server send PropertyNotify, which
   // carries the server time.
@@ -61,20 +94,21 @@ std::optional<xcb_timestamp_t> X11SelectionReader::serverTime() {
 }
 
 std::optional<Bytes> X11SelectionReader::convert(xcb_atom_t target) {
+  if (ended()) {
+    return std::nullopt;
+  }
   xcb_connection_t* c = connection_.get();
   xcb_delete_property(c, window_, property_);
   xcb_convert_selection(c, window_, selection_, target, property_, XCB_CURRENT_TIME);
   xcb_flush(c);
-  const XcbEvent event = waitFor(
-      [&](const xcb_generic_event_t* candidate) {
-        if (eventType(candidate) != XCB_SELECTION_NOTIFY) {
-          return false;
-        }
-        const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(candidate);
-        return notify->requestor == window_ && notify->selection == selection_ &&
-               notify->target == target;
-      },
-      Clock::now() + stepTimeout_);
+  const XcbEvent event = step([&](const xcb_generic_event_t* candidate) {
+    if (eventType(candidate) != XCB_SELECTION_NOTIFY) {
+      return false;
+    }
+    const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(candidate);
+    return notify->requestor == window_ && notify->selection == selection_ &&
+           notify->target == target;
+  });
   if (!event ||
       reinterpret_cast<const xcb_selection_notify_event_t*>(event.get())->property == XCB_NONE) {
     return std::nullopt;
@@ -99,19 +133,19 @@ std::optional<Bytes> X11SelectionReader::readIncremental(xcb_atom_t target) {
   // chunk read with delete asks for the next; an empty chunk ends the transfer.
   Bytes all;
   for (;;) {
-    const XcbEvent event = waitFor(
-        [&](const xcb_generic_event_t* candidate) {
-          if (eventType(candidate) != XCB_PROPERTY_NOTIFY) {
-            return false;
-          }
-          const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(candidate);
-          return notify->window == window_ && notify->atom == property_ &&
-                 notify->state == XCB_PROPERTY_NEW_VALUE;
-        },
-        Clock::now() + stepTimeout_);
+    const XcbEvent event = step([&](const xcb_generic_event_t* candidate) {
+      if (eventType(candidate) != XCB_PROPERTY_NOTIFY) {
+        return false;
+      }
+      const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(candidate);
+      return notify->window == window_ && notify->atom == property_ &&
+             notify->state == XCB_PROPERTY_NEW_VALUE;
+    });
     if (!event) {
-      log_("Couldn't read a copy of " + connection_.atomName(target) +
-           ": the application holding it stopped sending");
+      if (!ended()) {
+        log_("Couldn't read a copy of " + connection_.atomName(target) +
+             ": the application holding it stopped sending");
+      }
       return std::nullopt;
     }
     auto chunk = connection_.property(window_, property_, true, kLargestChunk);

@@ -2,7 +2,10 @@
 // X11SelectionReader: reads the CLIPBOARD selection of another client (or of Vesk itself)
 // through ICCCM conversions into a property of Vesk's helper window, following INCR transfers
 // chunk by chunk. Each step waits at most `stepTimeout`, so an owner that stops answering costs
-// one step; data over `maxBytes` is not read (one log line per copy).
+// one step; data over `maxBytes` is not read (one log line per copy). All the steps of one copy
+// end by the copy's deadline, so an owner that answers slowly but steadily (one byte per step)
+// costs that long at most: then the copy is given up (one log line) and reads of it give nothing.
+// They also end as soon as a newer copy replaced the one being read.
 //
 // Runs on the clipboard thread only. Every event read while waiting is handed to `dispatch`
 // first, so the connection's other duties (serving our own writes, counting owner changes)
@@ -41,10 +44,20 @@ class X11SelectionReader final {
   XcbEvent waitFor(const std::function<bool(const xcb_generic_event_t*)>& predicate,
                    Clock::time_point deadline);
 
-  // A new copy: its size problem is logged again.
-  void newCopy() { tooLargeLogged_ = false; }
+  // Starts reading a new copy, whose reads end `timeout` from now or once `replaced` holds. Its
+  // size problem is logged again.
+  void newCopy(std::chrono::milliseconds timeout, std::function<bool()> replaced);
+
+  // Whether reading the current copy was given up at its deadline.
+  bool gaveUp() const { return gaveUp_; }
 
  private:
+  using Predicate = std::function<bool(const xcb_generic_event_t*)>;
+
+  // One step of reading the current copy: the first event `wanted` accepts, none when the
+  // owner took too long or the copy was replaced.
+  XcbEvent step(const Predicate& wanted);
+  bool ended() const { return gaveUp_ || (replaced_ && replaced_()); }
   std::optional<Bytes> readIncremental(xcb_atom_t target);
   void tooLarge(xcb_atom_t target);
 
@@ -57,6 +70,10 @@ class X11SelectionReader final {
   const Dispatch dispatch_;
   const xcb_atom_t property_, timeProperty_, incr_;
   bool tooLargeLogged_ = false;
+  std::chrono::milliseconds copyTimeout_{0};
+  Clock::time_point deadline_ = Clock::time_point::max();
+  std::function<bool()> replaced_;
+  bool gaveUp_ = false;
 };
 
 }  // namespace vesk

@@ -15,6 +15,7 @@
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/vesk_process.h"
+#include "tests/platform/linux/test_selection_owner.h"
 #include "tests/platform/linux/xvfb.h"
 
 namespace vesk::test {
@@ -85,6 +86,16 @@ TEST_F(ClipboardE2E, APasswordManagersCopyIsNotRecorded) {
 
   copy("after the password");
   ASSERT_TRUE(waitForClips(1, "after the password")) << vesk->log();
+}
+
+TEST_F(ClipboardE2E, ACopyMadeWhileAnotherIsSentByteByByteIsRecordedRightAfter) {
+  startVesk();
+  // Each byte comes well within the time Vesk waits for one, and the transfer never ends.
+  const TestSelectionOwner slow({{"UTF8_STRING", TestSelectionOwner::Answer::drip, ""}});
+  ASSERT_TRUE(pumpUntil([&] { return slow.chunksSent() >= 2; }, 5s)) << vesk->log();
+
+  copy("made during the slow copy");
+  ASSERT_TRUE(waitForClips(1, "made during the slow copy")) << vesk->log();
 }
 
 TEST_F(ClipboardE2E, ACopyMadeWhilePausedIsNeverRecorded) {

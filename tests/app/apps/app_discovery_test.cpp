@@ -13,6 +13,7 @@
 #include "platform/app_catalog.h"
 #include "platform/linux/gio_app_catalog.h"
 #include "tests/app/app_test_support.h"
+#include "tests/fakes/fake_app_catalog.h"
 #include "tests/fakes/fake_workspace.h"
 
 namespace vesk {
@@ -65,59 +66,7 @@ TEST(AppScanner, OnlyDesktopEntriesAffectTheIndex) {
   EXPECT_FALSE(AppScanner::affectsIndex("/home/me/.local/share/applications/.tool.desktop.swp"));
 }
 
-// A catalog given as tables: ids to entries, file names to types, and a type hierarchy.
-class TableCatalog final : public AppCatalog {
- public:
-  std::map<std::string, std::string> desktopIds;
-  std::map<std::string, std::string> fileTypes;  // extension → type
-  std::map<std::string, std::string> parents;    // type → its supertype
-
-  std::optional<std::string> listedName(const std::string&) const override { return "App"; }
-  std::optional<std::string> pathForDesktopId(const std::string& id) const override {
-    const auto found = desktopIds.find(id);
-    return found == desktopIds.end() ? std::nullopt : std::optional<std::string>(found->second);
-  }
-  bool isKnownType(const std::string& type) const override {
-    if (type.ends_with("/*")) {
-      return true;
-    }
-    for (const auto& [extension, known] : fileTypes) {
-      if (known == type) {
-        return true;
-      }
-    }
-    return parents.contains(type);
-  }
-  std::optional<std::string> typeOfFile(const std::string& path) const override {
-    const auto dot = path.rfind('.');
-    const auto found = fileTypes.find(path.substr(dot + 1));
-    return found == fileTypes.end() ? std::nullopt : std::optional<std::string>(found->second);
-  }
-  bool conforms(const std::string& type, const std::string& other) const override {
-    if (other.ends_with("/*")) {
-      return type.starts_with(other.substr(0, other.size() - 1));
-    }
-    for (std::string t = type;; t = parents.at(t)) {
-      if (t == other) {
-        return true;
-      }
-      if (!parents.contains(t)) {
-        return false;
-      }
-    }
-  }
-  std::vector<std::string> appsToOpen(const std::string&) const override {
-    return {"/apps/viewer.desktop", "/apps/other.desktop"};
-  }
-  std::optional<std::string> defaultAppToOpen(const std::string&) const override {
-    return std::nullopt;
-  }
-  Result<void> launch(const std::string&) const override { return {}; }
-  Result<void> open(const std::vector<std::string>&, const std::string&) const override {
-    return {};
-  }
-  Result<void> openWithDefault(const std::string&) const override { return {}; }
-};
+using TableCatalog = FakeAppCatalog;
 
 class AppResolverTest : public testing::Test {
  protected:
@@ -171,6 +120,18 @@ TEST_F(AppResolverTest, ProblemsComeInOrderAndTheRestStillResolves) {
                                       "open_with.txt: can't find the app \"Ghost\"",
                                       "open_links.mailto: can't find the app \"Nobody Here\"",
                                       "actions.terminal: can't find the app \"Konsole\""}));
+}
+
+TEST_F(AppResolverTest, TheDefaultTerminalIsTheDesktopsOwnWhenNoAppIsCalledTerminal) {
+  apps.erase(apps.begin());
+  catalog.terminal = "/usr/share/applications/xfce4-terminal.desktop";
+  const auto resolved = AppResolver::resolveConfigured({}, {}, "Terminal", apps, catalog, home);
+  EXPECT_EQ(resolved.terminal, catalog.terminal);
+  EXPECT_TRUE(resolved.problems.empty());
+
+  catalog.terminal.reset();  // a system without any terminal
+  EXPECT_EQ(AppResolver::resolveConfigured({}, {}, "Terminal", apps, catalog, home).problems,
+            std::vector<std::string>{"actions.terminal: can't find the app \"Terminal\""});
 }
 
 TEST_F(AppResolverTest, TheMostSpecificTypeWinsAndAnExtensionBeatsEveryType) {

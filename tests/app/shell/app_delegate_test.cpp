@@ -10,6 +10,7 @@
 #include "app/clipboard/clipboard_history.h"
 #include "app/config/config_store.h"
 #include "app/config/global_hotkeys.h"
+#include "app/launcher/launcher_controller.h"
 #include "platform/linux/gio_app_catalog.h"
 #include "platform/linux/qt_image_codec.h"
 #include "tests/app/app_test_support.h"
@@ -179,6 +180,36 @@ TEST_F(AppDelegateTest, BundleInsideChangesAreIgnoredAndANewEntryRebuildsOnce) {
   EXPECT_EQ(indexes, before + 1);
   EXPECT_TRUE(delegate->index().position(
       std::filesystem::canonical(folder / "applications/tool.desktop").string()));
+}
+
+}  // namespace
+}  // namespace vesk
+
+namespace vesk {
+namespace {
+
+TEST_F(AppDelegateTest, ThePanelShowsThePausedNoticeAndResumingFromItRestoresTheCommands) {
+  start();
+  LauncherController& launcher = *delegate->launcher();
+  delegate->run(Command::pauseClipboard);
+  launcher.textDidChange("recording");
+  ASSERT_TRUE(pumpUntil([&] { return !launcher.isSearchPending(); }));
+  const auto listed = [&](Command command) {
+    return std::any_of(launcher.rows().begin(), launcher.rows().end(), [&](const Row& row) {
+      return row.item() != nullptr && row.item()->id == Item::command(command).id;
+    });
+  };
+  EXPECT_TRUE(listed(Command::resumeClipboard));
+  EXPECT_FALSE(listed(Command::pauseClipboard));
+
+  launcher.switchMode(LauncherController::Mode::clipboard);
+  ASSERT_FALSE(launcher.rows().empty());
+  ASSERT_EQ(launcher.rows()[0].notice() != nullptr, true);
+  EXPECT_EQ(*launcher.rows()[0].notice(), ClipboardNotice::paused);
+  launcher.activate(0);
+  EXPECT_FALSE(delegate->isRecordingPaused());
+  EXPECT_TRUE(launcher.rows().empty() || launcher.rows()[0].notice() == nullptr);
+  EXPECT_EQ(launcher.hiddenCommands, std::set<Command>{Command::resumeClipboard});
 }
 
 }  // namespace

@@ -1,0 +1,429 @@
+#include "app/launcher/launcher_controller.h"
+
+#include <QStandardPaths>
+#include <algorithm>
+#include <utility>
+
+#include "app/apps/history_store.h"
+#include "app/apps/running_apps.h"
+#include "app/clipboard/clipboard_history.h"
+#include "app/launcher/desktop_actions.h"
+#include "app/launcher/launcher_view.h"
+#include "app/shell/log.h"
+#include "app/shell/run_in_background.h"
+#include "platform/notifier.h"
+
+namespace vesk {
+
+namespace {
+
+double systemNow() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string lowered(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+}  // namespace
+
+LauncherController::LauncherController(HistoryStore& history, RunningApps* running,
+                                       FileSearchEngine& files, DesktopActions& desktop)
+    : now(systemNow),
+      saveFolder(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation).toStdString()),
+      history_(history),
+      running_(running),
+      files_(files),
+      desktop_(desktop),
+      view_(&LauncherView::none()),
+      self_(std::make_shared<LauncherController*>(this)) {
+  searchFiles = [this](std::string query, int limit, int64_t generation) {
+    return files_.search(std::move(query), limit, generation);
+  };
+  deliverClip = [this](const Clip& clip, ClipDelivery delivery) { deliver(clip, delivery); };
+  reportSaved = [this](const std::string& path) {
+    if (notifier != nullptr) {
+      notifier->saved(path);
+    }
+  };
+  reportFailure = [this](const std::string& title, const std::optional<std::string>& path,
+                         const std::string& reason) {
+    if (notifier != nullptr) {
+      notifier->failed(title, path, reason);
+    }
+  };
+  desktop_.failed = [this](const std::string& title, const std::optional<std::string>& path,
+                           const std::string& reason) { failed(title, path, reason); };
+  deferTimer_.setSingleShot(true);
+  deferTimer_.setInterval(kPendingSearchWait);
+  QObject::connect(&deferTimer_, &QTimer::timeout, [this] { runDeferred(); });
+}
+
+LauncherController::~LauncherController() {
+  *self_ = nullptr;
+  desktop_.failed = nullptr;
+  if (clipboard_ != nullptr) {
+    clipboard_->onChange = nullptr;
+  }
+}
+
+void LauncherController::setView(LauncherView* view) {
+  view_ = view != nullptr ? view : &LauncherView::none();
+}
+
+// Settings with side effects.
+
+void LauncherController::setIndex(SearchIndex index) {
+  index_ = std::move(index);
+  applyAlias();
+  recomputeBoosts();
+  refresh();
+}
+
+void LauncherController::setClipboard(ClipboardHistory* clipboard) {
+  if (clipboard_ != nullptr) {
+    clipboard_->onChange = nullptr;
+  }
+  clipboard_ = clipboard;
+  if (clipboard_ == nullptr) {
+    return;
+  }
+  std::weak_ptr<LauncherController*> weak = self_;
+  clipboard_->onChange = [weak] {
+    if (const auto self = weak.lock(); self && *self != nullptr) {
+      (*self)->clipboardChanged();
+    }
+  };
+  clipboardChanged();
+}
+
+void LauncherController::setClipboardNotices(std::vector<ClipboardNotice> notices) {
+  if (notices == notices_) {
+    return;
+  }
+  notices_ = std::move(notices);
+  if (mode_ == Mode::clipboard) {
+    refresh();
+  }
+}
+
+void LauncherController::setKeys(KeyBindings keys) {
+  if (keys == keys_) {
+    return;
+  }
+  keys_ = std::move(keys);
+  const std::vector<Shortcut> open = keys_[PanelKey::open];
+  openSymbol = open.empty() ? std::string() : open.front().symbols();
+  view_->reconfigureVisibleRows();
+  view_->refreshStage();
+}
+
+void LauncherController::setOpenLinks(std::map<std::string, std::string> openLinks) {
+  if (openLinks == openLinks_) {
+    return;
+  }
+  openLinks_ = std::move(openLinks);
+  linkApps_.clear();
+}
+
+void LauncherController::setClipboardAlias(std::string alias) {
+  if (alias == alias_) {
+    return;
+  }
+  alias_ = std::move(alias);
+  applyAlias();
+}
+
+void LauncherController::applyAlias() {
+  const std::vector<std::string> aliases =
+      alias_.empty() ? std::vector<std::string>{} : std::vector<std::string>{alias_};
+  index_.setAliases(aliases, Command::clipboard);
+}
+
+void LauncherController::recomputeBoosts() {
+  boosts_ = history_.history().boosts(index_, now());
+}
+
+// The lists.
+
+LauncherLists::CommandRules LauncherController::commandRules() const {
+  return {&hiddenCommands, checksForUpdates, readyUpdate.has_value()};
+}
+
+bool LauncherController::showsEmptyClipboard() const {
+  return mode_ == Mode::clipboard && !sublist_ && !LauncherLists::hasText(text_) &&
+         (clipboard_ == nullptr || clipboard_->index().count() == 0) && notices_.empty();
+}
+
+void LauncherController::refresh(std::optional<Keystroke> keystroke) {
+  ++searchGeneration_;
+  if (sublist_) {
+    update(sublistRows(*sublist_, text_, sublistContext()), 0, keystroke);
+    return;
+  }
+  if (mode_ == Mode::clipboard) {
+    LauncherLists::Listed listed = LauncherLists::clips(
+        clipboard_ != nullptr ? &clipboard_->index() : nullptr, text_, notices_);
+    const size_t selection = keptSelection(listed.rows, listed.selection);
+    update(std::move(listed.rows), selection, keystroke);
+    return;
+  }
+  if (LauncherLists::hasText(text_)) {
+    launcherSearch(text_, keystroke);
+    return;
+  }
+  LauncherLists::EmptyStateInput input;
+  input.emptyState = emptyState;
+  input.problems = &problems;
+  input.rules = commandRules();
+  input.index = &index_;
+  input.history = &history_.history();
+  input.running = running_;
+  LauncherLists::Listed listed = LauncherLists::emptyState(input);
+  update(std::move(listed.rows), listed.selection, keystroke);
+}
+
+void LauncherController::launcherSearch(const std::string& query,
+                                        std::optional<Keystroke> keystroke) {
+  const int64_t generation = searchGeneration_;
+  std::vector<SearchIndex::Scored> scored =
+      index_.scoredSearch(query, LauncherLists::kResultLimit, boosts_);
+  pendingSearch_ = generation;
+  std::future<FileSearchEngine::Hits> future =
+      searchFiles(query, static_cast<int>(LauncherLists::kResultLimit), generation);
+  std::weak_ptr<LauncherController*> weak = self_;
+  runInBackground(
+      QoS::userInitiated,
+      [future = std::move(future)]() mutable -> FileSearchEngine::Hits {
+        try {
+          return future.get();
+        } catch (const std::exception& error) {
+          Log::app.error("The file search failed: %s", error.what());
+          return std::nullopt;
+        }
+      },
+      [weak, generation, scored = std::move(scored), keystroke](FileSearchEngine::Hits hits) {
+        if (const auto self = weak.lock(); self && *self != nullptr) {
+          (*self)->searchFinished(generation, scored, std::move(hits), keystroke);
+        }
+      });
+}
+
+void LauncherController::searchFinished(int64_t generation, std::vector<SearchIndex::Scored> scored,
+                                        FileSearchEngine::Hits hits,
+                                        std::optional<Keystroke> keystroke) {
+  if (generation != searchGeneration_) {
+    return;  // a newer refresh started: only its result counts
+  }
+  pendingSearch_.reset();
+  if (hits) {
+    update(LauncherLists::merge(index_, scored, *hits, commandRules()), 0, keystroke);
+  }
+  runDeferred();
+}
+
+size_t LauncherController::keptSelection(const Rows& rows, size_t selection) {
+  if (!keepSelection_) {
+    return selection;
+  }
+  const KeptClip kept = *keepSelection_;
+  keepSelection_.reset();
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (const Clip* clip = rows[i].clip(); clip != nullptr && clip->id == kept.id) {
+      return i;
+    }
+  }
+  return rows.empty() ? 0 : std::min(kept.position, rows.size() - 1);
+}
+
+void LauncherController::update(Rows rows, size_t selecting, std::optional<Keystroke> keystroke) {
+  const bool expands = rows.empty() ? showsEmptyClipboard() : true;
+  if (rows == rows_ && isExpanded_ == expands) {
+    return;
+  }
+  show(std::move(rows), selecting, keystroke.has_value());
+  if (keystroke) {
+    const double updated = Log::uptime();
+    view_->drawNow();
+    Log::latency(kLatencyLabel, keystroke->event, keystroke->received, updated);
+  }
+}
+
+void LauncherController::show(Rows rows, size_t selecting, bool byUser) {
+  rows_ = std::move(rows);
+  if (!rows_.empty()) {
+    const size_t previous = tableRows_.size();
+    tableRows_ = rows_;
+    if (previous == 0) {
+      view_->reloadRows();
+    } else {
+      view_->reconfigureVisibleRows();
+      view_->refreshStage();
+      if (rows_.size() > previous) {
+        view_->insertRows(previous, rows_.size());
+      } else if (rows_.size() < previous) {
+        view_->removeRows(rows_.size(), previous);
+      }
+    }
+    select(std::min(selecting, rows_.size() - 1), byUser);
+    if (!isExpanded_) {
+      isExpanded_ = true;
+      view_->setResultsVisible(true);
+    }
+  } else {
+    isExpanded_ = showsEmptyClipboard();
+    view_->setResultsVisible(isExpanded_);
+  }
+  view_->setExpanded(isExpanded_, !rows_.empty());
+  view_->refreshStage();
+}
+
+void LauncherController::disarm() {
+  if (!confirming_) {
+    return;
+  }
+  confirming_ = false;
+  view_->reconfigureVisibleRows();
+  view_->refreshStage();
+}
+
+void LauncherController::arm() {
+  confirming_ = true;
+  view_->reconfigureVisibleRows();
+  view_->refreshStage();
+}
+
+void LauncherController::select(size_t row, bool /*byUser*/) {
+  disarm();
+  isSelecting_ = true;
+  selection_ = row;
+  view_->selectRow(row);
+  isSelecting_ = false;
+  view_->refreshStage();
+}
+
+void LauncherController::userSelected(size_t row) {
+  if (row >= rows_.size() || isSelecting_) {
+    return;
+  }
+  disarm();
+  selection_ = row;
+  view_->refreshStage();
+}
+
+// Presenting, dismissing, modes and text.
+
+void LauncherController::applyLook() {
+  const bool clipboard = mode_ == Mode::clipboard;
+  view_->setSymbol(clipboard ? "doc.on.clipboard" : "magnifyingglass");
+  if (sublist_) {
+    placeholder_ = std::string(sublist_->placeholder());
+  } else {
+    placeholder_ = clipboard ? "Search clipboard" : "Search";
+  }
+  view_->setPlaceholder(placeholder_);
+  view_->setClipboardLook(clipboard);
+}
+
+void LauncherController::setText(std::string text, size_t caret) {
+  text_ = std::move(text);
+  view_->setSearchText(text_, caret);
+}
+
+void LauncherController::prepareToShow(Mode mode) {
+  if (running_ != nullptr) {
+    running_->sync();
+  }
+  recomputeBoosts();
+  files_.setBoosts(history_.history().fileBoosts(now()));
+  files_.recheckRefused();
+  if (mode != mode_) {
+    mode_ = mode;
+    applyLook();
+  }
+  if (mode_ == Mode::clipboard && onShowClipboard) {
+    onShowClipboard();
+  }
+  refresh();
+}
+
+void LauncherController::reset() {
+  sublist_.reset();
+  backStack_.clear();
+  confirming_ = false;
+  deferred_.clear();
+  deferTimer_.stop();
+  mode_ = Mode::launcher;
+  applyLook();
+  setText({}, 0);
+  ++searchGeneration_;  // a file search still out must not fill the hidden list
+  pendingSearch_.reset();
+  if (!rows_.empty() || isExpanded_) {
+    show({}, 0, false);
+  }
+}
+
+void LauncherController::switchMode(Mode mode) {
+  if (mode == mode_) {
+    return;
+  }
+  sublist_.reset();
+  backStack_.clear();
+  confirming_ = false;
+  deferred_.clear();
+  mode_ = mode;
+  applyLook();
+  setText({}, 0);
+  if (mode_ == Mode::clipboard && onShowClipboard) {
+    onShowClipboard();
+  }
+  refresh();
+}
+
+void LauncherController::textDidChange(std::string text, std::optional<double> eventTime) {
+  text_ = std::move(text);
+  if (mode_ == Mode::launcher && !sublist_ && !alias_.empty() &&
+      lowered(text_) == lowered(alias_) + " ") {
+    switchMode(Mode::clipboard);
+    return;
+  }
+  disarm();
+  const double received = Log::uptime();
+  refresh(Keystroke{eventTime.value_or(received), received});
+}
+
+void LauncherController::clipboardChanged() {
+  if (clipboard_ != nullptr) {
+    clipImages_.preload(clipboard_->index(), *clipboard_->store());
+  }
+  if (mode_ != Mode::clipboard || sublist_) {
+    return;
+  }
+  keepSelectedClip();
+  refresh();
+}
+
+void LauncherController::keepSelectedClip() {
+  if (keepSelection_ || selection_ >= rows_.size()) {
+    return;
+  }
+  if (const Clip* clip = rows_[selection_].clip()) {
+    keepSelection_ = KeptClip{clip->id, selection_};
+  }
+}
+
+void LauncherController::runningAppsChanged(bool /*membership*/) {
+  if (view_->isVisible()) {
+    view_->reconfigureVisibleRows();
+    view_->refreshStage();
+  }
+}
+
+bool LauncherController::isRunning(const Item& item) const {
+  return item.isApp() && running_ != nullptr && running_->application(item.id).has_value();
+}
+
+}  // namespace vesk

@@ -1,0 +1,258 @@
+#pragma once
+// LauncherController: the one controller behind the launcher panel. It decides what the list
+// shows (launcher results, the list of an empty query, the clipboard history or a sublist of
+// actions), runs every query (the index at once, the file search in the background), keeps the
+// selection stable while lists change under it, and turns opening a row into its effect.
+//
+// The panel is a thin view (`LauncherView`): the controller tells it what changed and it reads
+// `tableRows`. The shell sets the fields below and receives requests through the callbacks.
+//
+// Main thread only. A file search runs on the engine's queue; its result is used only while the
+// `searchGeneration` it started with is current. Keys that open or act on a row while the
+// newest file search is still out wait until it has been shown, at most kPendingSearchWait,
+// so that ⏎ never opens a row of an older query.
+
+#include <QTimer>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/clipboard/clip_images.h"
+#include "app/clipboard/paster.h"
+#include "app/launcher/launcher_lists.h"
+#include "app/launcher/row.h"
+#include "app/launcher/sublist.h"
+#include "core/clipboard/paste_run.h"
+#include "core/config/config.h"
+#include "core/config/key_bindings.h"
+#include "core/files/file_search_engine.h"
+#include "core/search/search_index.h"
+
+namespace vesk {
+
+class ClipDeliverer;
+class ClipboardHistory;
+class DesktopActions;
+class HistoryStore;
+class LauncherView;
+class Notifier;
+class RunningApps;
+
+class LauncherController final {
+ public:
+  enum class Mode { launcher, clipboard };
+
+  // A keystroke: when the key event happened and when the controller got it, in seconds on
+  // the monotonic clock (Log::uptime).
+  struct Keystroke {
+    double event = 0;
+    double received = 0;
+  };
+
+  // How long ⏎ and the action keys wait for the newest file search before acting on the rows
+  // that are there.
+  static constexpr std::chrono::milliseconds kPendingSearchWait{150};
+  static constexpr std::string_view kLatencyLabel = "keystroke \u2192 results drawn";
+
+  // The file search: up to `limit` hits for `query`, none when superseded. A seam for tests;
+  // by default the engine's `search`.
+  using FileSearch = std::function<std::future<FileSearchEngine::Hits>(std::string query, int limit,
+                                                                       int64_t generation)>;
+
+  // `running` may be null (no workspace): then no app counts as running.
+  LauncherController(HistoryStore& history, RunningApps* running, FileSearchEngine& files,
+                     DesktopActions& desktop);
+  ~LauncherController();
+  LauncherController(const LauncherController&) = delete;
+  LauncherController& operator=(const LauncherController&) = delete;
+
+  // The panel; none (the default) is a view that shows nothing.
+  void setView(LauncherView* view);
+
+  // Settings and state from the shell. The plain ones take effect at the next refresh.
+  Config::EmptyState emptyState = Config::EmptyState::recent;
+  std::vector<std::string> problems;
+  std::set<Command> hiddenCommands = {Command::resumeClipboard};
+  std::map<std::string, std::string> openWithApps;  // extension or type → app entry
+  std::optional<std::string> terminalApp;
+  Notifier* notifier = nullptr;
+  std::function<double()> now;  // seconds since 1970; the system clock by default
+  bool canPaste = false;
+  std::string saveFolder;  // the XDG Downloads folder by default
+  std::optional<std::string> clipboardHotkey;
+  std::optional<std::string> readyUpdate;
+  bool checksForUpdates = false;
+  std::optional<std::string> version;
+  std::string openSymbol = "\u21A9";
+  ClipDeliverer* deliverer = nullptr;  // none: clips can't be delivered
+  // The window a paste goes to: the one active before the panel (0: whichever is active).
+  std::function<WindowId()> pasteTarget;
+  // The X server time of the last key press in the panel, for launches (0: unknown).
+  uint32_t userTime = 0;
+  FileSearch searchFiles;
+
+  std::function<void(Command)> runCommand;
+  std::function<void(ClipboardNotice)> resolveNotice;
+  std::function<void()> askForAccessibility;
+  // Told when a paste-next found that pasting is (no longer) allowed.
+  std::function<void(bool canPaste)> onCanPasteChange;
+  std::function<void()> onShowClipboard;
+  std::function<void(const Clip&, ClipDelivery)> deliverClip;  // `deliver` by default
+  std::function<void(const std::string& path)> reportSaved;    // the notifier by default
+  std::function<void(const std::string& title, const std::optional<std::string>& path,
+                     const std::string& reason)>
+      reportFailure;  // the notifier by default
+
+  // Settings with side effects.
+  void setIndex(SearchIndex index);
+  void setClipboard(ClipboardHistory* clipboard);
+  void setClipboardNotices(std::vector<ClipboardNotice> notices);
+  void setKeys(KeyBindings keys);
+  void setOpenLinks(std::map<std::string, std::string> openLinks);
+  void setClipboardAlias(std::string alias);
+
+  const SearchIndex& index() const { return index_; }
+  ClipboardHistory* clipboard() const { return clipboard_; }
+  const std::vector<ClipboardNotice>& clipboardNotices() const { return notices_; }
+  const KeyBindings& keys() const { return keys_; }
+  const std::string& clipboardAlias() const { return alias_; }
+  ClipImages& clipImages() { return clipImages_; }
+
+  // What the panel shows.
+  Mode mode() const { return mode_; }
+  const Rows& rows() const { return rows_; }
+  const Rows& tableRows() const { return tableRows_; }
+  size_t selection() const { return selection_; }
+  const std::optional<Sublist>& sublist() const { return sublist_; }
+  size_t backStackDepth() const { return backStack_.size(); }
+  const std::string& text() const { return text_; }
+  const std::string& placeholder() const { return placeholder_; }
+  bool isExpanded() const { return isExpanded_; }
+  bool isSelecting() const { return isSelecting_; }
+  bool isConfirming() const { return confirming_; }
+  int64_t searchGeneration() const { return searchGeneration_; }
+  // Whether the newest launcher search still waits for its file hits.
+  bool isSearchPending() const;
+  bool showsEmptyClipboard() const;
+  // The prompt of the armed row ("Press ⏎ again to …"), if one is armed.
+  std::optional<std::string> confirmationPrompt() const;
+  // The title of an action row in the open sublist (it depends on the item or the clip).
+  std::string title(const Row& row) const;
+  // The actions of the open actions or clip-actions sublist, unfiltered.
+  Rows allActions() const;
+
+  // Entry points, from the panel and the shell.
+  void prepareToShow(Mode mode);
+  void reset();
+  void switchMode(Mode mode);
+  void textDidChange(std::string text, std::optional<double> eventTime = std::nullopt);
+  bool perform(PanelKey key);
+  bool runAction(size_t number);
+  void activate(size_t row);
+  // The user selected a row in the table (a click).
+  void userSelected(size_t row);
+  void clipboardChanged();
+  void runningAppsChanged(bool membership);
+  void pasteNext(double pressedAt);
+
+  // Actions and sublists.
+  void enter(Sublist sublist);
+  void goBack();
+  void toggleActions();
+  void perform(Action action, const Item& item);
+  void perform(ClipAction action, const Clip& clip);
+  void deliver(const Clip& clip, ClipDelivery delivery);
+  void failed(const std::string& title, const std::optional<std::string>& path,
+              const std::string& reason);
+  // The app that opens a link clip: its entry and name, once looked up; none for a clip whose
+  // text is no URL.
+  struct LinkApp {
+    std::optional<std::string> app;
+    std::optional<std::string> name;
+    bool operator==(const LinkApp&) const = default;
+  };
+  std::optional<LinkApp> linkApp(const Clip& clip);
+
+  void refresh(std::optional<Keystroke> keystroke = std::nullopt);
+
+ private:
+  struct Saved {
+    std::optional<Sublist> sublist;
+    std::string query;
+    Rows rows;
+    size_t selection = 0;
+  };
+
+  LauncherLists::CommandRules commandRules() const;
+  SublistContext sublistContext() const;
+  void launcherSearch(const std::string& query, std::optional<Keystroke> keystroke);
+  void searchFinished(int64_t generation, std::vector<SearchIndex::Scored> scored,
+                      FileSearchEngine::Hits hits, std::optional<Keystroke> keystroke);
+  size_t keptSelection(const Rows& rows, size_t selection);
+  void update(Rows rows, size_t selecting, std::optional<Keystroke> keystroke);
+  void show(Rows rows, size_t selecting, bool byUser);
+  void select(size_t row, bool byUser);
+  void disarm();
+  void arm();
+  void open(const Item& item);
+  void dismiss();
+  void applyLook();
+  void setText(std::string text, size_t caret);
+  void recomputeBoosts();
+  void applyAlias();
+  void keepSelectedClip();
+  bool deferWhileSearching(std::function<void()> key);
+  void runDeferred();
+  bool performNow(PanelKey key);
+  bool runActionNow(size_t number);
+  bool isRunning(const Item& item) const;
+
+  HistoryStore& history_;
+  RunningApps* running_;
+  FileSearchEngine& files_;
+  DesktopActions& desktop_;
+  LauncherView* view_;
+
+  SearchIndex index_;
+  ClipboardHistory* clipboard_ = nullptr;
+  std::vector<ClipboardNotice> notices_;
+  KeyBindings keys_ = KeyBindings::defaults();
+  std::map<std::string, std::string> openLinks_;
+  std::string alias_ = "c";
+  ClipImages clipImages_;
+
+  Mode mode_ = Mode::launcher;
+  std::string text_;
+  std::string placeholder_ = "Search";
+  Rows rows_;
+  Rows tableRows_;
+  size_t selection_ = 0;
+  std::optional<Sublist> sublist_;
+  std::vector<Saved> backStack_;
+  int64_t searchGeneration_ = 0;
+  std::optional<int64_t> pendingSearch_;
+  std::vector<int32_t> boosts_;
+  struct KeptClip {
+    int64_t id = 0;
+    size_t position = 0;
+  };
+  std::optional<KeptClip> keepSelection_;
+  bool isExpanded_ = false;
+  bool isSelecting_ = false;
+  bool confirming_ = false;
+  std::map<std::string, LinkApp> linkApps_;
+  std::optional<PasteRun> pasteRun_;
+
+  std::vector<std::function<void()>> deferred_;
+  QTimer deferTimer_;
+  std::shared_ptr<LauncherController*> self_;
+};
+
+}  // namespace vesk

@@ -1,0 +1,272 @@
+// LauncherController, third part: what each action and clip action does, delivering clips,
+// paste-next, the link's app and failures.
+
+#include <filesystem>
+#include <utility>
+
+#include "app/apps/app_resolver.h"
+#include "app/apps/history_store.h"
+#include "app/apps/running_apps.h"
+#include "app/clipboard/clip_deliverer.h"
+#include "app/clipboard/clip_text.h"
+#include "app/clipboard/clipboard_history.h"
+#include "app/launcher/desktop_actions.h"
+#include "app/launcher/launcher_controller.h"
+#include "app/launcher/launcher_view.h"
+#include "app/shell/log.h"
+#include "app/shell/run_in_background.h"
+#include "core/clipboard/url.h"
+#include "platform/app_catalog.h"
+#include "platform/notifier.h"
+
+namespace vesk {
+
+void LauncherController::perform(Action action, const Item& target) {
+  const Item item = target;  // dismissing below clears the sublist `target` may live in
+  const std::optional<std::string> path = item.url();
+  if (!path) {
+    return;  // commands have no actions
+  }
+  if (action == Action::openWith) {
+    // The panel stays open; the list of apps replaces the actions once it is known, unless the
+    // user moved to another list meanwhile.
+    const std::optional<Sublist> sublist = sublist_;
+    const size_t depth = backStack_.size();
+    std::weak_ptr<LauncherController*> weak = self_;
+    runInBackground(
+        QoS::userInitiated,
+        [catalog = desktop_.services().catalog, known = AppResolver::knownApps(index_),
+         file = *path]() -> std::vector<Item> {
+          return catalog ? AppResolver::apps(file, known, *catalog) : std::vector<Item>{};
+        },
+        [weak, sublist, depth, item](std::vector<Item> apps) {
+          const auto self = weak.lock();
+          if (!self || *self == nullptr) {
+            return;
+          }
+          LauncherController& controller = **self;
+          if (controller.sublist_ != sublist || controller.backStack_.size() != depth) {
+            return;  // late: the user is elsewhere now
+          }
+          controller.enter(Sublist{Sublist::OpenWith{item, std::move(apps)}});
+        });
+    return;
+  }
+  if (action == Action::open) {
+    open(item);  // dismisses the panel itself
+    return;
+  }
+  dismiss();
+  switch (action) {
+    case Action::open:
+      break;
+    case Action::reveal:
+      desktop_.reveal({*path});
+      break;
+    case Action::copyPath:
+      desktop_.copyPath(*path);
+      break;
+    case Action::openInTerminal:
+      desktop_.openInTerminal(*path, terminalApp, userTime);
+      break;
+    case Action::copyItem:
+      desktop_.copyItem(*path);
+      break;
+    case Action::zip:
+      if (notifier != nullptr) {
+        notifier->zip(*path);
+      }
+      break;
+    case Action::trash: {
+      std::weak_ptr<LauncherController*> weak = self_;
+      desktop_.trash(item, [weak, trashed = *path] {
+        if (const auto self = weak.lock(); self && *self != nullptr) {
+          (*self)->history_.forget({trashed});
+        }
+      });
+      break;
+    }
+    case Action::quit:
+    case Action::forceQuit:
+      if (running_ != nullptr) {
+        if (const auto app = running_->application(item.id)) {
+          desktop_.quit(*app, action == Action::forceQuit);
+        }
+      }
+      break;
+    case Action::openWith:
+      break;
+  }
+}
+
+void LauncherController::perform(ClipAction action, const Clip& target) {
+  const Clip clip = target;  // going back or dismissing clears the sublist it may live in
+  switch (action) {
+    case ClipAction::pin:
+    case ClipAction::unpin:
+    case ClipAction::remove: {
+      if (action == ClipAction::remove && clip.pinned && !confirming_) {
+        arm();
+        return;
+      }
+      const size_t position =
+          sublist_ && !backStack_.empty() ? backStack_.back().selection : selection_;
+      keepSelection_ = KeptClip{clip.id, position};
+      if (sublist_) {
+        goBack();
+      }
+      confirming_ = false;
+      if (clipboard_ != nullptr) {
+        if (action == ClipAction::remove) {
+          clipboard_->deleteClip(clip.id);
+        } else {
+          clipboard_->setPinned(action == ClipAction::pin, clip.id);
+        }
+      }
+      return;
+    }
+    default:
+      break;
+  }
+  dismiss();
+  switch (action) {
+    case ClipAction::paste:
+      deliverClip(clip, ClipDelivery::paste);
+      break;
+    case ClipAction::copy:
+      deliverClip(clip, ClipDelivery::copy);
+      break;
+    case ClipAction::pastePlainText:
+      deliverClip(clip, canPaste ? ClipDelivery::pastePlainText : ClipDelivery::copyPlainText);
+      break;
+    case ClipAction::openLink: {
+      const std::optional<URL> url = URL::parse(clip.text);
+      if (!url) {
+        return;
+      }
+      const std::optional<LinkApp> app = linkApp(clip);
+      desktop_.open({clip.text}, app ? app->app : std::nullopt, userTime);
+      break;
+    }
+    case ClipAction::reveal:
+      desktop_.revealExisting(ClipText::paths(clip));
+      break;
+    case ClipAction::save:
+      if (clipboard_ != nullptr) {
+        desktop_.save(clip, clipboard_->store(), saveFolder, now(),
+                      [this](const std::string& saved) { reportSaved(saved); });
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void LauncherController::deliver(const Clip& clip, ClipDelivery delivery) {
+  if (clipboard_ == nullptr || deliverer == nullptr) {
+    return;
+  }
+  if (delivery == ClipDelivery::pasteNext) {
+    deliverer->pasteNext(clip, pasteTarget ? pasteTarget() : 0, [](bool, auto) {});
+    return;
+  }
+  std::weak_ptr<LauncherController*> weak = self_;
+  deliverer->deliver(clip, delivery, pasteTarget ? pasteTarget() : 0,
+                     [weak, delivery](const std::optional<Failure>& failure) {
+                       const auto self = weak.lock();
+                       if (failure && self && *self != nullptr) {
+                         (*self)->failed(ClipDeliverer::failureTitle(delivery), std::nullopt,
+                                         failure->description);
+                       }
+                     });
+}
+
+void LauncherController::pasteNext(double pressedAt) {
+  if (clipboard_ == nullptr || deliverer == nullptr) {
+    return;
+  }
+  const int64_t copies = clipboard_->copies();
+  if (!pasteRun_ || !pasteRun_->goesOn(copies, pressedAt)) {
+    pasteRun_.emplace(clipboard_->index().clips(), copies, pressedAt);
+  }
+  const std::optional<Clip> clip = pasteRun_->next(clipboard_->index(), pressedAt);
+  if (!clip) {
+    return;
+  }
+  if (view_->isVisible()) {
+    dismiss();
+  }
+  std::weak_ptr<LauncherController*> weak = self_;
+  deliverer->pasteNext(*clip, pasteTarget ? pasteTarget() : 0,
+                       [weak](bool trusted, const std::optional<Failure>& failure) {
+                         const auto self = weak.lock();
+                         if (!self || *self == nullptr) {
+                           return;
+                         }
+                         LauncherController& controller = **self;
+                         if (failure) {
+                           controller.failed("Couldn't paste the clip", std::nullopt,
+                                             failure->description);
+                         }
+                         const bool changed = controller.canPaste != trusted;
+                         controller.canPaste = trusted;
+                         if (changed && controller.mode_ == Mode::clipboard) {
+                           controller.refresh();
+                         }
+                         if (changed && controller.onCanPasteChange) {
+                           controller.onCanPasteChange(trusted);
+                         }
+                         if (!trusted && controller.askForAccessibility) {
+                           controller.askForAccessibility();
+                         }
+                       });
+}
+
+void LauncherController::failed(const std::string& title, const std::optional<std::string>& path,
+                                const std::string& reason) {
+  Log::app.error("%s (%s): %s", title.c_str(), path.value_or("").c_str(), reason.c_str());
+  if (reportFailure) {
+    reportFailure(title, path, reason);
+  }
+}
+
+std::optional<LauncherController::LinkApp> LauncherController::linkApp(const Clip& clip) {
+  const std::optional<URL> url = URL::parse(clip.text);
+  if (!url || url->scheme.empty()) {
+    return std::nullopt;
+  }
+  if (const auto found = linkApps_.find(url->scheme); found != linkApps_.end()) {
+    return found->second;
+  }
+  linkApps_[url->scheme] = LinkApp{};  // looked up once
+  std::optional<std::string> configured;
+  if (const auto found = openLinks_.find(url->scheme); found != openLinks_.end()) {
+    configured = found->second;
+  }
+  std::weak_ptr<LauncherController*> weak = self_;
+  runInBackground(
+      QoS::userInitiated,
+      [catalog = desktop_.services().catalog, configured, link = clip.text]() -> LinkApp {
+        if (!catalog) {
+          return {};
+        }
+        LinkApp app;
+        app.app = configured ? configured : catalog->defaultAppToOpen(link);
+        if (app.app) {
+          app.name = catalog->listedName(*app.app);
+        }
+        return app;
+      },
+      [weak, scheme = url->scheme](LinkApp app) {
+        const auto self = weak.lock();
+        if (!self || *self == nullptr) {
+          return;
+        }
+        (*self)->linkApps_[scheme] = std::move(app);
+        (*self)->view_->reconfigureVisibleRows();
+        (*self)->view_->refreshStage();
+      });
+  return LinkApp{};
+}
+
+}  // namespace vesk

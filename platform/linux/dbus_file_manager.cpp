@@ -1,0 +1,77 @@
+// GIO names a field "signals", which is a macro unless Qt keeps its keywords to itself.
+#define QT_NO_KEYWORDS
+
+#include "platform/linux/dbus_file_manager.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QStringList>
+#include <QUrl>
+#include <filesystem>
+#include <memory>
+
+#include <gio/gio.h>
+
+namespace vesk {
+
+namespace {
+
+struct ObjectUnref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+
+Failure failureFrom(GError* error, const char* fallback) {
+  Failure failure{error != nullptr ? std::string(error->message) : std::string(fallback)};
+  if (error != nullptr) {
+    g_error_free(error);
+  }
+  return failure;
+}
+
+Result<void> openFolder(const std::string& path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  char* uri = g_filename_to_uri(folder.empty() ? "/" : folder.c_str(), nullptr, nullptr);
+  if (uri == nullptr) {
+    return Failure{"the folder's name isn't valid"};
+  }
+  GError* error = nullptr;
+  const gboolean opened = g_app_info_launch_default_for_uri(uri, nullptr, &error);
+  g_free(uri);
+  if (opened == FALSE) {
+    return failureFrom(error, "no app opens folders");
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<void> DBusFileManager::reveal(const std::vector<std::string>& paths) {
+  if (paths.empty()) {
+    return {};
+  }
+  QStringList uris;
+  for (const std::string& path : paths) {
+    uris << QUrl::fromLocalFile(QString::fromStdString(path)).toString(QUrl::FullyEncoded);
+  }
+  QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
+                                                     "/org/freedesktop/FileManager1",
+                                                     "org.freedesktop.FileManager1", "ShowItems");
+  call << uris << QString();
+  const QDBusMessage reply =
+      QDBusConnection::sessionBus().call(call, QDBus::Block, kRevealTimeoutMs);
+  if (reply.type() == QDBusMessage::ReplyMessage) {
+    return {};
+  }
+  return openFolder(paths.front());
+}
+
+Result<void> DBusFileManager::trash(const std::string& path) {
+  const std::unique_ptr<GFile, ObjectUnref> file(g_file_new_for_path(path.c_str()));
+  GError* error = nullptr;
+  if (g_file_trash(file.get(), nullptr, &error) == FALSE) {
+    return failureFrom(error, "the file couldn't be moved");
+  }
+  return {};
+}
+
+}  // namespace vesk

@@ -1,0 +1,20 @@
+#pragma once
+// DBusFileManager: FileManager over the freedesktop file-manager interface
+// (org.freedesktop.FileManager1.ShowItems on the session bus), falling back to opening the
+// first path's folder with its default application, and GIO's trash (g_file_trash, the
+// freedesktop trash of the file's volume).
+
+#include "platform/file_manager.h"
+
+namespace vesk {
+
+class DBusFileManager final : public FileManager {
+ public:
+  // How long a reveal waits for the file manager to answer before falling back.
+  static constexpr int kRevealTimeoutMs = 2000;
+
+  Result<void> reveal(const std::vector<std::string>& paths) override;
+  Result<void> trash(const std::string& path) override;
+};
+
+}  // namespace vesk

@@ -1,0 +1,133 @@
+#include "platform/linux/gio_icon_sources.h"
+
+#include <memory>
+#include <string_view>
+
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+
+namespace vesk {
+
+namespace {
+
+struct ObjectUnref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+struct GFree {
+  void operator()(gpointer memory) const { g_free(memory); }
+};
+using DesktopApp = std::unique_ptr<GDesktopAppInfo, ObjectUnref>;
+using GIconPtr = std::unique_ptr<GIcon, ObjectUnref>;
+using OwnedText = std::unique_ptr<gchar, GFree>;
+
+constexpr const char* kFolderType = "inode/directory";
+constexpr const char* kAppType = "application/x-desktop";
+
+// A theme name is one file name; anything with a separator would leave the icon folders.
+bool isIconName(std::string_view name) {
+  return !name.empty() && name.find('/') == std::string_view::npos && name != "." && name != "..";
+}
+
+// The names of a themed icon or the file of a file icon; empty for any other kind of icon.
+IconSources::Icon iconFrom(GIcon* icon) {
+  IconSources::Icon result;
+  if (icon == nullptr) {
+    return result;
+  }
+  if (G_IS_THEMED_ICON(icon)) {
+    const gchar* const* names = g_themed_icon_get_names(G_THEMED_ICON(icon));
+    for (; names != nullptr && *names != nullptr; ++names) {
+      if (isIconName(*names)) {
+        result.names.emplace_back(*names);
+      }
+    }
+  } else if (G_IS_FILE_ICON(icon)) {
+    const OwnedText path(g_file_get_path(g_file_icon_get_file(G_FILE_ICON(icon))));
+    if (path) {
+      result.file = path.get();
+    }
+  }
+  return result;
+}
+
+IconSources::FileType typeOf(const char* contentType, bool known) {
+  IconSources::FileType type;
+  const GIconPtr icon(g_content_type_get_icon(contentType));
+  type.icon = iconFrom(icon.get());
+  if (known) {
+    const OwnedText description(g_content_type_get_description(contentType));
+    if (description) {
+      type.description = description.get();
+    }
+  }
+  return type;
+}
+
+}  // namespace
+
+GioIconSources::GioIconSources() : GioIconSources(XdgIconThemes::Paths::standard()) {}
+
+GioIconSources::GioIconSources(XdgIconThemes::Paths paths) : themes_(std::move(paths)) {}
+
+std::string GioIconSources::findIcon(const std::string& theme,
+                                     const std::vector<std::string>& names, int pixels) const {
+  const std::lock_guard lock(mutex_);
+  return themes_.find(theme, names, pixels);
+}
+
+void GioIconSources::forgetThemes() const {
+  const std::lock_guard lock(mutex_);
+  themes_.clear();
+}
+
+IconSources::FileType GioIconSources::folderType() const {
+  return typeOf(kFolderType, true);
+}
+
+IconSources::FileType GioIconSources::typeForExtension(const std::string& extension) const {
+  // Judged by the name alone: the file is never opened.
+  const std::string name = "file." + extension;
+  gboolean uncertain = FALSE;
+  const OwnedText type(g_content_type_guess(name.c_str(), nullptr, 0, &uncertain));
+  const bool known = type && !extension.empty() && !g_content_type_is_unknown(type.get()) &&
+                     !g_str_has_prefix(type.get(), "inode/");
+  return typeOf(known ? type.get() : "application/octet-stream", known);
+}
+
+IconSources::FileType GioIconSources::appType() const {
+  return typeOf(kAppType, true);
+}
+
+IconSources::Icon GioIconSources::appIcon(const std::string& entryPath) const {
+  const DesktopApp app(g_desktop_app_info_new_from_filename(entryPath.c_str()));
+  if (!app) {
+    return {};
+  }
+  return iconFrom(g_app_info_get_icon(G_APP_INFO(app.get())));
+}
+
+std::optional<IconSources::App> GioIconSources::appForDesktopId(
+    const std::string& desktopId) const {
+  if (desktopId.empty() || desktopId.find('/') != std::string::npos) {
+    return std::nullopt;
+  }
+  std::string id = desktopId;
+  if (!id.ends_with(".desktop")) {
+    id += ".desktop";
+  }
+  const DesktopApp app(g_desktop_app_info_new(id.c_str()));
+  if (!app) {
+    return std::nullopt;
+  }
+  const char* file = g_desktop_app_info_get_filename(app.get());
+  if (file == nullptr) {
+    return std::nullopt;
+  }
+  App found{file, {}};
+  if (const char* name = g_app_info_get_name(G_APP_INFO(app.get())); name != nullptr) {
+    found.name = name;
+  }
+  return found;
+}
+
+}  // namespace vesk

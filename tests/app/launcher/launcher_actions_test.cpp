@@ -1,0 +1,257 @@
+// Actions and sublists of the launcher controller, and what the actions do to the desktop.
+
+#include <filesystem>
+
+#include "app/clipboard/clip_deliverer.h"
+#include "app/clipboard/paster.h"
+#include "tests/app/launcher/launcher_fixture.h"
+#include "tests/fakes/fake_key_layout.h"
+#include "tests/fakes/fake_key_synthesizer.h"
+
+namespace vesk::test {
+namespace {
+
+std::string textOf(const ClipItems& items, std::string_view type = ClipReading::utf8Text) {
+  for (const Representation& representation : items.at(0)) {
+    if (representation.type == type) {
+      return {representation.data.begin(), representation.data.end()};
+    }
+  }
+  return {};
+}
+
+class LauncherActionsTest : public LauncherTest {
+ protected:
+  LauncherActionsTest() {
+    layout.characters = {{"v", 55}};
+    controller.deliverer = &deliverer;
+  }
+
+  // Selects the row with this title in the current list.
+  void selectTitled(const std::string& title) {
+    for (size_t guard = 0; guard < 60 && selectedTitle() != title; ++guard) {
+      controller.perform(PanelKey::down);
+    }
+    ASSERT_EQ(selectedTitle(), title);
+  }
+
+  void openActionsOf(const std::string& query, const std::string& title) {
+    type(query);
+    selectTitled(title);
+    controller.toggleActions();
+    ASSERT_TRUE(controller.sublist().has_value());
+  }
+
+  FakeKeySynthesizer keys;
+  FakeKeyLayout layout;
+  std::shared_ptr<Paster> paster = std::make_shared<Paster>(*writer, keys, layout);
+  ClipDeliverer deliverer{store, paster, clipboard};
+};
+
+TEST_F(LauncherActionsTest, RunningAppsOfferQuitAndTheListFollowsWhileShown) {
+  workspace->launch(runningApp("Mail", home("Apps/mail.desktop"), 1));
+  running.changed();
+  openActionsOf("mail", "Mail");
+  EXPECT_EQ(titles(),
+            (std::vector<std::string>{"Open", "Reveal in File Manager", "Quit", "Force Quit"}));
+  workspace->terminate("Mail");
+  running.changed();
+  controller.refresh();
+  EXPECT_EQ(titles(), (std::vector<std::string>{"Open", "Reveal in File Manager"}));
+}
+
+TEST_F(LauncherActionsTest, FilterRanksActionsAndTheActionKeyClearsAHidingFilter) {
+  openActionsOf("todo", "todo.txt");
+  EXPECT_EQ(view.placeholder, "Filter actions");
+  type("tr");
+  ASSERT_FALSE(titles().empty());
+  EXPECT_NE(std::find(titles().begin(), titles().end(), "Move to Trash"), titles().end());
+  EXPECT_EQ(controller.selection(), 0u);
+  // The third action, Copy Path, is hidden by the filter: the key clears it and runs it.
+  EXPECT_TRUE(controller.runAction(2));
+  ASSERT_TRUE(pumpUntil([this] { return !writer->writes().empty(); }));
+  EXPECT_EQ(textOf(writer->writes()[0]), home("Notes/todo.txt"));
+  EXPECT_EQ(view.dismissals, 1);
+  EXPECT_FALSE(controller.runAction(20));
+}
+
+TEST_F(LauncherActionsTest, BackRestoresTheListTheQueryAndTheSelection) {
+  type("o");
+  selectTitled("todo.txt");
+  ASSERT_GT(controller.selection(), 0u);
+  const Rows before = controller.rows();
+  const size_t selected = controller.selection();
+  controller.toggleActions();
+  ASSERT_TRUE(controller.sublist().has_value());
+  type("co");
+  controller.perform(PanelKey::back);
+  EXPECT_FALSE(controller.sublist().has_value());
+  EXPECT_EQ(controller.rows(), before);
+  EXPECT_EQ(controller.selection(), selected);
+  EXPECT_EQ(view.text, "o");
+  EXPECT_EQ(view.caret, 1u);
+  EXPECT_EQ(view.placeholder, "Search");
+}
+
+TEST_F(LauncherActionsTest, OpenWithListsTheAppsAndALateAnswerIsDropped) {
+  catalog->openers = {home("Apps/editor.desktop")};
+  openActionsOf("todo", "todo.txt");
+  selectTitled("Open With\u2026");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] { return controller.sublist()->isOpenWith(); }));
+  EXPECT_EQ(titles(), std::vector<std::string>{"Editor"});
+  EXPECT_EQ(view.placeholder, "Filter apps");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] { return !catalog->launches().empty(); }));
+  EXPECT_EQ(catalog->launches()[0].app, home("Apps/editor.desktop"));
+  EXPECT_EQ(history.history().recent(1),
+            std::vector<std::string>{"file:" + home("Notes/todo.txt")});
+
+  // Asked again, but the user leaves the actions list before the apps are known.
+  openActionsOf("todo", "todo.txt");
+  selectTitled("Open With\u2026");
+  controller.perform(PanelKey::open);
+  controller.perform(PanelKey::back);
+  pumpFor(std::chrono::milliseconds(100));
+  EXPECT_FALSE(controller.sublist().has_value());
+}
+
+TEST_F(LauncherActionsTest, ForceQuitIsArmedFirstAndMovesOnlyDisarmIt) {
+  workspace->launch(runningApp("Mail", home("Apps/mail.desktop"), 1));
+  running.changed();
+  openActionsOf("mail", "Mail");
+  selectTitled("Force Quit");
+  controller.perform(PanelKey::open);
+  EXPECT_EQ(controller.confirmationPrompt(), "Press \u23CE again to force quit Mail");
+  controller.perform(PanelKey::up);
+  controller.perform(PanelKey::down);
+  controller.perform(PanelKey::open);
+  EXPECT_TRUE(workspace->forceQuitRequests.empty());
+  EXPECT_TRUE(controller.isConfirming());
+  controller.perform(PanelKey::open);
+  EXPECT_EQ(workspace->forceQuitRequests, std::vector<std::string>{"Mail"});
+}
+
+TEST_F(LauncherActionsTest, TrashMovesTheFileAndForgetsItInTheHistory) {
+  history.record("file:" + home("Notes/todo.txt"), clock);
+  openActionsOf("todo", "todo.txt");
+  selectTitled("Move to Trash");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] { return history.history().isEmpty(); }));
+  EXPECT_EQ(fileManager->trashed(), std::vector<std::string>{home("Notes/todo.txt")});
+}
+
+TEST_F(LauncherActionsTest, CopyFolderPastesAsAFileAndTerminalStartsInTheFolder) {
+  controller.terminalApp = "/apps/terminal.desktop";
+  openActionsOf("projects", "Projects");
+  selectTitled("Copy Folder");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] { return !writer->writes().empty(); }));
+  EXPECT_EQ(textOf(writer->writes()[0], "public.file-url"), "file://" + home("Projects"));
+  EXPECT_EQ(textOf(writer->writes()[0]), home("Projects"));
+
+  view.visible = true;
+  openActionsOf("projects", "Projects");
+  selectTitled("Open in Terminal");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] { return !catalog->launches().empty(); }));
+  EXPECT_EQ(catalog->launches()[0].app, "/apps/terminal.desktop");
+  EXPECT_EQ(catalog->launches()[0].options.workingDirectory, home("Projects"));
+}
+
+TEST_F(LauncherActionsTest, DeletingNeedsASecondReturnOnlyForPinnedClips) {
+  copy("keep");
+  const Clip loose = copy("loose");
+  controller.switchMode(Mode::clipboard);
+  controller.toggleActions();
+  selectTitled("Delete");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([&] { return !clipboard.index().position(loose.id); }));
+
+  controller.toggleActions();
+  selectTitled("Pin");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] { return clipboard.index().clips()[0].pinned; }));
+  EXPECT_FALSE(controller.sublist().has_value());
+  EXPECT_EQ(selectedTitle(), "keep");
+  controller.toggleActions();
+  selectTitled("Delete");
+  controller.perform(PanelKey::open);
+  EXPECT_EQ(controller.confirmationPrompt(), "Press \u23CE again to delete this pinned clip");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] { return clipboard.index().count() == 0; }));
+}
+
+TEST_F(LauncherActionsTest, PinningKeepsTheClipSelectedAmongThePinned) {
+  for (const char* text : {"a", "b", "c"}) {
+    copy(text);
+  }
+  controller.switchMode(Mode::clipboard);
+  controller.perform(PanelKey::down);
+  controller.perform(PanelKey::down);
+  ASSERT_EQ(selectedTitle(), "a");
+  controller.toggleActions();
+  selectTitled("Pin");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] {
+    const Clip* clip = controller.rows()[controller.selection()].clip();
+    return clip != nullptr && clip->pinned;
+  }));
+  EXPECT_FALSE(controller.sublist().has_value());
+  EXPECT_EQ(selectedTitle(), "a");
+}
+
+TEST_F(LauncherActionsTest, SavingTwiceInOneMinuteNumbersTheSecondFile) {
+  controller.saveFolder = folder / "Downloads";
+  copy("first");
+  clock = 1'704'190'500;  // within one minute
+  for (int i = 0; i < 2; ++i) {
+    view.visible = true;
+    controller.switchMode(Mode::clipboard);
+    controller.toggleActions();
+    selectTitled("Save as File");
+    controller.perform(PanelKey::open);
+    ASSERT_TRUE(
+        pumpUntil([&] { return notifier.savedPaths.size() == static_cast<size_t>(i + 1); }));
+    clock += 1;
+  }
+  const std::string first = notifier.savedPaths[0];
+  ASSERT_TRUE(first.ends_with(".txt"));
+  EXPECT_EQ(notifier.savedPaths[1], first.substr(0, first.size() - 4) + " 2.txt");
+  EXPECT_EQ(readFile(notifier.savedPaths[1]), "first");
+}
+
+TEST_F(LauncherActionsTest, RevealingAFilesClipWhoseFilesAreGoneIsReported) {
+  const std::string text = home("gone-a.txt") + "\n" + home("gone-b.txt");
+  const ClipContent content{Clip::Kind::files, text, {}, std::nullopt};
+  clipboard.recorded(store->add(content, std::nullopt, ++clock).value());
+  controller.switchMode(Mode::clipboard);
+  controller.toggleActions();
+  selectTitled("Reveal in File Manager");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] { return !notifier.failures.empty(); }));
+  EXPECT_EQ(notifier.failures[0].title, "Couldn't reveal gone-a.txt");
+  EXPECT_EQ(notifier.failures[0].reason, "It was moved or deleted since it was copied");
+  EXPECT_TRUE(fileManager->reveals().empty());
+}
+
+TEST_F(LauncherActionsTest, PasteNextStartsOverTenSecondsAfterTheLastPress) {
+  for (const char* text : {"old", "new"}) {
+    copy(text);
+  }
+  const auto pasted = [this] {
+    std::vector<std::string> texts;
+    for (const ClipItems& items : writer->writes()) {
+      texts.push_back(textOf(items));
+    }
+    return texts;
+  };
+  controller.pasteNext(100);
+  controller.pasteNext(101);
+  controller.pasteNext(111);
+  ASSERT_TRUE(pumpUntil([&] { return pasted().size() == 3; }));
+  EXPECT_EQ(pasted(), (std::vector<std::string>{"new", "old", "new"}));
+}
+
+}  // namespace
+}  // namespace vesk::test

@@ -1,0 +1,251 @@
+// The launcher controller's lists: the query flow with its late file hits, the merge, the
+// empty list, the clipboard list, selection and opening rows.
+
+#include <algorithm>
+#include <deque>
+#include <future>
+
+#include "app/launcher/launcher_lists.h"
+#include "tests/app/launcher/launcher_fixture.h"
+
+namespace vesk::test {
+namespace {
+
+using Hits = FileSearchEngine::Hits;
+
+// File searches that the test answers itself, in any order, with the engine's real hits.
+class HeldSearches {
+ public:
+  explicit HeldSearches(LauncherController& controller, FileSearchEngine& engine) {
+    controller.searchFiles = [this, &engine](std::string query, int limit, int64_t g) {
+      held_.push_back({engine.search(std::move(query), limit, g), {}});
+      return held_.back().answer.get_future();
+    };
+  }
+  ~HeldSearches() {
+    for (size_t i = 0; i < held_.size(); ++i) {
+      release(i);
+    }
+  }
+  HeldSearches(const HeldSearches&) = delete;
+  HeldSearches& operator=(const HeldSearches&) = delete;
+
+  size_t count() const { return held_.size(); }
+  void release(size_t i) {
+    if (!held_[i].released) {
+      held_[i].released = true;
+      held_[i].answer.set_value(held_[i].real.get());
+    }
+  }
+
+ private:
+  struct Held {
+    std::future<Hits> real;
+    std::promise<Hits> answer;
+    bool released = false;
+  };
+  std::deque<Held> held_;
+};
+
+TEST_F(LauncherTest, TypedQueryMergesIndexAndFilesListingIndexedAppsOnce) {
+  type("editor");
+  const auto rows = titles();
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), "Editor"), 1);
+  EXPECT_EQ(rows.front(), "Editor");
+  EXPECT_EQ(controller.selection(), 0u);
+  type("notes");
+  EXPECT_EQ(controller.rows().size(), 2u);
+}
+
+TEST(LauncherLists, MergeAddsTheIndexBonusAndKeepsArrivalOrderOnTies) {
+  const SearchIndex index({Item::command(Command::quit), Item::command(Command::checkForUpdates),
+                           Item::app("Tool", "/apps/tool.desktop")});
+  const auto at = [&](std::string_view id) { return *index.position(id); };
+  const std::set<Command> hidden;
+  const LauncherLists::CommandRules rules{&hidden, false, false};
+  const std::vector<SearchIndex::Scored> scored = {{at("command:quit"), 76},
+                                                   {at("command:check-for-updates"), 90}};
+  const std::vector<FileHit> hits = {{"/home/quit.txt", false, 100},
+                                     {"/apps/tool.desktop", false, 300}};
+  const Rows rows = LauncherLists::merge(index, scored, hits, rules);
+  // The command (76 + 24) comes before the file of equal score; the app found as a file is
+  // dropped; updates are not listed while checks are off.
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].item()->id, "command:quit");
+  EXPECT_EQ(rows[1].item()->id, "file:/home/quit.txt");
+}
+
+TEST_F(LauncherTest, StaleFileHitsNeverReplaceTheNewestQuery) {
+  HeldSearches searches(controller, engine);
+  controller.textDidChange("todo");
+  controller.textDidChange("report");
+  ASSERT_EQ(searches.count(), 2u);
+  searches.release(1);
+  ASSERT_TRUE(pumpUntil([this] { return !controller.rows().empty(); }));
+  searches.release(0);
+  pumpFor(std::chrono::milliseconds(50));
+  EXPECT_EQ(titles(), std::vector<std::string>{"report.md"});
+}
+
+TEST_F(LauncherTest, FileHitsArrivingAfterDismissalLeaveTheHiddenListEmpty) {
+  HeldSearches searches(controller, engine);
+  controller.textDidChange("report");
+  view.dismiss();
+  searches.release(0);
+  pumpFor(std::chrono::milliseconds(50));
+  EXPECT_TRUE(controller.rows().empty());
+  EXPECT_FALSE(controller.isExpanded());
+}
+
+TEST_F(LauncherTest, ReturnDuringTheNewestSearchOpensItsFirstRow) {
+  type("todo");
+  HeldSearches searches(controller, engine);
+  controller.textDidChange("report");
+  EXPECT_TRUE(controller.perform(PanelKey::open));
+  EXPECT_EQ(view.dismissals, 0);  // still waiting for the newest list
+  searches.release(0);
+  ASSERT_TRUE(pumpUntil([this] { return !catalog->launches().empty(); }));
+  EXPECT_EQ(catalog->launches().front().targets,
+            std::vector<std::string>{home("Projects/report.md")});
+  EXPECT_EQ(history.history().recent(1),
+            std::vector<std::string>{"file:" + home("Projects/report.md")});
+}
+
+TEST_F(LauncherTest, ReturnWaitsForASlowSearchOnlySoLong) {
+  type("todo");
+  HeldSearches searches(controller, engine);
+  controller.textDidChange("report");
+  controller.perform(PanelKey::open);
+  // The search never answers: after the wait, the rows that are there are opened.
+  ASSERT_TRUE(pumpUntil([this] { return !catalog->launches().empty(); }));
+  EXPECT_EQ(catalog->launches().front().targets, std::vector<std::string>{home("Notes/todo.txt")});
+}
+
+TEST_F(LauncherTest, UnchangedRowsAreNotResentAndTheTailIsInsertedOrRemoved) {
+  type("o");
+  const size_t many = controller.rows().size();
+  ASSERT_GT(many, 2u);
+  view.calls.clear();
+  type("o ");  // the same list
+  EXPECT_TRUE(view.calls.empty());
+  type("todo");
+  EXPECT_EQ(view.calls, std::vector<std::string>{"remove 1-" + std::to_string(many)});
+  view.calls.clear();
+  type("o");
+  EXPECT_EQ(view.calls, std::vector<std::string>{"insert 1-" + std::to_string(many)});
+}
+
+TEST_F(LauncherTest, BlankQueryShowsTheEmptyStateWithProblemsAndTheReadyUpdateFirst) {
+  controller.problems = {"line 3: bad"};
+  controller.readyUpdate = "2.0";
+  controller.checksForUpdates = true;
+  history.record("command:install-update", clock - 10);
+  history.record("command:check-for-updates", clock - 5);
+  history.record("file:" + home("Notes/todo.txt"), clock - 1);
+  history.record("/gone/app.desktop", clock - 2);
+  type("   ");
+  EXPECT_EQ(titles(),
+            (std::vector<std::string>{"Config problem, line 3: bad",
+                                      std::string(title(Command::installUpdate)), "todo.txt"}));
+  EXPECT_EQ(controller.selection(), 2u);
+}
+
+TEST_F(LauncherTest, RunningEmptyStateSelectsThePreviousAppWhenTwoRun) {
+  controller.emptyState = Config::EmptyState::running;
+  controller.problems = {"p"};
+  workspace->launch(runningApp("Mail", home("Apps/mail.desktop"), 1));
+  running.changed();
+  controller.refresh();
+  EXPECT_EQ(titles(), (std::vector<std::string>{"Config problem, p", "Mail", "Editor"}));
+  EXPECT_EQ(controller.selection(), 1u);
+  workspace->launch(runningApp("Editor", home("Apps/editor.desktop"), 2));
+  running.changed();
+  view.dismiss();
+  controller.prepareToShow(Mode::launcher);
+  EXPECT_EQ(titles(), (std::vector<std::string>{"Config problem, p", "Mail", "Editor"}));
+  EXPECT_EQ(controller.selection(), 2u);
+}
+
+TEST_F(LauncherTest, AliasAndOneSpaceSwitchesToTheClipboard) {
+  controller.textDidChange("c  ");
+  EXPECT_EQ(controller.mode(), Mode::launcher);
+  controller.textDidChange("C ");
+  EXPECT_EQ(controller.mode(), Mode::clipboard);
+  EXPECT_EQ(view.text, "");
+  EXPECT_EQ(view.placeholder, "Search clipboard");
+  EXPECT_EQ(view.symbol, "doc.on.clipboard");
+}
+
+TEST_F(LauncherTest, ClipboardListSelectsTheFirstClipBelowTheNotices) {
+  controller.switchMode(Mode::clipboard);
+  controller.setClipboardNotices({ClipboardNotice::paused});
+  EXPECT_EQ(controller.selection(), 0u);
+  EXPECT_FALSE(controller.showsEmptyClipboard());
+  copy("one");
+  EXPECT_EQ(titles(), (std::vector<std::string>{"Recording is paused", "one"}));
+  EXPECT_EQ(controller.selection(), 1u);
+  controller.setClipboardNotices({});
+  EXPECT_EQ(titles(), std::vector<std::string>{"one"});
+}
+
+TEST_F(LauncherTest, SelectedClipStaysSelectedAcrossANewCopyAndADelete) {
+  for (const char* text : {"a", "b", "c", "d"}) {
+    copy(text);
+  }
+  controller.switchMode(Mode::clipboard);
+  controller.perform(PanelKey::down);
+  controller.perform(PanelKey::down);
+  EXPECT_EQ(selectedTitle(), "b");
+  copy("e");
+  EXPECT_EQ(selectedTitle(), "b");
+  EXPECT_EQ(controller.selection(), 3u);
+  clipboard.deleteClip(controller.rows()[3].clip()->id);
+  ASSERT_TRUE(pumpUntil([this] { return controller.rows().size() == 4; }));
+  EXPECT_EQ(selectedTitle(), "a");  // the same position
+}
+
+TEST_F(LauncherTest, SelectionClampsWithoutWrapping) {
+  type("o");
+  controller.perform(PanelKey::up);
+  EXPECT_EQ(controller.selection(), 0u);
+  for (size_t i = 0; i < controller.rows().size() + 2; ++i) {
+    controller.perform(PanelKey::down);
+  }
+  EXPECT_EQ(controller.selection(), controller.rows().size() - 1);
+}
+
+TEST_F(LauncherTest, ClearClipboardNeedsASecondReturnAndAnyMoveDisarms) {
+  std::vector<Command> ran;
+  controller.runCommand = [&](Command command) { ran.push_back(command); };
+  type("clear clipboard");
+  ASSERT_EQ(selectedTitle(), title(Command::clearClipboard));
+  controller.perform(PanelKey::open);
+  EXPECT_TRUE(controller.isConfirming());
+  EXPECT_EQ(controller.confirmationPrompt(), "Press \u23CE again to clear the clipboard history");
+  controller.perform(PanelKey::down);
+  controller.perform(PanelKey::up);
+  EXPECT_FALSE(controller.isConfirming());
+  controller.perform(PanelKey::open);
+  EXPECT_TRUE(ran.empty());
+  controller.perform(PanelKey::open);
+  EXPECT_EQ(ran, std::vector<Command>{Command::clearClipboard});
+  EXPECT_EQ(view.dismissals, 1);
+}
+
+TEST_F(LauncherTest, OpeningAnAppActivatesItWhenRunningElseLaunchesIt) {
+  controller.userTime = 4242;
+  type("mail");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] { return !catalog->launches().empty(); }));
+  EXPECT_EQ(catalog->launches()[0].app, home("Apps/mail.desktop"));
+  EXPECT_EQ(catalog->launches()[0].options.userTime, 4242u);
+  workspace->launch(runningApp("Mail", home("Apps/mail.desktop"), 1));
+  running.changed();
+  type("mail");
+  controller.perform(PanelKey::open);
+  EXPECT_EQ(workspace->activated, std::vector<std::string>{"Mail"});
+  EXPECT_EQ(catalog->launches().size(), 1u);
+}
+
+}  // namespace
+}  // namespace vesk::test

@@ -1,0 +1,32 @@
+#pragma once
+// FakeNotifier: keeps what would have been posted. Main thread.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/notifier.h"
+
+namespace vesk {
+
+class FakeNotifier final : public Notifier {
+ public:
+  struct Failed {
+    std::string title;
+    std::optional<std::string> path;
+    std::string reason;
+  };
+
+  void failed(const std::string& title, const std::optional<std::string>& path,
+              const std::string& reason) override {
+    failures.push_back({title, path, reason});
+  }
+  void saved(const std::string& path) override { savedPaths.push_back(path); }
+  void zip(const std::string& path) override { zipped.push_back(path); }
+
+  std::vector<Failed> failures;
+  std::vector<std::string> savedPaths;
+  std::vector<std::string> zipped;
+};
+
+}  // namespace vesk
