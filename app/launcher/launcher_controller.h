@@ -29,6 +29,7 @@
 #include "app/launcher/launcher_lists.h"
 #include "app/launcher/row.h"
 #include "app/launcher/sublist.h"
+#include "core/base/wall_clock.h"
 #include "core/clipboard/paste_run.h"
 #include "core/config/config.h"
 #include "core/config/key_bindings.h"
@@ -83,7 +84,7 @@ class LauncherController final {
   std::map<std::string, std::string> openWithApps;  // extension or type → app entry
   std::optional<std::string> terminalApp;
   Notifier* notifier = nullptr;
-  std::function<double()> now;  // seconds since 1970; the system clock by default
+  WallClock now;  // the system clock by default
   bool canPaste = false;
   std::string saveFolder;  // the XDG Downloads folder by default
   std::optional<std::string> clipboardHotkey;
