@@ -93,12 +93,12 @@ class TreeGenerator {
     std::string name = word();
     const int shape = pick(4);
     if (shape == 0) {
-      name += "_" + word();
+      name.append("_").append(word());
     } else if (shape == 1) {
-      name += "-" + std::to_string(pick(2000));
+      name.append("-").append(std::to_string(pick(2000)));
     } else if (shape == 2) {
       name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-      name += " " + word() + " " + std::to_string(2010 + pick(15));
+      name.append(" ").append(word()).append(" ").append(std::to_string(2010 + pick(15)));
     }
     return name + extensions[static_cast<size_t>(pick(static_cast<int>(extensions.size())))];
   }
@@ -145,8 +145,9 @@ class TreeGenerator {
     const int32_t record = add(word() + " (" + std::to_string(1970 + pick(55)) + ")", artist, true);
     const int tracks = 8 + pick(10);
     for (int i = 1; i <= tracks; ++i) {
-      add((i < 10 ? "0" : "") + std::to_string(i) + " - " + word() + " " + word() + ".mp3", record,
-          false);
+      std::string track(i < 10 ? "0" : "");
+      track.append(std::to_string(i)).append(" - ").append(word()).append(" ").append(word());
+      add(track + ".mp3", record, false);
     }
   }
   void folderOfDocuments(int32_t parent, int depth) {

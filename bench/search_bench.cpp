@@ -53,7 +53,7 @@ std::vector<std::string> fileNames(size_t count, uint32_t seed) {
       name += word;
     }
     if (rng() % 3 == 0) {
-      name += "_" + std::to_string(rng() % 2030);
+      name.append("_").append(std::to_string(rng() % 2030));
     }
     name += pick(kExtensions);
     names.push_back(std::move(name));
@@ -220,7 +220,7 @@ const SearchIndex& applicationIndex() {
     for (int i = 0; i < 2000; ++i) {
       std::string name = vendors[rng() % vendors.size()] + " " + products[rng() % products.size()];
       if (rng() % 2 == 0) {
-        name += " " + std::to_string(2015 + rng() % 10);
+        name.append(" ").append(std::to_string(2015 + rng() % 10));
       }
       items.push_back(
           Item::app(name, "/usr/share/applications/app" + std::to_string(i) + ".desktop"));

@@ -1,7 +1,7 @@
 #pragma once
-// Notifier: tells the user about the outcome of what they asked for once the panel is gone: a
-// failure, a clip saved as a file, and zip archives (the notifier makes the archive and posts
-// its outcome).
+// Notifier: tells the user about the outcome of what they asked for once the panel is gone: an
+// update, a failure, a clip saved as a file, and zip archives (the notifier makes the archive and
+// posts its outcome).
 //
 // Threads: main thread; implementations do not block it.
 
@@ -14,6 +14,8 @@ class Notifier {
  public:
   virtual ~Notifier() = default;
 
+  // The outcome of an update check or install, with no file.
+  virtual void update(const std::string& title, const std::string& body) = 0;
   // "Couldn't …" with the file it is about, if any, and the reason.
   virtual void failed(const std::string& title, const std::optional<std::string>& path,
                       const std::string& reason) = 0;

@@ -153,10 +153,11 @@ Title title(const Clip& clip, std::string_view query) {
       return {squeezed(*line), false};
     }
   }
+  const std::string_view text = clip.text;
   size_t start = 0;
   while (start <= clip.text.size()) {
     const size_t end = std::min(clip.text.find('\n', start), clip.text.size());
-    const std::string line = squeezed(std::string_view(clip.text).substr(start, end - start));
+    const std::string line = squeezed(text.substr(start, end - start));
     if (!line.empty()) {
       return {line, false};
     }
@@ -258,7 +259,7 @@ std::string folders(const Clip& clip, const std::string& home) {
   }
   std::string folder = *parents.begin();
   if (!home.empty() && (folder == home || folder.starts_with(home + "/"))) {
-    folder = "~" + folder.substr(home.size());
+    folder = std::string("~").append(folder, home.size());
   }
   return folder;
 }
@@ -286,9 +287,13 @@ std::string destination(const std::string& folder, double time, const std::strin
       "Clipboard " +
       QLocale(QStringLiteral("en_US_POSIX")).toString(local, "yyyy-MM-dd 'at' HH.mm").toStdString();
   for (int number = 1;; ++number) {
-    const std::string name =
-        base + (number == 1 ? std::string() : " " + std::to_string(number)) + "." + extension;
-    const std::string path = folder + "/" + name;
+    std::string name = base;
+    if (number != 1) {
+      name.append(" ").append(std::to_string(number));
+    }
+    name.append(".").append(extension);
+    std::string path = folder;
+    path.append("/").append(name);
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
       return path;

@@ -341,6 +341,9 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
     fileRules_ = rules;
     (void)files_->rebuild(std::move(rules));
   }
+  if (!previous || previous->launchAtLogin != config.launchAtLogin) {
+    LoginItem(paths_.login).update(config.launchAtLogin);
+  }
   hasAppliedConfig_ = true;
   Log::app.info("Applied config.toml");
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/services/login_item.h"
+
 namespace vesk {
 
 class AppCatalog;
@@ -47,12 +49,14 @@ struct AppPaths {
   std::string historyFile;
   std::string clipboardFolder;
   std::vector<std::string> applicationRoots;
+  // The executable and the autostart entry of start at login; empty: never registered.
+  LoginItem::Paths login;
 
   static AppPaths standard();
 };
 
-// The X11, GIO and Qt implementations. Each one that fails is left null and its reason is
-// appended to `problems`.
+// The X11, GIO and Qt implementations, and desktop notifications on the session bus. Each one that
+// fails is left null and its reason is appended to `problems`.
 AppServices linuxServices(std::vector<std::string>& problems);
 
 }  // namespace vesk

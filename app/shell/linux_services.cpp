@@ -2,6 +2,7 @@
 #include "app/apps/app_scanner.h"
 #include "app/apps/history_store.h"
 #include "app/config/config_store.h"
+#include "app/services/desktop_notifier.h"
 #include "app/shell/app_services.h"
 #include "app/shell/log.h"
 #include "core/base/xdg_folders.h"
@@ -26,6 +27,7 @@ AppPaths AppPaths::standard() {
   paths.historyFile = HistoryStore::defaultFile();
   paths.clipboardFolder = ClipboardStore::defaultFolder();
   paths.applicationRoots = AppScanner::defaultRoots();
+  paths.login = LoginItem::standard();
   return paths;
 }
 
@@ -35,6 +37,9 @@ AppServices linuxServices(std::vector<std::string>& problems) {
   services.imageCodec = std::make_shared<QtImageCodec>();
   services.iconSources = std::make_shared<GioIconSources>();
   services.fileManager = std::make_shared<DBusFileManager>();
+  // Without a session bus each post is a log line.
+  services.notifier =
+      std::make_shared<DesktopNotifier>(QDBusConnection::sessionBus(), services.fileManager);
 
   X11Pasteboard::Options options;
   options.log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };

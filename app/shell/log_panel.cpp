@@ -39,6 +39,10 @@ void LogPanel::dismiss() {
   controller_.reset();
 }
 
+void LogNotifier::update(const std::string& title, const std::string& body) {
+  Log::app.info("Notification: %s: %s", title.c_str(), body.c_str());
+}
+
 void LogNotifier::failed(const std::string& title, const std::optional<std::string>& path,
                          const std::string& reason) {
   Log::app.error("Notification: %s (%s): %s", title.c_str(), path.value_or("").c_str(),

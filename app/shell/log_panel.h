@@ -3,8 +3,8 @@
 // controller and logging "Presenting …", and it logs what the list would show at debug level.
 // No window is on screen, so it is never visible: every hot key press presents again.
 //
-// LogNotifier: the notifier until desktop notifications exist: failures, saved clips and zip
-// requests become log lines.
+// LogNotifier: the notifier of a shell set up without desktop notifications (tests): updates,
+// failures, saved clips and zip requests become log lines.
 //
 // Main thread only.
 
@@ -45,6 +45,7 @@ class LogPanel final : public LauncherView {
 
 class LogNotifier final : public Notifier {
  public:
+  void update(const std::string& title, const std::string& body) override;
   void failed(const std::string& title, const std::optional<std::string>& path,
               const std::string& reason) override;
   void saved(const std::string& path) override;

@@ -29,16 +29,12 @@ bool skipsName(const IgnoreRules& rules, const char* name, size_t length) {
   if (rules.names.find(view) != rules.names.end()) {
     return true;
   }
-  for (const IgnoreRules::Pattern& pattern : rules.patterns) {
+  return std::ranges::any_of(rules.patterns, [&](const IgnoreRules::Pattern& pattern) {
     using Kind = IgnoreRules::Pattern::Kind;
-    const bool match = pattern.kind == Kind::prefix   ? view.starts_with(pattern.text)
-                       : pattern.kind == Kind::suffix ? view.ends_with(pattern.text)
-                                                      : fnmatch(pattern.text.c_str(), name, 0) == 0;
-    if (match) {
-      return true;
-    }
-  }
-  return false;
+    return pattern.kind == Kind::prefix   ? view.starts_with(pattern.text)
+           : pattern.kind == Kind::suffix ? view.ends_with(pattern.text)
+                                          : fnmatch(pattern.text.c_str(), name, 0) == 0;
+  });
 }
 
 // Walks below `start` (an indexed folder: `startEntry`) and adds what the rules allow.
@@ -151,13 +147,15 @@ std::vector<std::string> FileScanner::watchExclusions(const FileRules& rules, si
     if (!dir) {
       continue;
     }
-    while (const dirent* item = readdir(dir.get())) {
+    // The stream is this call's own, so readdir's shared buffer is not shared here.
+    while (const dirent* item = readdir(dir.get())) {  // NOLINT(concurrency-mt-unsafe)
       const std::string_view name(item->d_name);
       if (name == "." || name == ".." || !rules.ignoreInRoots[r].skipsName(name)) {
         continue;
       }
-      std::string path = rules.roots[r] == "/" ? "/" + std::string(name)
-                                               : rules.roots[r] + "/" + std::string(name);
+      std::string path = rules.roots[r] == "/" ? std::string() : rules.roots[r];
+      path += '/';
+      path += name;
       struct stat status {};
       if (lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
         continue;

@@ -186,7 +186,10 @@ std::vector<std::string> History::ids() const {
 void History::record(std::string_view id, double at) {
   auto [recorded, inserted] = entries_.try_emplace(std::string(id));
   Entry& entry = recorded->second;
-  entry.count += 1;
+  // A count read from the file may already be the largest there is; it stays there.
+  if (entry.count < std::numeric_limits<int64_t>::max()) {
+    entry.count += 1;
+  }
   entry.opens.push_back(at);
   if (entry.opens.size() > kMaxOpens) {
     entry.opens.erase(entry.opens.begin(),

@@ -57,8 +57,12 @@ Result<void> DBusFileManager::reveal(const std::vector<std::string>& paths) {
                                                      "/org/freedesktop/FileManager1",
                                                      "org.freedesktop.FileManager1", "ShowItems");
   call << uris << QString();
-  const QDBusMessage reply =
-      QDBusConnection::sessionBus().call(call, QDBus::Block, kRevealTimeoutMs);
+  QDBusConnection bus =
+      busAddress_.empty()
+          ? QDBusConnection::sessionBus()
+          : QDBusConnection::connectToBus(QString::fromStdString(busAddress_),
+                                          "vesk.files." + QString::fromStdString(busAddress_));
+  const QDBusMessage reply = bus.call(call, QDBus::Block, kRevealTimeoutMs);
   if (reply.type() == QDBusMessage::ReplyMessage) {
     return {};
   }

@@ -4,6 +4,9 @@
 // first path's folder with its default application, and GIO's trash (g_file_trash, the
 // freedesktop trash of the file's volume).
 
+#include <string>
+#include <utility>
+
 #include "platform/file_manager.h"
 
 namespace vesk {
@@ -13,8 +16,14 @@ class DBusFileManager final : public FileManager {
   // How long a reveal waits for the file manager to answer before falling back.
   static constexpr int kRevealTimeoutMs = 2000;
 
+  // `busAddress` empty: the session bus; otherwise the bus at that D-Bus address.
+  explicit DBusFileManager(std::string busAddress = "") : busAddress_(std::move(busAddress)) {}
+
   Result<void> reveal(const std::vector<std::string>& paths) override;
   Result<void> trash(const std::string& path) override;
+
+ private:
+  std::string busAddress_;
 };
 
 }  // namespace vesk

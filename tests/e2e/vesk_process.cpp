@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 namespace vesk::test {
 
 namespace {
@@ -69,7 +71,7 @@ Home::~Home() {
 std::map<std::string, std::string> Home::environment() const {
   const char* display = std::getenv("DISPLAY");  // NOLINT(concurrency-mt-unsafe)
   const char* path = std::getenv("PATH");        // NOLINT(concurrency-mt-unsafe)
-  return {
+  std::map<std::string, std::string> environment = {
       {"HOME", home()},
       {"DISPLAY", display == nullptr ? "" : display},
       {"PATH", path == nullptr ? "/usr/bin:/bin" : path},
@@ -82,6 +84,13 @@ std::map<std::string, std::string> Home::environment() const {
       {"XDG_DATA_DIRS", root_ + "/share"},
       {"LANG", "C.UTF-8"},
   };
+  // A sanitizer build of vesk reports with the options the test run was given.
+  for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name)) {  // NOLINT(concurrency-mt-unsafe)
+      environment.emplace(name, value);
+    }
+  }
+  return environment;
 }
 
 VeskProcess::VeskProcess(const Home& home) : home_(home) {}
@@ -141,7 +150,23 @@ int VeskProcess::stop() {
   if (reader_.joinable()) {
     reader_.join();
   }
+  failOnSanitizerReport();
   return status;
+}
+
+void VeskProcess::failOnSanitizerReport() {
+  if (reported_) {
+    return;
+  }
+  const std::string all = log();
+  for (const char* marker : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                             "runtime error:", "WARNING: ThreadSanitizer"}) {
+    if (all.find(marker) != std::string::npos) {
+      reported_ = true;
+      ADD_FAILURE() << "vesk's sanitizer found a fault:\n" << all;
+      return;
+    }
+  }
 }
 
 int VeskProcess::wait(std::chrono::milliseconds timeout) {

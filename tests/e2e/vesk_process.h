@@ -59,6 +59,8 @@ class VeskProcess {
 
  private:
   void read();
+  // Fails the running test when vesk's log holds a sanitizer's report (once).
+  void failOnSanitizerReport();
 
   const Home& home_;
   pid_t pid_ = -1;
@@ -66,6 +68,7 @@ class VeskProcess {
   std::thread reader_;
   mutable std::mutex mutex_;
   std::string log_;
+  bool reported_ = false;
 };
 
 // Runs a program with arguments (no shell) in `home`'s environment; its exit status.

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/notifier.h"
@@ -17,6 +18,9 @@ class FakeNotifier final : public Notifier {
     std::string reason;
   };
 
+  void update(const std::string& title, const std::string& body) override {
+    updates.emplace_back(title, body);
+  }
   void failed(const std::string& title, const std::optional<std::string>& path,
               const std::string& reason) override {
     failures.push_back({title, path, reason});
@@ -24,6 +28,7 @@ class FakeNotifier final : public Notifier {
   void saved(const std::string& path) override { savedPaths.push_back(path); }
   void zip(const std::string& path) override { zipped.push_back(path); }
 
+  std::vector<std::pair<std::string, std::string>> updates;
   std::vector<Failed> failures;
   std::vector<std::string> savedPaths;
   std::vector<std::string> zipped;

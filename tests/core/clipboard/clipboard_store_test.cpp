@@ -39,7 +39,8 @@ std::string sql(const std::string& path, const std::string& statement) {
       [](void* out, int columns, char** values, char**) {
         auto& text = *static_cast<std::string*>(out);
         for (int i = 0; i < columns; ++i) {
-          text += (text.empty() ? "" : "|") + std::string(values[i] ? values[i] : "NULL");
+          text += text.empty() ? "" : "|";
+          text += values[i] != nullptr ? values[i] : "NULL";
         }
         return 0;
       },

@@ -166,7 +166,7 @@ TEST_F(WatcherTest, RunningOutOfWatchesIsLoggedOnceAndReportedForRescan) {
 TEST_F(WatcherTest, BurstsArriveInFewBatchesAndNothingAfterRelease) {
   watcher_ = DirectoryWatcher::create({root_}, {}, true, 300ms, queue_, recorder_.handler());
   for (int i = 0; i < 50; ++i) {
-    write("f" + std::to_string(i));
+    write(std::string("f").append(std::to_string(i)));
   }
   ASSERT_TRUE(recorder_.await(at("f49"), Event::kItemCreated));
   EXPECT_LE(recorder_.batches(), 2);

@@ -225,7 +225,7 @@ TEST(FileIndex, CompactionKeepsLookupsBoostsAndOrder) {
   const int32_t root = index.addRoot("/r");
   const int32_t junk = index.add("junk", root, true);
   for (int i = 0; i < 3000; ++i) {
-    index.add("j" + std::to_string(i), junk, false);
+    index.add(std::string("j").append(std::to_string(i)), junk, false);
   }
   const int32_t keep = index.add("keep", root, true);
   index.add("note.txt", keep, false);

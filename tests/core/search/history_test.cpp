@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -378,6 +379,16 @@ TEST(HistoryJSON, RoundTripsExactly) {
   const auto decoded = History::fromJSON(history.toJSON());
   ASSERT_TRUE(decoded.ok()) << decoded.failure().description;
   EXPECT_EQ(decoded.value(), history);
+}
+
+TEST(HistoryJSON, ALoadedCountAtItsLargestStaysThereOnTheNextOpen) {
+  auto decoded =
+      History::fromJSON(R"({"entries":{"a":{"count":9223372036854775807,"opens":[1]}}})");
+  ASSERT_TRUE(decoded.ok()) << decoded.failure().description;
+  History history = std::move(decoded).value();
+  history.record("a", 2);
+  EXPECT_EQ(history.entries().at("a").count, std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(history.lastOpened("a"), 2);
 }
 
 TEST(HistoryJSON, DecodesIgnoringSpacingOrderAndUnknownKeys) {

@@ -95,7 +95,11 @@ TEST(X11Pasteboard, Latin1StringTargetBecomesUtf8) {
 
 TEST(X11Pasteboard, LargeCopyArrivesThroughIncrementalTransfer) {
   VESK_REQUIRE_XVFB();
-  auto pasteboard = openPasteboard();
+  // xclip serves 20 MB in many small steps; on a loaded machine, under a sanitizer, one of them
+  // can take longer than the default second, which is not what this test is about.
+  X11Pasteboard::Options options;
+  options.stepTimeout = std::chrono::seconds(20);
+  auto pasteboard = openPasteboard(std::move(options));
   ASSERT_TRUE(pasteboard);
   const Bytes image = randomBytes(20U << 20);
   copyWithXclip(*pasteboard, "image/png", image);

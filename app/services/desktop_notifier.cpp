@@ -1,0 +1,152 @@
+#include "app/services/desktop_notifier.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QStringList>
+#include <QVariantMap>
+#include <filesystem>
+#include <utility>
+
+#include "app/services/zipper.h"
+#include "app/shell/log.h"
+#include "app/shell/run_in_background.h"
+#include "platform/file_manager.h"
+
+namespace vesk {
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
+const QString kAppName = QStringLiteral("Vesk");
+const QString kIcon = QStringLiteral("vesk");
+const QString kDesktopEntry = QStringLiteral("vesk");
+// The one action of a notification about a file: the key the service sends when the
+// notification itself is clicked, and its label where the service shows it as a button.
+const QString kDefaultAction = QStringLiteral("default");
+const QString kDefaultLabel = QStringLiteral("Show in File Manager");
+// The service's own expiry.
+constexpr int kExpireDefault = -1;
+
+QString qt(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+std::string fileName(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+}  // namespace
+
+DesktopNotifier::DesktopNotifier(QDBusConnection bus, std::shared_ptr<FileManager> fileManager,
+                                 LogLine log)
+    : bus_(std::move(bus)),
+      fileManager_(std::move(fileManager)),
+      log_(log ? std::move(log)
+               : [](const std::string& line) { Log::app.error("%s", line.c_str()); }),
+      self_(std::make_shared<DesktopNotifier*>(this)) {
+  if (!bus_.isConnected()) {
+    return;
+  }
+  bus_.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+               SLOT(actionInvoked(uint, QString)));
+  bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
+               SLOT(notificationClosed(uint, uint)));
+}
+
+DesktopNotifier::~DesktopNotifier() {
+  *self_ = nullptr;
+}
+
+void DesktopNotifier::update(const std::string& title, const std::string& body) {
+  post(title, body, std::nullopt);
+}
+
+void DesktopNotifier::failed(const std::string& title, const std::optional<std::string>& path,
+                             const std::string& reason) {
+  post(title, reason, path);
+}
+
+void DesktopNotifier::saved(const std::string& path) {
+  const std::filesystem::path file(path);
+  post("Saved to " + file.parent_path().filename().string(), file.filename().string(), path);
+}
+
+void DesktopNotifier::zip(const std::string& path) {
+  std::weak_ptr<DesktopNotifier*> weak = self_;
+  runInBackground(
+      QoS::utility, [path] { return Zipper::zip(path); },
+      [weak, path](const Result<std::string, Zipper::Failure>& archive) {
+        const auto self = weak.lock();
+        if (!self || *self == nullptr) {
+          return;
+        }
+        DesktopNotifier& notifier = **self;
+        if (archive) {
+          notifier.post("Zipped", fileName(archive.value()), archive.value());
+          return;
+        }
+        const std::string& reason = archive.failure().description;
+        notifier.log_("Couldn't zip " + path + ": " + reason);
+        notifier.post("Couldn't zip " + fileName(path), reason, std::nullopt);
+      });
+}
+
+void DesktopNotifier::post(const std::string& title, const std::string& body,
+                           const std::optional<std::string>& path) {
+  if (!bus_.isConnected()) {
+    log_("Couldn't show the notification \"" + title + "\": no session bus");
+    return;
+  }
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
+  const QStringList actions = path ? QStringList{kDefaultAction, kDefaultLabel} : QStringList{};
+  const QVariantMap hints{{QStringLiteral("desktop-entry"), kDesktopEntry}};
+  call << kAppName << uint(0) << kIcon << qt(title) << qt(body) << actions << hints
+       << kExpireDefault;
+  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this,
+          [this, title, path](QDBusPendingCallWatcher* finished) {
+            finished->deleteLater();
+            const QDBusPendingReply<uint> reply = *finished;
+            if (reply.isError()) {
+              log_("Couldn't show the notification \"" + title +
+                   "\": " + reply.error().message().toStdString());
+              return;
+            }
+            if (path) {
+              paths_[reply.value()] = *path;
+            }
+          });
+}
+
+void DesktopNotifier::actionInvoked(uint id, const QString& action) {
+  const auto found = paths_.find(id);
+  if (found == paths_.end() || action != kDefaultAction) {
+    return;
+  }
+  reveal(found->second);
+}
+
+void DesktopNotifier::notificationClosed(uint id, uint /*reason*/) {
+  paths_.erase(id);
+}
+
+void DesktopNotifier::reveal(const std::string& path) {
+  if (!fileManager_) {
+    return;
+  }
+  std::weak_ptr<DesktopNotifier*> weak = self_;
+  runInBackground(
+      QoS::userInitiated, [files = fileManager_, path] { return files->reveal({path}); },
+      [weak, path](const Result<void>& revealed) {
+        const auto self = weak.lock();
+        if (!revealed && self && *self != nullptr) {
+          (*self)->log_("Couldn't show " + path + ": " + revealed.failure().description);
+        }
+      });
+}
+
+}  // namespace vesk

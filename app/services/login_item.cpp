@@ -1,0 +1,187 @@
+#include "app/services/login_item.h"
+
+#include <QByteArray>
+#include <QFileDevice>
+#include <QSaveFile>
+#include <QString>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "app/shell/log.h"
+#include "app/shell/run_in_background.h"
+#include "core/base/result.h"
+
+namespace vesk {
+
+namespace {
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A CMake build folder holds its cache at its top.
+bool isInBuildTree(const std::filesystem::path& executable) {
+  std::error_code error;
+  for (std::filesystem::path folder = executable.parent_path();
+       !folder.empty() && folder != folder.root_path(); folder = folder.parent_path()) {
+    if (std::filesystem::exists(folder / "CMakeCache.txt", error)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A desktop entry's Exec argument: quoted when it holds anything but plain characters, with
+// the characters that are special inside quotes escaped (and each backslash doubled once more,
+// since the value itself is an escaped string).
+std::string execArgument(const std::string& path) {
+  bool plain = true;
+  for (const char c : path) {
+    if (std::string_view(" \t\n\"'\\><~|&;$*?#()`%=").find(c) != std::string_view::npos) {
+      plain = false;
+    }
+  }
+  if (plain) {
+    return path;
+  }
+  std::string quoted = "\"";
+  for (const char c : path) {
+    if (c == '"' || c == '`' || c == '$') {
+      quoted += "\\\\";
+    } else if (c == '\\') {
+      quoted += "\\\\\\";
+    } else if (c == '%') {
+      quoted += '%';
+    }
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+Result<void> writeEntry(const std::string& file, const std::string& text) {
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(file).parent_path(), error);
+  if (error) {
+    return Failure{error.message()};
+  }
+  QSaveFile save(QString::fromStdString(file));
+  if (!save.open(QIODevice::WriteOnly)) {
+    return Failure{save.errorString().toStdString()};
+  }
+  save.write(QByteArray::fromStdString(text));
+  save.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                      QFileDevice::ReadOther);
+  if (!save.commit()) {
+    return Failure{save.errorString().toStdString()};
+  }
+  return {};
+}
+
+std::string readAll(const std::string& file) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(file, error)) {
+    return {};
+  }
+  std::string text;
+  if (FILE* in = std::fopen(file.c_str(), "rb")) {
+    char block[4096];
+    size_t size = 0;
+    while ((size = std::fread(block, 1, sizeof block, in)) > 0) {
+      text.append(block, size);
+    }
+    std::fclose(in);
+  }
+  return text;
+}
+
+Result<void> apply(const std::string& file, const std::string& executable, bool enabled) {
+  if (enabled) {
+    const std::string text = LoginItem::entryText(executable);
+    if (readAll(file) == text) {
+      return {};
+    }
+    return writeEntry(file, text);
+  }
+  std::error_code error;
+  std::filesystem::remove(file, error);
+  if (error) {
+    return Failure{error.message()};
+  }
+  return {};
+}
+
+}  // namespace
+
+LoginItem::Paths LoginItem::standard() {
+  Paths paths;
+  std::error_code error;
+  paths.executable = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
+  paths.home = home == nullptr ? "" : home;
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");  // NOLINT(concurrency-mt-unsafe)
+  const std::string config =
+      xdg != nullptr && xdg[0] == '/' ? std::string(xdg) : paths.home + "/.config";
+  paths.autostartFile = config + "/autostart/vesk.desktop";
+  return paths;
+}
+
+LoginItem::LoginItem(Paths paths, LogLine log)
+    : paths_(std::move(paths)),
+      log_(log ? std::move(log) : [](bool isError, const std::string& line) {
+        if (isError) {
+          Log::app.error("%s", line.c_str());
+        } else {
+          Log::app.debug("%s", line.c_str());
+        }
+      }) {}
+
+bool LoginItem::isInApplicationsFolder() const {
+  const std::string& executable = paths_.executable;
+  const bool installed = startsWith(executable, "/usr/") || startsWith(executable, "/opt/") ||
+                         (!paths_.home.empty() && paths_.home != "/" &&
+                          startsWith(executable, paths_.home + "/.local/"));
+  return installed && !isInBuildTree(executable);
+}
+
+void LoginItem::update(bool enabled, std::function<void()> done) const {
+  if (!isInApplicationsFolder() || paths_.autostartFile.empty()) {
+    log_(false, "Not an installed copy, launch at login left alone: " + paths_.executable);
+    if (done) {
+      done();
+    }
+    return;
+  }
+  runInBackground(
+      QoS::utility,
+      [file = paths_.autostartFile, executable = paths_.executable, enabled] {
+        return apply(file, executable, enabled);
+      },
+      [log = log_, done = std::move(done)](const Result<void>& applied) {
+        if (!applied) {
+          log(true, "Couldn't update launch at login: " + applied.failure().description);
+        }
+        if (done) {
+          done();
+        }
+      });
+}
+
+std::string LoginItem::entryText(const std::string& executable) {
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Name=Vesk\n"
+         "Comment=Keyboard launcher and clipboard history\n"
+         "Exec=" +
+         execArgument(executable) +
+         "\n"
+         "Icon=vesk\n"
+         "Terminal=false\n"
+         "X-GNOME-Autostart-enabled=true\n";
+}
+
+}  // namespace vesk

@@ -1,0 +1,191 @@
+#include "app/services/desktop_notifier.h"
+
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QStringList>
+#include <QVariantMap>
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/dbus_file_manager.h"
+#include "tests/app/app_test_support.h"
+#include "tests/app/services/private_bus.h"
+
+namespace vesk {
+namespace {
+
+using test::pumpUntil;
+using test::RecordingService;
+
+// One Notify call as the service saw it.
+struct Post {
+  QString appName;
+  uint replaces = 0;
+  QString icon;
+  QString title;
+  QString body;
+  QStringList actions;
+  QVariantMap hints;
+  int timeout = 0;
+};
+
+Post postOf(const QDBusMessage& call) {
+  const QList<QVariant> a = call.arguments();
+  Post post;
+  post.appName = a.value(0).toString();
+  post.replaces = a.value(1).toUInt();
+  post.icon = a.value(2).toString();
+  post.title = a.value(3).toString();
+  post.body = a.value(4).toString();
+  post.actions = a.value(5).toStringList();
+  a.value(6).value<QDBusArgument>() >> post.hints;
+  post.timeout = a.value(7).toInt();
+  return post;
+}
+
+// A notification service and a file manager of the test's own on a private bus, and the
+// notifier on its own connection to that bus.
+class DesktopNotifierTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(bus.ok());
+    desktop = bus.connect("desktop-" + QString::number(++serial));
+    ASSERT_TRUE(desktop.interface()->registerService("org.freedesktop.Notifications"));
+    ASSERT_TRUE(desktop.interface()->registerService("org.freedesktop.FileManager1"));
+    ASSERT_TRUE(desktop.registerVirtualObject("/org/freedesktop/Notifications", &notifications));
+    ASSERT_TRUE(desktop.registerVirtualObject("/org/freedesktop/FileManager1", &fileManager));
+    notifier = std::make_unique<DesktopNotifier>(
+        bus.connect("vesk-" + QString::number(serial)),
+        std::make_shared<DBusFileManager>(bus.address()),
+        [this](const std::string& line) { lines.push_back(line); });
+  }
+
+  void TearDown() override { notifier.reset(); }
+
+  std::vector<Post> posts() const {
+    std::vector<Post> all;
+    for (const QDBusMessage& call : notifications.calls()) {
+      if (call.member() == "Notify") {
+        all.push_back(postOf(call));
+      }
+    }
+    return all;
+  }
+
+  void invoke(uint id, const QString& action) {
+    QDBusMessage signal = QDBusMessage::createSignal(
+        "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "ActionInvoked");
+    signal << id << action;
+    desktop.send(signal);
+  }
+
+  static inline int serial = 0;
+  test::PrivateBus bus;
+  QDBusConnection desktop{QString()};
+  std::atomic<uint> nextId{1};
+  RecordingService notifications{
+      [this](const QDBusMessage&) { return QVariantList{QVariant::fromValue(nextId++)}; }};
+  RecordingService fileManager;
+  std::vector<std::string> lines;
+  std::unique_ptr<DesktopNotifier> notifier;
+};
+
+TEST_F(DesktopNotifierTest, EachKindOfPostCarriesItsTextsActionsAndHints) {
+  notifier->update("Vesk 2.1 is installed", "It's running now.");
+  notifier->failed("Couldn't open Report", std::string("/data/Report.pdf"), "No app opens it");
+  notifier->failed("Couldn't clear the clipboard history", std::nullopt, "The disk is full");
+  notifier->saved("/home/ana/Pictures/Clip 3.png");
+  ASSERT_TRUE(pumpUntil([&] { return posts().size() == 4; }));
+
+  const std::vector<Post> all = posts();
+  const QStringList fileActions{"default", "Show in File Manager"};
+  for (const Post& post : all) {
+    EXPECT_EQ(post.appName, "Vesk");
+    EXPECT_EQ(post.icon, "vesk");
+    EXPECT_EQ(post.replaces, 0U);
+    EXPECT_EQ(post.timeout, -1);
+    EXPECT_EQ(post.hints, (QVariantMap{{"desktop-entry", "vesk"}}));
+  }
+  EXPECT_EQ(all[0].title, "Vesk 2.1 is installed");
+  EXPECT_EQ(all[0].body, "It's running now.");
+  EXPECT_TRUE(all[0].actions.isEmpty());
+  EXPECT_EQ(all[1].title, "Couldn't open Report");
+  EXPECT_EQ(all[1].body, "No app opens it");
+  EXPECT_EQ(all[1].actions, fileActions);
+  EXPECT_EQ(all[2].body, "The disk is full");
+  EXPECT_TRUE(all[2].actions.isEmpty());
+  // The folder's name only, not its path.
+  EXPECT_EQ(all[3].title, "Saved to Pictures");
+  EXPECT_EQ(all[3].body, "Clip 3.png");
+  EXPECT_EQ(all[3].actions, fileActions);
+  EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(DesktopNotifierTest, ClickOnANotificationAboutAFileRevealsIt) {
+  notifier->update("Vesk is up to date", "");
+  notifier->saved("/home/ana/Pictures/Clip 3.png");
+  ASSERT_TRUE(pumpUntil([&] { return posts().size() == 2; }));
+  // Ids of other applications' notifications and clicks on one without a file reveal nothing.
+  invoke(1, "default");
+  invoke(77, "default");
+  invoke(2, "default");
+  ASSERT_TRUE(pumpUntil([&] { return !fileManager.calls().empty(); }));
+  test::pumpFor(std::chrono::milliseconds(100));
+
+  const std::vector<QDBusMessage> shown = fileManager.calls();
+  ASSERT_EQ(shown.size(), 1U);
+  EXPECT_EQ(shown[0].member(), "ShowItems");
+  EXPECT_EQ(shown[0].arguments().value(0).toStringList(),
+            QStringList{"file:///home/ana/Pictures/Clip%203.png"});
+}
+
+TEST_F(DesktopNotifierTest, ZipPostsTheArchiveOrWhyItFailed) {
+  test::TempFolder folder;
+  test::writeFile(folder / "Report/notes.txt", "notes");
+  notifier->zip(folder / "Report");
+  notifier->zip(folder / "Missing");
+  ASSERT_TRUE(pumpUntil([&] { return posts().size() == 2; }));
+
+  std::vector<Post> all = posts();
+  if (all[0].title != "Zipped") {
+    std::swap(all[0], all[1]);
+  }
+  EXPECT_EQ(all[0].title, "Zipped");
+  EXPECT_EQ(all[0].body, "Report.zip");
+  EXPECT_EQ(all[0].actions, (QStringList{"default", "Show in File Manager"}));
+  EXPECT_TRUE(std::filesystem::exists(folder / "Report.zip"));
+  EXPECT_EQ(all[1].title, "Couldn't zip Missing");
+  EXPECT_EQ(all[1].body.toStdString(),
+            "Couldn't read " + (folder / "Missing") + ": No such file or directory");
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_EQ(lines[0], "Couldn't zip " + (folder / "Missing") + ": " + all[1].body.toStdString());
+}
+
+TEST(DesktopNotifier, WithoutANotificationServiceEachPostIsALogLine) {
+  test::PrivateBus bus;
+  ASSERT_TRUE(bus.ok());
+  std::vector<std::string> lines;
+  DesktopNotifier notifier(bus.connect("vesk-alone"), nullptr,
+                           [&](const std::string& line) { lines.push_back(line); });
+  notifier.failed("Couldn't open Report", std::string("/data/Report.pdf"), "No app opens it");
+  ASSERT_TRUE(pumpUntil([&] { return !lines.empty(); }));
+  test::pumpFor(std::chrono::milliseconds(100));
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_EQ(lines[0].rfind("Couldn't show the notification \"Couldn't open Report\": ", 0), 0U)
+      << lines[0];
+
+  // No bus at all.
+  DesktopNotifier unconnected(QDBusConnection(QStringLiteral("no-such-bus")), nullptr,
+                              [&](const std::string& line) { lines.push_back(line); });
+  unconnected.saved("/data/Report.pdf");
+  ASSERT_EQ(lines.size(), 2U);
+  EXPECT_EQ(lines[1], "Couldn't show the notification \"Saved to data\": no session bus");
+}
+
+}  // namespace
+}  // namespace vesk
