@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/base/utf8.h"
 #include "core/config/toml_reader.h"
 
 namespace {
@@ -24,14 +25,14 @@ void checkValue(const vesk::TOMLValue& value, int depth) {
     }
   }
   if (const auto* text = value.asString()) {
-    check(vesk::decodeUTF8(*text).has_value());
+    check(vesk::UTF8::decode(*text).has_value());
   }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  auto text = vesk::decodeUTF8(std::string_view(reinterpret_cast<const char*>(data), size));
+  auto text = vesk::UTF8::decode(std::string_view(reinterpret_cast<const char*>(data), size));
   if (!text) {
     return 0;
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/base/wall_clock.h"
 #include "core/clipboard/clipboard_index.h"
 #include "core/clipboard/clipboard_store.h"
 #include "tools/clip_sample_images.h"
@@ -32,10 +33,6 @@ double millisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-double now() {
-  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
 int usage() {
   std::fputs(kUsage, stderr);
   return 2;
@@ -51,7 +48,7 @@ int fill(ClipboardStore& store, long count) {
   const bool images = samples::imageCodec() != nullptr;
   std::vector<double> times;
   times.reserve(static_cast<size_t>(count));
-  const double start = now() - static_cast<double>(count) * 60;
+  const double start = secondsSince1970() - static_cast<double>(count) * 60;
   for (long i = 0; i < count; ++i) {
     ClipContent content = samples.next();
     if (images && i % kImageEvery == kImageEvery - 1) {
@@ -133,7 +130,7 @@ int prune(ClipboardStore& store, const std::string& maxBytes, const std::string&
   if (maxAge.empty() || *end != '\0') {
     return usage();
   }
-  auto removed = store.prune({.maxBytes = bytes, .maxAge = age}, now());
+  auto removed = store.prune({.maxBytes = bytes, .maxAge = age}, secondsSince1970());
   if (!removed) {
     return fail("couldn't prune", removed.failure());
   }

@@ -5,19 +5,19 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <iterator>
 #include <string>
 #include <type_traits>
 #include <variant>
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include "core/base/result.h"
+#include "core/base/utf8.h"
+#include "core/base/xdg_folders.h"
 #include "core/config/config.h"
 #include "core/config/toml_reader.h"
 #include "tools/tool.h"
@@ -87,12 +87,8 @@ nlohmann::json& tableNode(nlohmann::json& root, const std::string& name) {
 }
 
 std::string defaultConfigPath() {
-  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe): read before threads
-  if (home == nullptr || *home == '\0') {
-    const passwd* entry = getpwuid(getuid());  // NOLINT(concurrency-mt-unsafe)
-    home = entry != nullptr ? entry->pw_dir : "";
-  }
-  return std::string(home) + "/.config/vesk/config.toml";
+  // The config store's file; read before any thread starts.
+  return XDGFolders().configHome() + "/vesk/config.toml";
 }
 
 // The file's bytes, or the reason it can't be used, worded as the config store words it.
@@ -123,7 +119,7 @@ std::string readAll(std::istream& in) {
 
 int toml(const Args&) {
   const std::string bytes = readAll(std::cin);
-  auto text = decodeUTF8(bytes);
+  auto text = UTF8::decode(bytes);
   if (!text) {
     std::fputs("the input isn't UTF-8 text\n", stderr);
     return 1;

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -23,6 +22,7 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include "core/base/xdg_folders.h"
 #include "core/config/config.h"
 #include "core/files/file_index.h"
 #include "core/files/file_scanner.h"
@@ -69,14 +69,9 @@ bool parse(const Args& args, Options& options) {
   return !options.root.empty() && (options.watch || !options.queries.empty());
 }
 
-std::string homeFolder() {
-  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe): before any thread
-  return home != nullptr ? home : "/";
-}
-
 FileRules defaultRules(const std::string& root) {
   const Config defaults;
-  const std::string home = homeFolder();
+  const std::string home = XDGFolders().home();  // before any thread
   return FileRules({root}, IgnoreRules(defaults.ignore, home), static_cast<int>(defaults.maxDepth),
                    {});
 }

@@ -1,12 +1,12 @@
 #include "app/apps/app_scanner.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <set>
 #include <system_error>
 
+#include "core/base/xdg_folders.h"
 #include "platform/app_catalog.h"
 
 namespace vesk {
@@ -17,16 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kEntrySuffix = ".desktop";
-
-std::string environment(const char* name) {
-  const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): read-only use
-  return value == nullptr ? std::string() : std::string(value);
-}
-
-std::string homeFolder() {
-  std::string home = environment("HOME");
-  return home.empty() ? std::string("/") : home;
-}
 
 std::string resolved(const std::string& path) {
   std::error_code error;
@@ -113,26 +103,11 @@ std::vector<std::string> defaultRoots() {
       roots.push_back(std::move(folder));
     }
   };
-  std::string dataHome = environment("XDG_DATA_HOME");
-  if (dataHome.empty() || dataHome[0] != '/') {
-    dataHome = homeFolder() + "/.local/share";
-  }
+  const XDGFolders folders;
+  const std::string dataHome = folders.dataHome();
   add(dataHome + "/applications");
-  std::string dataDirs = environment("XDG_DATA_DIRS");
-  if (dataDirs.empty()) {
-    dataDirs = "/usr/local/share:/usr/share";
-  }
-  size_t start = 0;
-  while (start <= dataDirs.size()) {
-    const size_t end = std::min(dataDirs.find(':', start), dataDirs.size());
-    std::string dir = dataDirs.substr(start, end - start);
-    while (dir.size() > 1 && dir.back() == '/') {
-      dir.pop_back();
-    }
-    if (!dir.empty()) {
-      add(dir + "/applications");
-    }
-    start = end + 1;
+  for (const std::string& dir : folders.dataDirs()) {
+    add(dir + "/applications");
   }
   for (const std::string& extra : {dataHome + "/flatpak/exports/share/applications",
                                    std::string("/var/lib/flatpak/exports/share/applications"),

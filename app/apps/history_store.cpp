@@ -1,7 +1,5 @@
 #include "app/apps/history_store.h"
 
-#include <QSaveFile>
-#include <cstdlib>
 #include <filesystem>
 #include <utility>
 
@@ -9,24 +7,17 @@
 
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
+#include "core/base/atomic_file.h"
 #include "core/base/regular_file.h"
+#include "core/base/xdg_folders.h"
 
 namespace vesk {
 
 namespace {
 
-std::string dataHome() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");  // NOLINT(concurrency-mt-unsafe)
-  if (xdg != nullptr && xdg[0] == '/') {
-    return xdg;
-  }
-  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
-  return std::string(home == nullptr ? "" : home) + "/.local/share";
-}
-
 // The history names the files the user opened: its folder is 0700 and the file 0600, whatever
 // the umask. A folder found wider is narrowed, and that is logged.
-Result<void> writeAtomically(const std::string& path, const std::string& text) {
+Result<void> writeHistory(const std::string& path, const std::string& text) {
   const std::string folder = std::filesystem::path(path).parent_path().string();
   std::error_code error;
   const bool existed = std::filesystem::exists(folder, error);
@@ -40,27 +31,13 @@ Result<void> writeAtomically(const std::string& path, const std::string& text) {
       existed) {
     Log::app.info("%s was open to other users; only you can read it now", folder.c_str());
   }
-  QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly) ||
-      !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-    return Failure{file.errorString().toStdString()};
-  }
-  if (file.write(text.data(), static_cast<qint64>(text.size())) !=
-      static_cast<qint64>(text.size())) {
-    const std::string message = file.errorString().toStdString();
-    file.cancelWriting();
-    return Failure{message};
-  }
-  if (!file.commit()) {
-    return Failure{file.errorString().toStdString()};
-  }
-  return {};
+  return AtomicFile::write(path, text, 0600);
 }
 
 }  // namespace
 
 std::string HistoryStore::defaultFile() {
-  return dataHome() + "/vesk/history.json";
+  return XDGFolders().dataHome() + "/vesk/history.json";
 }
 
 HistoryStore::HistoryStore(std::string file)
@@ -164,7 +141,7 @@ void HistoryStore::save() {
     return;
   }
   writer_.async([file = file_, json = history_.toJSON()] {
-    const Result<void> written = writeAtomically(file, json);
+    const Result<void> written = writeHistory(file, json);
     if (!written) {
       Log::app.error("Couldn't save the history: %s", written.failure().description.c_str());
     }

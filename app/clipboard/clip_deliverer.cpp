@@ -12,20 +12,14 @@
 
 namespace vesk {
 
-namespace {
-
-double secondsSince1970() {
-  using namespace std::chrono;
-  return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 ClipDeliverer::ClipDeliverer(std::shared_ptr<ClipboardStore> store, std::shared_ptr<Paster> paster,
-                             ClipboardHistory& history)
+                             ClipboardHistory& history, WallClock now)
     : store_(std::move(store)),
       paster_(std::move(paster)),
       history_(history),
+      now_(std::move(now)),
       self_(std::make_shared<ClipDeliverer*>(this)),
       pasteQueue_("launcher.paste") {}
 
@@ -79,7 +73,7 @@ void ClipDeliverer::deliver(const Clip& clip, ClipDelivery delivery, PasteTarget
         if (failure) {
           Log::app.error("%s: %s", failureTitle(delivery).c_str(), failure->description.c_str());
         } else if (plain && self && *self != nullptr) {
-          (*self)->history_.moveToTop(id, secondsSince1970());
+          (*self)->history_.moveToTop(id, (*self)->now_());
         }
         if (done) {
           done(failure);

@@ -15,6 +15,7 @@
 #include "app/clipboard/paster.h"
 #include "core/base/result.h"
 #include "core/base/serial_queue.h"
+#include "core/base/wall_clock.h"
 #include "core/clipboard/clip.h"
 
 namespace vesk {
@@ -28,7 +29,7 @@ class ClipDeliverer final {
 
   // `history` is told to move plain-text deliveries to the top; it must outlive the deliverer.
   ClipDeliverer(std::shared_ptr<ClipboardStore> store, std::shared_ptr<Paster> paster,
-                ClipboardHistory& history);
+                ClipboardHistory& history, WallClock now = secondsSince1970);
   ~ClipDeliverer();
   ClipDeliverer(const ClipDeliverer&) = delete;
   ClipDeliverer& operator=(const ClipDeliverer&) = delete;
@@ -50,6 +51,7 @@ class ClipDeliverer final {
   std::shared_ptr<ClipboardStore> store_;
   std::shared_ptr<Paster> paster_;
   ClipboardHistory& history_;
+  const WallClock now_;
   std::shared_ptr<ClipDeliverer*> self_;
   SerialQueue pasteQueue_;  // last: finishes queued pastes before the rest goes away
 };

@@ -1,6 +1,5 @@
 #include "app/clipboard/clipboard_history.h"
 
-#include <chrono>
 #include <utility>
 
 #include "app/shell/log.h"
@@ -9,11 +8,6 @@
 namespace vesk {
 
 namespace {
-
-double secondsSince1970() {
-  using namespace std::chrono;
-  return duration<double>(system_clock::now().time_since_epoch()).count();
-}
 
 // Runs `work` with the store in the background and `then` on the main thread while the
 // history still exists.
@@ -33,8 +27,10 @@ void withStore(const std::shared_ptr<ClipboardHistory*>& self,
 
 }  // namespace
 
-ClipboardHistory::ClipboardHistory(std::shared_ptr<ClipboardStore> store)
-    : store_(std::move(store)), self_(std::make_shared<ClipboardHistory*>(this)) {}
+ClipboardHistory::ClipboardHistory(std::shared_ptr<ClipboardStore> store, WallClock now)
+    : store_(std::move(store)),
+      now_(std::move(now)),
+      self_(std::make_shared<ClipboardHistory*>(this)) {}
 
 ClipboardHistory::~ClipboardHistory() {
   *self_ = nullptr;
@@ -94,7 +90,7 @@ void ClipboardHistory::prune() {
     return;
   }
   const ClipboardStore::Retention retention = *retention_;
-  const double now = secondsSince1970();
+  const double now = now_();
   withStore(
       self_, store_,
       [retention, now](ClipboardStore& store) { return store.prune(retention, now); },

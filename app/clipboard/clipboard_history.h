@@ -16,6 +16,7 @@
 #include <set>
 #include <vector>
 
+#include "core/base/wall_clock.h"
 #include "core/clipboard/clipboard_index.h"
 #include "core/clipboard/clipboard_store.h"
 
@@ -23,7 +24,8 @@ namespace vesk {
 
 class ClipboardHistory final {
  public:
-  explicit ClipboardHistory(std::shared_ptr<ClipboardStore> store);
+  explicit ClipboardHistory(std::shared_ptr<ClipboardStore> store,
+                            WallClock now = secondsSince1970);
   ~ClipboardHistory();
   ClipboardHistory(const ClipboardHistory&) = delete;
   ClipboardHistory& operator=(const ClipboardHistory&) = delete;
@@ -55,6 +57,7 @@ class ClipboardHistory final {
 
  private:
   std::shared_ptr<ClipboardStore> store_;
+  const WallClock now_;
   ClipboardIndex index_;
   std::optional<ClipboardStore::Retention> retention_;
   bool isLoaded_ = false;

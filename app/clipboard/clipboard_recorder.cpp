@@ -11,21 +11,15 @@
 
 namespace vesk {
 
-namespace {
-
-double secondsSince1970() {
-  using namespace std::chrono;
-  return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 ClipboardRecorder::ClipboardRecorder(std::shared_ptr<Pasteboard> pasteboard,
                                      std::shared_ptr<ClipboardStore> store,
-                                     std::shared_ptr<const ImageCodec> codec)
+                                     std::shared_ptr<const ImageCodec> codec, WallClock now)
     : pasteboard_(std::move(pasteboard)),
       store_(std::move(store)),
       codec_(std::move(codec)),
+      now_(std::move(now)),
       self_(std::make_shared<ClipboardRecorder*>(this)),
       queue_("launcher.clipboard.watch") {}
 
@@ -124,7 +118,7 @@ void ClipboardRecorder::readIfChanged() {
     frontmost = frontmostApp_;
   }
   const std::optional<ClipSnapshot> snapshot =
-      ClipReading::snapshot(*pasteboard_, count, frontmost, *codec_, secondsSince1970());
+      ClipReading::snapshot(*pasteboard_, count, frontmost, *codec_, now_());
   if (!snapshot) {
     return;
   }

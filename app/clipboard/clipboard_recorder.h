@@ -19,6 +19,7 @@
 #include <string>
 
 #include "core/base/serial_queue.h"
+#include "core/base/wall_clock.h"
 #include "core/clipboard/clip.h"
 
 namespace vesk {
@@ -33,7 +34,7 @@ class ClipboardRecorder final {
   static constexpr int leewayMs = 250;
 
   ClipboardRecorder(std::shared_ptr<Pasteboard> pasteboard, std::shared_ptr<ClipboardStore> store,
-                    std::shared_ptr<const ImageCodec> codec);
+                    std::shared_ptr<const ImageCodec> codec, WallClock now = secondsSince1970);
   ~ClipboardRecorder();
   ClipboardRecorder(const ClipboardRecorder&) = delete;
   ClipboardRecorder& operator=(const ClipboardRecorder&) = delete;
@@ -68,6 +69,7 @@ class ClipboardRecorder final {
   std::shared_ptr<Pasteboard> pasteboard_;
   std::shared_ptr<ClipboardStore> store_;
   std::shared_ptr<const ImageCodec> codec_;
+  const WallClock now_;
   std::mutex frontmostMutex_;
   std::optional<std::string> frontmostApp_;
   // Polling state, touched on `queue_` only.

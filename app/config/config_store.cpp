@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <utility>
@@ -13,6 +12,8 @@
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
 #include "core/base/regular_file.h"
+#include "core/base/utf8.h"
+#include "core/base/xdg_folders.h"
 #include "platform/app_catalog.h"
 
 namespace vesk {
@@ -27,57 +28,10 @@ std::string resolvedPath(const std::string& path) {
   return error ? path : canonical.string();
 }
 
-bool isUTF8(const std::string& text) {
-  size_t i = 0;
-  const size_t n = text.size();
-  while (i < n) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t extra = 0;
-    uint32_t point = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      point = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      point = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      point = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= n) {
-      return false;
-    }
-    for (size_t k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        return false;
-      }
-      point = (point << 6) | (next & 0x3F);
-    }
-    static constexpr uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-    if (point < kMinimum[extra] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-      return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string ConfigStore::defaultFile() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");  // NOLINT(concurrency-mt-unsafe)
-  if (xdg != nullptr && xdg[0] == '/') {
-    return std::string(xdg) + "/vesk/config.toml";
-  }
-  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
-  return std::string(home == nullptr ? "" : home) + "/.config/vesk/config.toml";
+  return XDGFolders().configHome() + "/vesk/config.toml";
 }
 
 ConfigStore::ConfigStore(std::string file, std::shared_ptr<const AppCatalog> catalog)
@@ -131,7 +85,7 @@ ConfigStore::Loaded ConfigStore::read(const std::string& file,
   const RegularFile read = RegularFile::read(file, maxFileBytes);
   switch (read.problem) {
     case RegularFile::Problem::none:
-      loaded.parsed = isUTF8(read.bytes)
+      loaded.parsed = UTF8::isValid(read.bytes)
                           ? Config::parse(read.bytes, previous)
                           : Config::unchanged("config.toml isn't UTF-8 text", previous);
       break;

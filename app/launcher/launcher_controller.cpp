@@ -12,16 +12,12 @@
 #include "app/launcher/launcher_view.h"
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
+#include "core/base/wall_clock.h"
 #include "platform/notifier.h"
 
 namespace vesk {
 
 namespace {
-
-double systemNow() {
-  using namespace std::chrono;
-  return duration<double>(system_clock::now().time_since_epoch()).count();
-}
 
 std::string lowered(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -33,7 +29,7 @@ std::string lowered(std::string text) {
 
 LauncherController::LauncherController(HistoryStore& history, RunningApps* running,
                                        FileSearchEngine& files, DesktopActions& desktop)
-    : now(systemNow),
+    : now(secondsSince1970),
       saveFolder(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation).toStdString()),
       history_(history),
       running_(running),

@@ -29,6 +29,7 @@
 #include "app/launcher/launcher_lists.h"
 #include "app/launcher/row.h"
 #include "app/launcher/sublist.h"
+#include "core/base/wall_clock.h"
 #include "core/clipboard/paste_run.h"
 #include "core/config/config.h"
 #include "core/config/key_bindings.h"
@@ -86,7 +87,7 @@ class LauncherController final {
   Notifier* notifier = nullptr;
   // The icons of rows and the stage; none: rows have no icons. Owned by the shell.
   IconStore* icons = nullptr;
-  std::function<double()> now;  // seconds since 1970; the system clock by default
+  WallClock now;  // the system clock by default
   bool canPaste = false;
   std::string saveFolder;  // the XDG Downloads folder by default
   std::optional<std::string> clipboardHotkey;

@@ -1,4 +1,3 @@
-#include <cstdlib>
 
 #include "app/apps/app_scanner.h"
 #include "app/apps/history_store.h"
@@ -6,6 +5,7 @@
 #include "app/services/desktop_notifier.h"
 #include "app/shell/app_services.h"
 #include "app/shell/log.h"
+#include "core/base/xdg_folders.h"
 #include "core/clipboard/clipboard_store.h"
 #include "platform/linux/dbus_file_manager.h"
 #include "platform/linux/dbus_session_events.h"
@@ -22,9 +22,8 @@
 namespace vesk {
 
 AppPaths AppPaths::standard() {
-  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
   AppPaths paths;
-  paths.home = home == nullptr ? "/" : home;
+  paths.home = XDGFolders().home();
   paths.configFile = ConfigStore::defaultFile();
   paths.historyFile = HistoryStore::defaultFile();
   paths.clipboardFolder = ClipboardStore::defaultFolder();

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/base/xdg_folders.h"
+
 namespace vesk {
 
 namespace {
@@ -44,9 +46,8 @@ SingleInstance::~SingleInstance() {
 }
 
 Result<std::string> SingleInstance::defaultFolder() {
-  const std::string runtime = environment("XDG_RUNTIME_DIR");
-  if (runtime.starts_with('/')) {
-    return runtime;
+  if (auto runtime = XDGFolders().runtimeDir()) {
+    return std::move(*runtime);
   }
   // Anyone may create names in the temporary folder: the folder is used only when it is a
   // directory (not a link) of this user that nobody else can enter.

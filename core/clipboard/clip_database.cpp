@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/base/utf8.h"
 #include "core/clipboard/clipboard_files.h"
 
 namespace vesk::ClipDatabase {
@@ -120,7 +121,7 @@ Clip clip(const SQLiteDatabase::Statement& row) {
   }
   clip.pinned = row.integer(4) != 0;
   clip.size = row.integer(5);
-  clip.text = ClipReading::validUTF8(row.text(6));
+  clip.text = UTF8::valid(row.text(6));
   clip.lines = row.integer(7);
   clip.pixelWidth = row.integer(8);
   clip.pixelHeight = row.integer(9);

@@ -5,8 +5,8 @@
 
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
-#include <unicode/utf8.h>
 
+#include "core/base/utf8.h"
 #include "core/clipboard/image_codec.h"
 #include "core/clipboard/image_thumbnails.h"
 #include "core/clipboard/pasteboard.h"
@@ -16,7 +16,6 @@ namespace vesk::ClipReading {
 namespace {
 
 constexpr UChar32 kObjectReplacement = 0xFFFC;
-constexpr UChar32 kReplacement = 0xFFFD;
 
 constexpr std::string_view kLinkTypes[] = {fileURL, "public.url", "public.url-name"};
 
@@ -27,33 +26,6 @@ bool contains(const std::string_view (&list)[N], std::string_view type) {
 
 bool isBlank(UChar32 c) {
   return c == kObjectReplacement || u_isUWhiteSpace(c) != 0;
-}
-
-void appendUTF8(std::string& out, UChar32 c) {
-  char buffer[U8_MAX_LENGTH];
-  int32_t length = 0;
-  U8_APPEND_UNSAFE(reinterpret_cast<uint8_t*>(buffer), length, c);
-  out.append(buffer, static_cast<size_t>(length));
-}
-
-// UTF-8 with every invalid sequence replaced by U+FFFD.
-std::string repairedUTF8(std::span<const uint8_t> data) {
-  const auto* bytes = data.data();
-  const auto length = static_cast<int32_t>(data.size());
-  std::string out;
-  out.reserve(data.size());
-  int32_t i = 0;
-  while (i < length) {
-    const int32_t start = i;
-    UChar32 c = 0;
-    U8_NEXT(bytes, i, length, c);
-    if (c < 0) {
-      appendUTF8(out, kReplacement);
-    } else {
-      out.append(reinterpret_cast<const char*>(bytes + start), static_cast<size_t>(i - start));
-    }
-  }
-  return out;
 }
 
 // UTF-16 by its byte-order mark, big-endian without one; empty when it doesn't decode.
@@ -88,7 +60,7 @@ std::string decodedUTF16(const Bytes& data) {
     if (U_IS_SURROGATE(c)) {
       return {};
     }
-    appendUTF8(out, c);
+    UTF8::append(out, static_cast<char32_t>(c));
   }
   return out;
 }
@@ -119,24 +91,6 @@ bool hasRichType(const ClipItems& items) {
 }
 
 }  // namespace
-
-std::string validUTF8(std::string bytes) {
-  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-  const auto length = static_cast<int32_t>(bytes.size());
-  int32_t i = 0;
-  while (i < length) {
-    if (data[i] < 0x80) {
-      ++i;
-      continue;
-    }
-    UChar32 c = 0;
-    U8_NEXT(data, i, length, c);
-    if (c < 0) {
-      return repairedUTF8({data, bytes.size()});
-    }
-  }
-  return bytes;
-}
 
 bool isKeptType(std::string_view type) {
   return contains(textTypes, type) || contains(richTypes, type) || contains(imageOrder, type) ||
@@ -183,7 +137,8 @@ std::string text(const ClipItems& items) {
   for (const auto& item : items) {
     for (const auto& representation : item) {
       if (representation.type == utf8Text) {
-        return repairedUTF8(representation.data);
+        return UTF8::repaired(std::string_view(
+            reinterpret_cast<const char*>(representation.data.data()), representation.data.size()));
       }
       if (utf16 == nullptr && representation.type == utf16Text) {
         utf16 = &representation;

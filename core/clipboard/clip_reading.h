@@ -65,9 +65,6 @@ bool isSkipMarker(std::string_view type);
 // Removes Unicode white space, newlines and U+FFFC from both ends.
 std::string_view trimmed(std::string_view text);
 
-// `bytes` with every invalid UTF-8 sequence replaced by U+FFFD; valid text is moved through.
-std::string validUTF8(std::string bytes);
-
 // The copy's text: the first UTF-8 plain text (invalid sequences repaired), else the first
 // UTF-16 plain text (by its byte-order mark, big-endian without one), else empty.
 std::string text(const ClipItems& items);

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/base/atomic_file.h"
+
 namespace vesk::ClipboardFiles {
 namespace {
 
@@ -31,26 +33,7 @@ struct DirectoryClose {
   void operator()(DIR* directory) const { ::closedir(directory); }
 };
 
-Result<void> writeAll(int fd, std::span<const uint8_t> bytes) {
-  size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return Failure{errorText(errno)};
-    }
-    written += static_cast<size_t>(n);
-  }
-  return {};
-}
-
 }  // namespace
-
-std::string errorText(int error) {
-  return std::error_code(error, std::generic_category()).message();
-}
 
 Result<void> createFolder(const std::string& path) {
   struct stat status {};
@@ -61,17 +44,17 @@ Result<void> createFolder(const std::string& path) {
   for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     const std::string component = path.substr(0, slash);
     if (!component.empty() && ::mkdir(component.c_str(), kFolderMode) != 0 && errno != EEXIST) {
-      return Failure{"couldn't create " + path + ": " + errorText(errno)};
+      return Failure{"couldn't create " + path + ": " + errnoText(errno)};
     }
     if (slash == std::string::npos) {
       break;
     }
   }
   if (::stat(path.c_str(), &status) != 0) {
-    return Failure{"couldn't create " + path + ": " + errorText(errno)};
+    return Failure{"couldn't create " + path + ": " + errnoText(errno)};
   }
   if (!S_ISDIR(status.st_mode)) {
-    return Failure{"couldn't create " + path + ": " + errorText(ENOTDIR)};
+    return Failure{"couldn't create " + path + ": " + errnoText(ENOTDIR)};
   }
   return {};
 }
@@ -86,44 +69,17 @@ bool narrow(const std::string& path, unsigned mode) {
   return current != wanted && ::chmod(path.c_str(), wanted) == 0;
 }
 
-Result<void> writeAtomically(const std::string& path, std::span<const uint8_t> bytes) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-  // The temporary name starts with a dot, never with digits: a leftover from a crash is
-  // taken for an orphan and removed by the next load.
-  std::string temporary = folder + "/.partial-XXXXXX";
-  FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));  // mode 0600
-  if (file.fd < 0) {
-    return Failure{errorText(errno)};
-  }
-  if (auto written = writeAll(file.fd, bytes); !written) {
-    ::unlink(temporary.c_str());
-    return written;
-  }
-  if (::close(std::exchange(file.fd, -1)) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    return Failure{errorText(error)};
-  }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    return Failure{errorText(error)};
-  }
-  return {};
-}
-
 Result<std::vector<uint8_t>> read(const std::string& path) {
   const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.fd < 0) {
-    return Failure{errorText(errno)};
+    return Failure{errnoText(errno)};
   }
   struct stat status {};
   if (::fstat(file.fd, &status) != 0) {
-    return Failure{errorText(errno)};
+    return Failure{errnoText(errno)};
   }
   if (!S_ISREG(status.st_mode)) {
-    return Failure{errorText(EINVAL)};
+    return Failure{errnoText(EINVAL)};
   }
   std::vector<uint8_t> bytes;
   bytes.reserve(static_cast<size_t>(status.st_size));
@@ -134,7 +90,7 @@ Result<std::vector<uint8_t>> read(const std::string& path) {
       if (errno == EINTR) {
         continue;
       }
-      return Failure{errorText(errno)};
+      return Failure{errnoText(errno)};
     }
     if (n == 0) {
       return bytes;
@@ -150,7 +106,7 @@ bool exists(const std::string& path) {
 
 Result<void> remove(const std::string& path) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-    return Failure{errorText(errno)};
+    return Failure{errnoText(errno)};
   }
   return {};
 }

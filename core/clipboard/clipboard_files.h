@@ -1,5 +1,6 @@
 #pragma once
-// ClipboardFiles: the file-system work of the clipboard store. Everything it creates is
+// ClipboardFiles: the file-system work of the clipboard store; files are written with
+// AtomicFile. Everything it creates is
 // private to the user: folders 0700, files 0600, because they hold what was copied.
 
 #include <cstdint>
@@ -11,9 +12,6 @@
 
 namespace vesk::ClipboardFiles {
 
-// The system's text for an errno value.
-std::string errorText(int error);
-
 // Creates the folder and any missing parents, each new one with mode 0700. Folders that
 // already exist keep their mode. Failure: "couldn't create " + path + ": " + error text.
 Result<void> createFolder(const std::string& path);
@@ -22,9 +20,8 @@ Result<void> createFolder(const std::string& path);
 // that it has at most `mode`. True when it was wider; false when it was not, or is missing.
 bool narrow(const std::string& path, unsigned mode);
 
-// Writes the file through a temporary file in the same folder that is then renamed into
-// place, so that readers see the old file or the whole new one. Failure: the error text.
-Result<void> writeAtomically(const std::string& path, std::span<const uint8_t> bytes);
+// The mode of every file the store writes (through AtomicFile).
+inline constexpr unsigned kFileMode = 0600;
 
 // The whole file; failure: the error text.
 Result<std::vector<uint8_t>> read(const std::string& path);

@@ -6,10 +6,6 @@
 #include <unordered_set>
 #include <utility>
 
-#include <unicode/normalizer2.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
-
 #include "core/base/worker_pool.h"
 #include "core/clipboard/byte_search.h"
 #include "core/search/fuzzy_matcher.h"
@@ -26,68 +22,16 @@ bool sortsBefore(const Clip& a, const Clip& b) {
   return a.id > b.id;
 }
 
-bool isASCII(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// Decomposes, drops the combining marks, folds case and composes again.
-std::string foldUnicode(std::string_view text) {
-  UErrorCode status = U_ZERO_ERROR;
-  const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
-  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-  if (U_FAILURE(status)) {
-    return std::string(text);
-  }
-  const icu::UnicodeString source = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-  const icu::UnicodeString decomposed = nfd->normalize(source, status);
-  icu::UnicodeString stripped;
-  for (int32_t i = 0; i < decomposed.length();) {
-    const UChar32 c = decomposed.char32At(i);
-    i += U16_LENGTH(c);
-    if (u_charType(c) == U_NON_SPACING_MARK) {
-      continue;
-    }
-    stripped.append(u_foldCase(c, U_FOLD_CASE_DEFAULT));
-  }
-  const icu::UnicodeString composed = nfc->normalize(stripped, status);
-  std::string out;
-  (U_FAILURE(status) ? stripped : composed).toUTF8String(out);
-  return out;
-}
-
-// Appends the folded text to `out`.
-void appendFolded(std::string_view text, std::string& out) {
-  if (!isASCII(text)) {
-    out += foldUnicode(text);
-    return;
-  }
-  const size_t from = out.size();
-  out += text;
-  for (size_t i = from; i < out.size(); ++i) {
-    if (out[i] >= 'A' && out[i] <= 'Z') {
-      out[i] = static_cast<char>(out[i] - 'A' + 'a');
-    }
-  }
-}
-
-std::string foldedString(std::string_view text) {
-  std::string out;
-  appendFolded(text, out);
-  return out;
-}
-
 // Appends the folded key of the clip to `out`; text clips are folded without a copy first.
 void appendFoldedKey(const Clip& clip, std::string& out) {
   switch (clip.kind) {
     case Clip::Kind::image:
       return;
     case Clip::Kind::files:
-      appendFolded(ClipboardIndex::keyText(clip), out);
+      Folding::appendFolded(ClipboardIndex::keyText(clip), out);
       return;
     default:
-      appendFolded(clip.text, out);
+      Folding::appendFolded(clip.text, out);
   }
 }
 
@@ -142,8 +86,8 @@ ClipboardIndex::ClipboardIndex(std::vector<Clip> clips) : clips_(std::move(clips
       const Clip& clip = clips_[i];
       size_t length = 0;
       if (clip.kind == Clip::Kind::files ||
-          (clip.kind != Clip::Kind::image && !isASCII(clip.text))) {
-        aside[i] = foldedString(keyText(clip));
+          (clip.kind != Clip::Kind::image && !Folding::isAscii(clip.text))) {
+        aside[i] = Folding::folded(keyText(clip));
         folded[i] = 1;
         length = aside[i].size();
       } else if (clip.kind != Clip::Kind::image) {
@@ -279,7 +223,7 @@ void ClipboardIndex::setPinned(bool pinned, int64_t id) {
 }
 
 std::vector<uint8_t> ClipboardIndex::fold(std::string_view text) {
-  const std::string folded = foldedString(text);
+  const std::string folded = Folding::folded(text);
   return {folded.begin(), folded.end()};
 }
 
@@ -427,7 +371,7 @@ std::optional<std::string> ClipboardIndex::matchingLine(std::string_view text,
     }
     const std::string_view line = text.substr(start, end - start);
     if (!line.empty()) {
-      const std::string folded = foldedString(line);
+      const std::string folded = Folding::folded(line);
       if (std::all_of(terms.begin(), terms.end(),
                       [&](const auto& term) { return ByteSearch::contains(folded, term); })) {
         return std::string(line);

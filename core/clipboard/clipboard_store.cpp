@@ -1,11 +1,13 @@
 #include "core/clipboard/clipboard_store.h"
 
 #include <charconv>
-#include <cstdlib>
 #include <filesystem>
 #include <unordered_set>
 #include <utility>
 
+#include "core/base/atomic_file.h"
+#include "core/base/utf8.h"
+#include "core/base/xdg_folders.h"
 #include "core/clipboard/clip_database.h"
 #include "core/clipboard/clip_hash.h"
 #include "core/clipboard/clipboard_files.h"
@@ -32,15 +34,7 @@ std::string imageFailure(const std::optional<Bytes>& image, const ImageCodec* co
 }  // namespace
 
 std::string ClipboardStore::defaultFolder() {
-  const char* data = std::getenv("XDG_DATA_HOME");  // NOLINT(concurrency-mt-unsafe)
-  std::string base;
-  if (data != nullptr && data[0] == '/') {
-    base = data;
-  } else {
-    const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
-    base = std::string(home != nullptr ? home : "") + "/.local/share";
-  }
-  return base + "/vesk/clipboard";
+  return XDGFolders().dataHome() + "/vesk/clipboard";
 }
 
 ClipboardStore::ClipboardStore(std::string folder, std::shared_ptr<const ImageCodec> codec,
@@ -236,7 +230,7 @@ Result<Clip> ClipboardStore::addNow(const ClipContent& content,
           {rowThumbnail(id.value()), &rendered->row},
           {previewThumbnail(id.value()), &rendered->preview}};
       for (const auto& [path, bytes] : files) {
-        if (auto saved = ClipboardFiles::writeAtomically(path, *bytes); !saved) {
+        if (auto saved = AtomicFile::write(path, *bytes, ClipboardFiles::kFileMode); !saved) {
           return Failure{"couldn't save the image: " + saved.failure().description};
         }
         written.push_back(path);
@@ -433,7 +427,7 @@ Result<std::string> ClipboardStore::text(int64_t id) {
     if (!row.value()) {
       return Failure{"clip " + std::to_string(id) + " isn't in the history"};
     }
-    return ClipReading::validUTF8(select.value().text(0));
+    return UTF8::valid(select.value().text(0));
   });
 }
 
@@ -450,7 +444,8 @@ Result<void> ClipboardStore::setPaused(bool paused) {
       if (auto created = ClipboardFiles::createFolder(folder_); !created) {
         return Failure{prefix + created.failure().description};
       }
-      if (auto written = ClipboardFiles::writeAtomically(marker, {}); !written) {
+      if (auto written = AtomicFile::write(marker, std::string_view(), ClipboardFiles::kFileMode);
+          !written) {
         return Failure{prefix + written.failure().description};
       }
       return {};

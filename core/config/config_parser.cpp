@@ -10,6 +10,8 @@
 
 #include <unicode/uchar.h>
 
+#include "core/base/utf8.h"
+
 namespace vesk {
 
 namespace {
@@ -49,7 +51,7 @@ std::optional<std::string> urlScheme(const std::string& key) {
 }
 
 bool hasWhiteSpace(const std::string& text) {
-  const auto scalars = decodeUTF8(text);
+  const auto scalars = UTF8::decode(text);
   return scalars && std::any_of(scalars->begin(), scalars->end(), [](char32_t c) {
            return u_isUWhiteSpace(static_cast<UChar32>(c)) != 0;
          });
@@ -308,7 +310,7 @@ void ConfigParser::maxAge(const TOMLReader::Entry& entry) {
 }
 
 Config::Parsed Config::parse(std::string_view text, const std::optional<Config>& previous) {
-  auto scalars = decodeUTF8(text);
+  auto scalars = UTF8::decode(text);
   if (!scalars) {
     return unchanged("config.toml isn't UTF-8 text", previous);
   }

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <utility>
 
-#include <unicode/utf8.h>
+#include "core/base/utf8.h"
 
 namespace vesk {
 
@@ -49,7 +49,7 @@ std::string utf8(std::u32string_view scalars) {
   std::string out;
   out.reserve(scalars.size());
   for (const char32_t c : scalars) {
-    appendUTF8(out, c);
+    UTF8::append(out, c);
   }
   return out;
 }
@@ -119,33 +119,6 @@ std::optional<double> floatFrom(std::string_view text) {
 
 std::string TOMLError::description() const {
   return "line " + std::to_string(line) + ": " + message;
-}
-
-std::optional<std::u32string> decodeUTF8(std::string_view text) {
-  if (text.size() > static_cast<std::size_t>(INT32_MAX)) {
-    return std::nullopt;
-  }
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-  const auto length = static_cast<std::int32_t>(text.size());
-  std::u32string out;
-  out.reserve(text.size());
-  std::int32_t i = 0;
-  while (i < length) {
-    UChar32 c = 0;
-    U8_NEXT(bytes, i, length, c);
-    if (c < 0) {
-      return std::nullopt;
-    }
-    out.push_back(static_cast<char32_t>(c));
-  }
-  return out;
-}
-
-void appendUTF8(std::string& into, char32_t scalar) {
-  std::uint8_t buffer[U8_MAX_LENGTH];
-  std::int32_t length = 0;
-  U8_APPEND_UNSAFE(buffer, length, static_cast<UChar32>(scalar));
-  into.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
 }
 
 Result<TOMLReader::Document, TOMLError> TOMLReader::document() {
@@ -306,7 +279,7 @@ void TOMLReader::expect(char32_t wanted) {
     return;
   }
   std::string message = "expected ";
-  appendUTF8(message, wanted);
+  UTF8::append(message, wanted);
   fail(std::move(message));
 }
 
@@ -379,7 +352,7 @@ std::string TOMLReader::basicString() {
     if (c == U'\\') {
       escape(out);
     } else {
-      appendUTF8(out, c);
+      UTF8::append(out, c);
     }
   }
 }
@@ -395,7 +368,7 @@ std::string TOMLReader::literalString() {
     if (c == U'\'') {
       return out;
     }
-    appendUTF8(out, c);
+    UTF8::append(out, c);
   }
 }
 
@@ -454,7 +427,7 @@ void TOMLReader::escape(std::string& into) {
   switch (c) {
     case U'"':
     case U'\\':
-      appendUTF8(into, c);
+      UTF8::append(into, c);
       return;
     case U'b':
       into += '\b';
@@ -485,12 +458,12 @@ void TOMLReader::escape(std::string& into) {
       if (scalar > 0x10FFFF || (scalar >= 0xD800 && scalar <= 0xDFFF)) {
         fail(bad);
       }
-      appendUTF8(into, static_cast<char32_t>(scalar));
+      UTF8::append(into, static_cast<char32_t>(scalar));
       return;
     }
     default: {
       std::string message = "unknown escape \\";
-      appendUTF8(message, c);
+      UTF8::append(message, c);
       fail(std::move(message));
     }
   }

@@ -78,7 +78,7 @@ class TOMLReader {
   // whose name is empty.
   using Document = std::map<std::string, Table>;
 
-  // The text as Unicode scalars; see decodeUTF8 for text read from a file.
+  // The text as Unicode scalars; see UTF8::decode for text read from a file.
   explicit TOMLReader(std::u32string text) : text_(std::move(text)) {}
 
   // Reads the whole text once. Call at most once per reader.
@@ -123,10 +123,5 @@ class TOMLReader {
   std::set<Path> tablePaths_;
   std::set<Path> valuePaths_;
 };
-
-// The Unicode scalars of UTF-8 text, or nothing when it is not well-formed UTF-8.
-std::optional<std::u32string> decodeUTF8(std::string_view text);
-// Appends the UTF-8 form of one scalar.
-void appendUTF8(std::string& into, char32_t scalar);
 
 }  // namespace vesk

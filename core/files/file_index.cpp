@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "core/base/utf8.h"
 #include "core/base/worker_pool.h"
 
 namespace vesk {
@@ -13,58 +14,6 @@ constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
 constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
 constexpr size_t kMaxEntries = 0x7fffffff;
 constexpr size_t kMaxNameBytes = std::numeric_limits<uint32_t>::max();
-
-// Length of the valid UTF-8 sequence starting at s[i], or 0 when it is not valid.
-size_t validSequence(std::string_view s, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
-  const uint8_t lead = byte(i);
-  size_t length = 0;
-  uint32_t min = 0;
-  if (lead < 0x80) {
-    return 1;
-  }
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    min = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    min = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + length > s.size()) {
-    return 0;
-  }
-  uint32_t code = lead & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) {
-      return 0;
-    }
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-  return code < min || code > 0x10FFFF || surrogate ? 0 : length;
-}
-
-// File names on Linux are bytes; anything that is not UTF-8 becomes U+FFFD.
-std::string repairedUtf8(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    const size_t length = validSequence(s, i);
-    if (length == 0) {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    } else {
-      out.append(s.substr(i, length));
-      i += length;
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -229,7 +178,8 @@ std::string FileIndex::path(int32_t entry) const {
     }
     joined += name(*it);
   }
-  return repairedUtf8(joined);
+  // File names on Linux are bytes; anything that is not UTF-8 becomes U+FFFD.
+  return UTF8::repaired(joined);
 }
 
 // --- Changes ---------------------------------------------------------------------------------

@@ -58,7 +58,9 @@ constexpr std::array<uint64_t, 256> makeMaskBits() {
 }
 constexpr auto kMaskBits = makeMaskBits();
 
-bool isAllAscii(std::string_view text) {
+}  // namespace
+
+bool Folding::isAscii(std::string_view text) {
   const char* p = text.data();
   size_t n = text.size();
   uint64_t high = 0;
@@ -74,6 +76,8 @@ bool isAllAscii(std::string_view text) {
   }
   return (high & 0x8080808080808080ULL) == 0;
 }
+
+namespace {
 
 // Appends `extra` bytes of room to a vector that is filled repeatedly, keeping geometric
 // growth so that packing many names stays linear.
@@ -170,7 +174,7 @@ void foldUnicode(std::string_view text, std::vector<uint8_t>& bytes, std::vector
   auto appendCluster = [&](int32_t start, int32_t end) {
     const CharClass c = classOfCluster(folded, start, end);
     icu::UnicodeString piece(folded, start, end - start);
-    piece.toLower(icu::Locale::getRoot());
+    piece.foldCase(U_FOLD_CASE_DEFAULT);
     lowered.clear();
     piece.toUTF8String(lowered);
     for (size_t i = 0; i < lowered.size(); ++i) {
@@ -241,11 +245,36 @@ uint8_t bonus(CharClass c, CharClass previous) {
 void fold(std::string_view text, std::vector<uint8_t>& bytes, std::vector<uint8_t>& bonus) {
   makeRoom(bytes, text.size());
   makeRoom(bonus, text.size());
-  if (isAllAscii(text)) {
+  if (isAscii(text)) {
     foldAscii(text, bytes, bonus);
   } else {
     foldUnicode(text, bytes, bonus);
   }
+}
+
+void appendFolded(std::string_view text, std::string& out) {
+  if (isAscii(text)) {
+    const size_t from = out.size();
+    out += text;
+    for (size_t i = from; i < out.size(); ++i) {
+      if (out[i] >= 'A' && out[i] <= 'Z') {
+        out[i] = static_cast<char>(out[i] | 0x20);
+      }
+    }
+    return;
+  }
+  // Case folding maps each code point on its own, so folding the whole text gives the bytes
+  // that fold() gives cluster by cluster.
+  icu::UnicodeString unicode = withoutDiacritics(icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size()))));
+  unicode.foldCase(U_FOLD_CASE_DEFAULT);
+  unicode.toUTF8String(out);
+}
+
+std::string folded(std::string_view text) {
+  std::string out;
+  appendFolded(text, out);
+  return out;
 }
 
 uint64_t mask(std::span<const uint8_t> bytes) {

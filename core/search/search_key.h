@@ -1,11 +1,14 @@
 #pragma once
-// The one text encoding of the launcher's matcher: a name becomes folded bytes (lower-cased,
-// diacritics removed), one word-boundary bonus per byte, and a 64-bit mask of the character
-// groups it holds. Applications, commands, actions and every file name are encoded this way,
-// and the application index and the file index must produce identical bytes for equal text.
+// The one text encoding of the launcher's matcher: a name becomes folded bytes (diacritics
+// removed, then case-folded), one word-boundary bonus per byte, and a 64-bit mask of the
+// character groups it holds. Applications, commands, actions and every file name are encoded
+// this way, and the application index and the file index must produce identical bytes for
+// equal text. The clipboard search folds with the same `Folding::folded`, so a name that
+// matches in one matches in the other.
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -26,6 +29,15 @@ enum class CharClass : uint8_t {
 CharClass charClass(std::string_view character);
 
 namespace Folding {
+
+// The folding: decompose, drop the non-spacing marks, compose again, then full case folding
+// without a locale ("Crème" → "creme", "Straße" and "STRASSE" → "strasse", "ﬁle" → "file",
+// "İ" → "i"). ASCII text only has A–Z lowered, without ICU. Invalid UTF-8 folds as U+FFFD.
+std::string folded(std::string_view text);
+// Appends folded(text) to `out`.
+void appendFolded(std::string_view text, std::string& out);
+// True when every byte of `text` is ASCII; reads eight bytes at a time.
+bool isAscii(std::string_view text);
 
 // Appends the folded bytes of `text` to `bytes` and one bonus per appended byte to `bonus`.
 // All-ASCII text takes a byte-wise path with no allocation beyond the arrays' growth; other

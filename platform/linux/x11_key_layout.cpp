@@ -10,6 +10,7 @@
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include "core/base/utf8.h"
 #include "platform/linux/xcb_connection.h"
 #include "platform/linux/xcb_event_source.h"
 
@@ -65,23 +66,8 @@ std::optional<VirtualKey> virtualKey(uint32_t code) {
 
 // The first code point of UTF-8 text that holds exactly one; 0 otherwise.
 uint32_t singleCodePoint(std::string_view text) {
-  if (text.empty()) {
-    return 0;
-  }
-  const auto lead = static_cast<uint8_t>(text[0]);
-  const size_t length = lead < 0x80    ? 1
-                        : lead >= 0xF0 ? 4
-                        : lead >= 0xE0 ? 3
-                        : lead >= 0xC0 ? 2
-                                       : 0;
-  if (length == 0 || text.size() != length) {
-    return 0;
-  }
-  uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
-  for (size_t i = 1; i < length; ++i) {
-    point = (point << 6) | (static_cast<uint8_t>(text[i]) & 0x3F);
-  }
-  return point;
+  const auto scalars = UTF8::decode(text);
+  return scalars && scalars->size() == 1 ? static_cast<uint32_t>(scalars->front()) : 0;
 }
 
 // Wrapper events of XKB: all share one response type and tell their kind in the second byte.

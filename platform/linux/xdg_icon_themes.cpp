@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string_view>
+
+#include "core/base/xdg_folders.h"
 
 namespace vesk {
 
@@ -15,11 +16,6 @@ namespace {
 
 constexpr std::array<std::string_view, 3> kExtensions = {".png", ".svg", ".xpm"};
 constexpr const char* kLastTheme = "hicolor";
-
-std::string environment(const char* name) {
-  const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): read, never set here
-  return value == nullptr ? std::string() : std::string(value);
-}
 
 std::string trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
@@ -115,22 +111,10 @@ int distance(const Directory& directory, int pixels) {
 
 XdgIconThemes::Paths XdgIconThemes::Paths::standard() {
   Paths paths;
-  const std::string home = environment("HOME");
-  std::string dataHome = environment("XDG_DATA_HOME");
-  if (dataHome.empty() && !home.empty()) {
-    dataHome = home + "/.local/share";
-  }
-  std::string dataDirs = environment("XDG_DATA_DIRS");
-  if (dataDirs.empty()) {
-    dataDirs = "/usr/local/share:/usr/share";
-  }
-  if (!dataHome.empty()) {
-    paths.themeRoots.push_back(dataHome + "/icons");
-  }
-  if (!home.empty()) {
-    paths.themeRoots.push_back(home + "/.icons");
-  }
-  for (const std::string& dir : split(dataDirs, ':')) {
+  const XDGFolders folders;
+  paths.themeRoots.push_back(folders.dataHome() + "/icons");
+  paths.themeRoots.push_back(folders.home() + "/.icons");
+  for (const std::string& dir : folders.dataDirs()) {
     paths.themeRoots.push_back(dir + "/icons");
     paths.pixmapRoots.push_back(dir + "/pixmaps");
   }

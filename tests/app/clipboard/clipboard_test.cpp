@@ -3,6 +3,7 @@
 
 #include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "app/clipboard/clipboard_recorder.h"
 #include "app/clipboard/paster.h"
 #include "app/shell/run_in_background.h"
+#include "core/base/wall_clock.h"
 #include "core/clipboard/clipboard_store.h"
 #include "platform/linux/qt_image_codec.h"
 #include "tests/app/app_test_support.h"
@@ -57,8 +59,8 @@ class ClipboardTest : public testing::Test {
       : pasteboard(std::make_shared<FakePasteboard>()),
         codec(std::make_shared<QtImageCodec>()),
         store(std::make_shared<ClipboardStore>(folder / "clipboard", codec)),
-        history(store),
-        recorder(pasteboard, store, codec) {
+        history(store, [this] { return clock(); }),
+        recorder(pasteboard, store, codec, [this] { return clock(); }) {
     recorder.onRecord = [this](const Clip& clip) { history.recorded(clip); };
     history.load();
     EXPECT_TRUE(pumpUntil([this] { return history.isLoaded(); }));
@@ -80,7 +82,15 @@ class ClipboardTest : public testing::Test {
     return result;
   }
 
+  static constexpr double kStart = 1'700'000'000;
+  // The system clock until a test fixes "now" (read on the recorder's queue too).
+  double clock() const {
+    const double fixed = now.load();
+    return fixed > 0 ? fixed : secondsSince1970();
+  }
+
   test::TempFolder folder;
+  std::atomic<double> now{0};
   std::shared_ptr<FakePasteboard> pasteboard;
   std::shared_ptr<QtImageCodec> codec;
   std::shared_ptr<ClipboardStore> store;
@@ -98,6 +108,17 @@ TEST_F(ClipboardTest, WhatIsOnTheClipboardAtStartIsNeverRecordedButTheNextCopyIs
   copy("after start");
   ASSERT_TRUE(pollAndWait(1));
   EXPECT_EQ(texts(), std::vector<std::string>{"after start"});
+}
+
+TEST_F(ClipboardTest, ClipsAreStampedAndAgedByTheInjectedClock) {
+  now = kStart;
+  recorder.start(false);
+  copy("stamped");
+  ASSERT_TRUE(pollAndWait(1));
+  EXPECT_EQ(history.index().clips()[0].copied, kStart);
+  now = kStart + 3 * 3600;
+  history.setRetention({.maxAge = 2 * 3600});
+  EXPECT_TRUE(pumpUntil([this] { return history.index().count() == 0; }));
 }
 
 TEST_F(ClipboardTest, ACopyMadeWhilePausedIsNeverRecordedEvenAfterResuming) {

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/clipboard/byte_search.h"
 #include "core/clipboard/paste_run.h"
+#include "core/search/search_key.h"
 
 namespace vesk {
 namespace {
@@ -71,6 +73,26 @@ TEST(ClipboardIndex, MatchesIgnoreCaseAndDiacriticsBothWays) {
   EXPECT_EQ(ids(index, index.search("CREME", 10)), (std::vector<int64_t>{2, 1}));
   EXPECT_EQ(ids(index, index.search("brûlée", 10)), (std::vector<int64_t>{2, 1}));
   EXPECT_EQ(ids(index, index.search("RECIPE crème", 10)), std::vector<int64_t>{1});
+}
+
+TEST(ClipboardIndex, FoldsEveryNameLikeTheLauncher) {
+  // Sharp s, dotted capital I, ligatures, combining marks (precomposed or not), final sigma.
+  const std::pair<const char*, const char*> cases[] = {
+      {"Straße", "strasse"},          {"STRASSE", "strasse"},   {"\u1E9E", "ss"},
+      {"İstanbul", "istanbul"},       {"ﬁle ﬂow", "file flow"}, {"ﬀ", "ff"},
+      {"Cre\u0300me", "creme"},       {"Crème", "creme"},       {"Ångström", "angstrom"},
+      {"ΣΟΦΟΣ σοφός", "σοφοσ σοφοσ"}, {"e\u0301\u0323", "e"},
+  };
+  for (const auto& [text, folded] : cases) {
+    const std::vector<uint8_t> clipKey = ClipboardIndex::fold(text);
+    const SearchKey launcherKey(text);
+    EXPECT_EQ(std::string(clipKey.begin(), clipKey.end()), folded) << text;
+    EXPECT_EQ(launcherKey.bytes, clipKey) << text;
+  }
+  const ClipboardIndex index({clip(1, 1, "Große Straße"), clip(2, 2, "ﬁnal İstanbul draft")});
+  EXPECT_EQ(ids(index, index.search("strasse", 10)), std::vector<int64_t>{1});
+  EXPECT_EQ(ids(index, index.search("GROSS", 10)), std::vector<int64_t>{1});
+  EXPECT_EQ(ids(index, index.search("final istanbul", 10)), std::vector<int64_t>{2});
 }
 
 TEST(ClipboardIndex, ImagesMatchNoTermsAndFilesMatchOnlyTheirNames) {
