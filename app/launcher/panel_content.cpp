@@ -527,7 +527,9 @@ std::string tildePath(const std::string& path, const std::string& home) {
   if (!home.empty() && home != "/" &&
       (path == home ||
        (path.rfind(home, 0) == 0 && path.size() > home.size() && path[home.size()] == '/'))) {
-    return "~" + path.substr(home.size());
+    std::string tilde = "~";
+    tilde.append(path, home.size());
+    return tilde;
   }
   return path;
 }
