@@ -20,7 +20,10 @@ std::string withoutTrailingSlashes(std::string path) {
 }
 
 std::string joined(const std::string& folder, std::string_view relative) {
-  return folder == "/" ? "/" + std::string(relative) : folder + "/" + std::string(relative);
+  std::string path = folder == "/" ? std::string() : folder;
+  path += '/';
+  path.append(relative);
+  return path;
 }
 
 // The value of `XDG_DOWNLOAD_DIR="$HOME/Downloads"` in a user-dirs.dirs file: a quoted
