@@ -1,7 +1,5 @@
 #include "core/base/atomic_file.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -9,6 +7,8 @@
 
 #include <stdlib.h>
 #include <sys/stat.h>
+
+#include <gtest/gtest.h>
 
 namespace vesk {
 namespace {
