@@ -1,6 +1,6 @@
 #pragma once
 // XdgIconThemes: the icon themes installed under the freedesktop icon folders, and the lookup of
-// an icon's image file by name and size as the icon theme specification describes it: the
+// an icon's image file by name and size by the freedesktop icon theme lookup rules: the
 // theme, then its parents depth first, then the fallback theme (Adwaita), then hicolor, then
 // the loose images of the pixmaps folders.
 //
