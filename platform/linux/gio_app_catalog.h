@@ -1,6 +1,6 @@
 #pragma once
 // GioAppCatalog: AppCatalog over GIO's GDesktopAppInfo and content types (shared-mime-info and
-// the mimeapps.list associations of the freedesktop specifications).
+// the mimeapps.list associations that freedesktop desktops share).
 
 #include <cstddef>
 
