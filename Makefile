@@ -8,6 +8,9 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 # A compiler cache, when the machine has one, makes rebuilds in several trees cheap.
 LAUNCHER   := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+# Paths relative to the checkout, so that another clone of the same sources hits the same cache.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 # Warnings are errors in the trees made here; a plain `cmake` configure leaves them warnings.
 WERROR     := -DVESK_WERROR=ON
 SANITIZERS := $(CURDIR)/tests/sanitizers

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -22,6 +23,29 @@ constexpr std::chrono::seconds kAppsWatchLatency{1};
 // Vesk's own desktop entry is never listed: the launcher does not launch itself.
 constexpr std::string_view kOwnEntry = "vesk.desktop";
 
+// Whether `path` is `folder` or lies below it.
+bool isWithin(std::string_view path, std::string_view folder) {
+  if (!path.starts_with(folder)) {
+    return false;
+  }
+  return path.size() == folder.size() || folder.ends_with('/') || path[folder.size()] == '/';
+}
+
+// The nearest folder above `path` that exists, if any.
+std::optional<std::string> nearestExistingFolder(const std::filesystem::path& path) {
+  std::error_code error;
+  for (std::filesystem::path above = path.parent_path(); !above.empty();
+       above = above.parent_path()) {
+    if (std::filesystem::is_directory(above, error)) {
+      return above.string();
+    }
+    if (above == above.root_path()) {
+      break;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 AppIndexer::AppIndexer(std::vector<std::string> roots, std::shared_ptr<AppCatalog> catalog,
@@ -38,34 +62,69 @@ AppIndexer::~AppIndexer() {
 }
 
 void AppIndexer::watch() {
-  std::vector<std::string> roots;
+  // An application folder that doesn't exist yet (the first app installed for one user makes
+  // ~/.local/share/applications) is waited for from the nearest folder above it that exists:
+  // only the folders on the way to it are watched there, and once it appears the watch moves.
+  std::vector<std::string> watched;
+  std::vector<std::string> missing;
   for (const std::string& root : roots_) {
     std::error_code error;
     if (std::filesystem::is_directory(root, error)) {
-      roots.push_back(root);
+      watched.push_back(root);
+    } else if (auto above = nearestExistingFolder(root)) {
+      missing.push_back(root);
+      watched.push_back(std::move(*above));
     }
   }
-  if (roots.empty()) {
+  std::sort(watched.begin(), watched.end());
+  watched.erase(std::unique(watched.begin(), watched.end()), watched.end());
+  std::erase_if(watched, [&watched](const std::string& folder) {
+    return std::any_of(watched.begin(), watched.end(), [&folder](const std::string& other) {
+      return other != folder && isWithin(folder, other);
+    });
+  });
+  if (watched.empty()) {
+    watcher_.reset();
     return;
   }
+  const auto isWatchedFolder = [roots = roots_, missing](std::string_view path) {
+    return std::any_of(roots.begin(), roots.end(),
+                       [path](const std::string& root) { return isWithin(path, root); }) ||
+           std::any_of(missing.begin(), missing.end(),
+                       [path](const std::string& root) { return isWithin(root, path); });
+  };
   std::weak_ptr<AppIndexer*> weak = self_;
+  watcher_.reset();
   watcher_ = DirectoryWatcher::create(
-      roots, {}, true, std::chrono::duration_cast<std::chrono::milliseconds>(kAppsWatchLatency),
+      watched, {}, true, std::chrono::duration_cast<std::chrono::milliseconds>(kAppsWatchLatency),
       events_,
-      [weak](std::vector<DirectoryWatcher::Event> events) {
-        const bool affects = std::any_of(events.begin(), events.end(), [](const auto& event) {
-          return event.mustRescan() || AppScanner::affectsIndex(event.path);
-        });
-        if (!affects) {
+      [weak, roots = roots_, missing](std::vector<DirectoryWatcher::Event> events) {
+        bool appeared = false;
+        bool affects = false;
+        for (const DirectoryWatcher::Event& event : events) {
+          appeared = appeared ||
+                     std::any_of(missing.begin(), missing.end(), [&event](const std::string& root) {
+                       return isWithin(root, event.path);
+                     });
+          const bool inRoot =
+              std::any_of(roots.begin(), roots.end(),
+                          [&event](const std::string& root) { return isWithin(event.path, root); });
+          affects =
+              affects || (inRoot && (event.mustRescan() || AppScanner::affectsIndex(event.path)));
+        }
+        if (!appeared && !affects) {
           return;
         }
-        postToMain([weak] {
+        postToMain([weak, appeared] {
           if (const auto self = weak.lock(); self && *self != nullptr) {
+            if (appeared) {
+              (*self)->watch();
+            }
             (*self)->rebuild();
           }
         });
       },
-      DirectoryWatcher::Options{{}, [](std::string_view line) {
+      DirectoryWatcher::Options{isWatchedFolder, [](std::string_view line) {
                                   Log::app.error("%.*s", static_cast<int>(line.size()),
                                                  line.data());
                                 }});

@@ -32,8 +32,8 @@ class AppIndexer final {
 
   // Starts a rebuild under a new generation.
   void rebuild();
-  // Rebuilds after every change in the application folders that exist now; logs when they
-  // can't be watched.
+  // Rebuilds after every change in the application folders; a folder that doesn't exist yet
+  // is watched for from the nearest folder above it. Logs when they can't be watched.
   void watch();
   // The generation of the newest rebuild (0 before the first).
   int64_t generation() const { return generation_; }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "core/base/utf8.h"
 #include "core/base/worker_pool.h"
 
 namespace vesk {
@@ -178,8 +177,8 @@ std::string FileIndex::path(int32_t entry) const {
     }
     joined += name(*it);
   }
-  // File names on Linux are bytes; anything that is not UTF-8 becomes U+FFFD.
-  return UTF8::repaired(joined);
+  // File names on Linux are bytes, kept as they are: a repaired name could be another file's.
+  return joined;
 }
 
 // --- Changes ---------------------------------------------------------------------------------

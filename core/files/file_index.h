@@ -84,7 +84,8 @@ class FileIndex {
   bool contains(std::string_view path) const;
   // Absent for an unknown path and for a root.
   std::optional<bool> isFolder(std::string_view path) const;
-  // The root's path, then "/" and each name down to `entry`, as valid UTF-8.
+  // The root's path, then "/" and each name down to `entry`: the real bytes, which need not be
+  // UTF-8 (only what is displayed is repaired).
   std::string path(int32_t entry) const;
 
   void setBoosts(const FileBoosts& boosts);

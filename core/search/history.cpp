@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/base/utf8.h"
 #include "core/search/item.h"
 #include "core/search/search_index.h"
 
@@ -184,6 +185,11 @@ std::vector<std::string> History::ids() const {
 }
 
 void History::record(std::string_view id, double at) {
+  // The file holds JSON, which has only UTF-8 strings; the path of a file whose name is not
+  // UTF-8 can't be written back as the same path, so its opens are not kept.
+  if (!UTF8::isValid(id)) {
+    return;
+  }
   auto [recorded, inserted] = entries_.try_emplace(std::string(id));
   Entry& entry = recorded->second;
   // A count read from the file may already be the largest there is; it stays there.

@@ -61,7 +61,7 @@ class History {
 
   // Counts one open of `id` at `at`, keeping its newest `kMaxOpens` times. Past `kMaxEntries`
   // entries, deletes the one with the lowest frecency at `at` (the first in id order among
-  // equals), never `id` itself.
+  // equals), never `id` itself. An id that is not UTF-8 is not recorded.
   void record(std::string_view id, double at);
 
   // The mean weight of the entry's recent opens by age, times its count; 0 without an entry or

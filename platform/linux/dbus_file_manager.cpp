@@ -6,7 +6,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QStringList>
-#include <QUrl>
 #include <filesystem>
 #include <memory>
 
@@ -51,7 +50,14 @@ Result<void> DBusFileManager::reveal(const std::vector<std::string>& paths) {
   }
   QStringList uris;
   for (const std::string& path : paths) {
-    uris << QUrl::fromLocalFile(QString::fromStdString(path)).toString(QUrl::FullyEncoded);
+    // GLib escapes the name's bytes as they are; a QString would repair a name that isn't
+    // UTF-8 into another file's.
+    char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+    if (uri == nullptr) {
+      return Failure{"the file's name isn't valid"};
+    }
+    uris << QString::fromLatin1(uri);
+    g_free(uri);
   }
   QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
                                                      "/org/freedesktop/FileManager1",

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <ranges>
 #include <string_view>
 #include <unordered_set>
 
@@ -78,7 +79,7 @@ const std::unordered_set<std::string>& registeredTypes() {
 // GIO reads an entry with a blocking open and no size limit: only a regular file (or a link to
 // one) within the bound reaches it, so a FIFO or a runaway file can't stall the index.
 DesktopApp desktopAppAt(const std::string& path) {
-  if (RegularFile::check(path, GioAppCatalog::maxEntryBytes).problem !=
+  if (RegularFile::check(path, GioAppCatalog::kMaxEntryBytes).problem !=
       RegularFile::Problem::none) {
     return nullptr;
   }
@@ -331,8 +332,8 @@ Result<void> GioAppCatalog::open(const std::vector<std::string>& targets,
     uris.push_back(uriFor(target));
   }
   GList* list = nullptr;
-  for (auto it = uris.rbegin(); it != uris.rend(); ++it) {
-    list = g_list_prepend(list, it->data());
+  for (std::string& uri : std::views::reverse(uris)) {
+    list = g_list_prepend(list, uri.data());
   }
   Result<void> launched = launchEntry(app.get(), list, options);
   g_list_free(list);

@@ -12,7 +12,7 @@ class GioAppCatalog final : public AppCatalog {
  public:
   // A larger desktop entry is not an application: real ones, with every translation, stay
   // well under 100 KB.
-  static constexpr size_t maxEntryBytes = size_t{1} << 20;
+  static constexpr size_t kMaxEntryBytes = size_t{1} << 20;
 
   GioAppCatalog() = default;
 

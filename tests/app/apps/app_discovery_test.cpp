@@ -90,7 +90,7 @@ TEST(AppScanner, EntriesThatAreNotRegularFilesOrAreHugeAreSkippedWithoutBlocking
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   test::writeFile(
       root + "/huge.desktop",
-      entry("Huge", "Comment=" + std::string(GioAppCatalog::maxEntryBytes, 'x') + "\n"));
+      entry("Huge", "Comment=" + std::string(GioAppCatalog::kMaxEntryBytes, 'x') + "\n"));
   std::filesystem::create_symlink("/dev/zero", root + "/zero.desktop");
 
   GioAppCatalog catalog;

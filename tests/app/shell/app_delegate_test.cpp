@@ -259,6 +259,27 @@ TEST_F(AppDelegateTest, BundleInsideChangesAreIgnoredAndANewEntryRebuildsOnce) {
       std::filesystem::canonical(folder / "applications/tool.desktop").string()));
 }
 
+TEST_F(AppDelegateTest, AnApplicationFolderMadeAfterStartIsWatchedOnceItExists) {
+  // The first app installed for one user creates ~/.local/share/applications.
+  const std::filesystem::path local = folder / "local/share/applications";
+  paths.applicationRoots = {local};
+  start();
+  const int before = indexes;
+  std::filesystem::create_directories(local);
+  test::writeFile(local / "tool.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Tool\nExec=/bin/true\n");
+  ASSERT_TRUE(pumpUntil([&] {
+    return indexes > before &&
+           delegate->index().position(std::filesystem::canonical(local / "tool.desktop").string());
+  }));
+  // And the folder itself is watched from then on.
+  test::writeFile(local / "other.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Other\nExec=/bin/true\n");
+  ASSERT_TRUE(pumpUntil([&] {
+    return delegate->index().position(std::filesystem::canonical(local / "other.desktop").string());
+  }));
+}
+
 }  // namespace
 }  // namespace vesk
 

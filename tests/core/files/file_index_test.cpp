@@ -1,5 +1,6 @@
 #include "core/files/file_index.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "core/search/fuzzy_matcher.h"
@@ -252,11 +253,20 @@ TEST(FileIndex, BoostsAddToScoresAndReset) {
   EXPECT_EQ(index.search("report", 2)[0].path, "/r/report-a.txt");
 }
 
-TEST(FileIndex, PathsOfNonUtf8NamesAreRepaired) {
+TEST(FileIndex, PathsOfNonUtf8NamesKeepTheirBytes) {
+  // Repairing "\xff" to U+FFFD would make the first file's path the second one's.
   FileIndex index;
-  const int32_t file = index.add("bad\xff name.txt", index.addRoot("/r"), false);
-  EXPECT_EQ(index.path(file), "/r/bad\xEF\xBF\xBD name.txt");
-  EXPECT_TRUE(index.entry("/r/bad\xff name.txt"));  // lookups keep the raw bytes
+  const int32_t root = index.addRoot("/r");
+  const int32_t raw = index.add("report\xff.txt", root, false);
+  const int32_t repaired = index.add("report\xEF\xBF\xBD.txt", root, false);
+  EXPECT_EQ(index.path(raw), "/r/report\xff.txt");
+  EXPECT_EQ(index.path(repaired), "/r/report\xEF\xBF\xBD.txt");
+  std::vector<std::string> hits;
+  for (const FileHit& hit : index.search("report", 5)) {
+    hits.push_back(hit.path);
+  }
+  EXPECT_THAT(hits,
+              testing::UnorderedElementsAre("/r/report\xff.txt", "/r/report\xEF\xBF\xBD.txt"));
 }
 
 TEST(FileIndex, RootAtSlashBuildsPlainPaths) {
