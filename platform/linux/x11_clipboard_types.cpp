@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "core/base/utf8.h"
+
 namespace vesk {
 namespace {
 
@@ -83,12 +85,7 @@ std::string X11ClipboardTypes::latin1ToUtf8(const std::vector<uint8_t>& bytes) {
   std::string text;
   text.reserve(bytes.size());
   for (const uint8_t byte : bytes) {
-    if (byte < 0x80) {
-      text.push_back(static_cast<char>(byte));
-    } else {
-      text.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-      text.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-    }
+    UTF8::append(text, byte);  // Latin-1's bytes are the first 256 code points
   }
   return text;
 }

@@ -14,16 +14,17 @@
 #include <vector>
 
 #include "core/clipboard/clip.h"
+#include "core/clipboard/clip_reading.h"
 
 namespace vesk {
 
 struct X11ClipboardTypes {
   static constexpr std::string_view kUriList = "text/uri-list";
-  static constexpr std::string_view kKdePasswordHint = "x-kde-passwordManagerHint";
-  static constexpr std::string_view kConcealed = "org.nspasteboard.ConcealedType";
-  static constexpr std::string_view kFileUrl = "public.file-url";
+  static constexpr std::string_view kKdePasswordHint = ClipReading::passwordManagerHint;
+  static constexpr std::string_view kConcealed = ClipReading::skipMarkers[0];
+  static constexpr std::string_view kFileUrl = ClipReading::fileURL;
   static constexpr std::string_view kUrl = "public.url";
-  static constexpr std::string_view kPlainText = "public.utf8-plain-text";
+  static constexpr std::string_view kPlainText = ClipReading::utf8Text;
 
   // The stored types a list of offered targets stands for, in the owner's order, each once.
   // URL types are not among them: they come from reading the URI list.
