@@ -189,9 +189,8 @@ FileRules Config::fileRules(std::string_view home) const {
   std::vector<std::string> protectedPaths = {
       base + "/Desktop", base + "/Documents", base + "/Downloads",
       base + "/" + "Library/Mobile Documents/com~apple~CloudDocs"};
-  return FileRules(std::move(roots), IgnoreRules(ignore, home),
-                   static_cast<int>(std::clamp<std::int64_t>(maxDepth, 1, 32)),
-                   std::move(protectedPaths));
+  return {std::move(roots), IgnoreRules(ignore, home),
+          static_cast<int>(std::clamp<std::int64_t>(maxDepth, 1, 32)), std::move(protectedPaths)};
 }
 
 std::string_view Config::templateText() {
