@@ -18,7 +18,7 @@ SANITIZERS := $(CURDIR)/tests/sanitizers
 # and index, the application's stores, and the X11 services with their worker thread.
 TSAN_SUITES := base_tests files_tests clipboard_tests app_tests x11_tests
 
-.PHONY: all deps build run test bench asan tsan release fuzz format format-check tidy clean
+.PHONY: all deps build run test bench asan tsan release fuzz package install format format-check tidy clean
 
 all: build
 
@@ -86,6 +86,15 @@ fuzz: deps $(FUZZ_BUILD)/build.ninja
 	  echo "== $$name for $(FUZZ_SECONDS) s"; \
 	  $$f -max_total_time=$(FUZZ_SECONDS) -timeout=5 -rss_limit_mb=2048 $$corpus fuzz/corpus/$$name || exit 1; \
 	done
+
+# A Debian package of the main tree (built as Debian builds, -O2 -g, then stripped) in
+# $(BUILD)/packages/; its Depends come from dpkg-shlibdeps.
+package: build
+	cd $(BUILD) && cpack -G DEB -B packages
+
+# Vesk for you alone, under PREFIX (default ~/.local), in the layout the updater switches.
+install: build
+	scripts/install-user $(BUILD)
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

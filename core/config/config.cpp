@@ -14,11 +14,12 @@ namespace {
 constexpr double kBytesPerGigabyte = 1e9;
 constexpr double kSecondsPerDay = 86400;
 
-// The default file, byte for byte.
+// The default file, byte for byte, in the words of a Linux desktop (super, MIME types, its
+// terminals and apps).
 constexpr std::string_view kTemplate = R"toml(# Vesk settings. Saved changes apply right away.
 
 [hotkeys]
-# Opens the launcher from anywhere: modifiers (cmd, shift, alt, ctrl) + one key.
+# Opens the launcher from anywhere: modifiers (cmd or super, shift, alt, ctrl) + one key.
 launcher = "cmd+p"
 # Opens the clipboard history. It takes the key from every app: cmd+shift+v is Paste and Match Style in many,
 # and the clipboard's Paste as Plain Text does the same. "" turns it off.
@@ -40,7 +41,7 @@ open = "return"
 actions = "cmd+k"
 # Back one level, or close.
 back = "escape"
-# Quick Look the selected file.
+# Preview the selected file.
 preview = ["cmd+y", "space"]
 # In an actions list: run its 1st, 2nd, 3rd… action.
 run_actions = ["cmd+q", "cmd+w", "cmd+e", "cmd+r", "cmd+t", "cmd+y", "cmd+u"]
@@ -57,11 +58,11 @@ empty_state = "recent"
 # Typed alone, lists Clipboard History first; with a space after it, opens the clipboard. "" turns both off.
 clipboard_alias = "c"
 
-# Start the launcher when you log in (for the copy installed in an Applications folder).
+# Start the launcher when you log in (for an installed copy, not one run from its build folder).
 launch_at_login = true
 
 # Where files and folders are searched. "~" is your home folder. A folder here is searched even inside one
-# that ignore skips, like "~/Dropbox" (in ~/Library) or "~/.config".
+# that ignore skips, like "~/.config" or "~/.local/bin".
 folders = ["~"]
 # What to skip: names ("node_modules"), patterns (".*" is every hidden file, "*.photoslibrary"),
 # or paths ("~/Library").
@@ -76,21 +77,21 @@ max_size_gb = 2
 max_age_days = 30
 
 [actions]
-# The app "Open in terminal" uses: Terminal, iTerm, Ghostty, Warp…
+# The app "Open in terminal" uses: Terminal (your desktop's own), Konsole, kitty, Alacritty, Ghostty…
 terminal = "Terminal"
 
 [open_with]
 # Which app opens a file type from the launcher: extension or type = app name, bundle id or path.
 # Files of other types open in their default app. For example:
 # md  = "Visual Studio Code"
-# pdf = "Preview"
-# "public.image" = "Pixelmator Pro"
+# pdf = "Document Viewer"
+# "image/*" = "GIMP"
 
 [open_links]
 # Which app opens a link from the clipboard: URL scheme = app name, bundle id or path. https covers http too,
 # unless http has its own. Other links open in their default app. For example:
 # https  = "Firefox"
-# mailto = "Mail"
+# mailto = "Thunderbird"
 )toml";
 
 // `path` with "~" and a leading "~/" expanded against `home`.
@@ -188,9 +189,8 @@ FileRules Config::fileRules(std::string_view home) const {
   std::vector<std::string> protectedPaths = {
       base + "/Desktop", base + "/Documents", base + "/Downloads",
       base + "/" + "Library/Mobile Documents/com~apple~CloudDocs"};
-  return FileRules(std::move(roots), IgnoreRules(ignore, home),
-                   static_cast<int>(std::clamp<std::int64_t>(maxDepth, 1, 32)),
-                   std::move(protectedPaths));
+  return {std::move(roots), IgnoreRules(ignore, home),
+          static_cast<int>(std::clamp<std::int64_t>(maxDepth, 1, 32)), std::move(protectedPaths)};
 }
 
 std::string_view Config::templateText() {

@@ -31,7 +31,7 @@ TEST(Config, TemplateParsesToTheDefaultsWithNoProblems) {
   EXPECT_TRUE(result.problems.empty()) << result.problems.front();
   EXPECT_EQ(result.config, Config());
   EXPECT_TRUE(Config::templateText().starts_with("# Vesk settings. Saved changes apply"));
-  EXPECT_TRUE(Config::templateText().ends_with("# mailto = \"Mail\"\n"));
+  EXPECT_TRUE(Config::templateText().ends_with("# mailto = \"Thunderbird\"\n"));
   EXPECT_EQ(std::count(Config::templateText().begin(), Config::templateText().end(), '\n'), 76);
 }
 
