@@ -120,7 +120,7 @@ Result<void> apply(const std::string& file, const std::string& executable, bool 
 LoginItem::Paths LoginItem::standard() {
   Paths paths;
   std::error_code error;
-  paths.executable = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  paths.executable = launcherFor(std::filesystem::read_symlink("/proc/self/exe", error).string());
   const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
   paths.home = home == nullptr ? "" : home;
   const char* xdg = std::getenv("XDG_CONFIG_HOME");  // NOLINT(concurrency-mt-unsafe)
@@ -128,6 +128,19 @@ LoginItem::Paths LoginItem::standard() {
       xdg != nullptr && xdg[0] == '/' ? std::string(xdg) : paths.home + "/.config";
   paths.autostartFile = config + "/autostart/vesk.desktop";
   return paths;
+}
+
+std::string LoginItem::launcherFor(const std::string& executable) {
+  const std::filesystem::path path(executable);
+  const std::filesystem::path lib = path.parent_path().parent_path().parent_path();
+  if (path.parent_path().filename() != "bin" || lib.filename() != "vesk" ||
+      lib.parent_path().filename() != "lib") {
+    return executable;
+  }
+  const std::filesystem::path link = lib.parent_path().parent_path() / "bin" / path.filename();
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::symlink_status(link, error)) ? link.string()
+                                                                               : executable;
 }
 
 LoginItem::LoginItem(Paths paths, LogLine log)

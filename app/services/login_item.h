@@ -23,6 +23,10 @@ class LoginItem final {
 
   // The running process's executable, $HOME and $XDG_CONFIG_HOME (else ~/.config).
   static Paths standard();
+  // What a login should start for `executable`: in a user-local install, whose versions sit in
+  // `<prefix>/lib/vesk/<version>/bin/`, the `<prefix>/bin/vesk` link that follows updates
+  // (when it exists); otherwise `executable` itself.
+  static std::string launcherFor(const std::string& executable);
 
   // `log` receives the lines (default: the app log, debug or error level).
   explicit LoginItem(Paths paths, LogLine log = {});

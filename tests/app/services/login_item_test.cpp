@@ -59,6 +59,18 @@ TEST(LoginItem, AutostartEntryFollowsTheSetting) {
   EXPECT_TRUE(lines.debug.empty());
 }
 
+TEST(LoginItem, AUserLocalInstallStartsThroughTheLinkThatFollowsUpdates) {
+  // An update removes the version folder the process runs from; the prefix's link stays.
+  TempFolder folder;
+  const std::string versioned = folder / "local/lib/vesk/1.2/bin/vesk";
+  test::writeFile(versioned, "");
+  EXPECT_EQ(LoginItem::launcherFor(versioned), versioned);  // no link beside it yet
+  fs::create_directories(folder / "local/bin");
+  fs::create_symlink("../lib/vesk/current/bin/vesk", folder / "local/bin/vesk");
+  EXPECT_EQ(LoginItem::launcherFor(versioned), folder / "local/bin/vesk");
+  EXPECT_EQ(LoginItem::launcherFor("/usr/bin/vesk"), "/usr/bin/vesk");
+}
+
 TEST(LoginItem, CopyOutsideAnInstallLeavesTheEntryAlone) {
   TempFolder folder;
   const std::string home = folder.path();
