@@ -50,21 +50,17 @@ struct Harness {
 };
 
 TEST(UpdateResult, NotificationTexts) {
-  const auto texts = [](const UpdateResult& result) {
-    return std::pair(result.title(), result.body());
-  };
-  EXPECT_EQ(texts(UpdateResult::updated("1.5")), std::pair<std::string, std::string>(
-                                                     "Vesk updated to 1.5", ""));
+  using Texts = std::pair<std::string, std::string>;
+  const auto texts = [](const UpdateResult& result) { return Texts(result.title(), result.body()); };
+  EXPECT_EQ(texts(UpdateResult::updated("1.5")), Texts("Vesk updated to 1.5", ""));
   EXPECT_EQ(texts(UpdateResult::failed("1.5", "disk full")),
-            std::pair<std::string, std::string>("Couldn't update Vesk to 1.5", "disk full"));
+            Texts("Couldn't update Vesk to 1.5", "disk full"));
   EXPECT_EQ(texts(UpdateResult::ready("1.5")),
-            std::pair<std::string, std::string>("Vesk 1.5 is ready",
-                                                "Update Vesk in the launcher restarts into it."));
+            Texts("Vesk 1.5 is ready", "Update Vesk in the launcher restarts into it."));
   EXPECT_EQ(texts(UpdateResult::upToDate("1.4")),
-            std::pair<std::string, std::string>("Vesk is up to date",
-                                                "1.4 is the newest version."));
+            Texts("Vesk is up to date", "1.4 is the newest version."));
   EXPECT_EQ(texts(UpdateResult::checkFailed("offline")),
-            std::pair<std::string, std::string>("Couldn't check for updates", "offline"));
+            Texts("Couldn't check for updates", "offline"));
 }
 
 TEST(Updater, OnlyAManualCheckTellsItFoundNothing) {
