@@ -23,10 +23,10 @@ class UpdateFramework {
  public:
   // The codes the Updater relies on. Others below 2000 are problems of the check itself.
   enum Code : int32_t {
-    feedUnreadable = 1000,  // the feed is not a valid document
-    noUpdateFound = 1001,   // the newest version is the running one: not a problem
-    feedUnreachable = 1002, // the feed could not be fetched
-    downloadFailed = 2001,  // from here on: problems of the update itself
+    feedUnreadable = 1000,   // the feed is not a valid document
+    noUpdateFound = 1001,    // the newest version is the running one: not a problem
+    feedUnreachable = 1002,  // the feed could not be fetched
+    downloadFailed = 2001,   // from here on: problems of the update itself
     unpackFailed = 2002,
     signatureInvalid = 2003,
     installFailed = 2004,

@@ -81,9 +81,9 @@ std::optional<PendingUpdate> PendingUpdate::take(const std::string& file) {
     return std::nullopt;
   }
   const auto requested = record.find("requested");
-  return PendingUpdate{build->get<std::string>(), version->get<std::string>(),
-                       requested != record.end() && requested->is_boolean() &&
-                           requested->get<bool>()};
+  return PendingUpdate{
+      build->get<std::string>(), version->get<std::string>(),
+      requested != record.end() && requested->is_boolean() && requested->get<bool>()};
 }
 
 void PendingUpdate::remove(const std::string& file) {
@@ -173,7 +173,9 @@ void Updater::installNow() {
   std::weak_ptr<Updater*> weak = self_;
   runInBackground(
       QoS::userInitiated,
-      [file = options_.recordFile, record = *pending_] { return PendingUpdate::save(file, record); },
+      [file = options_.recordFile, record = *pending_] {
+        return PendingUpdate::save(file, record);
+      },
       [weak, install = install_](const Result<void>& saved) {
         if (!saved) {
           // The install still goes ahead: the next start just can't tell how it went.
@@ -266,8 +268,7 @@ void Updater::didAbortWithError(const UpdateFramework::Error& error) {
     }
   }
   pending_.reset();
-  runInBackground(QoS::utility,
-                  [file = options_.recordFile] { PendingUpdate::remove(file); });
+  runInBackground(QoS::utility, [file = options_.recordFile] { PendingUpdate::remove(file); });
   report(UpdateResult::failed(found_.value_or(kSomeNewVersion), error.description));
 }
 

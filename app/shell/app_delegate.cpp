@@ -181,7 +181,8 @@ void AppDelegate::applicationWillTerminate() {
 // launcher's "Update Vesk" row, every outcome as a notification.
 void AppDelegate::connectUpdater() {
   updater_ = std::make_unique<Updater>(
-      services_.updates, Updater::Options{VESK_VERSION, VESK_BUILD_VERSION, paths_.pendingUpdateFile});
+      services_.updates,
+      Updater::Options{VESK_VERSION, VESK_BUILD_VERSION, paths_.pendingUpdateFile});
   std::weak_ptr<AppDelegate*> weak = self_;
   const auto alive = [weak]() -> AppDelegate* {
     const auto self = weak.lock();

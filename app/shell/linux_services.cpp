@@ -77,7 +77,8 @@ AppServices linuxServices(std::vector<std::string>& problems) {
   }
   services.sessionEvents = std::make_shared<DBusSessionEvents>();
   // Off without a feed and a key in the build, or for a copy not installed by the user.
-  auto updates = FeedUpdateFramework::standard(VESK_UPDATE_FEED, VESK_UPDATE_KEY, VESK_BUILD_VERSION);
+  auto updates =
+      FeedUpdateFramework::standard(VESK_UPDATE_FEED, VESK_UPDATE_KEY, VESK_BUILD_VERSION);
   updates.log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };
   services.updates = std::make_shared<FeedUpdateFramework>(std::move(updates));
   if (auto focus = X11WindowFocus::open("")) {

@@ -42,8 +42,8 @@ std::optional<std::vector<uint8_t>> readAll(const std::string& path) {
 // Waits for this process to end, then starts `program`: the single-instance socket is free by
 // then, so the new copy doesn't hand itself to the old one.
 void relaunchAfterExit(const std::string& program) {
-  const QString script = QStringLiteral(
-      "while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; exec \"$2\"");
+  const QString script =
+      QStringLiteral("while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; exec \"$2\"");
   QProcess::startDetached(QStringLiteral("/bin/sh"),
                           {QStringLiteral("-c"), script, QStringLiteral("vesk-relaunch"),
                            QString::number(::getpid()), QString::fromStdString(program)});
@@ -135,8 +135,8 @@ FeedUpdateFramework::Outcome FeedUpdateFramework::runSession() const {
   Outcome outcome;
   auto text = fetchText(options_.feedUrl, kMaxFeedBytes, options_.transfer);
   if (!text) {
-    outcome.error = error(feedUnreachable, "The update feed can't be fetched.",
-                          text.failure().description);
+    outcome.error =
+        error(feedUnreachable, "The update feed can't be fetched.", text.failure().description);
     return outcome;
   }
   auto parsed = Feed::parse(text.value());
@@ -181,8 +181,8 @@ FeedUpdateFramework::Outcome FeedUpdateFramework::runSession() const {
   auto unpacked = unpack(archive, staged);
   removeArchive();
   if (!unpacked) {
-    outcome.error = error(unpackFailed, name + " can't be unpacked: " +
-                                            unpacked.failure().description + ".");
+    outcome.error =
+        error(unpackFailed, name + " can't be unpacked: " + unpacked.failure().description + ".");
     return outcome;
   }
   outcome.staged = staged;
@@ -217,10 +217,9 @@ void FeedUpdateFramework::finish(Outcome outcome) {
     const std::string version = framework.staged_->update.displayVersion;
     if (auto installed = framework.installStaged(); !installed) {
       if (framework.delegate_.didAbortWithError) {
-        framework.delegate_.didAbortWithError(
-            error(installFailed,
-                  "Vesk " + version + " can't be installed: " + installed.failure().description +
-                      "."));
+        framework.delegate_.didAbortWithError(error(
+            installFailed,
+            "Vesk " + version + " can't be installed: " + installed.failure().description + "."));
       }
       return;
     }

@@ -125,8 +125,11 @@ Result<Feed> Feed::parse(std::string_view text) {
 }
 
 std::string Feed::toJson() const {
-  const nlohmann::ordered_json document = {{"version", version}, {"build", build}, {"url", url},
-                                           {"size", size},       {"signature", signature}};
+  const nlohmann::ordered_json document = {{"version", version},
+                                           {"build", build},
+                                           {"url", url},
+                                           {"size", size},
+                                           {"signature", signature}};
   return document.dump(2) + "\n";
 }
 

@@ -12,10 +12,11 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include "core/base/atomic_file.h"
 #include "platform/linux/feed_update_framework_steps.h"
@@ -61,7 +62,8 @@ Result<Key> readPrivateKey(const std::string& keyFile) {
 
 std::string archiveText(archive* handle) {
   const char* text = archive_error_string(handle);
-  return text != nullptr ? text : "libarchive failed (" + std::to_string(archive_errno(handle)) + ")";
+  return text != nullptr ? text
+                         : "libarchive failed (" + std::to_string(archive_errno(handle)) + ")";
 }
 
 // Relative, without empty, "." or ".." parts once a leading "./" is dropped.
@@ -109,8 +111,8 @@ Result<void> unpackInto(const std::string& archivePath, const std::string& folde
   }
   archive_read_support_filter_gzip(in.get());
   archive_read_support_format_tar(in.get());
-  archive_write_disk_set_options(out.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME |
-                                                ARCHIVE_EXTRACT_SECURE_NODOTDOT);
+  archive_write_disk_set_options(
+      out.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_NODOTDOT);
   if (archive_read_open_filename(in.get(), archivePath.c_str(), 64 * 1024) != ARCHIVE_OK) {
     return Failure{archiveText(in.get())};
   }
@@ -213,8 +215,8 @@ bool verify(std::span<const uint8_t> publicKey, std::span<const uint8_t> data,
       signatureBytes->size() != kSignatureBytes) {
     return false;
   }
-  const Key key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, publicKey.data(),
-                                            publicKey.size()));
+  const Key key(
+      EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, publicKey.data(), publicKey.size()));
   const std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
   if (!key || !context ||
       EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1) {
@@ -256,8 +258,8 @@ Result<std::string> publicKeyOf(const std::string& keyFile) {
 Result<void> unpack(const std::string& archivePath, const std::string& folder) {
   std::error_code error;
   if (!fs::create_directory(folder, error)) {
-    return Failure{"the folder " + folder + " can't be made: " +
-                   (error ? error.message() : "it exists")};
+    return Failure{"the folder " + folder +
+                   " can't be made: " + (error ? error.message() : "it exists")};
   }
   auto done = unpackInto(archivePath, folder);
   if (!done) {
@@ -266,8 +268,7 @@ Result<void> unpack(const std::string& archivePath, const std::string& folder) {
   return done;
 }
 
-std::optional<std::string> userLocalPrefix(const std::string& executable,
-                                           const std::string& home) {
+std::optional<std::string> userLocalPrefix(const std::string& executable, const std::string& home) {
   const fs::path path(executable);
   const fs::path bin = path.parent_path();
   const fs::path version = bin.parent_path();

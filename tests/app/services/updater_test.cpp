@@ -51,7 +51,9 @@ struct Harness {
 
 TEST(UpdateResult, NotificationTexts) {
   using Texts = std::pair<std::string, std::string>;
-  const auto texts = [](const UpdateResult& result) { return Texts(result.title(), result.body()); };
+  const auto texts = [](const UpdateResult& result) {
+    return Texts(result.title(), result.body());
+  };
   EXPECT_EQ(texts(UpdateResult::updated("1.5")), Texts("Vesk updated to 1.5", ""));
   EXPECT_EQ(texts(UpdateResult::failed("1.5", "disk full")),
             Texts("Couldn't update Vesk to 1.5", "disk full"));
@@ -141,9 +143,10 @@ TEST(Updater, AnUpdateProblemDropsTheWaitingUpdate) {
 
   // Reported even when nobody asked, and without a version found it names none.
   h.updater->checkIfDue(kNow + 2 * Updater::kCheckInterval);
-  h.framework->abort({UpdateFramework::signatureInvalid, "The signature doesn't match.",
-                      std::nullopt, true});
-  EXPECT_EQ(h.results.back(), UpdateResult::failed("a new version", "The signature doesn't match."));
+  h.framework->abort(
+      {UpdateFramework::signatureInvalid, "The signature doesn't match.", std::nullopt, true});
+  EXPECT_EQ(h.results.back(),
+            UpdateResult::failed("a new version", "The signature doesn't match."));
   EXPECT_EQ(h.results.back().title(), "Couldn't update Vesk to a new version");
 }
 
@@ -152,8 +155,7 @@ TEST(Updater, OtherErrorsAreCheckProblemsToldOnlyWhenAsked) {
   const std::vector<UpdateFramework::Error> errors = {
       {UpdateFramework::installPutOff, "Put off.", std::nullopt, true},
       {UpdateFramework::installCancelled, "Cancelled.", std::nullopt, true},
-      {UpdateFramework::feedUnreachable, "The feed can't be fetched.", "Timeout was reached",
-       true},
+      {UpdateFramework::feedUnreachable, "The feed can't be fetched.", "Timeout was reached", true},
       {UpdateFramework::noUpdateFound, "Another domain's 1001.", std::nullopt, false},
   };
   for (const UpdateFramework::Error& error : errors) {
@@ -218,8 +220,8 @@ TEST(PendingUpdate, RecordsWithoutBuildOrVersionCountAsNone) {
   TempFolder folder;
   const std::string file = folder / "pending.json";
   EXPECT_FALSE(PendingUpdate::take(file));
-  for (const char* text : {R"({"version": "1.5"})", R"({"build": "42", "version": 15})",
-                           "[1, 2]", "{\"build\": \"4"}) {
+  for (const char* text : {R"({"version": "1.5"})", R"({"build": "42", "version": 15})", "[1, 2]",
+                           "{\"build\": \"4"}) {
     writeFile(file, text);
     EXPECT_FALSE(PendingUpdate::take(file)) << text;
     EXPECT_FALSE(std::filesystem::exists(file)) << text;

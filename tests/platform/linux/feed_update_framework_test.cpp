@@ -8,6 +8,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -101,8 +102,10 @@ class FeedUpdates : public testing::Test {
     fs::create_symlink("../lib/vesk/current/bin/vesk", prefix + "/bin/vesk");
     makeKey(folder / "key.pem");
     makeKey(folder / "other.pem");
-    archive = tarGz({{"bin", "", AE_IFDIR}, {"bin/vesk", kNewProgram},
-                     {"bin/vesk-tool", "#!/bin/sh\n"}, {"bin/vesk-link", "", AE_IFLNK, "vesk"}});
+    archive = tarGz({{"bin", "", AE_IFDIR},
+                     {"bin/vesk", kNewProgram},
+                     {"bin/vesk-tool", "#!/bin/sh\n"},
+                     {"bin/vesk-link", "", AE_IFLNK, "vesk"}});
   }
 
   // The feed for `bytes` (served at /vesk-1.5.tar.gz) signed with `key`.
@@ -232,7 +235,8 @@ TEST_F(FeedUpdates, ABrokenUpdateIsReportedAndLeavesTheInstalledVersion) {
       {"server stops answering",
        [&] {
          publish(archive);
-         // One byte, then silence: more would lift curl's speed average above the floor for seconds.
+         // One byte, then silence: more would lift curl's speed average above the floor for
+         // seconds.
          server.serve("/vesk-1.5.tar.gz", {archive, std::nullopt, 1});
        },
        "The download of Vesk 1.5 failed"},

@@ -119,8 +119,9 @@ class LoopbackHttpServer {
       return false;
     }
     const uint64_t length = reply->contentLength.value_or(reply->body.size());
-    sendAll(client, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                        std::to_string(length) + "\r\nConnection: close\r\n\r\n");
+    sendAll(client,
+            "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                std::to_string(length) + "\r\nConnection: close\r\n\r\n");
     if (reply->stallAfter) {
       sendAll(client, reply->body.substr(0, *reply->stallAfter));
       return waitForHangUp(client);
