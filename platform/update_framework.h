@@ -57,7 +57,12 @@ class UpdateFramework {
     std::function<void(const Error&)> didAbortWithError;
   };
 
+  UpdateFramework() = default;
   virtual ~UpdateFramework() = default;
+  UpdateFramework(const UpdateFramework&) = delete;
+  UpdateFramework& operator=(const UpdateFramework&) = delete;
+  UpdateFramework(UpdateFramework&&) = delete;
+  UpdateFramework& operator=(UpdateFramework&&) = delete;
 
   // Whether this copy of Vesk can update itself at all (a key and a feed, and an install the
   // user owns). Cheap.

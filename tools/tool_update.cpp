@@ -1,11 +1,14 @@
 // vesk-tool update-feed: makes the signed feed that announces a release archive to the
 // updaters of user-local installs, or prints the public key builds carry (VESK_UPDATE_KEY).
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/base/atomic_file.h"
@@ -28,9 +31,7 @@ int usage() {
   return 2;
 }
 
-}  // namespace
-
-int updateFeed(const Args& args) {
+struct Request {
   std::optional<std::string> key;
   std::optional<std::string> archive;
   std::optional<std::string> url;
@@ -38,43 +39,56 @@ int updateFeed(const Args& args) {
   std::optional<std::string> build;
   std::optional<std::string> out;
   bool publicKey = false;
+};
+
+// None for arguments that don't fit the usage.
+std::optional<Request> parse(const Args& args) {
+  Request request;
+  const std::array<std::pair<const char*, std::optional<std::string>*>, 6> flags = {
+      {{"--key", &request.key},
+       {"--archive", &request.archive},
+       {"--url", &request.url},
+       {"--version", &request.version},
+       {"--build", &request.build},
+       {"--out", &request.out}}};
   for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& flag = args[i];
-    if (flag == "--public-key") {
-      publicKey = true;
+    if (args[i] == "--public-key") {
+      request.publicKey = true;
       continue;
     }
-    if (i + 1 >= args.size()) {
-      return usage();
+    const auto* flag = std::find_if(flags.begin(), flags.end(),
+                                    [&](const auto& entry) { return args[i] == entry.first; });
+    if (flag == flags.end() || i + 1 >= args.size()) {
+      return std::nullopt;
     }
-    const std::string& value = args[++i];
-    if (flag == "--key") {
-      key = value;
-    } else if (flag == "--archive") {
-      archive = value;
-    } else if (flag == "--url") {
-      url = value;
-    } else if (flag == "--version") {
-      version = value;
-    } else if (flag == "--build") {
-      build = value;
-    } else if (flag == "--out") {
-      out = value;
-    } else {
-      return usage();
-    }
+    *flag->second = args[++i];
   }
-  if (!key) {
+  if (!request.key) {
+    return std::nullopt;
+  }
+  return request;
+}
+
+int printPublicKey(const std::string& keyFile) {
+  const auto text = FeedUpdateSteps::publicKeyOf(keyFile);
+  if (!text) {
+    std::fprintf(stderr, "vesk-tool: %s\n", text.failure().description.c_str());
+    return 1;
+  }
+  std::printf("%s\n", text.value().c_str());
+  return 0;
+}
+
+}  // namespace
+
+int updateFeed(const Args& args) {
+  const auto parsed = parse(args);
+  if (!parsed) {
     return usage();
   }
+  const auto& [key, archive, url, version, build, out, publicKey] = *parsed;
   if (publicKey) {
-    const auto text = FeedUpdateSteps::publicKeyOf(*key);
-    if (!text) {
-      std::fprintf(stderr, "vesk-tool: %s\n", text.failure().description.c_str());
-      return 1;
-    }
-    std::printf("%s\n", text.value().c_str());
-    return 0;
+    return printPublicKey(*key);
   }
   if (!archive || !url || !version) {
     return usage();

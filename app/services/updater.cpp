@@ -272,7 +272,7 @@ void Updater::didAbortWithError(const UpdateFramework::Error& error) {
   report(UpdateResult::failed(found_.value_or(kSomeNewVersion), error.description));
 }
 
-void Updater::report(const UpdateResult& result) {
+void Updater::report(const UpdateResult& result) const {
   if (onResult) {
     onResult(result);
   }

@@ -83,6 +83,8 @@ class Updater final {
   ~Updater();
   Updater(const Updater&) = delete;
   Updater& operator=(const Updater&) = delete;
+  Updater(Updater&&) = delete;
+  Updater& operator=(Updater&&) = delete;
 
   // The display version of the update that waits, or none once it is dropped.
   std::function<void(const std::optional<std::string>&)> onReady;
@@ -112,7 +114,7 @@ class Updater final {
   bool willInstallUpdateOnQuit(const UpdateFramework::Update& update,
                                std::function<void()> install);
   void didAbortWithError(const UpdateFramework::Error& error);
-  void report(const UpdateResult& result);
+  void report(const UpdateResult& result) const;
   // Clears `asked_`; whether it was set.
   bool takeAsked();
 

@@ -58,6 +58,8 @@ class AppDelegate final {
   ~AppDelegate();
   AppDelegate(const AppDelegate&) = delete;
   AppDelegate& operator=(const AppDelegate&) = delete;
+  AppDelegate(AppDelegate&&) = delete;
+  AppDelegate& operator=(AppDelegate&&) = delete;
 
   void applicationDidFinishLaunching();
   // A second start of `vesk`: presents the launcher. Always false.

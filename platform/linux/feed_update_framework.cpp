@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace FeedUpdateSteps;  // NOLINT(google-build-using-namespace)
 
-constexpr size_t kMaxFeedBytes = 64 * 1024;
+constexpr size_t kMaxFeedBytes = size_t{64} * 1024;
 constexpr uint64_t kMaxArchiveBytes = uint64_t{512} * 1024 * 1024;
 
 UpdateFramework::Error error(int32_t code, std::string description,

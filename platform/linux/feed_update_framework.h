@@ -48,6 +48,8 @@ class FeedUpdateFramework final : public UpdateFramework {
   ~FeedUpdateFramework() override;
   FeedUpdateFramework(const FeedUpdateFramework&) = delete;
   FeedUpdateFramework& operator=(const FeedUpdateFramework&) = delete;
+  FeedUpdateFramework(FeedUpdateFramework&&) = delete;
+  FeedUpdateFramework& operator=(FeedUpdateFramework&&) = delete;
 
   bool isEnabled() const override;
   Result<void> start(Delegate delegate) override;

@@ -1,6 +1,7 @@
 // The feed document, version order and the downloads (libcurl) of feed updates.
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -52,7 +53,8 @@ size_t receive(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
-int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int progress(void* user, curl_off_t /*downTotal*/, curl_off_t /*downNow*/, curl_off_t /*upTotal*/,
+             curl_off_t /*upNow*/) {
   const auto* cancel = static_cast<const std::atomic<bool>*>(user);
   return cancel != nullptr && cancel->load() ? 1 : 0;
 }
@@ -62,7 +64,7 @@ Result<void> transfer(const std::string& url, Sink& sink, const Transfer& option
   if (!easy) {
     return Failure{"the network library couldn't start"};
   }
-  char error[CURL_ERROR_SIZE] = {};
+  std::array<char, CURL_ERROR_SIZE> error{};
   CURL* handle = easy.get();
   const char* protocols = options.allowPlainHttp ? "http,https" : "https";
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
@@ -77,7 +79,7 @@ Result<void> transfer(const std::string& url, Sink& sink, const Transfer& option
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, options.stallSeconds);
   curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(sink.limit));
   curl_easy_setopt(handle, CURLOPT_USERAGENT, "Vesk updater");
-  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error);
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error.data());
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, receive);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
@@ -92,7 +94,7 @@ Result<void> transfer(const std::string& url, Sink& sink, const Transfer& option
     return Failure{"the download couldn't be written to disk"};
   }
   if (code != CURLE_OK) {
-    return Failure{error[0] != '\0' ? std::string(error) : curl_easy_strerror(code)};
+    return Failure{error[0] != '\0' ? std::string(error.data()) : curl_easy_strerror(code)};
   }
   return {};
 }

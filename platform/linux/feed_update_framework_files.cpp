@@ -29,6 +29,7 @@ namespace fs = std::filesystem;
 
 constexpr size_t kPublicKeyBytes = 32;
 constexpr size_t kSignatureBytes = 64;
+constexpr size_t kReadBlock = size_t{64} * 1024;
 
 struct KeyFree {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
@@ -103,6 +104,33 @@ Result<void> copyEntry(archive* in, archive* out) {
   }
 }
 
+// The name `entry` unpacks under, or empty for the version folder itself. Failure: the rule it
+// breaks.
+Result<std::string> allowedName(archive_entry* entry) {
+  const char* rawName = archive_entry_pathname(entry);
+  const std::string raw = rawName != nullptr ? rawName : "";
+  const auto name = safeName(raw);
+  const mode_t type = archive_entry_filetype(entry);
+  if (!name) {
+    if (type == AE_IFDIR && (raw == "." || raw == "./")) {
+      return std::string();
+    }
+    return Failure{"the entry \"" + raw + "\" lies outside the version folder"};
+  }
+  if (type == AE_IFLNK) {
+    const char* target = archive_entry_symlink(entry);
+    if (target == nullptr || !safeName(target)) {
+      return Failure{"the link \"" + *name + "\" points outside its folder"};
+    }
+  } else if (type != AE_IFREG && type != AE_IFDIR) {
+    return Failure{"the entry \"" + *name + "\" is neither a file, a folder nor a link"};
+  }
+  if (archive_entry_hardlink(entry) != nullptr) {
+    return Failure{"the entry \"" + *name + "\" is a hard link"};
+  }
+  return *name;
+}
+
 Result<void> unpackInto(const std::string& archivePath, const std::string& folder) {
   const std::unique_ptr<archive, ReadFree> in(archive_read_new());
   const std::unique_ptr<archive, WriteFree> out(archive_write_disk_new());
@@ -113,7 +141,7 @@ Result<void> unpackInto(const std::string& archivePath, const std::string& folde
   archive_read_support_format_tar(in.get());
   archive_write_disk_set_options(
       out.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_NODOTDOT);
-  if (archive_read_open_filename(in.get(), archivePath.c_str(), 64 * 1024) != ARCHIVE_OK) {
+  if (archive_read_open_filename(in.get(), archivePath.c_str(), kReadBlock) != ARCHIVE_OK) {
     return Failure{archiveText(in.get())};
   }
   for (;;) {
@@ -125,28 +153,14 @@ Result<void> unpackInto(const std::string& archivePath, const std::string& folde
     if (status < ARCHIVE_WARN) {
       return Failure{archiveText(in.get())};
     }
-    const char* rawName = archive_entry_pathname(entry);
-    const auto name = safeName(rawName != nullptr ? rawName : "");
-    const mode_t type = archive_entry_filetype(entry);
+    auto name = allowedName(entry);
     if (!name) {
-      const std::string raw = rawName != nullptr ? rawName : "";
-      if (type == AE_IFDIR && (raw == "." || raw == "./")) {
-        continue;  // the version folder itself
-      }
-      return Failure{"the entry \"" + raw + "\" lies outside the version folder"};
+      return name.failure();
     }
-    if (type == AE_IFLNK) {
-      const char* target = archive_entry_symlink(entry);
-      if (target == nullptr || !safeName(target)) {
-        return Failure{"the link \"" + *name + "\" points outside its folder"};
-      }
-    } else if (type != AE_IFREG && type != AE_IFDIR) {
-      return Failure{"the entry \"" + *name + "\" is neither a file, a folder nor a link"};
+    if (name.value().empty()) {
+      continue;  // the version folder itself
     }
-    if (archive_entry_hardlink(entry) != nullptr) {
-      return Failure{"the entry \"" + *name + "\" is a hard link"};
-    }
-    archive_entry_copy_pathname(entry, (folder + "/" + *name).c_str());
+    archive_entry_copy_pathname(entry, (folder + "/" + name.value()).c_str());
     if (archive_write_header(out.get(), entry) < ARCHIVE_WARN) {
       return Failure{archiveText(out.get())};
     }
@@ -195,7 +209,7 @@ std::optional<std::vector<uint8_t>> decodeBase64(std::string_view text) {
     return std::nullopt;
   }
   // EVP_DecodeBlock counts the padding as bytes.
-  const size_t padding = (text.back() == '=') + (text[text.size() - 2] == '=');
+  const size_t padding = (text.back() == '=' ? 1 : 0) + (text[text.size() - 2] == '=' ? 1 : 0);
   bytes.resize(static_cast<size_t>(length) - padding);
   return bytes;
 }

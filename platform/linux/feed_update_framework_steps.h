@@ -57,11 +57,11 @@ struct Transfer {
 void initializeNetwork();
 
 // The body at `url`, of at most `maxBytes`. Failure: the network's or server's text.
-Result<std::string> fetchText(const std::string& url, size_t maxBytes, const Transfer& transfer);
+Result<std::string> fetchText(const std::string& url, size_t maxBytes, const Transfer& options);
 // Downloads `url` into `file`, which must end up with exactly `size` bytes; a longer body is cut
 // off at once. On failure the file is removed.
 Result<void> fetchFile(const std::string& url, const std::string& file, uint64_t size,
-                       const Transfer& transfer);
+                       const Transfer& options);
 
 std::optional<std::vector<uint8_t>> decodeBase64(std::string_view text);
 std::string encodeBase64(std::span<const uint8_t> bytes);
