@@ -101,27 +101,20 @@ TEST(Updater, ChecksOnceADayAndAnHourAfterAnError) {
   EXPECT_EQ(h.framework->checks, 3);
 }
 
-TEST(Updater, ADownloadedUpdateWaitsAndIsOffered) {
+TEST(Updater, ADownloadedUpdateWaitsAndInstallsOnRequest) {
   Harness h;
+  h.updater->installNow();  // nothing waits yet
   h.downloadUpdate();
   EXPECT_EQ(h.ready, std::vector<std::optional<std::string>>{"1.5"});
   EXPECT_EQ(h.results, std::vector{UpdateResult::ready("1.5")});
-  EXPECT_EQ(PendingUpdate::take(h.record()), (PendingUpdate{"42", "1.5", false}));
+  EXPECT_EQ(h.framework->installs, 0);
 
   // While it waits, no check of either kind runs.
   h.updater->checkForUpdates(kNow + 3 * Updater::kCheckInterval);
   h.updater->checkIfDue(kNow + 3 * Updater::kCheckInterval);
   EXPECT_EQ(h.framework->checks, 1);
   EXPECT_EQ(h.results.size(), 1U);
-}
 
-TEST(Updater, InstallNowRecordsTheRequestBeforeInstalling) {
-  Harness h;
-  h.updater->installNow();  // nothing waits yet
-  settle();
-  EXPECT_EQ(h.framework->installs, 0);
-
-  h.downloadUpdate();
   h.updater->installNow();
   settle();
   EXPECT_EQ(h.framework->installs, 1);
@@ -183,17 +176,11 @@ TEST(Updater, AFrameworkThatWontStartIsRetriedAtTheNextCheck) {
 }
 
 TEST(Updater, TheNextStartTellsWhetherTheUpdateTook) {
-  Harness h;
-  h.downloadUpdate();
-  h.updater->installNow();
-  settle();
-
-  h.restart("42");
-  h.results.clear();
+  Harness h("42");
+  ASSERT_TRUE(PendingUpdate::save(h.record(), {"42", "1.5", false}));
   h.updater->reportLastUpdate();
   settle();
   EXPECT_EQ(h.results, std::vector{UpdateResult::updated("1.5")});
-  EXPECT_EQ(h.results[0].body(), "");
 
   // The record was read once: a further start tells nothing.
   h.restart("42");

@@ -3,7 +3,6 @@
 // thread, serving what the test put under each path (404 for the rest). A reply may claim another
 // length than it sends, or stop answering after some bytes until the client hangs up.
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -58,7 +57,6 @@ class LoopbackHttpServer {
     const std::lock_guard lock(mutex_);
     replies_[path] = std::move(reply);
   }
-  int requests() const { return requests_; }
 
  private:
   // Waits until the client hangs up (false) or the server is stopped (true).
@@ -104,7 +102,6 @@ class LoopbackHttpServer {
       }
       request.append(buffer, static_cast<size_t>(got));
     }
-    ++requests_;
     const size_t start = request.find(' ') + 1;
     const std::string path = request.substr(start, request.find(' ', start) - start);
     std::optional<Reply> reply;
@@ -146,7 +143,6 @@ class LoopbackHttpServer {
   uint16_t port_ = 0;
   std::mutex mutex_;
   std::map<std::string, Reply> replies_;
-  std::atomic<int> requests_ = 0;
   std::thread thread_;
 };
 
