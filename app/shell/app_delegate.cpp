@@ -190,6 +190,7 @@ void AppDelegate::connectUpdater() {
   };
   if (window_) {
     window_->onDismiss = [alive] {
+      Log::app.debug("The panel closed");
       postToMain([alive] {
         if (AppDelegate* self = alive()) {
           self->updater_->checkIfDue(secondsSince1970());
