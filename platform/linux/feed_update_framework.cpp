@@ -39,11 +39,13 @@ std::optional<std::vector<uint8_t>> readAll(const std::string& path) {
                               std::istreambuf_iterator<char>());
 }
 
-// Waits for this process to end, then starts `program`: the single-instance socket is free by
-// then, so the new copy doesn't hand itself to the old one.
+// Waits for this process to end (or to be a zombie, or 30 seconds at most), then starts
+// `program`: the single-instance socket is free by then, so the new copy doesn't hand itself to
+// the old one.
 void relaunchAfterExit(const std::string& program) {
-  const QString script =
-      QStringLiteral("while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; exec \"$2\"");
+  const QString script = QStringLiteral(
+      "n=0; while [ -e /proc/\"$1\" ] && ! grep -q ') Z ' /proc/\"$1\"/stat 2>/dev/null &&"
+      " [ $n -lt 150 ]; do n=$((n+1)); sleep 0.2; done; exec \"$2\"");
   QProcess::startDetached(QStringLiteral("/bin/sh"),
                           {QStringLiteral("-c"), script, QStringLiteral("vesk-relaunch"),
                            QString::number(::getpid()), QString::fromStdString(program)});
