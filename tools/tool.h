@@ -15,5 +15,7 @@ int toml(const Args& args);
 int config(const Args& args);
 int files(const Args& args);
 int clips(const Args& args);
+// Only in builds with the platform library.
+int updateFeed(const Args& args);
 
 }  // namespace vesk::tool

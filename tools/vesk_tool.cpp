@@ -18,7 +18,8 @@ constexpr const char* kUsage =
     "  config --template     print the default configuration\n"
     "  files --root DIR [--list FILE] QUERY...   search the files under DIR\n"
     "  files --root DIR --watch                  print the changes applied from events\n"
-    "  clips --folder DIR --fill N | --search QUERY... | --prune MAX_BYTES MAX_AGE_SECONDS\n";
+    "  clips --folder DIR --fill N | --search QUERY... | --prune MAX_BYTES MAX_AGE_SECONDS\n"
+    "  update-feed --key KEY.pem --archive FILE --url URL --version V   sign a release feed\n";
 
 }  // namespace
 
@@ -46,6 +47,9 @@ int main(int argc, char** argv) {
   }
   if (command == "clips") {
     return vesk::tool::clips(args);
+  }
+  if (command == "update-feed") {
+    return vesk::tool::updateFeed(args);
   }
   if (command == "help" || command == "--help" || command == "-h") {
     std::fputs(kUsage, stdout);

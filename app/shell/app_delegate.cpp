@@ -18,10 +18,12 @@
 #include "app/launcher/icon_store.h"
 #include "app/launcher/launcher_controller.h"
 #include "app/launcher/launcher_panel.h"
+#include "app/services/updater.h"
 #include "app/shell/app_indexer.h"
 #include "app/shell/log.h"
 #include "app/shell/log_panel.h"
 #include "app/shell/run_in_background.h"
+#include "core/base/wall_clock.h"
 #include "core/clipboard/clipboard_store.h"
 #include "core/files/file_search_engine.h"
 #include "platform/app_catalog.h"
@@ -116,6 +118,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         Log::app.error("%.*s", static_cast<int>(line.size()), line.data());
       });
   startLauncher();
+  connectUpdater();
   connectDesktop();
 
   checkAccessibility();
@@ -169,6 +172,44 @@ bool AppDelegate::applicationShouldHandleReopen() {
 
 void AppDelegate::applicationWillTerminate() {
   history_->flush();
+  if (updater_) {
+    updater_->applicationWillTerminate();  // installs a downloaded update
+  }
+}
+
+// Self-update: a check when the panel closes (when one is due), the waiting update in the
+// launcher's "Update Vesk" row, every outcome as a notification.
+void AppDelegate::connectUpdater() {
+  updater_ = std::make_unique<Updater>(
+      services_.updates,
+      Updater::Options{VESK_VERSION, VESK_BUILD_VERSION, paths_.pendingUpdateFile});
+  std::weak_ptr<AppDelegate*> weak = self_;
+  const auto alive = [weak]() -> AppDelegate* {
+    const auto self = weak.lock();
+    return self ? *self : nullptr;
+  };
+  if (window_) {
+    window_->onDismiss = [alive] {
+      Log::app.debug("The panel closed");
+      postToMain([alive] {
+        if (AppDelegate* self = alive()) {
+          self->updater_->checkIfDue(secondsSince1970());
+        }
+      });
+    };
+  }
+  updater_->onReady = [alive](const std::optional<std::string>& version) {
+    if (AppDelegate* self = alive()) {
+      self->launcher_->readyUpdate = version;
+    }
+  };
+  updater_->onResult = [alive](const UpdateResult& result) {
+    if (AppDelegate* self = alive()) {
+      self->notifier_->update(result.title(), result.body());
+    }
+  };
+  updater_->reportLastUpdate();
+  launcher_->checksForUpdates = updater_->isEnabled();
 }
 
 void AppDelegate::connectDesktop() {
@@ -221,7 +262,6 @@ void AppDelegate::startLauncher() {
     window_ = std::make_unique<LauncherPanel>(*launcher_, *history_, runningApps_.get(),
                                               services_.windowFocus.get());
     window_->configFile = paths_.configFile;
-    window_->onDismiss = [] { Log::app.debug("The panel closed"); };
   } else {
     panel_ = std::make_unique<LogPanel>(*launcher_);
     launcher_->setView(panel_.get());
@@ -452,8 +492,14 @@ void AppDelegate::run(Command command) {
       clearClipboard();
       break;
     case Command::installUpdate:
+      if (updater_) {
+        updater_->installNow();
+      }
+      break;
     case Command::checkForUpdates:
-      Log::app.info("Updates aren't available in this build of Vesk");
+      if (updater_) {
+        updater_->checkForUpdates(secondsSince1970());
+      }
       break;
     case Command::openConfig:
       configStore_->open();

@@ -48,6 +48,7 @@ class LauncherPanel;
 class LogPanel;
 class Notifier;
 class RunningApps;
+class Updater;
 
 class AppDelegate final {
  public:
@@ -57,6 +58,8 @@ class AppDelegate final {
   ~AppDelegate();
   AppDelegate(const AppDelegate&) = delete;
   AppDelegate& operator=(const AppDelegate&) = delete;
+  AppDelegate(AppDelegate&&) = delete;
+  AppDelegate& operator=(AppDelegate&&) = delete;
 
   void applicationDidFinishLaunching();
   // A second start of `vesk`: presents the launcher. Always false.
@@ -86,6 +89,8 @@ class AppDelegate final {
   ClipboardRecorder* recorder() { return recorder_.get(); }
   // The launcher's controller, once started.
   LauncherController* launcher() { return launcher_.get(); }
+  // Null until launched.
+  Updater* updater() { return updater_.get(); }
 
   // Told each time the launcher or the clipboard history is presented.
   std::function<void(Mode)> onPresent;
@@ -107,6 +112,7 @@ class AppDelegate final {
   void connectDesktop();
   void startLauncher();
   void askForAccessibility();
+  void connectUpdater();
 
   // Declared first, destroyed last: everything below works through them.
   AppServices services_;
@@ -125,6 +131,7 @@ class AppDelegate final {
   std::unique_ptr<DesktopActions> desktop_;
   std::unique_ptr<IconStore> icons_;
   std::unique_ptr<LauncherController> launcher_;
+  std::unique_ptr<Updater> updater_;
   std::unique_ptr<LogPanel> panel_;  // after the controller: goes first
   // The panel window, in a widget application; the log panel stands in for it elsewhere.
   std::unique_ptr<LauncherPanel> window_;

@@ -25,6 +25,7 @@ class Notifier;
 class Pasteboard;
 class PasteboardWriter;
 class SessionEvents;
+class UpdateFramework;
 class WindowFocus;
 class Workspace;
 
@@ -42,6 +43,7 @@ struct AppServices {
   std::shared_ptr<FileManager> fileManager;
   std::shared_ptr<WindowFocus> windowFocus;  // none: the panel relies on Qt alone
   std::shared_ptr<Notifier> notifier;        // none: failures and saved clips are logged
+  std::shared_ptr<UpdateFramework> updates;  // none: Vesk never updates itself
 };
 
 // Where the application keeps its files, from the XDG base folders.
@@ -53,11 +55,14 @@ struct AppPaths {
   std::vector<std::string> applicationRoots;
   // The executable and the autostart entry of start at login; empty: never registered.
   LoginItem::Paths login;
+  // The record of a downloaded update between runs ($XDG_STATE_HOME/vesk/pending-update.json).
+  std::string pendingUpdateFile;
 
   static AppPaths standard();
 };
 
-// The X11, GIO and Qt implementations, and desktop notifications on the session bus. Each one that
+// The X11, GIO and Qt implementations, desktop notifications on the session bus and updates
+// from the build's signed feed. Each one that
 // fails is left null and its reason is appended to `problems`.
 AppServices linuxServices(std::vector<std::string>& problems);
 

@@ -10,6 +10,7 @@
 #include "platform/linux/dbus_file_manager.h"
 #include "platform/linux/dbus_session_events.h"
 #include "platform/linux/ewmh_workspace.h"
+#include "platform/linux/feed_update_framework.h"
 #include "platform/linux/gio_app_catalog.h"
 #include "platform/linux/gio_icon_sources.h"
 #include "platform/linux/qt_image_codec.h"
@@ -29,6 +30,7 @@ AppPaths AppPaths::standard() {
   paths.clipboardFolder = ClipboardStore::defaultFolder();
   paths.applicationRoots = AppScanner::defaultRoots();
   paths.login = LoginItem::standard();
+  paths.pendingUpdateFile = XDGFolders().stateHome() + "/vesk/pending-update.json";
   return paths;
 }
 
@@ -74,6 +76,11 @@ AppServices linuxServices(std::vector<std::string>& problems) {
     Log::app.error("Running apps can't be tracked: %s", workspace.failure().description.c_str());
   }
   services.sessionEvents = std::make_shared<DBusSessionEvents>();
+  // Off without a feed and a key in the build, or for a copy not installed by the user.
+  auto updates =
+      FeedUpdateFramework::standard(VESK_UPDATE_FEED, VESK_UPDATE_KEY, VESK_BUILD_VERSION);
+  updates.log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };
+  services.updates = std::make_shared<FeedUpdateFramework>(std::move(updates));
   if (auto focus = X11WindowFocus::open("")) {
     services.windowFocus = std::move(focus).value();
   } else {
