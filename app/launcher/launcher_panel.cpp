@@ -51,6 +51,7 @@ FileFact readFact(const std::string& path) {
   const auto status = std::filesystem::status(path, error);
   FileFact fact;
   fact.exists = !error && std::filesystem::exists(status);
+  fact.isFolder = fact.exists && std::filesystem::is_directory(status);
   if (fact.exists && std::filesystem::is_regular_file(status)) {
     const auto size = std::filesystem::file_size(path, error);
     if (!error) {
@@ -187,11 +188,12 @@ LauncherPanel::LauncherPanel(LauncherController& launcher, const HistoryStore& h
 
   symbol_ = new QLabel(this);
   field_ = new SearchField(*this);
-  stage_ = new StageView(this);
+  const auto icons = [this] { return launcher_.icons; };
+  stage_ = new StageView(icons, this);
   list_ = new QListView(this);
   model_ = new RowModel(*this, this);
   list_->setModel(model_);
-  list_->setItemDelegate(new ResultCell(list_));
+  list_->setItemDelegate(new ResultCell(icons, list_));
   list_->setFocusPolicy(Qt::NoFocus);
   list_->setFrameShape(QFrame::NoFrame);
   list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -261,7 +263,7 @@ PanelContext LauncherPanel::context() const {
   context.fact = [this](const std::string& path) {
     return const_cast<LauncherPanel*>(this)->fact(path);
   };
-  context.appName = [](const std::string& id) { return PanelIcons::appName(id); };
+  context.icons = launcher_.icons;
   return context;
 }
 
@@ -439,13 +441,8 @@ void LauncherPanel::changeEvent(QEvent* event) {
     }
   }
   if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ThemeChange) {
-    setSymbol(clipboardLook_ ? "doc.on.clipboard" : "magnifyingglass");
-    QPalette fieldPalette = field_->palette();
-    const Palette colours = Palette::current();
-    fieldPalette.setColor(QPalette::Text, colours[Role::text]);
-    fieldPalette.setColor(QPalette::PlaceholderText, colours[Role::quiet]);
-    fieldPalette.setColor(QPalette::Base, Qt::transparent);
-    field_->setPalette(fieldPalette);
+    showSymbol();
+    applyFieldColours();
     update();
   }
   QWidget::changeEvent(event);
@@ -505,6 +502,7 @@ void LauncherPanel::reloadRows() {
 
 void LauncherPanel::reconfigureVisibleRows() {
   model_->changed();
+  showSymbol();  // it may have arrived with new icons
 }
 
 void LauncherPanel::insertRows(size_t from, size_t to) {
@@ -541,9 +539,17 @@ void LauncherPanel::setPlaceholder(const std::string& placeholder) {
 }
 
 void LauncherPanel::setSymbol(const std::string& symbol) {
-  const Palette palette = Palette::current();
-  symbol_->setPixmap(
-      PanelIcons::pixmap(IconRef::symbol(symbol), kSymbolSize, palette, devicePixelRatioF()));
+  symbolName_ = symbol;
+  showSymbol();
+}
+
+void LauncherPanel::showSymbol() {
+  const std::optional<QImage> image = PanelIcons::image(
+      IconRef::symbol(symbolName_), IconSize::row, launcher_.icons, devicePixelRatioF());
+  if (image && image->cacheKey() != symbolImage_) {
+    symbolImage_ = image->cacheKey();
+    symbol_->setPixmap(QPixmap::fromImage(*image));
+  }
 }
 
 void LauncherPanel::setExpanded(bool expanded, bool showsList) {
@@ -561,13 +567,19 @@ void LauncherPanel::setClipboardLook(bool clipboard) {
   QFont font = QApplication::font();
   font.setPixelSize(20);
   field_->setFont(font);
+  applyFieldColours();
+  layoutChildren();
+}
+
+void LauncherPanel::applyFieldColours() {
   QPalette fieldPalette = field_->palette();
   const Palette colours = Palette::current();
   fieldPalette.setColor(QPalette::Text, colours[Role::text]);
   fieldPalette.setColor(QPalette::PlaceholderText, colours[Role::quiet]);
   fieldPalette.setColor(QPalette::Base, Qt::transparent);
+  fieldPalette.setColor(QPalette::Highlight, colours[Role::selection]);
+  fieldPalette.setColor(QPalette::HighlightedText, colours[Role::text]);
   field_->setPalette(fieldPalette);
-  layoutChildren();
 }
 
 void LauncherPanel::refreshStage() {
@@ -656,7 +668,7 @@ void LauncherPanel::togglePreview() {
   }
   previewing_ = target;
   preview_->onKey = [this](QKeyEvent& event) { return handleKey(event); };
-  preview_->show(*target, screen());
+  preview_->show(*target, screen(), launcher_.icons);
   activateWindow();
   field_->setFocus();
 }
@@ -671,7 +683,7 @@ void LauncherPanel::previewSelectionChanged(bool byUser) {
   }
   if (byUser && target) {
     previewing_ = target;
-    preview_->show(*target, screen());
+    preview_->show(*target, screen(), launcher_.icons);
     activateWindow();
     return;
   }

@@ -106,6 +106,8 @@ class LauncherPanel final : public QWidget, public LauncherView {
 
  private:
   void layoutChildren();
+  void showSymbol();
+  void applyFieldColours();
   void previewSelectionChanged(bool byUser);
   std::optional<FileFact> fact(const std::string& path);
   void applyWindowShape();
@@ -118,6 +120,8 @@ class LauncherPanel final : public QWidget, public LauncherView {
   WindowFocus* focus_;
 
   QLabel* symbol_;
+  std::string symbolName_;
+  qint64 symbolImage_ = 0;  // the image the label shows
   SearchField* field_;
   StageView* stage_;
   QListView* list_;

@@ -9,6 +9,7 @@
 #include "app/clipboard/clip_text.h"
 #include "app/clipboard/clipboard_notice.h"
 #include "app/launcher/action.h"
+#include "app/launcher/icon_store.h"
 #include "app/launcher/launcher_controller.h"
 #include "core/search/history.h"
 
@@ -16,91 +17,49 @@ namespace vesk {
 
 namespace {
 
-using Role = Palette::Role;
 constexpr std::string_view kWarningSymbol = "exclamationmark.triangle";
 constexpr std::string_view kPausedSymbol = "pause.circle";
 constexpr int64_t kLargeText = 10000;
-
-std::string commandSymbol(Command command) {
-  switch (command) {
-    case Command::clipboard:
-      return "doc.on.clipboard";
-    case Command::pauseClipboard:
-      return "pause.circle";
-    case Command::resumeClipboard:
-      return "play.circle";
-    case Command::clearClipboard:
-      return "trash";
-    case Command::installUpdate:
-      return "arrow.down.circle";
-    case Command::checkForUpdates:
-      return "arrow.triangle.2.circlepath";
-    case Command::openConfig:
-      return "gearshape";
-    case Command::reloadConfig:
-      return "arrow.clockwise";
-    case Command::quit:
-      return "power";
-  }
-  return {};
-}
-
-std::string clipActionSymbol(ClipAction action) {
-  switch (action) {
-    case ClipAction::paste:
-      return "arrow.down.doc";
-    case ClipAction::copy:
-      return "doc.on.doc";
-    case ClipAction::pastePlainText:
-      return "textformat";
-    case ClipAction::openLink:
-      return "arrow.up.forward.app";
-    case ClipAction::reveal:
-      return "folder";
-    case ClipAction::save:
-      return "square.and.arrow.down";
-    case ClipAction::pin:
-      return "pin";
-    case ClipAction::unpin:
-      return "pin.slash";
-    case ClipAction::remove:
-      return "trash";
-  }
-  return {};
-}
 
 bool isArmed(size_t position, const LauncherController& controller) {
   return controller.isConfirming() && position == controller.selection();
 }
 
+// The copying app's icon; the text or link symbol for a clip without a source (the store
+// answers the symbol too once the source turns out to be missing).
 IconRef sourceIcon(const Clip& clip) {
   const std::string fallback = clip.kind == Clip::Kind::link ? "link" : "text.alignleft";
-  if (clip.source && PanelIcons::knowsApp(*clip.source)) {
-    IconRef icon;
-    icon.kind = IconRef::Kind::source;
-    icon.name = *clip.source;
-    icon.fallbackSymbol = fallback;
-    return icon;
+  if (!clip.source) {
+    return IconRef::symbol(fallback);
   }
-  return IconRef::symbol(fallback);
-}
-
-IconRef fileIcon(const std::string& path) {
-  IconRef icon;
-  icon.kind = IconRef::Kind::file;
-  icon.name = path;
+  IconRef icon = IconRef::of(IconRef::Kind::source, *clip.source);
+  icon.fallbackSymbol = fallback;
   return icon;
 }
 
 IconRef itemIcon(const Item& item) {
-  if (item.kind.tag == Item::Kind::Tag::command) {
-    return IconRef::symbol(commandSymbol(item.kind.command));
+  switch (item.kind.tag) {
+    case Item::Kind::Tag::command:
+      return IconRef::symbol(std::string(Symbols::command(item.kind.command)));
+    case Item::Kind::Tag::folder:
+      return IconRef::of(IconRef::Kind::folder, item.kind.url);
+    case Item::Kind::Tag::app:
+      return IconRef::of(IconRef::Kind::app, item.kind.url);
+    case Item::Kind::Tag::file:
+      break;
   }
-  IconRef icon = fileIcon(item.kind.url);
-  if (item.isApp()) {
-    icon.kind = IconRef::Kind::app;
-  }
-  return icon;
+  return IconRef::of(IconRef::Kind::file, item.kind.url);
+}
+
+// A clip's file: a folder once its facts say so.
+IconRef clipFileIcon(const std::string& path, const PanelContext& context) {
+  const std::optional<FileFact> fact = context.fact ? context.fact(path) : std::nullopt;
+  return IconRef::of(fact && fact->isFolder ? IconRef::Kind::folder : IconRef::Kind::file, path);
+}
+
+std::string typeName(const std::string& path, bool isFolder, const PanelContext& context) {
+  return context.icons != nullptr ? context.icons->typeName(path, isFolder).value_or("")
+                                  : std::string();
 }
 
 // The symbols of the run-actions shortcut at this action's place in the unfiltered list.
@@ -161,8 +120,8 @@ StageContent itemStage(const Item& item, const PanelContext& context) {
     case Item::Kind::Tag::folder: {
       const bool folder = item.kind.tag == Item::Kind::Tag::folder;
       stage.place = PanelContent::parentFolder(item.kind.url, context.home);
-      stage.kind = joined({folder ? std::string("Folder") : PanelIcons::typeName(item.kind.url),
-                           openedText(item, context).value_or("")});
+      stage.kind = joined(
+          {typeName(item.kind.url, folder, context), openedText(item, context).value_or("")});
       stage.primary = folder ? "Open in File Manager" : "Open";
       stage.secondary = actions;
       return stage;
@@ -218,8 +177,9 @@ StageContent itemStage(const Item& item, const PanelContext& context) {
 StageContent clipStage(const Clip& clip, const PanelContext& context) {
   const LauncherController& controller = *context.controller;
   StageContent stage;
-  const std::optional<std::string> source =
-      clip.source && context.appName ? context.appName(*clip.source) : std::nullopt;
+  const std::optional<std::string> source = clip.source && context.icons != nullptr
+                                                ? context.icons->appName(*clip.source)
+                                                : std::nullopt;
   switch (clip.kind) {
     case Clip::Kind::text:
     case Clip::Kind::richText: {
@@ -269,7 +229,7 @@ StageContent clipStage(const Clip& clip, const PanelContext& context) {
       const std::vector<std::string> paths = ClipText::paths(clip);
       stage.name = ClipText::title(clip, "").text;
       if (!paths.empty()) {
-        stage.icon = fileIcon(paths.front());
+        stage.icon = clipFileIcon(paths.front(), context);
       }
       stage.place = ClipText::folders(clip, context.home);
       std::vector<std::optional<FileFact>> facts;
@@ -281,7 +241,7 @@ StageContent clipStage(const Clip& clip, const PanelContext& context) {
       }
       stage.kind = paths.size() > 1 ? std::to_string(paths.size()) + " files"
                    : paths.empty()  ? std::string()
-                                    : PanelIcons::typeName(paths.front());
+                   : typeName(paths.front(), facts.front() && facts.front()->isFolder, context);
       const bool allKnown =
           !facts.empty() &&
           std::all_of(facts.begin(), facts.end(), [](const auto& f) { return f.has_value(); });
@@ -309,19 +269,19 @@ StageContent noticeStage(ClipboardNotice notice, const PanelContext& context) {
   stage.place = std::string(detail(notice));
   switch (notice) {
     case ClipboardNotice::historyUnreadable:
-      stage.icon = IconRef::symbol(std::string(kWarningSymbol), Role::warning);
+      stage.icon = IconRef::symbol(std::string(kWarningSymbol), SymbolTint::warning);
       break;
     case ClipboardNotice::paused:
       stage.icon = IconRef::symbol(std::string(kPausedSymbol));
       stage.primary = "Resume";
       break;
     case ClipboardNotice::cannotRead:
-      stage.icon = IconRef::symbol(std::string(kWarningSymbol), Role::warning);
+      stage.icon = IconRef::symbol(std::string(kWarningSymbol), SymbolTint::warning);
       stage.kind = "System Settings, Privacy & Security";
       stage.primary = "Open Settings";
       break;
     case ClipboardNotice::needsAccessibility:
-      stage.icon = IconRef::symbol(std::string(kWarningSymbol), Role::warning);
+      stage.icon = IconRef::symbol(std::string(kWarningSymbol), SymbolTint::warning);
       stage.kind = "System Settings, Privacy & Security, Accessibility";
       stage.primary = "Open Settings";
       break;
@@ -387,7 +347,7 @@ CellContent cell(const Row& row, size_t position, const PanelContext& context) {
       case Item::Kind::Tag::command:
         if (armed) {
           cell.title = controller.confirmationPrompt().value_or(cell.title);
-          cell.icon.tint = Role::danger;
+          cell.icon.tint = SymbolTint::danger;
           cell.isDanger = true;
         }
         break;
@@ -398,26 +358,26 @@ CellContent cell(const Row& row, size_t position, const PanelContext& context) {
     cell.icon = IconRef::symbol(std::string(symbol(*action)));
     if (armed) {
       cell.title = controller.confirmationPrompt().value_or(cell.title);
-      cell.icon.tint = Role::danger;
+      cell.icon.tint = SymbolTint::danger;
       cell.isDanger = true;
     }
   } else if (const ClipAction* clipAction = row.clipAction()) {
     cell.title = controller.title(row);
     cell.tag = runKeyTag(row, controller);
-    cell.icon = IconRef::symbol(clipActionSymbol(*clipAction));
+    cell.icon = IconRef::symbol(std::string(symbol(*clipAction)));
     if (armed) {
       cell.title = controller.confirmationPrompt().value_or(cell.title);
-      cell.icon.tint = Role::danger;
+      cell.icon.tint = SymbolTint::danger;
       cell.isDanger = true;
     }
   } else if (const Problem* problem = row.problem()) {
     cell.title = "Config problem, " + problem->text;
-    cell.icon = IconRef::symbol(std::string(kWarningSymbol), Role::warning);
+    cell.icon = IconRef::symbol(std::string(kWarningSymbol), SymbolTint::warning);
   } else if (const ClipboardNotice* notice = row.notice()) {
     cell.title = std::string(title(*notice));
     cell.icon = *notice == ClipboardNotice::paused
                     ? IconRef::symbol(std::string(kPausedSymbol))
-                    : IconRef::symbol(std::string(kWarningSymbol), Role::warning);
+                    : IconRef::symbol(std::string(kWarningSymbol), SymbolTint::warning);
   } else if (const Clip* clip = row.clip()) {
     const ClipText::Title title = ClipText::title(*clip, controller.text());
     cell.title = title.text;
@@ -433,14 +393,11 @@ CellContent cell(const Row& row, size_t position, const PanelContext& context) {
         if (context.clipImage) {
           cell.icon.image = context.clipImage(*clip, false).value_or(QImage());
         }
-        if (cell.icon.image.isNull()) {
-          cell.icon = IconRef::symbol("photo");
-        }
         break;
       }
       case Clip::Kind::files: {
         const std::vector<std::string> paths = ClipText::paths(*clip);
-        cell.icon = paths.empty() ? IconRef::symbol("folder") : fileIcon(paths.front());
+        cell.icon = paths.empty() ? IconRef::symbol("folder") : clipFileIcon(paths.front(), context);
         break;
       }
       default:
@@ -480,7 +437,7 @@ std::optional<StageContent> stage(const PanelContext& context) {
   if (const Problem* problem = row.problem()) {
     StageContent stage;
     const auto [title, detail] = problemTile(problem->text);
-    stage.icon = IconRef::symbol(std::string(kWarningSymbol), Role::warning);
+    stage.icon = IconRef::symbol(std::string(kWarningSymbol), SymbolTint::warning);
     stage.name = title;
     stage.place = detail;
     stage.kind = tildePath(context.configFile, context.home);

@@ -21,10 +21,12 @@
 namespace vesk {
 
 class History;
+class IconStore;
 class LauncherController;
 
 struct FileFact {
   bool exists = false;
+  bool isFolder = false;
   std::optional<int64_t> size;
   bool operator==(const FileFact&) const = default;
 };
@@ -41,7 +43,8 @@ struct PanelContext {
   std::function<std::optional<QImage>(const Clip&, bool preview)> clipImage;
   // The fact of a path, none until it is known.
   std::function<std::optional<FileFact>(const std::string& path)> fact;
-  std::function<std::optional<std::string>(const std::string& entryId)> appName;
+  // Type names and the names of clip sources; none: neither is shown.
+  IconStore* icons = nullptr;
 };
 
 struct CellContent {

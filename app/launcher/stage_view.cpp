@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPainter>
 #include <QTextLayout>
+#include <cmath>
 #include <utility>
 
 #include "app/launcher/result_cell.h"
@@ -17,6 +18,7 @@ constexpr int kKeyGap = 6;
 constexpr int kKeysGap = 16;
 constexpr int kBottomLine = 30;  // the kind line and keys under a preview
 constexpr int kChecker = 8;
+constexpr int kTilePad = 6;  // the tile around the large icon
 
 QFont sized(qreal pixels, QFont::Weight weight = QFont::Normal) {
   QFont font = QApplication::font();
@@ -78,7 +80,8 @@ void drawChecker(QPainter& painter, const QRectF& area, const Palette& palette) 
 
 }  // namespace
 
-StageView::StageView(QWidget* parent) : QWidget(parent) {
+StageView::StageView(std::function<IconStore*()> icons, QWidget* parent)
+    : QWidget(parent), icons_(std::move(icons)) {
   setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
@@ -232,15 +235,16 @@ void StageView::paintEvent(QPaintEvent*) {
   // Icon tile, then name, place and kind; the keys on the right.
   qreal textX = area.left();
   if (content_.icon.kind != IconRef::Kind::none) {
-    const QRectF tile(area.left(), area.center().y() - kTileSize / 2.0 - 2, kTileSize + 8,
-                      kTileSize + 8);
+    const QRectF tile(area.left(), std::round(area.center().y() - kTileSize / 2.0) - kTilePad,
+                      kTileSize + 2 * kTilePad, kTileSize + 2 * kTilePad);
     painter.setPen(Qt::NoPen);
     painter.setBrush(palette[Role::tile]);
     painter.drawRoundedRect(tile, 12, 12);
-    const QPixmap icon = PanelIcons::pixmap(content_.icon, kTileSize - 8, palette, scale);
-    const QSizeF size = icon.deviceIndependentSize();
-    painter.drawPixmap(
-        QPointF(tile.center().x() - size.width() / 2, tile.center().y() - size.height() / 2), icon);
+    if (const auto icon =
+            PanelIcons::image(content_.icon, IconSize::tile, icons_ ? icons_() : nullptr, scale)) {
+      painter.drawImage(QRectF(tile.left() + kTilePad, tile.top() + kTilePad, kTileSize, kTileSize),
+                        *icon);
+    }
     textX = tile.right() + 14;
   }
   const int keys = keysWidth();
