@@ -8,10 +8,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 #include <cmath>
 #include <filesystem>
 
@@ -436,8 +438,14 @@ void LauncherPanel::changeEvent(QEvent* event) {
   if (event->type() == QEvent::ActivationChange) {
     if (isActiveWindow() && focusPoll_.isActive()) {
       focusArrived();
-    } else if (wasActive_ && QWidget::isVisible() && !isPreviewShown()) {
-      dismiss();
+    } else if (wasActive_ && QWidget::isVisible() && !isActiveWindow()) {
+      // The preview never takes the focus for long: the panel takes it back. Any other window
+      // getting it closes both.
+      if (isPreviewShown() && QApplication::activeWindow() == preview_.get()) {
+        activateWindow();
+      } else {
+        dismiss();
+      }
     }
   }
   if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ThemeChange) {
@@ -503,6 +511,9 @@ void LauncherPanel::reloadRows() {
 void LauncherPanel::reconfigureVisibleRows() {
   model_->changed();
   showSymbol();  // it may have arrived with new icons
+  if (preview_->isVisible()) {
+    preview_->update();
+  }
 }
 
 void LauncherPanel::insertRows(size_t from, size_t to) {
@@ -601,7 +612,7 @@ void LauncherPanel::dismiss() {
   dismissing_ = true;  // hiding deactivates the window, which must not dismiss again
   wasActive_ = false;
   if (preview_->isVisible()) {
-    preview_->hide();
+    hidePreview();
   }
   previewing_.reset();
   focusPoll_.stop();
@@ -657,20 +668,54 @@ std::optional<std::string> LauncherPanel::previewURL() const {
 
 void LauncherPanel::togglePreview() {
   if (preview_->isVisible()) {
-    preview_->hide();
-    previewing_.reset();
+    hidePreview();
     activateWindow();
     return;
   }
-  const std::optional<std::string> target = previewURL();
-  if (!target) {
-    return;
+  if (const std::optional<std::string> target = previewURL()) {
+    showPreview(*target);
   }
+}
+
+void LauncherPanel::showPreview(const std::string& target) {
   previewing_ = target;
   preview_->onKey = [this](QKeyEvent& event) { return handleKey(event); };
-  preview_->show(*target, screen(), launcher_.icons);
+  // Transient for the panel: window managers keep it above the panel, which keeps the focus.
+  preview_->winId();
+  preview_->windowHandle()->setTransientParent(windowHandle());
+  preview_->show(target, screen(), launcher_.icons);
   activateWindow();
+  preview_->raise();
   field_->setFocus();
+  // While the preview is shown every click comes here first, so that a click anywhere else
+  // closes both (`mousePressEvent`).
+  grabMouse();
+}
+
+void LauncherPanel::hidePreview() {
+  releaseMouse();
+  preview_->hide();
+  previewing_.reset();
+}
+
+void LauncherPanel::mousePressEvent(QMouseEvent* event) {
+  if (!preview_->isVisible()) {
+    QWidget::mousePressEvent(event);
+    return;
+  }
+  const QPoint global = event->globalPosition().toPoint();
+  if (preview_->geometry().contains(global)) {
+    return;
+  }
+  if (!geometry().contains(global)) {
+    dismiss();
+    return;
+  }
+  // A row clicked under the grab is selected as a click on the list selects it.
+  const QModelIndex index = list_->indexAt(list_->viewport()->mapFromGlobal(global));
+  if (list_->isVisible() && index.isValid()) {
+    launcher_.userSelected(static_cast<size_t>(index.row()));
+  }
 }
 
 void LauncherPanel::previewSelectionChanged(bool byUser) {
@@ -682,13 +727,10 @@ void LauncherPanel::previewSelectionChanged(bool byUser) {
     return;
   }
   if (byUser && target) {
-    previewing_ = target;
-    preview_->show(*target, screen(), launcher_.icons);
-    activateWindow();
+    showPreview(*target);
     return;
   }
-  preview_->hide();
-  previewing_.reset();
+  hidePreview();
 }
 
 }  // namespace vesk

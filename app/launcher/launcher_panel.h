@@ -102,6 +102,7 @@ class LauncherPanel final : public QWidget, public LauncherView {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
   bool event(QEvent* event) override;
 
  private:
@@ -109,6 +110,8 @@ class LauncherPanel final : public QWidget, public LauncherView {
   void showSymbol();
   void applyFieldColours();
   void previewSelectionChanged(bool byUser);
+  void showPreview(const std::string& target);
+  void hidePreview();
   std::optional<FileFact> fact(const std::string& path);
   void applyWindowShape();
   void focusArrived();

@@ -249,7 +249,8 @@ void StageView::paintEvent(QPaintEvent*) {
   }
   const int keys = keysWidth();
   const qreal textWidth = area.right() - textX - (keys > 0 ? keys + kKeysGap : 0);
-  const QRectF keyArea(area.left(), area.bottom() - 24, area.width(), 24);
+  // The keys level with the middle of the tile and the text beside it.
+  const QRectF keyArea(area.left(), std::round(area.center().y()) - 12, area.width(), 24);
   drawKeys(painter, keyArea);
 
   const QFontMetricsF line(lineFont());
