@@ -25,6 +25,8 @@ class PreviewWindow final : public QWidget {
   // file come from `icons` (none: neither).
   void show(const std::string& path, QScreen* screen, IconStore* icons);
   const std::string& path() const { return path_; }
+  // What is shown (see `kindOf`): "file" also when the file couldn't be read as its kind.
+  const std::string& kind() const { return kind_; }
 
   std::function<bool(QKeyEvent&)> onKey;
 
