@@ -555,8 +555,8 @@ void LauncherPanel::setSymbol(const std::string& symbol) {
 }
 
 void LauncherPanel::showSymbol() {
-  const std::optional<QImage> image = PanelIcons::image(
-      IconRef::symbol(symbolName_), IconSize::row, launcher_.icons, devicePixelRatioF());
+  const std::optional<QImage> image = PanelIcons::image(IconRef::symbol(symbolName_), IconSize::row,
+                                                        launcher_.icons, devicePixelRatioF());
   if (image && image->cacheKey() != symbolImage_) {
     symbolImage_ = image->cacheKey();
     symbol_->setPixmap(QPixmap::fromImage(*image));

@@ -177,9 +177,8 @@ StageContent itemStage(const Item& item, const PanelContext& context) {
 StageContent clipStage(const Clip& clip, const PanelContext& context) {
   const LauncherController& controller = *context.controller;
   StageContent stage;
-  const std::optional<std::string> source = clip.source && context.icons != nullptr
-                                                ? context.icons->appName(*clip.source)
-                                                : std::nullopt;
+  const std::optional<std::string> source =
+      clip.source && context.icons != nullptr ? context.icons->appName(*clip.source) : std::nullopt;
   switch (clip.kind) {
     case Clip::Kind::text:
     case Clip::Kind::richText: {
@@ -240,8 +239,9 @@ StageContent clipStage(const Clip& clip, const PanelContext& context) {
         stage.place = "No longer in " + stage.place;
       }
       stage.kind = paths.size() > 1 ? std::to_string(paths.size()) + " files"
-                   : paths.empty()  ? std::string()
-                   : typeName(paths.front(), facts.front() && facts.front()->isFolder, context);
+                   : paths.empty()
+                       ? std::string()
+                       : typeName(paths.front(), facts.front() && facts.front()->isFolder, context);
       const bool allKnown =
           !facts.empty() &&
           std::all_of(facts.begin(), facts.end(), [](const auto& f) { return f.has_value(); });
@@ -397,7 +397,8 @@ CellContent cell(const Row& row, size_t position, const PanelContext& context) {
       }
       case Clip::Kind::files: {
         const std::vector<std::string> paths = ClipText::paths(*clip);
-        cell.icon = paths.empty() ? IconRef::symbol("folder") : clipFileIcon(paths.front(), context);
+        cell.icon =
+            paths.empty() ? IconRef::symbol("folder") : clipFileIcon(paths.front(), context);
         break;
       }
       default:

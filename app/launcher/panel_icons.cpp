@@ -5,12 +5,14 @@
 #include <cmath>
 
 #include "app/launcher/icon_store.h"
+#include "app/launcher/palette.h"
 
 namespace vesk {
 
 namespace {
 
-// A thumbnail cropped to the square and rounded, at the screen's density.
+// A thumbnail fitted into a rounded square of the tile colour (transparent parts stay
+// readable, and nothing is cut off), at the screen's density.
 QImage rounded(const QImage& image, IconSize size, int radius, qreal scale) {
   const int points = vesk::points(size);
   const int pixels = static_cast<int>(std::lround(points * scale));
@@ -23,8 +25,9 @@ QImage rounded(const QImage& image, IconSize size, int radius, qreal scale) {
   QPainterPath clip;
   clip.addRoundedRect(QRectF(0, 0, points, points), radius, radius);
   painter.setClipPath(clip);
-  QImage fitted = image.scaled(QSize(pixels, pixels), Qt::KeepAspectRatioByExpanding,
-                               Qt::SmoothTransformation);
+  painter.fillRect(QRectF(0, 0, points, points), Palette::current()[Palette::Role::tile]);
+  QImage fitted =
+      image.scaled(QSize(pixels, pixels), Qt::KeepAspectRatio, Qt::SmoothTransformation);
   fitted.setDevicePixelRatio(scale);
   const QPointF origin((pixels - fitted.width()) / 2.0 / scale,
                        (pixels - fitted.height()) / 2.0 / scale);
@@ -37,9 +40,9 @@ QImage rounded(const QImage& image, IconSize size, int radius, qreal scale) {
 std::optional<QImage> PanelIcons::image(const IconRef& icon, IconSize size, IconStore* store,
                                         qreal scale) {
   if (icon.kind == IconRef::Kind::image) {
-    return icon.image.isNull() ? std::nullopt
-                               : std::optional<QImage>(
-                                     rounded(icon.image, size, icon.cornerRadius, scale));
+    return icon.image.isNull()
+               ? std::nullopt
+               : std::optional<QImage>(rounded(icon.image, size, icon.cornerRadius, scale));
   }
   if (store == nullptr) {
     return std::nullopt;

@@ -191,8 +191,7 @@ void PreviewWindow::paintEvent(QPaintEvent*) {
   title.setPixelSize(18);
   title.setWeight(QFont::DemiBold);
   painter.setFont(title);
-  const QRectF text(inner.left() + kIconSide + 16, inner.top(), inner.width() - kIconSide - 16,
-                    28);
+  const QRectF text(inner.left() + kIconSide + 16, inner.top(), inner.width() - kIconSide - 16, 28);
   painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, info.fileName());
   QFont small = font();
   small.setPixelSize(13);

@@ -1,8 +1,9 @@
 #pragma once
 // PreviewWindow: Vesk's own file preview, one level above the panel: an image fitted to 70% of
 // the screen over a checkerboard, the first page of a PDF, the start of a text file, the
-// entries of a folder, or for anything else a large icon with the name, type and size. It never keeps the keyboard: the
-// panel stays the focused window and keys reaching the preview go to `onKey`.
+// entries of a folder, or for anything else a large icon with the name, type and size. It never
+// keeps the keyboard: the panel stays the focused window and keys reaching the preview go to
+// `onKey`.
 //
 // Main thread only.
 

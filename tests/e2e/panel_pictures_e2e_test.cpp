@@ -192,12 +192,11 @@ class PanelPictures : public testing::TestWithParam<Look> {
     const auto x = static_cast<int>(std::lround(middleX - 340)) * scale;
     const auto top = static_cast<int>(std::lround(middleY - 211.5)) * scale;
     const int margin = 16 * scale;
-    const QRect region = whole ? area
-                               : QRect(x - margin, top - margin, 680 * scale + 2 * margin,
-                                       423 * scale + 2 * margin);
-    EXPECT_TRUE(pumpUntil([] {
-      return !Xvfb::output("xdotool search --onlyvisible --name '^Vesk$'").empty();
-    }));
+    const QRect region =
+        whole ? area
+              : QRect(x - margin, top - margin, 680 * scale + 2 * margin, 423 * scale + 2 * margin);
+    EXPECT_TRUE(pumpUntil(
+        [] { return !Xvfb::output("xdotool search --onlyvisible --name '^Vesk$'").empty(); }));
     // Settled: the same picture three times, a tenth of a second apart.
     QImage last;
     int same = 0;

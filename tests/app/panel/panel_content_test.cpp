@@ -67,8 +67,8 @@ TEST(PanelSymbols, EveryActionAndCommandSymbolIsListedAndDrawn) {
   for (const Command command : kAllCommands) {
     used.push_back(Symbols::command(command));
   }
-  for (const char* name : {"link", "text.alignleft", "exclamationmark.triangle", "pin",
-                           "magnifyingglass"}) {
+  for (const char* name :
+       {"link", "text.alignleft", "exclamationmark.triangle", "pin", "magnifyingglass"}) {
     used.emplace_back(name);
   }
   const auto all = Symbols::all();
