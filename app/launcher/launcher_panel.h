@@ -112,6 +112,7 @@ class LauncherPanel final : public QWidget, public LauncherView {
   void previewSelectionChanged(bool byUser);
   void showPreview(const std::string& target);
   void hidePreview();
+  void focusField();
   std::optional<FileFact> fact(const std::string& path);
   void applyWindowShape();
   void focusArrived();

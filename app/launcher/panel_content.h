@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -97,6 +98,9 @@ struct StageContent {
 
 namespace PanelContent {
 
+inline constexpr std::string_view kWarningSymbol = "exclamationmark.triangle";
+inline constexpr std::string_view kPausedSymbol = "pause.circle";
+
 CellContent cell(const Row& row, size_t position, const PanelContext& context);
 // The stage for the controller's selection; none when there is no valid selection (the stage
 // is then left as it is).
@@ -112,6 +116,12 @@ std::string tildePath(const std::string& path, const std::string& home);
 std::string parentFolder(const std::string& path, const std::string& home);
 // "1.2 MB".
 std::string fileSize(int64_t bytes);
+
+// The icons of an item, of a clip's source app, and of a clip's file (a folder once the file's
+// facts say so); rows and the stage draw the same.
+IconRef itemIcon(const Item& item);
+IconRef sourceIcon(const Clip& clip);
+IconRef clipFileIcon(const std::string& path, const PanelContext& context);
 
 }  // namespace PanelContent
 
