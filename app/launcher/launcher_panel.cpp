@@ -268,7 +268,7 @@ PanelContext LauncherPanel::context() const {
 
 std::optional<FileFact> LauncherPanel::fact(const std::string& path) {
   const auto known = facts_.find(path);
-  if (freshFacts_.count(path) == 0 && loadingFacts_.insert(path).second) {
+  if (!freshFacts_.contains(path) && loadingFacts_.insert(path).second) {
     std::weak_ptr<LauncherPanel*> weak = self_;
     runInBackground(
         QoS::userInitiated, [read = fileFacts, path] { return read(path); },
@@ -377,7 +377,7 @@ void LauncherPanel::layoutChildren() {
   list_->setVisible(tall && expanded_ && showsList_);
 }
 
-void LauncherPanel::paintEvent(QPaintEvent*) {
+void LauncherPanel::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const Palette palette = Palette::current();
@@ -391,18 +391,21 @@ void LauncherPanel::paintEvent(QPaintEvent*) {
   }
   if (pendingPresent_) {
     // The latency is logged once the frame has reached the X server.
-    QTimer::singleShot(0, this, [this] {
-      if (!pendingPresent_) {
-        return;
-      }
-      if (focus_ != nullptr) {
-        focus_->sync();
-      }
-      const bool clipboard = launcher_.mode() == LauncherController::Mode::clipboard;
-      Log::latency(clipboard ? kClipboardLabel : kLauncherLabel, *pendingPresent_,
-                   presentHandled_.value_or(*pendingPresent_), Log::uptime());
-      pendingPresent_.reset();
-    });
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (!pendingPresent_) {
+            return;
+          }
+          if (focus_ != nullptr) {
+            focus_->sync();
+          }
+          const bool clipboard = launcher_.mode() == LauncherController::Mode::clipboard;
+          Log::latency(clipboard ? kClipboardLabel : kLauncherLabel, *pendingPresent_,
+                       presentHandled_.value_or(*pendingPresent_), Log::uptime());
+          pendingPresent_.reset();
+        },
+        Qt::QueuedConnection);
   }
 }
 

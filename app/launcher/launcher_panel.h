@@ -54,6 +54,8 @@ class LauncherPanel final : public QWidget, public LauncherView {
   ~LauncherPanel() override;
   LauncherPanel(const LauncherPanel&) = delete;
   LauncherPanel& operator=(const LauncherPanel&) = delete;
+  LauncherPanel(LauncherPanel&&) = delete;
+  LauncherPanel& operator=(LauncherPanel&&) = delete;
 
   // Told after the panel is hidden and the controller reset.
   std::function<void()> onDismiss;

@@ -32,6 +32,35 @@ std::string runKeyTag(const Row& row, const LauncherController& controller) {
   return keys[position]->symbols();
 }
 
+// A clip's row: its title for the query, detail and age, and its icon by kind.
+void clipCell(const Clip& clip, const PanelContext& context, CellContent& cell) {
+  const ClipText::Title title = ClipText::title(clip, context.controller->text());
+  cell.title = title.text;
+  cell.isQuietTitle = title.isQuiet;
+  cell.detail = ClipText::detail(clip, context.home);
+  cell.tag = ClipText::age(clip.copied, context.now);
+  cell.isPinned = clip.pinned;
+  cell.cutsAtTheEnd = clip.kind == Clip::Kind::text || clip.kind == Clip::Kind::richText;
+  switch (clip.kind) {
+    case Clip::Kind::image:
+      cell.icon.kind = IconRef::Kind::image;
+      cell.icon.cornerRadius = 4;
+      if (context.clipImage) {
+        cell.icon.image = context.clipImage(clip, false).value_or(QImage());
+      }
+      break;
+    case Clip::Kind::files: {
+      const std::vector<std::string> paths = ClipText::paths(clip);
+      cell.icon = paths.empty() ? IconRef::symbol("folder")
+                                : PanelContent::clipFileIcon(paths.front(), context);
+      break;
+    }
+    default:
+      cell.icon = PanelContent::sourceIcon(clip);
+      break;
+  }
+}
+
 }  // namespace
 
 namespace PanelContent {
@@ -124,32 +153,7 @@ CellContent cell(const Row& row, size_t position, const PanelContext& context) {
             ? IconRef::symbol(std::string(PanelContent::kPausedSymbol))
             : IconRef::symbol(std::string(PanelContent::kWarningSymbol), SymbolTint::warning);
   } else if (const Clip* clip = row.clip()) {
-    const ClipText::Title title = ClipText::title(*clip, controller.text());
-    cell.title = title.text;
-    cell.isQuietTitle = title.isQuiet;
-    cell.detail = ClipText::detail(*clip, context.home);
-    cell.tag = ClipText::age(clip->copied, context.now);
-    cell.isPinned = clip->pinned;
-    cell.cutsAtTheEnd = clip->kind == Clip::Kind::text || clip->kind == Clip::Kind::richText;
-    switch (clip->kind) {
-      case Clip::Kind::image: {
-        cell.icon.kind = IconRef::Kind::image;
-        cell.icon.cornerRadius = 4;
-        if (context.clipImage) {
-          cell.icon.image = context.clipImage(*clip, false).value_or(QImage());
-        }
-        break;
-      }
-      case Clip::Kind::files: {
-        const std::vector<std::string> paths = ClipText::paths(*clip);
-        cell.icon =
-            paths.empty() ? IconRef::symbol("folder") : clipFileIcon(paths.front(), context);
-        break;
-      }
-      default:
-        cell.icon = sourceIcon(*clip);
-        break;
-    }
+    clipCell(*clip, context, cell);
   }
   return cell;
 }

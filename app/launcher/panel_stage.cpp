@@ -122,6 +122,56 @@ StageContent itemStage(const Item& item, const PanelContext& context) {
   return stage;
 }
 
+// An image clip: its preview over the checkerboard, its size, format and when it was copied.
+void imageStage(const Clip& clip, const std::optional<std::string>& source,
+                const PanelContext& context, StageContent& stage) {
+  const auto [width, height] = ClipText::previewSize(clip);
+  std::optional<QImage> image = context.clipImage ? context.clipImage(clip, true) : std::nullopt;
+  stage.preview = StageContent::ImagePreview{image.value_or(QImage()), width, height};
+  stage.name = "Image";
+  stage.place = ClipText::detail(clip, context.home) + " \u00B7 PNG \u00B7 " +
+                PanelContent::fileSize(clip.size);
+  std::string copied = opened(clip.copied, context.now);
+  if (copied.rfind("opened", 0) == 0) {
+    copied.replace(0, 6, "copied");
+  }
+  if (source) {
+    copied += " from " + *source;
+  }
+  stage.kind = upperFirst(copied);
+}
+
+// A clip of files: the first file's icon, their folders, and once every file's facts are known
+// their total size; a single file that is gone says so.
+void filesStage(const Clip& clip, const PanelContext& context, StageContent& stage) {
+  const std::vector<std::string> paths = ClipText::paths(clip);
+  stage.name = ClipText::title(clip, "").text;
+  stage.place = ClipText::folders(clip, context.home);
+  if (paths.empty()) {
+    return;
+  }
+  stage.icon = PanelContent::clipFileIcon(paths.front(), context);
+  std::vector<std::optional<FileFact>> facts;
+  facts.reserve(paths.size());
+  for (const std::string& path : paths) {
+    facts.push_back(context.fact ? context.fact(path) : std::nullopt);
+  }
+  if (paths.size() == 1 && facts.front() && !facts.front()->exists) {
+    stage.place = "No longer in " + stage.place;
+  }
+  stage.kind = paths.size() > 1
+                   ? std::to_string(paths.size()) + " files"
+                   : typeName(paths.front(), facts.front() && facts.front()->isFolder, context);
+  if (std::all_of(facts.begin(), facts.end(), [](const auto& f) { return f.has_value(); })) {
+    const int64_t total =
+        std::accumulate(facts.begin(), facts.end(), int64_t{0},
+                        [](int64_t sum, const auto& f) { return sum + f->size.value_or(0); });
+    if (total > 0) {
+      stage.kind = joined({stage.kind, PanelContent::fileSize(total)});
+    }
+  }
+}
+
 StageContent clipStage(const Clip& clip, const PanelContext& context) {
   const LauncherController& controller = *context.controller;
   StageContent stage;
@@ -149,60 +199,12 @@ StageContent clipStage(const Clip& clip, const PanelContext& context) {
       stage.placeLines = 3;
       stage.kind = ClipText::about({"Link"}, clip.copied, source, context.now);
       break;
-    case Clip::Kind::image: {
-      const auto [width, height] = ClipText::previewSize(clip);
-      if (context.clipImage) {
-        if (std::optional<QImage> image = context.clipImage(clip, true)) {
-          stage.preview = StageContent::ImagePreview{*image, width, height};
-        }
-      }
-      if (!stage.preview) {
-        stage.preview = StageContent::ImagePreview{QImage(), width, height};
-      }
-      stage.name = "Image";
-      stage.place = ClipText::detail(clip, context.home) + " \u00B7 PNG \u00B7 " +
-                    PanelContent::fileSize(clip.size);
-      std::string copied = opened(clip.copied, context.now);
-      if (copied.rfind("opened", 0) == 0) {
-        copied.replace(0, 6, "copied");
-      }
-      if (source) {
-        copied += " from " + *source;
-      }
-      stage.kind = upperFirst(copied);
+    case Clip::Kind::image:
+      imageStage(clip, source, context, stage);
       break;
-    }
-    case Clip::Kind::files: {
-      const std::vector<std::string> paths = ClipText::paths(clip);
-      stage.name = ClipText::title(clip, "").text;
-      if (!paths.empty()) {
-        stage.icon = PanelContent::clipFileIcon(paths.front(), context);
-      }
-      stage.place = ClipText::folders(clip, context.home);
-      std::vector<std::optional<FileFact>> facts;
-      for (const std::string& path : paths) {
-        facts.push_back(context.fact ? context.fact(path) : std::nullopt);
-      }
-      if (paths.size() == 1 && facts.front() && !facts.front()->exists) {
-        stage.place = "No longer in " + stage.place;
-      }
-      stage.kind = paths.size() > 1 ? std::to_string(paths.size()) + " files"
-                   : paths.empty()
-                       ? std::string()
-                       : typeName(paths.front(), facts.front() && facts.front()->isFolder, context);
-      const bool allKnown =
-          !facts.empty() &&
-          std::all_of(facts.begin(), facts.end(), [](const auto& f) { return f.has_value(); });
-      if (allKnown) {
-        const int64_t total =
-            std::accumulate(facts.begin(), facts.end(), int64_t{0},
-                            [](int64_t sum, const auto& f) { return sum + f->size.value_or(0); });
-        if (total > 0) {
-          stage.kind = joined({stage.kind, PanelContent::fileSize(total)});
-        }
-      }
+    case Clip::Kind::files:
+      filesStage(clip, context, stage);
       break;
-    }
   }
   stage.primary = controller.canPaste ? "Paste" : "Copy";
   stage.primaryCaps = capsOf(controller, PanelKey::open);

@@ -21,7 +21,7 @@ namespace vesk {
 
 namespace {
 
-constexpr qint64 kTextBytes = 256 * 1024;
+constexpr qint64 kTextBytes = qint64{256} * 1024;
 constexpr int kFolderEntries = 40;
 constexpr double kScreenShare = 0.7;
 constexpr int kMargin = 20;
@@ -136,7 +136,7 @@ void PreviewWindow::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
-void PreviewWindow::paintEvent(QPaintEvent*) {
+void PreviewWindow::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);

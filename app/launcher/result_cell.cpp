@@ -46,7 +46,7 @@ int ResultCell::drawCap(QPainter& painter, QPointF at, const QString& cap, const
   return width;
 }
 
-QSize ResultCell::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+QSize ResultCell::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& /*index*/) const {
   return {option.rect.width(), kHeight};
 }
 

@@ -66,13 +66,13 @@ void drawChecker(QPainter& painter, const QRectF& area, const Palette& palette) 
   const QColor light = palette.isDark ? QColor(0x3a, 0x3a, 0x40) : QColor(0xff, 0xff, 0xff);
   const QColor dark = palette.isDark ? QColor(0x30, 0x30, 0x36) : QColor(0xe6, 0xe6, 0xea);
   painter.fillRect(area, light);
-  for (qreal y = area.top(); y < area.bottom(); y += kChecker) {
-    for (qreal x = area.left(); x < area.right(); x += kChecker) {
-      const int column = static_cast<int>((x - area.left()) / kChecker);
-      const int row = static_cast<int>((y - area.top()) / kChecker);
-      if ((column + row) % 2 == 1) {
-        painter.fillRect(QRectF(x, y, kChecker, kChecker), dark);
-      }
+  const int rows = static_cast<int>(std::ceil(area.height() / kChecker));
+  const int columns = static_cast<int>(std::ceil(area.width() / kChecker));
+  for (int row = 0; row < rows; ++row) {
+    for (int column = row % 2 == 0 ? 1 : 0; column < columns; column += 2) {
+      painter.fillRect(
+          QRectF(area.left() + column * kChecker, area.top() + row * kChecker, kChecker, kChecker),
+          dark);
     }
   }
   painter.restore();
@@ -94,7 +94,7 @@ void StageView::setContent(StageContent content) {
 }
 
 QString StageView::fitPlace(int width) const {
-  const QString place = QString::fromStdString(content_.place);
+  QString place = QString::fromStdString(content_.place);
   if (content_.placeLines <= 1) {
     return place;
   }
@@ -167,71 +167,78 @@ int StageView::drawKeys(QPainter& painter, const QRectF& area) {
   return width;
 }
 
-void StageView::paintEvent(QPaintEvent*) {
+void StageView::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::TextAntialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  const Palette palette = Palette::current();
   const QRectF area = QRectF(rect()).adjusted(kInset, 10, -kInset, -8);
-  const qreal scale = devicePixelRatioF();
-
   if (content_.preview) {
-    // The preview fills the stage; the kind line and the keys sit under it.
-    const QRectF bottom(area.left(), area.bottom() - kBottomLine + 4, area.width(), kBottomLine);
-    const QRectF room(area.left(), area.top(), area.width(), bottom.top() - area.top() - 6);
-    const int keys = drawKeys(painter, bottom);
+    drawPreview(painter, area);
+  } else {
+    drawDetails(painter, area);
+  }
+}
+
+void StageView::drawPreview(QPainter& painter, const QRectF& area) {
+  const Palette palette = Palette::current();
+  // The preview fills the stage; the kind line and the keys sit under it.
+  const QRectF bottom(area.left(), area.bottom() - kBottomLine + 4, area.width(), kBottomLine);
+  const QRectF room(area.left(), area.top(), area.width(), bottom.top() - area.top() - 6);
+  const int keys = drawKeys(painter, bottom);
+  painter.setFont(lineFont());
+  painter.setPen(palette[Role::quiet]);
+  const QString kind = QFontMetrics(lineFont())
+                           .elidedText(QString::fromStdString(content_.kind), Qt::ElideRight,
+                                       static_cast<int>(bottom.width() - keys - kKeysGap));
+  painter.drawText(bottom, Qt::AlignVCenter | Qt::AlignLeft, kind);
+
+  if (const auto* text = std::get_if<StageContent::TextPreview>(&*content_.preview)) {
+    QFont font = sized(15);
+    painter.setFont(font);
+    painter.setPen(text->isBlank ? palette[Role::quiet] : palette[Role::text]);
+    const QString shown = text->isBlank ? QStringLiteral("Spaces and line breaks")
+                                        : QString::fromStdString(text->text);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    painter.save();
+    painter.setClipRect(room);
+    painter.drawText(room, shown, option);
+    painter.restore();
+  } else if (const auto* image = std::get_if<StageContent::ImagePreview>(&*content_.preview)) {
+    QSizeF size(static_cast<qreal>(image->width), static_cast<qreal>(image->height));
+    if (size.isEmpty()) {
+      size = QSizeF(room.height(), room.height());
+    }
+    size = size.scaled(room.size().boundedTo(size), Qt::KeepAspectRatio);
+    // The name and place sit beside the image.
+    const QRectF frame(room.left(), room.top(), size.width(), size.height());
+    drawChecker(painter, frame, palette);
+    if (!image->image.isNull()) {
+      painter.drawImage(frame, image->image);
+    }
+    painter.setPen(palette[Role::edge]);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(frame.adjusted(0.5, 0.5, -0.5, -0.5));
+    const QRectF info(frame.right() + 16, room.top(), room.right() - frame.right() - 16,
+                      room.height());
+    painter.setFont(nameFont());
+    painter.setPen(palette[Role::text]);
+    painter.drawText(QRectF(info.left(), info.top(), info.width(), 24),
+                     Qt::AlignVCenter | Qt::AlignLeft, QString::fromStdString(content_.name));
     painter.setFont(lineFont());
     painter.setPen(palette[Role::quiet]);
-    const QString kind = QFontMetrics(lineFont())
-                             .elidedText(QString::fromStdString(content_.kind), Qt::ElideRight,
-                                         static_cast<int>(bottom.width() - keys - kKeysGap));
-    painter.drawText(bottom, Qt::AlignVCenter | Qt::AlignLeft, kind);
-
-    if (const auto* text = std::get_if<StageContent::TextPreview>(&*content_.preview)) {
-      QFont font = sized(15);
-      painter.setFont(font);
-      painter.setPen(text->isBlank ? palette[Role::quiet] : palette[Role::text]);
-      const QString shown = text->isBlank ? QStringLiteral("Spaces and line breaks")
-                                          : QString::fromStdString(text->text);
-      QTextOption option;
-      option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-      painter.save();
-      painter.setClipRect(room);
-      painter.drawText(room, shown, option);
-      painter.restore();
-    } else if (const auto* image = std::get_if<StageContent::ImagePreview>(&*content_.preview)) {
-      QSizeF size(static_cast<qreal>(image->width), static_cast<qreal>(image->height));
-      if (size.isEmpty()) {
-        size = QSizeF(room.height(), room.height());
-      }
-      size = size.scaled(room.size().boundedTo(size), Qt::KeepAspectRatio);
-      // The name and place sit beside the image.
-      const QRectF frame(room.left(), room.top(), size.width(), size.height());
-      drawChecker(painter, frame, palette);
-      if (!image->image.isNull()) {
-        painter.drawImage(frame, image->image);
-      }
-      painter.setPen(palette[Role::edge]);
-      painter.setBrush(Qt::NoBrush);
-      painter.drawRect(frame.adjusted(0.5, 0.5, -0.5, -0.5));
-      const QRectF info(frame.right() + 16, room.top(), room.right() - frame.right() - 16,
-                        room.height());
-      painter.setFont(nameFont());
-      painter.setPen(palette[Role::text]);
-      painter.drawText(QRectF(info.left(), info.top(), info.width(), 24),
-                       Qt::AlignVCenter | Qt::AlignLeft, QString::fromStdString(content_.name));
-      painter.setFont(lineFont());
-      painter.setPen(palette[Role::quiet]);
-      painter.drawText(QRectF(info.left(), info.top() + 26, info.width(), 20),
-                       Qt::AlignVCenter | Qt::AlignLeft,
-                       QFontMetrics(lineFont())
-                           .elidedText(QString::fromStdString(content_.place), Qt::ElideMiddle,
-                                       static_cast<int>(info.width())));
-    }
-    return;
+    painter.drawText(QRectF(info.left(), info.top() + 26, info.width(), 20),
+                     Qt::AlignVCenter | Qt::AlignLeft,
+                     QFontMetrics(lineFont())
+                         .elidedText(QString::fromStdString(content_.place), Qt::ElideMiddle,
+                                     static_cast<int>(info.width())));
   }
+}
 
+void StageView::drawDetails(QPainter& painter, const QRectF& area) {
+  const Palette palette = Palette::current();
+  const qreal scale = devicePixelRatioF();
   // Icon tile, then name, place and kind; the keys on the right.
   qreal textX = area.left();
   if (content_.icon.kind != IconRef::Kind::none) {

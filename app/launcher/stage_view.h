@@ -32,6 +32,8 @@ class StageView final : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void drawPreview(QPainter& painter, const QRectF& area);
+  void drawDetails(QPainter& painter, const QRectF& area);
   int drawKeys(QPainter& painter, const QRectF& area);
   int keysWidth() const;
 

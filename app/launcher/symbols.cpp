@@ -120,8 +120,8 @@ const std::vector<SymbolKey>& Symbols::rendered() {
 }
 
 std::vector<std::string> Symbols::themeNames(std::string_view name) {
-  const auto found = std::find_if(kEntries.begin(), kEntries.end(),
-                                  [name](const Entry& entry) { return entry.name == name; });
+  const auto* const found = std::find_if(kEntries.begin(), kEntries.end(),
+                                         [name](const Entry& entry) { return entry.name == name; });
   std::vector<std::string> names;
   if (found == kEntries.end()) {
     return names;
