@@ -391,22 +391,25 @@ void LauncherPanel::paintEvent(QPaintEvent* /*event*/) {
   }
   if (pendingPresent_) {
     // The latency is logged once the frame has reached the X server.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          if (!pendingPresent_) {
-            return;
-          }
-          if (focus_ != nullptr) {
-            focus_->sync();
-          }
-          const bool clipboard = launcher_.mode() == LauncherController::Mode::clipboard;
-          Log::latency(clipboard ? kClipboardLabel : kLauncherLabel, *pendingPresent_,
-                       presentHandled_.value_or(*pendingPresent_), Log::uptime());
-          pendingPresent_.reset();
-        },
-        Qt::QueuedConnection);
+    postToMain([weak = std::weak_ptr<LauncherPanel*>(self_)] {
+      if (const auto self = weak.lock(); self && *self != nullptr) {
+        (*self)->logPresented();
+      }
+    });
   }
+}
+
+void LauncherPanel::logPresented() {
+  if (!pendingPresent_) {
+    return;
+  }
+  if (focus_ != nullptr) {
+    focus_->sync();
+  }
+  const bool clipboard = launcher_.mode() == LauncherController::Mode::clipboard;
+  Log::latency(clipboard ? kClipboardLabel : kLauncherLabel, *pendingPresent_,
+               presentHandled_.value_or(*pendingPresent_), Log::uptime());
+  pendingPresent_.reset();
 }
 
 void LauncherPanel::pollFocus() {

@@ -118,6 +118,8 @@ class LauncherPanel final : public QWidget, public LauncherView {
   std::optional<FileFact> fact(const std::string& path);
   void applyWindowShape();
   void focusArrived();
+  // The latency line, once the first frame has reached the X server.
+  void logPresented();
   void pollFocus();
 
   LauncherController& launcher_;
