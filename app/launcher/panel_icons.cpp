@@ -60,8 +60,8 @@ std::optional<QImage> PanelIcons::image(const IconRef& icon, IconSize size, Icon
     case IconRef::Kind::app:
       // Apps outside the wanted set (just installed, or not indexed) get their entry's icon
       // through the type cache, which keys each entry by its path.
-      if (auto found = store->icon(icon.name, size)) {
-        return found;
+      if (store->wanted().contains(icon.name)) {
+        return store->icon(icon.name, size);
       }
       return store->iconForFile(icon.name, size);
     case IconRef::Kind::source:
