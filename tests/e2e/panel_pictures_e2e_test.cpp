@@ -39,6 +39,10 @@ struct Look {
   int scale = 1;
 };
 
+void PrintTo(const Look& look, std::ostream* out) {
+  *out << look.name;
+}
+
 // A desktop behind the panel: a soft gradient, so the panel's edge and shadowless corners show
 // as they would over a wallpaper. Its window is this test's, listed as "Sketchpad".
 class Desktop final : public QWidget {
