@@ -102,13 +102,13 @@ std::string title(ClipAction action, bool canPaste, const std::optional<std::str
 std::string_view symbol(ClipAction action) {
   switch (action) {
     case ClipAction::paste:
-      return "doc.on.clipboard";
+      return "arrow.down.doc";
     case ClipAction::copy:
       return "doc.on.doc";
     case ClipAction::pastePlainText:
-      return "text.alignleft";
+      return "textformat";
     case ClipAction::openLink:
-      return "safari";
+      return "arrow.up.forward.app";
     case ClipAction::reveal:
       return "folder";
     case ClipAction::save:

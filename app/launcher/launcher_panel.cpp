@@ -17,7 +17,6 @@
 
 #include "app/apps/history_store.h"
 #include "app/apps/running_apps.h"
-#include "app/clipboard/clip_text.h"
 #include "app/clipboard/clipboard_history.h"
 #include "app/launcher/preview_window.h"
 #include "app/launcher/result_cell.h"
@@ -51,6 +50,7 @@ FileFact readFact(const std::string& path) {
   const auto status = std::filesystem::status(path, error);
   FileFact fact;
   fact.exists = !error && std::filesystem::exists(status);
+  fact.isFolder = fact.exists && std::filesystem::is_directory(status);
   if (fact.exists && std::filesystem::is_regular_file(status)) {
     const auto size = std::filesystem::file_size(path, error);
     if (!error) {
@@ -187,11 +187,12 @@ LauncherPanel::LauncherPanel(LauncherController& launcher, const HistoryStore& h
 
   symbol_ = new QLabel(this);
   field_ = new SearchField(*this);
-  stage_ = new StageView(this);
+  const auto icons = [this] { return launcher_.icons; };
+  stage_ = new StageView(icons, this);
   list_ = new QListView(this);
   model_ = new RowModel(*this, this);
   list_->setModel(model_);
-  list_->setItemDelegate(new ResultCell(list_));
+  list_->setItemDelegate(new ResultCell(icons, list_));
   list_->setFocusPolicy(Qt::NoFocus);
   list_->setFrameShape(QFrame::NoFrame);
   list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -261,13 +262,13 @@ PanelContext LauncherPanel::context() const {
   context.fact = [this](const std::string& path) {
     return const_cast<LauncherPanel*>(this)->fact(path);
   };
-  context.appName = [](const std::string& id) { return PanelIcons::appName(id); };
+  context.icons = launcher_.icons;
   return context;
 }
 
 std::optional<FileFact> LauncherPanel::fact(const std::string& path) {
   const auto known = facts_.find(path);
-  if (freshFacts_.count(path) == 0 && loadingFacts_.insert(path).second) {
+  if (!freshFacts_.contains(path) && loadingFacts_.insert(path).second) {
     std::weak_ptr<LauncherPanel*> weak = self_;
     runInBackground(
         QoS::userInitiated, [read = fileFacts, path] { return read(path); },
@@ -376,7 +377,7 @@ void LauncherPanel::layoutChildren() {
   list_->setVisible(tall && expanded_ && showsList_);
 }
 
-void LauncherPanel::paintEvent(QPaintEvent*) {
+void LauncherPanel::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const Palette palette = Palette::current();
@@ -390,19 +391,25 @@ void LauncherPanel::paintEvent(QPaintEvent*) {
   }
   if (pendingPresent_) {
     // The latency is logged once the frame has reached the X server.
-    QTimer::singleShot(0, this, [this] {
-      if (!pendingPresent_) {
-        return;
+    postToMain([weak = std::weak_ptr<LauncherPanel*>(self_)] {
+      if (const auto self = weak.lock(); self && *self != nullptr) {
+        (*self)->logPresented();
       }
-      if (focus_ != nullptr) {
-        focus_->sync();
-      }
-      const bool clipboard = launcher_.mode() == LauncherController::Mode::clipboard;
-      Log::latency(clipboard ? kClipboardLabel : kLauncherLabel, *pendingPresent_,
-                   presentHandled_.value_or(*pendingPresent_), Log::uptime());
-      pendingPresent_.reset();
     });
   }
+}
+
+void LauncherPanel::logPresented() {
+  if (!pendingPresent_) {
+    return;
+  }
+  if (focus_ != nullptr) {
+    focus_->sync();
+  }
+  const bool clipboard = launcher_.mode() == LauncherController::Mode::clipboard;
+  Log::latency(clipboard ? kClipboardLabel : kLauncherLabel, *pendingPresent_,
+               presentHandled_.value_or(*pendingPresent_), Log::uptime());
+  pendingPresent_.reset();
 }
 
 void LauncherPanel::pollFocus() {
@@ -434,18 +441,19 @@ void LauncherPanel::changeEvent(QEvent* event) {
   if (event->type() == QEvent::ActivationChange) {
     if (isActiveWindow() && focusPoll_.isActive()) {
       focusArrived();
-    } else if (wasActive_ && QWidget::isVisible() && !isPreviewShown()) {
-      dismiss();
+    } else if (wasActive_ && QWidget::isVisible() && !isActiveWindow()) {
+      // The preview never takes the focus for long: the panel takes it back. Any other window
+      // getting it closes both.
+      if (isPreviewShown() && QApplication::activeWindow() == preview_.get()) {
+        activateWindow();
+      } else {
+        dismiss();
+      }
     }
   }
   if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ThemeChange) {
-    setSymbol(clipboardLook_ ? "doc.on.clipboard" : "magnifyingglass");
-    QPalette fieldPalette = field_->palette();
-    const Palette colours = Palette::current();
-    fieldPalette.setColor(QPalette::Text, colours[Role::text]);
-    fieldPalette.setColor(QPalette::PlaceholderText, colours[Role::quiet]);
-    fieldPalette.setColor(QPalette::Base, Qt::transparent);
-    field_->setPalette(fieldPalette);
+    showSymbol();
+    applyFieldColours();
     update();
   }
   QWidget::changeEvent(event);
@@ -505,6 +513,10 @@ void LauncherPanel::reloadRows() {
 
 void LauncherPanel::reconfigureVisibleRows() {
   model_->changed();
+  showSymbol();  // it may have arrived with new icons
+  if (preview_->isVisible()) {
+    preview_->update();
+  }
 }
 
 void LauncherPanel::insertRows(size_t from, size_t to) {
@@ -541,9 +553,17 @@ void LauncherPanel::setPlaceholder(const std::string& placeholder) {
 }
 
 void LauncherPanel::setSymbol(const std::string& symbol) {
-  const Palette palette = Palette::current();
-  symbol_->setPixmap(
-      PanelIcons::pixmap(IconRef::symbol(symbol), kSymbolSize, palette, devicePixelRatioF()));
+  symbolName_ = symbol;
+  showSymbol();
+}
+
+void LauncherPanel::showSymbol() {
+  const std::optional<QImage> image = PanelIcons::image(IconRef::symbol(symbolName_), IconSize::row,
+                                                        launcher_.icons, devicePixelRatioF());
+  if (image && image->cacheKey() != symbolImage_) {
+    symbolImage_ = image->cacheKey();
+    symbol_->setPixmap(QPixmap::fromImage(*image));
+  }
 }
 
 void LauncherPanel::setExpanded(bool expanded, bool showsList) {
@@ -561,13 +581,19 @@ void LauncherPanel::setClipboardLook(bool clipboard) {
   QFont font = QApplication::font();
   font.setPixelSize(20);
   field_->setFont(font);
+  applyFieldColours();
+  layoutChildren();
+}
+
+void LauncherPanel::applyFieldColours() {
   QPalette fieldPalette = field_->palette();
   const Palette colours = Palette::current();
   fieldPalette.setColor(QPalette::Text, colours[Role::text]);
   fieldPalette.setColor(QPalette::PlaceholderText, colours[Role::quiet]);
   fieldPalette.setColor(QPalette::Base, Qt::transparent);
+  fieldPalette.setColor(QPalette::Highlight, colours[Role::selection]);
+  fieldPalette.setColor(QPalette::HighlightedText, colours[Role::text]);
   field_->setPalette(fieldPalette);
-  layoutChildren();
 }
 
 void LauncherPanel::refreshStage() {
@@ -589,7 +615,7 @@ void LauncherPanel::dismiss() {
   dismissing_ = true;  // hiding deactivates the window, which must not dismiss again
   wasActive_ = false;
   if (preview_->isVisible()) {
-    preview_->hide();
+    hidePreview();
   }
   previewing_.reset();
   focusPoll_.stop();
@@ -611,72 +637,8 @@ bool LauncherPanel::isVisible() const {
   return QWidget::isVisible();
 }
 
-// The preview.
-
-bool LauncherPanel::isPreviewShown() const {
-  return preview_->isVisible();
-}
-
-std::optional<std::string> LauncherPanel::previewURL() const {
-  if (launcher_.sublist() || launcher_.selection() >= launcher_.rows().size()) {
-    return std::nullopt;
-  }
-  const Row& row = launcher_.rows()[launcher_.selection()];
-  if (const Item* item = row.item()) {
-    if (item->kind.tag == Item::Kind::Tag::file || item->kind.tag == Item::Kind::Tag::folder) {
-      return item->kind.url;
-    }
-    return std::nullopt;
-  }
-  if (const Clip* clip = row.clip()) {
-    ClipboardHistory* clipboard = launcher_.clipboard();
-    if (clip->kind == Clip::Kind::image && clipboard != nullptr && clipboard->store()) {
-      return clipboard->store()->imageFile(clip->id);
-    }
-    if (clip->kind == Clip::Kind::files) {
-      const std::vector<std::string> paths = ClipText::paths(*clip);
-      if (!paths.empty()) {
-        return paths.front();
-      }
-    }
-  }
-  return std::nullopt;
-}
-
-void LauncherPanel::togglePreview() {
-  if (preview_->isVisible()) {
-    preview_->hide();
-    previewing_.reset();
-    activateWindow();
-    return;
-  }
-  const std::optional<std::string> target = previewURL();
-  if (!target) {
-    return;
-  }
-  previewing_ = target;
-  preview_->onKey = [this](QKeyEvent& event) { return handleKey(event); };
-  preview_->show(*target, screen());
-  activateWindow();
+void LauncherPanel::focusField() {
   field_->setFocus();
-}
-
-void LauncherPanel::previewSelectionChanged(bool byUser) {
-  if (!preview_->isVisible()) {
-    return;
-  }
-  const std::optional<std::string> target = previewURL();
-  if (target == previewing_) {
-    return;
-  }
-  if (byUser && target) {
-    previewing_ = target;
-    preview_->show(*target, screen());
-    activateWindow();
-    return;
-  }
-  preview_->hide();
-  previewing_.reset();
 }
 
 }  // namespace vesk

@@ -54,6 +54,8 @@ class LauncherPanel final : public QWidget, public LauncherView {
   ~LauncherPanel() override;
   LauncherPanel(const LauncherPanel&) = delete;
   LauncherPanel& operator=(const LauncherPanel&) = delete;
+  LauncherPanel(LauncherPanel&&) = delete;
+  LauncherPanel& operator=(LauncherPanel&&) = delete;
 
   // Told after the panel is hidden and the controller reset.
   std::function<void()> onDismiss;
@@ -102,14 +104,22 @@ class LauncherPanel final : public QWidget, public LauncherView {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
   bool event(QEvent* event) override;
 
  private:
   void layoutChildren();
+  void showSymbol();
+  void applyFieldColours();
   void previewSelectionChanged(bool byUser);
+  void showPreview(const std::string& target);
+  void hidePreview();
+  void focusField();
   std::optional<FileFact> fact(const std::string& path);
   void applyWindowShape();
   void focusArrived();
+  // The latency line, once the first frame has reached the X server.
+  void logPresented();
   void pollFocus();
 
   LauncherController& launcher_;
@@ -118,6 +128,8 @@ class LauncherPanel final : public QWidget, public LauncherView {
   WindowFocus* focus_;
 
   QLabel* symbol_;
+  std::string symbolName_;
+  qint64 symbolImage_ = 0;  // the image the label shows
   SearchField* field_;
   StageView* stage_;
   QListView* list_;

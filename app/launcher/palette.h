@@ -2,7 +2,8 @@
 // Palette: the colour roles of the panel, each with a light and a dark variant. The desktop's
 // palette decides which: dark when its window colour is darker than half.
 //
-// Main thread (reads the application palette).
+// `current` reads the application palette (main thread); a Palette's colours are plain values,
+// safe on any thread (the icon renders use them for symbol tints).
 
 #include <QColor>
 

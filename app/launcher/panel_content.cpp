@@ -3,104 +3,18 @@
 #include <QLocale>
 #include <QString>
 #include <algorithm>
-#include <cctype>
-#include <numeric>
 
 #include "app/clipboard/clip_text.h"
 #include "app/clipboard/clipboard_notice.h"
 #include "app/launcher/action.h"
 #include "app/launcher/launcher_controller.h"
-#include "core/search/history.h"
 
 namespace vesk {
 
 namespace {
 
-using Role = Palette::Role;
-constexpr std::string_view kWarningSymbol = "exclamationmark.triangle";
-constexpr std::string_view kPausedSymbol = "pause.circle";
-constexpr int64_t kLargeText = 10000;
-
-std::string commandSymbol(Command command) {
-  switch (command) {
-    case Command::clipboard:
-      return "doc.on.clipboard";
-    case Command::pauseClipboard:
-      return "pause.circle";
-    case Command::resumeClipboard:
-      return "play.circle";
-    case Command::clearClipboard:
-      return "trash";
-    case Command::installUpdate:
-      return "arrow.down.circle";
-    case Command::checkForUpdates:
-      return "arrow.triangle.2.circlepath";
-    case Command::openConfig:
-      return "gearshape";
-    case Command::reloadConfig:
-      return "arrow.clockwise";
-    case Command::quit:
-      return "power";
-  }
-  return {};
-}
-
-std::string clipActionSymbol(ClipAction action) {
-  switch (action) {
-    case ClipAction::paste:
-      return "arrow.down.doc";
-    case ClipAction::copy:
-      return "doc.on.doc";
-    case ClipAction::pastePlainText:
-      return "textformat";
-    case ClipAction::openLink:
-      return "arrow.up.forward.app";
-    case ClipAction::reveal:
-      return "folder";
-    case ClipAction::save:
-      return "square.and.arrow.down";
-    case ClipAction::pin:
-      return "pin";
-    case ClipAction::unpin:
-      return "pin.slash";
-    case ClipAction::remove:
-      return "trash";
-  }
-  return {};
-}
-
 bool isArmed(size_t position, const LauncherController& controller) {
   return controller.isConfirming() && position == controller.selection();
-}
-
-IconRef sourceIcon(const Clip& clip) {
-  const std::string fallback = clip.kind == Clip::Kind::link ? "link" : "text.alignleft";
-  if (clip.source && PanelIcons::knowsApp(*clip.source)) {
-    IconRef icon;
-    icon.kind = IconRef::Kind::source;
-    icon.name = *clip.source;
-    icon.fallbackSymbol = fallback;
-    return icon;
-  }
-  return IconRef::symbol(fallback);
-}
-
-IconRef fileIcon(const std::string& path) {
-  IconRef icon;
-  icon.kind = IconRef::Kind::file;
-  icon.name = path;
-  return icon;
-}
-
-IconRef itemIcon(const Item& item) {
-  if (item.kind.tag == Item::Kind::Tag::command) {
-    return IconRef::symbol(commandSymbol(item.kind.command));
-  }
-  IconRef icon = fileIcon(item.kind.url);
-  if (item.isApp()) {
-    icon.kind = IconRef::Kind::app;
-  }
-  return icon;
 }
 
 // The symbols of the run-actions shortcut at this action's place in the unfiltered list.
@@ -118,251 +32,70 @@ std::string runKeyTag(const Row& row, const LauncherController& controller) {
   return keys[position]->symbols();
 }
 
-std::vector<std::string> capsOf(const LauncherController& controller, PanelKey key) {
-  const std::vector<Shortcut> shortcuts = controller.keys()[key];
-  return shortcuts.empty() ? std::vector<std::string>{} : shortcuts.front().caps();
-}
-
-std::string joined(const std::vector<std::string>& parts) {
-  std::string out;
-  for (const std::string& part : parts) {
-    if (part.empty()) {
-      continue;
-    }
-    out += out.empty() ? part : " \u00B7 " + part;
-  }
-  return out;
-}
-
-std::string upperFirst(std::string text) {
-  if (!text.empty()) {
-    text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-  }
-  return text;
-}
-
-std::optional<std::string> openedText(const Item& item, const PanelContext& context) {
-  if (context.history == nullptr) {
-    return std::nullopt;
-  }
-  const std::optional<double> last = context.history->lastOpened(item.id);
-  return last ? std::optional<std::string>(opened(*last, context.now)) : std::nullopt;
-}
-
-StageContent itemStage(const Item& item, const PanelContext& context) {
-  const LauncherController& controller = *context.controller;
-  StageContent stage;
-  stage.icon = itemIcon(item);
-  stage.name = item.name;
-  stage.primaryCaps = capsOf(controller, PanelKey::open);
-  const StageContent::Key actions{"Actions", capsOf(controller, PanelKey::actions)};
-  switch (item.kind.tag) {
-    case Item::Kind::Tag::file:
-    case Item::Kind::Tag::folder: {
-      const bool folder = item.kind.tag == Item::Kind::Tag::folder;
-      stage.place = PanelContent::parentFolder(item.kind.url, context.home);
-      stage.kind = joined({folder ? std::string("Folder") : PanelIcons::typeName(item.kind.url),
-                           openedText(item, context).value_or("")});
-      stage.primary = folder ? "Open in File Manager" : "Open";
-      stage.secondary = actions;
-      return stage;
-    }
-    case Item::Kind::Tag::app: {
-      stage.place = PanelContent::parentFolder(item.kind.url, context.home);
-      const bool running = context.isRunning && context.isRunning(item);
-      stage.kind = joined({"Application", running ? std::string("running")
-                                                  : openedText(item, context).value_or("")});
-      stage.primary = "Open";
-      stage.secondary = actions;
-      return stage;
-    }
-    case Item::Kind::Tag::command:
-      break;
-  }
-  const std::string version = controller.version.value_or("");
-  stage.place = "Vesk command";
-  stage.primary = "Run";
-  switch (item.kind.command) {
-    case Command::clipboard:
-      stage.primary = "Open";
-      stage.kind = controller.clipboardHotkey
-                       ? "Also " + *controller.clipboardHotkey + ", from any app"
-                       : std::string();
-      break;
-    case Command::clearClipboard:
-      stage.primary = "Clear";
-      stage.kind = "Pinned items stay";
-      if (controller.isConfirming()) {
-        stage.isDanger = true;
-        stage.secondary = StageContent::Key{"Cancel", capsOf(controller, PanelKey::back)};
-      }
-      break;
-    case Command::installUpdate:
-      stage.primary = "Restart";
-      stage.place = "Vesk " + controller.readyUpdate.value_or("") + " is ready";
-      stage.kind = "Vesk restarts into it";
-      break;
-    case Command::checkForUpdates:
-      stage.primary = "Check";
-      stage.kind = version.empty() ? std::string() : "Vesk " + version;
-      break;
-    case Command::quit:
-      stage.kind = version.empty() ? std::string() : "Vesk " + version;
-      break;
-    default:
-      break;
-  }
-  return stage;
-}
-
-StageContent clipStage(const Clip& clip, const PanelContext& context) {
-  const LauncherController& controller = *context.controller;
-  StageContent stage;
-  const std::optional<std::string> source =
-      clip.source && context.appName ? context.appName(*clip.source) : std::nullopt;
+// A clip's row: its title for the query, detail and age, and its icon by kind.
+void clipCell(const Clip& clip, const PanelContext& context, CellContent& cell) {
+  const ClipText::Title title = ClipText::title(clip, context.controller->text());
+  cell.title = title.text;
+  cell.isQuietTitle = title.isQuiet;
+  cell.detail = ClipText::detail(clip, context.home);
+  cell.tag = ClipText::age(clip.copied, context.now);
+  cell.isPinned = clip.pinned;
+  cell.cutsAtTheEnd = clip.kind == Clip::Kind::text || clip.kind == Clip::Kind::richText;
   switch (clip.kind) {
-    case Clip::Kind::text:
-    case Clip::Kind::richText: {
-      const std::string preview = ClipText::preview(clip);
-      const bool blank = std::all_of(preview.begin(), preview.end(), [](char c) {
-        return std::isspace(static_cast<unsigned char>(c)) != 0;
-      });
-      stage.preview = StageContent::TextPreview{preview, blank};
-      stage.kind = ClipText::about(
-          {clip.kind == Clip::Kind::text ? "Text" : "Rich text",
-           ClipText::detail(clip, context.home),
-           clip.textBytes >= kLargeText ? PanelContent::fileSize(clip.textBytes) : std::string()},
-          clip.copied, source, context.now);
-      break;
-    }
-    case Clip::Kind::link:
-      stage.icon = sourceIcon(clip);
-      stage.name = ClipText::host(clip);
-      stage.place = clip.text;
-      stage.placeLines = 3;
-      stage.kind = ClipText::about({"Link"}, clip.copied, source, context.now);
-      break;
-    case Clip::Kind::image: {
-      const auto [width, height] = ClipText::previewSize(clip);
+    case Clip::Kind::image:
+      cell.icon.kind = IconRef::Kind::image;
+      cell.icon.cornerRadius = 4;
       if (context.clipImage) {
-        if (std::optional<QImage> image = context.clipImage(clip, true)) {
-          stage.preview = StageContent::ImagePreview{*image, width, height};
-        }
+        cell.icon.image = context.clipImage(clip, false).value_or(QImage());
       }
-      if (!stage.preview) {
-        stage.preview = StageContent::ImagePreview{QImage(), width, height};
-      }
-      stage.name = "Image";
-      stage.place = ClipText::detail(clip, context.home) + " \u00B7 PNG \u00B7 " +
-                    PanelContent::fileSize(clip.size);
-      std::string copied = opened(clip.copied, context.now);
-      if (copied.rfind("opened", 0) == 0) {
-        copied.replace(0, 6, "copied");
-      }
-      if (source) {
-        copied += " from " + *source;
-      }
-      stage.kind = upperFirst(copied);
       break;
-    }
     case Clip::Kind::files: {
       const std::vector<std::string> paths = ClipText::paths(clip);
-      stage.name = ClipText::title(clip, "").text;
-      if (!paths.empty()) {
-        stage.icon = fileIcon(paths.front());
-      }
-      stage.place = ClipText::folders(clip, context.home);
-      std::vector<std::optional<FileFact>> facts;
-      for (const std::string& path : paths) {
-        facts.push_back(context.fact ? context.fact(path) : std::nullopt);
-      }
-      if (paths.size() == 1 && facts.front() && !facts.front()->exists) {
-        stage.place = "No longer in " + stage.place;
-      }
-      stage.kind = paths.size() > 1 ? std::to_string(paths.size()) + " files"
-                   : paths.empty()  ? std::string()
-                                    : PanelIcons::typeName(paths.front());
-      const bool allKnown =
-          !facts.empty() &&
-          std::all_of(facts.begin(), facts.end(), [](const auto& f) { return f.has_value(); });
-      if (allKnown) {
-        const int64_t total =
-            std::accumulate(facts.begin(), facts.end(), int64_t{0},
-                            [](int64_t sum, const auto& f) { return sum + f->size.value_or(0); });
-        if (total > 0) {
-          stage.kind = joined({stage.kind, PanelContent::fileSize(total)});
-        }
-      }
+      cell.icon = paths.empty() ? IconRef::symbol("folder")
+                                : PanelContent::clipFileIcon(paths.front(), context);
       break;
     }
-  }
-  stage.primary = controller.canPaste ? "Paste" : "Copy";
-  stage.primaryCaps = capsOf(controller, PanelKey::open);
-  stage.secondary = StageContent::Key{"Actions", capsOf(controller, PanelKey::actions)};
-  return stage;
-}
-
-StageContent noticeStage(ClipboardNotice notice, const PanelContext& context) {
-  StageContent stage;
-  stage.primaryCaps = capsOf(*context.controller, PanelKey::open);
-  stage.name = std::string(title(notice));
-  stage.place = std::string(detail(notice));
-  switch (notice) {
-    case ClipboardNotice::historyUnreadable:
-      stage.icon = IconRef::symbol(std::string(kWarningSymbol), Role::warning);
-      break;
-    case ClipboardNotice::paused:
-      stage.icon = IconRef::symbol(std::string(kPausedSymbol));
-      stage.primary = "Resume";
-      break;
-    case ClipboardNotice::cannotRead:
-      stage.icon = IconRef::symbol(std::string(kWarningSymbol), Role::warning);
-      stage.kind = "System Settings, Privacy & Security";
-      stage.primary = "Open Settings";
-      break;
-    case ClipboardNotice::needsAccessibility:
-      stage.icon = IconRef::symbol(std::string(kWarningSymbol), Role::warning);
-      stage.kind = "System Settings, Privacy & Security, Accessibility";
-      stage.primary = "Open Settings";
+    default:
+      cell.icon = PanelContent::sourceIcon(clip);
       break;
   }
-  return stage;
-}
-
-// The subject of the open sublist, with the selected action as the primary word.
-StageContent sublistStage(const Row& selected, const PanelContext& context) {
-  const LauncherController& controller = *context.controller;
-  const Sublist& sublist = *controller.sublist();
-  StageContent stage;
-  if (const auto* actions = std::get_if<Sublist::Actions>(&sublist.value)) {
-    stage = itemStage(actions->item, context);
-    stage.secondary.reset();
-    stage.isDanger = false;
-    stage.primary = controller.title(selected);
-    if (controller.isConfirming()) {
-      stage.isDanger = true;
-      stage.secondary = StageContent::Key{"Cancel", capsOf(controller, PanelKey::back)};
-    }
-  } else if (const auto* openWith = std::get_if<Sublist::OpenWith>(&sublist.value)) {
-    stage = itemStage(openWith->file, context);
-    stage.secondary.reset();
-    const Item* app = selected.item();
-    stage.primary = "Open in " + (app != nullptr ? app->name : std::string());
-  } else if (const auto* clipActions = std::get_if<Sublist::ClipActions>(&sublist.value)) {
-    stage = clipStage(clipActions->clip, context);
-    stage.secondary.reset();
-    stage.primary = controller.title(selected);
-    if (controller.isConfirming()) {
-      stage.isDanger = true;
-      stage.secondary = StageContent::Key{"Cancel", capsOf(controller, PanelKey::back)};
-    }
-  }
-  return stage;
 }
 
 }  // namespace
 
 namespace PanelContent {
+
+// The copying app's icon; the text or link symbol for a clip without a source (the store
+// answers the symbol too once the source turns out to be missing).
+IconRef sourceIcon(const Clip& clip) {
+  const std::string fallback = clip.kind == Clip::Kind::link ? "link" : "text.alignleft";
+  if (!clip.source) {
+    return IconRef::symbol(fallback);
+  }
+  IconRef icon = IconRef::of(IconRef::Kind::source, *clip.source);
+  icon.fallbackSymbol = fallback;
+  return icon;
+}
+
+IconRef itemIcon(const Item& item) {
+  switch (item.kind.tag) {
+    case Item::Kind::Tag::command:
+      return IconRef::symbol(std::string(Symbols::command(item.kind.command)));
+    case Item::Kind::Tag::folder:
+      return IconRef::of(IconRef::Kind::folder, item.kind.url);
+    case Item::Kind::Tag::app:
+      return IconRef::of(IconRef::Kind::app, item.kind.url);
+    case Item::Kind::Tag::file:
+      break;
+  }
+  return IconRef::of(IconRef::Kind::file, item.kind.url);
+}
+
+// A clip's file: a folder once its facts say so.
+IconRef clipFileIcon(const std::string& path, const PanelContext& context) {
+  const std::optional<FileFact> fact = context.fact ? context.fact(path) : std::nullopt;
+  return IconRef::of(fact && fact->isFolder ? IconRef::Kind::folder : IconRef::Kind::file, path);
+}
 
 CellContent cell(const Row& row, size_t position, const PanelContext& context) {
   const LauncherController& controller = *context.controller;
@@ -387,7 +120,7 @@ CellContent cell(const Row& row, size_t position, const PanelContext& context) {
       case Item::Kind::Tag::command:
         if (armed) {
           cell.title = controller.confirmationPrompt().value_or(cell.title);
-          cell.icon.tint = Role::danger;
+          cell.icon.tint = SymbolTint::danger;
           cell.isDanger = true;
         }
         break;
@@ -398,113 +131,31 @@ CellContent cell(const Row& row, size_t position, const PanelContext& context) {
     cell.icon = IconRef::symbol(std::string(symbol(*action)));
     if (armed) {
       cell.title = controller.confirmationPrompt().value_or(cell.title);
-      cell.icon.tint = Role::danger;
+      cell.icon.tint = SymbolTint::danger;
       cell.isDanger = true;
     }
   } else if (const ClipAction* clipAction = row.clipAction()) {
     cell.title = controller.title(row);
     cell.tag = runKeyTag(row, controller);
-    cell.icon = IconRef::symbol(clipActionSymbol(*clipAction));
+    cell.icon = IconRef::symbol(std::string(symbol(*clipAction)));
     if (armed) {
       cell.title = controller.confirmationPrompt().value_or(cell.title);
-      cell.icon.tint = Role::danger;
+      cell.icon.tint = SymbolTint::danger;
       cell.isDanger = true;
     }
   } else if (const Problem* problem = row.problem()) {
     cell.title = "Config problem, " + problem->text;
-    cell.icon = IconRef::symbol(std::string(kWarningSymbol), Role::warning);
+    cell.icon = IconRef::symbol(std::string(PanelContent::kWarningSymbol), SymbolTint::warning);
   } else if (const ClipboardNotice* notice = row.notice()) {
     cell.title = std::string(title(*notice));
-    cell.icon = *notice == ClipboardNotice::paused
-                    ? IconRef::symbol(std::string(kPausedSymbol))
-                    : IconRef::symbol(std::string(kWarningSymbol), Role::warning);
+    cell.icon =
+        *notice == ClipboardNotice::paused
+            ? IconRef::symbol(std::string(PanelContent::kPausedSymbol))
+            : IconRef::symbol(std::string(PanelContent::kWarningSymbol), SymbolTint::warning);
   } else if (const Clip* clip = row.clip()) {
-    const ClipText::Title title = ClipText::title(*clip, controller.text());
-    cell.title = title.text;
-    cell.isQuietTitle = title.isQuiet;
-    cell.detail = ClipText::detail(*clip, context.home);
-    cell.tag = ClipText::age(clip->copied, context.now);
-    cell.isPinned = clip->pinned;
-    cell.cutsAtTheEnd = clip->kind == Clip::Kind::text || clip->kind == Clip::Kind::richText;
-    switch (clip->kind) {
-      case Clip::Kind::image: {
-        cell.icon.kind = IconRef::Kind::image;
-        cell.icon.cornerRadius = 4;
-        if (context.clipImage) {
-          cell.icon.image = context.clipImage(*clip, false).value_or(QImage());
-        }
-        if (cell.icon.image.isNull()) {
-          cell.icon = IconRef::symbol("photo");
-        }
-        break;
-      }
-      case Clip::Kind::files: {
-        const std::vector<std::string> paths = ClipText::paths(*clip);
-        cell.icon = paths.empty() ? IconRef::symbol("folder") : fileIcon(paths.front());
-        break;
-      }
-      default:
-        cell.icon = sourceIcon(*clip);
-        break;
-    }
+    clipCell(*clip, context, cell);
   }
   return cell;
-}
-
-std::optional<StageContent> stage(const PanelContext& context) {
-  const LauncherController& controller = *context.controller;
-  const Rows& rows = controller.rows();
-  if (rows.empty() && controller.showsEmptyClipboard()) {
-    StageContent empty;
-    empty.icon = IconRef::symbol("doc.on.clipboard");
-    empty.name = "Nothing copied yet";
-    empty.place = "Copy text, a link, an image or a file and it shows up here";
-    return empty;
-  }
-  if (controller.selection() >= rows.size()) {
-    return std::nullopt;
-  }
-  const Row& row = rows[controller.selection()];
-  if (controller.sublist()) {
-    return sublistStage(row, context);
-  }
-  if (const Item* item = row.item()) {
-    return itemStage(*item, context);
-  }
-  if (const Clip* clip = row.clip()) {
-    return clipStage(*clip, context);
-  }
-  if (const ClipboardNotice* notice = row.notice()) {
-    return noticeStage(*notice, context);
-  }
-  if (const Problem* problem = row.problem()) {
-    StageContent stage;
-    const auto [title, detail] = problemTile(problem->text);
-    stage.icon = IconRef::symbol(std::string(kWarningSymbol), Role::warning);
-    stage.name = title;
-    stage.place = detail;
-    stage.kind = tildePath(context.configFile, context.home);
-    stage.primary = "Open Config";
-    stage.primaryCaps = capsOf(controller, PanelKey::open);
-    return stage;
-  }
-  return StageContent{};
-}
-
-std::pair<std::string, std::string> problemTile(const std::string& problem) {
-  constexpr std::string_view kLine = "line ";
-  const size_t colon = problem.find(": ");
-  if (problem.rfind(kLine, 0) == 0 && colon != std::string::npos && colon > kLine.size() &&
-      std::all_of(problem.begin() + static_cast<long>(kLine.size()),
-                  problem.begin() + static_cast<long>(colon),
-                  [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
-    QString message = QString::fromStdString(problem.substr(colon + 2));
-    if (!message.isEmpty()) {
-      message[0] = message[0].toUpper();
-    }
-    return {message.toStdString(), "Config problem, " + problem.substr(0, colon)};
-  }
-  return {problem, "Config problem"};
 }
 
 std::string middle(const std::string& text, size_t keeping) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -21,10 +22,12 @@
 namespace vesk {
 
 class History;
+class IconStore;
 class LauncherController;
 
 struct FileFact {
   bool exists = false;
+  bool isFolder = false;
   std::optional<int64_t> size;
   bool operator==(const FileFact&) const = default;
 };
@@ -41,7 +44,8 @@ struct PanelContext {
   std::function<std::optional<QImage>(const Clip&, bool preview)> clipImage;
   // The fact of a path, none until it is known.
   std::function<std::optional<FileFact>(const std::string& path)> fact;
-  std::function<std::optional<std::string>(const std::string& entryId)> appName;
+  // Type names and the names of clip sources; none: neither is shown.
+  IconStore* icons = nullptr;
 };
 
 struct CellContent {
@@ -94,6 +98,9 @@ struct StageContent {
 
 namespace PanelContent {
 
+inline constexpr std::string_view kWarningSymbol = "exclamationmark.triangle";
+inline constexpr std::string_view kPausedSymbol = "pause.circle";
+
 CellContent cell(const Row& row, size_t position, const PanelContext& context);
 // The stage for the controller's selection; none when there is no valid selection (the stage
 // is then left as it is).
@@ -109,6 +116,12 @@ std::string tildePath(const std::string& path, const std::string& home);
 std::string parentFolder(const std::string& path, const std::string& home);
 // "1.2 MB".
 std::string fileSize(int64_t bytes);
+
+// The icons of an item, of a clip's source app, and of a clip's file (a folder once the file's
+// facts say so); rows and the stage draw the same.
+IconRef itemIcon(const Item& item);
+IconRef sourceIcon(const Clip& clip);
+IconRef clipFileIcon(const std::string& path, const PanelContext& context);
 
 }  // namespace PanelContent
 

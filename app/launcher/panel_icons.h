@@ -1,33 +1,36 @@
 #pragma once
 // PanelIcons: the images the rows and the stage draw, named by what they show (`IconRef`), and
-// the one place that turns such a name into pixels. Symbols come from the icon theme by a
-// table of symbol names, tinted with a palette role; files get their MIME type's icon, apps
-// the icon of their desktop entry, clip sources the icon of the entry with that id.
+// the one place that turns such a name into a bitmap from the IconStore. Nothing here renders:
+// an icon the store doesn't have yet is answered with none (the store renders it and tells the
+// panel to draw again), and a missing one is answered with the store's fallback (the type's
+// generic icon, then a symbol).
 //
-// Main thread. Pixmaps are cached by reference, size, scale and appearance.
+// Main thread (the store is main-thread only).
 
 #include <QImage>
-#include <QPixmap>
 #include <optional>
 #include <string>
 
-#include "app/launcher/palette.h"
+#include "app/launcher/symbols.h"
 
 namespace vesk {
 
+class IconStore;
+
 struct IconRef {
-  enum class Kind { none, symbol, file, app, source, image };
+  enum class Kind { none, symbol, file, folder, app, source, image };
   Kind kind = Kind::none;
-  std::string name;  // symbol name, file or entry path, or the source's id
-  Palette::Role tint = Palette::Role::quiet;
-  QImage image;          // for Kind::image
+  std::string name;  // symbol name, file or entry path, or the source's desktop id
+  SymbolTint tint = SymbolTint::quiet;
+  QImage image;          // for Kind::image: a clip's thumbnail
   int cornerRadius = 0;  // for Kind::image
-  // For Kind::source: what to draw when the source's entry is unknown.
+  // For Kind::source: the symbol drawn once the source's entry is known to be missing.
   std::string fallbackSymbol;
 
-  static IconRef symbol(std::string name, Palette::Role tint = Palette::Role::quiet) {
+  static IconRef symbol(std::string name, SymbolTint tint = SymbolTint::quiet) {
     return {Kind::symbol, std::move(name), tint, {}, 0, {}};
   }
+  static IconRef of(Kind kind, std::string name) { return {kind, std::move(name), {}, {}, 0, {}}; }
   bool operator==(const IconRef& other) const {
     return kind == other.kind && name == other.name && tint == other.tint &&
            image.cacheKey() == other.image.cacheKey() && cornerRadius == other.cornerRadius &&
@@ -37,14 +40,10 @@ struct IconRef {
 
 namespace PanelIcons {
 
-// `size` in device-independent pixels; the pixmap carries `scale` as its device pixel ratio.
-QPixmap pixmap(const IconRef& icon, int size, const Palette& palette, qreal scale);
-// The file's type name ("PDF document", "Folder").
-std::string typeName(const std::string& path);
-// The name and icon of the desktop entry with this id ("org.gnome.gedit" or with ".desktop"),
-// none when no entry has it.
-std::optional<std::string> appName(const std::string& entryId);
-bool knowsApp(const std::string& entryId);
+// The bitmap for `icon` at `size`, with its device pixel ratio set; none while it is rendered,
+// and always none without a store. A thumbnail is fitted into the square with rounded corners
+// at `scale`.
+std::optional<QImage> image(const IconRef& icon, IconSize size, IconStore* store, qreal scale);
 
 }  // namespace PanelIcons
 

@@ -9,8 +9,10 @@
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QPainter>
+#include <QPdfDocument>
 #include <QScreen>
 
+#include "app/launcher/icon_store.h"
 #include "app/launcher/palette.h"
 #include "app/launcher/panel_content.h"
 #include "app/launcher/panel_icons.h"
@@ -19,10 +21,11 @@ namespace vesk {
 
 namespace {
 
-constexpr qint64 kTextBytes = 256 * 1024;
+constexpr qint64 kTextBytes = qint64{256} * 1024;
 constexpr int kFolderEntries = 40;
 constexpr double kScreenShare = 0.7;
 constexpr int kMargin = 20;
+constexpr int kIconSide = points(IconSize::tile);
 
 }  // namespace
 
@@ -43,13 +46,38 @@ std::string PreviewWindow::kindOf(const std::string& path) {
   if (type.name().startsWith("image/") && !QImageReader::imageFormat(info.filePath()).isEmpty()) {
     return "image";
   }
+  if (type.inherits("application/pdf")) {
+    return "pdf";
+  }
   if (type.inherits("text/plain")) {
     return "text";
   }
   return "file";
 }
 
-void PreviewWindow::show(const std::string& path, QScreen* screen) {
+namespace {
+
+// The first page of a PDF, fitted into `limit` at the screen's density; none when the file
+// can't be read as a PDF.
+QImage firstPage(const QString& file, QSize limit, qreal scale) {
+  QPdfDocument document;
+  if (document.load(file) != QPdfDocument::Error::None || document.pageCount() < 1) {
+    return {};
+  }
+  const QSizeF page = document.pagePointSize(0);
+  if (page.isEmpty()) {
+    return {};
+  }
+  const QSize shown = page.scaled(QSizeF(limit), Qt::KeepAspectRatio).toSize();
+  QImage image = document.render(0, shown * scale);
+  image.setDevicePixelRatio(scale);
+  return image;
+}
+
+}  // namespace
+
+void PreviewWindow::show(const std::string& path, QScreen* screen, IconStore* icons) {
+  icons_ = icons;
   path_ = path;
   kind_ = kindOf(path);
   image_ = QImage();
@@ -72,6 +100,14 @@ void PreviewWindow::show(const std::string& path, QScreen* screen) {
       kind_ = "file";
     } else {
       size = image_.size().expandedTo(QSize(160, 120)) + QSize(2 * kMargin, 2 * kMargin);
+    }
+  } else if (kind_ == "pdf") {
+    image_ = firstPage(file, limit - QSize(2 * kMargin, 2 * kMargin),
+                       screen != nullptr ? screen->devicePixelRatio() : 1);
+    if (image_.isNull()) {
+      kind_ = "file";
+    } else {
+      size = image_.deviceIndependentSize().toSize() + QSize(2 * kMargin, 2 * kMargin);
     }
   } else if (kind_ == "text") {
     QFile input(file);
@@ -100,7 +136,7 @@ void PreviewWindow::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
-void PreviewWindow::paintEvent(QPaintEvent*) {
+void PreviewWindow::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -110,6 +146,17 @@ void PreviewWindow::paintEvent(QPaintEvent*) {
   painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
   const QRectF inner = QRectF(rect()).adjusted(kMargin, kMargin, -kMargin, -kMargin);
   const QFileInfo info(QString::fromStdString(path_));
+  if (kind_ == "pdf") {
+    // A page is white paper whatever the file says.
+    const QSizeF shown = image_.deviceIndependentSize();
+    const QRectF page(inner.center().x() - shown.width() / 2,
+                      inner.center().y() - shown.height() / 2, shown.width(), shown.height());
+    painter.fillRect(page, Qt::white);
+    painter.drawImage(page, image_);
+    painter.setPen(palette[Palette::Role::edge]);
+    painter.drawRect(page.adjusted(-0.5, -0.5, 0.5, 0.5));
+    return;
+  }
   if (kind_ == "image") {
     const QSizeF shown = QSizeF(image_.size()).scaled(inner.size(), Qt::KeepAspectRatio);
     const QRectF frame(inner.center().x() - shown.width() / 2,
@@ -135,16 +182,16 @@ void PreviewWindow::paintEvent(QPaintEvent*) {
     return;
   }
   // A folder's entries, or any other file: icon, name, type and size.
-  IconRef icon;
-  icon.kind = IconRef::Kind::file;
-  icon.name = path_;
-  const QPixmap art = PanelIcons::pixmap(icon, 96, palette, devicePixelRatioF());
-  painter.drawPixmap(QPointF(inner.left(), inner.top()), art);
+  const bool folder = kind_ == "folder";
+  const IconRef icon = IconRef::of(folder ? IconRef::Kind::folder : IconRef::Kind::file, path_);
+  if (const auto art = PanelIcons::image(icon, IconSize::tile, icons_, devicePixelRatioF())) {
+    painter.drawImage(QRectF(inner.left(), inner.top(), kIconSide, kIconSide), *art);
+  }
   QFont title = font();
   title.setPixelSize(18);
   title.setWeight(QFont::DemiBold);
   painter.setFont(title);
-  const QRectF text(inner.left() + 112, inner.top(), inner.width() - 112, 28);
+  const QRectF text(inner.left() + kIconSide + 16, inner.top(), inner.width() - kIconSide - 16, 28);
   painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, info.fileName());
   QFont small = font();
   small.setPixelSize(13);
@@ -154,7 +201,9 @@ void PreviewWindow::paintEvent(QPaintEvent*) {
   if (kind_ == "folder") {
     facts = lines_;
   } else {
-    facts << QString::fromStdString(PanelIcons::typeName(path_));
+    if (icons_ != nullptr) {
+      facts << QString::fromStdString(icons_->typeName(path_).value_or(""));
+    }
     facts << QString::fromStdString(PanelContent::fileSize(info.size()));
   }
   qreal y = inner.top() + 32;

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
+#include <cmath>
 
 namespace vesk {
 
@@ -45,7 +46,7 @@ int ResultCell::drawCap(QPainter& painter, QPointF at, const QString& cap, const
   return width;
 }
 
-QSize ResultCell::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+QSize ResultCell::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& /*index*/) const {
   return {option.rect.width(), kHeight};
 }
 
@@ -66,13 +67,12 @@ void ResultCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
   }
 
   const qreal scale = painter->device()->devicePixelRatioF();
-  const QPixmap icon = PanelIcons::pixmap(content.icon, kIconSize, palette, scale);
+  IconStore* store = icons_ ? icons_() : nullptr;
   const qreal iconX = row.left() + kPadding;
-  if (!icon.isNull()) {
-    const QSizeF size = icon.deviceIndependentSize();
-    painter->drawPixmap(
-        QPointF(iconX + (kIconSize - size.width()) / 2, row.center().y() - size.height() / 2),
-        icon);
+  // On whole pixels: the bitmaps are drawn for the device's grid.
+  const qreal iconY = std::round(row.center().y() - kIconSize / 2.0);
+  if (const auto icon = PanelIcons::image(content.icon, IconSize::row, store, scale)) {
+    painter->drawImage(QRectF(iconX, iconY, kIconSize, kIconSize), *icon);
   }
 
   const QFont base = QApplication::font();
@@ -100,10 +100,11 @@ void ResultCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
     right -= 8;
   }
   if (content.isPinned) {
-    const QPixmap pin = PanelIcons::pixmap(IconRef::symbol("pin"), 14, palette, scale);
-    right -= 14;
-    painter->drawPixmap(QPointF(right, row.center().y() - 7), pin);
-    right -= 8;
+    right -= kIconSize;
+    if (const auto pin = PanelIcons::image(IconRef::symbol("pin"), IconSize::row, store, scale)) {
+      painter->drawImage(QRectF(right, iconY, kIconSize, kIconSize), *pin);
+    }
+    right -= 4;
   }
 
   // The title, then the detail in what is left.

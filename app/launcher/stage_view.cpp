@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPainter>
 #include <QTextLayout>
+#include <cmath>
 #include <utility>
 
 #include "app/launcher/result_cell.h"
@@ -17,6 +18,7 @@ constexpr int kKeyGap = 6;
 constexpr int kKeysGap = 16;
 constexpr int kBottomLine = 30;  // the kind line and keys under a preview
 constexpr int kChecker = 8;
+constexpr int kTilePad = 6;  // the tile around the large icon
 
 QFont sized(qreal pixels, QFont::Weight weight = QFont::Normal) {
   QFont font = QApplication::font();
@@ -64,13 +66,13 @@ void drawChecker(QPainter& painter, const QRectF& area, const Palette& palette) 
   const QColor light = palette.isDark ? QColor(0x3a, 0x3a, 0x40) : QColor(0xff, 0xff, 0xff);
   const QColor dark = palette.isDark ? QColor(0x30, 0x30, 0x36) : QColor(0xe6, 0xe6, 0xea);
   painter.fillRect(area, light);
-  for (qreal y = area.top(); y < area.bottom(); y += kChecker) {
-    for (qreal x = area.left(); x < area.right(); x += kChecker) {
-      const int column = static_cast<int>((x - area.left()) / kChecker);
-      const int row = static_cast<int>((y - area.top()) / kChecker);
-      if ((column + row) % 2 == 1) {
-        painter.fillRect(QRectF(x, y, kChecker, kChecker), dark);
-      }
+  const int rows = static_cast<int>(std::ceil(area.height() / kChecker));
+  const int columns = static_cast<int>(std::ceil(area.width() / kChecker));
+  for (int row = 0; row < rows; ++row) {
+    for (int column = row % 2 == 0 ? 1 : 0; column < columns; column += 2) {
+      painter.fillRect(
+          QRectF(area.left() + column * kChecker, area.top() + row * kChecker, kChecker, kChecker),
+          dark);
     }
   }
   painter.restore();
@@ -78,7 +80,8 @@ void drawChecker(QPainter& painter, const QRectF& area, const Palette& palette) 
 
 }  // namespace
 
-StageView::StageView(QWidget* parent) : QWidget(parent) {
+StageView::StageView(std::function<IconStore*()> icons, QWidget* parent)
+    : QWidget(parent), icons_(std::move(icons)) {
   setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
@@ -91,7 +94,7 @@ void StageView::setContent(StageContent content) {
 }
 
 QString StageView::fitPlace(int width) const {
-  const QString place = QString::fromStdString(content_.place);
+  QString place = QString::fromStdString(content_.place);
   if (content_.placeLines <= 1) {
     return place;
   }
@@ -164,88 +167,97 @@ int StageView::drawKeys(QPainter& painter, const QRectF& area) {
   return width;
 }
 
-void StageView::paintEvent(QPaintEvent*) {
+void StageView::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::TextAntialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  const Palette palette = Palette::current();
   const QRectF area = QRectF(rect()).adjusted(kInset, 10, -kInset, -8);
-  const qreal scale = devicePixelRatioF();
-
   if (content_.preview) {
-    // The preview fills the stage; the kind line and the keys sit under it.
-    const QRectF bottom(area.left(), area.bottom() - kBottomLine + 4, area.width(), kBottomLine);
-    const QRectF room(area.left(), area.top(), area.width(), bottom.top() - area.top() - 6);
-    const int keys = drawKeys(painter, bottom);
+    drawPreview(painter, area);
+  } else {
+    drawDetails(painter, area);
+  }
+}
+
+void StageView::drawPreview(QPainter& painter, const QRectF& area) {
+  const Palette palette = Palette::current();
+  // The preview fills the stage; the kind line and the keys sit under it.
+  const QRectF bottom(area.left(), area.bottom() - kBottomLine + 4, area.width(), kBottomLine);
+  const QRectF room(area.left(), area.top(), area.width(), bottom.top() - area.top() - 6);
+  const int keys = drawKeys(painter, bottom);
+  painter.setFont(lineFont());
+  painter.setPen(palette[Role::quiet]);
+  const QString kind = QFontMetrics(lineFont())
+                           .elidedText(QString::fromStdString(content_.kind), Qt::ElideRight,
+                                       static_cast<int>(bottom.width() - keys - kKeysGap));
+  painter.drawText(bottom, Qt::AlignVCenter | Qt::AlignLeft, kind);
+
+  if (const auto* text = std::get_if<StageContent::TextPreview>(&*content_.preview)) {
+    QFont font = sized(15);
+    painter.setFont(font);
+    painter.setPen(text->isBlank ? palette[Role::quiet] : palette[Role::text]);
+    const QString shown = text->isBlank ? QStringLiteral("Spaces and line breaks")
+                                        : QString::fromStdString(text->text);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    painter.save();
+    painter.setClipRect(room);
+    painter.drawText(room, shown, option);
+    painter.restore();
+  } else if (const auto* image = std::get_if<StageContent::ImagePreview>(&*content_.preview)) {
+    QSizeF size(static_cast<qreal>(image->width), static_cast<qreal>(image->height));
+    if (size.isEmpty()) {
+      size = QSizeF(room.height(), room.height());
+    }
+    size = size.scaled(room.size().boundedTo(size), Qt::KeepAspectRatio);
+    // The name and place sit beside the image.
+    const QRectF frame(room.left(), room.top(), size.width(), size.height());
+    drawChecker(painter, frame, palette);
+    if (!image->image.isNull()) {
+      painter.drawImage(frame, image->image);
+    }
+    painter.setPen(palette[Role::edge]);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(frame.adjusted(0.5, 0.5, -0.5, -0.5));
+    const QRectF info(frame.right() + 16, room.top(), room.right() - frame.right() - 16,
+                      room.height());
+    painter.setFont(nameFont());
+    painter.setPen(palette[Role::text]);
+    painter.drawText(QRectF(info.left(), info.top(), info.width(), 24),
+                     Qt::AlignVCenter | Qt::AlignLeft, QString::fromStdString(content_.name));
     painter.setFont(lineFont());
     painter.setPen(palette[Role::quiet]);
-    const QString kind = QFontMetrics(lineFont())
-                             .elidedText(QString::fromStdString(content_.kind), Qt::ElideRight,
-                                         static_cast<int>(bottom.width() - keys - kKeysGap));
-    painter.drawText(bottom, Qt::AlignVCenter | Qt::AlignLeft, kind);
-
-    if (const auto* text = std::get_if<StageContent::TextPreview>(&*content_.preview)) {
-      QFont font = sized(15);
-      painter.setFont(font);
-      painter.setPen(text->isBlank ? palette[Role::quiet] : palette[Role::text]);
-      const QString shown = text->isBlank ? QStringLiteral("Spaces and line breaks")
-                                          : QString::fromStdString(text->text);
-      QTextOption option;
-      option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-      painter.save();
-      painter.setClipRect(room);
-      painter.drawText(room, shown, option);
-      painter.restore();
-    } else if (const auto* image = std::get_if<StageContent::ImagePreview>(&*content_.preview)) {
-      QSizeF size(static_cast<qreal>(image->width), static_cast<qreal>(image->height));
-      if (size.isEmpty()) {
-        size = QSizeF(room.height(), room.height());
-      }
-      size = size.scaled(room.size().boundedTo(size), Qt::KeepAspectRatio);
-      // The name and place sit beside the image.
-      const QRectF frame(room.left(), room.top(), size.width(), size.height());
-      drawChecker(painter, frame, palette);
-      if (!image->image.isNull()) {
-        painter.drawImage(frame, image->image);
-      }
-      painter.setPen(palette[Role::edge]);
-      painter.setBrush(Qt::NoBrush);
-      painter.drawRect(frame.adjusted(0.5, 0.5, -0.5, -0.5));
-      const QRectF info(frame.right() + 16, room.top(), room.right() - frame.right() - 16,
-                        room.height());
-      painter.setFont(nameFont());
-      painter.setPen(palette[Role::text]);
-      painter.drawText(QRectF(info.left(), info.top(), info.width(), 24),
-                       Qt::AlignVCenter | Qt::AlignLeft, QString::fromStdString(content_.name));
-      painter.setFont(lineFont());
-      painter.setPen(palette[Role::quiet]);
-      painter.drawText(QRectF(info.left(), info.top() + 26, info.width(), 20),
-                       Qt::AlignVCenter | Qt::AlignLeft,
-                       QFontMetrics(lineFont())
-                           .elidedText(QString::fromStdString(content_.place), Qt::ElideMiddle,
-                                       static_cast<int>(info.width())));
-    }
-    return;
+    painter.drawText(QRectF(info.left(), info.top() + 26, info.width(), 20),
+                     Qt::AlignVCenter | Qt::AlignLeft,
+                     QFontMetrics(lineFont())
+                         .elidedText(QString::fromStdString(content_.place), Qt::ElideMiddle,
+                                     static_cast<int>(info.width())));
   }
+}
 
+void StageView::drawDetails(QPainter& painter, const QRectF& area) {
+  const Palette palette = Palette::current();
+  const qreal scale = devicePixelRatioF();
   // Icon tile, then name, place and kind; the keys on the right.
   qreal textX = area.left();
   if (content_.icon.kind != IconRef::Kind::none) {
-    const QRectF tile(area.left(), area.center().y() - kTileSize / 2.0 - 2, kTileSize + 8,
-                      kTileSize + 8);
+    const QRectF tile(area.left(), std::round(area.center().y() - kTileSize / 2.0) - kTilePad,
+                      kTileSize + 2 * kTilePad, kTileSize + 2 * kTilePad);
     painter.setPen(Qt::NoPen);
     painter.setBrush(palette[Role::tile]);
     painter.drawRoundedRect(tile, 12, 12);
-    const QPixmap icon = PanelIcons::pixmap(content_.icon, kTileSize - 8, palette, scale);
-    const QSizeF size = icon.deviceIndependentSize();
-    painter.drawPixmap(
-        QPointF(tile.center().x() - size.width() / 2, tile.center().y() - size.height() / 2), icon);
+    if (const auto icon =
+            PanelIcons::image(content_.icon, IconSize::tile, icons_ ? icons_() : nullptr, scale)) {
+      painter.drawImage(QRectF(tile.left() + kTilePad, tile.top() + kTilePad, kTileSize, kTileSize),
+                        *icon);
+    }
     textX = tile.right() + 14;
   }
   const int keys = keysWidth();
   const qreal textWidth = area.right() - textX - (keys > 0 ? keys + kKeysGap : 0);
-  const QRectF keyArea(area.left(), area.bottom() - 24, area.width(), 24);
+  // The keys level with the middle of the tile and the text beside it.
+  const QRectF keyArea(area.left(), std::round(area.center().y()) - 12, area.width(), 24);
   drawKeys(painter, keyArea);
 
   const QFontMetricsF line(lineFont());

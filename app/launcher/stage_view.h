@@ -3,19 +3,23 @@
 // icon on a tile, the name, the place and kind lines, the keys that act on the selection, and
 // for clips a preview (text, or an image over a checkerboard so transparency shows).
 //
-// Main thread. `setContent` redraws only when the content changed.
+// Main thread. `setContent` redraws only when the content changed; the icons come from the
+// store `icons` answers (none: no icons).
 
 #include <QWidget>
+#include <functional>
 
 #include "app/launcher/panel_content.h"
 
 namespace vesk {
 
+class IconStore;
+
 class StageView final : public QWidget {
  public:
-  static constexpr int kTileSize = 48;
+  static constexpr int kTileSize = points(IconSize::tile);
 
-  explicit StageView(QWidget* parent = nullptr);
+  StageView(std::function<IconStore*()> icons, QWidget* parent);
 
   void setContent(StageContent content);
   const StageContent& content() const { return content_; }
@@ -28,9 +32,12 @@ class StageView final : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void drawPreview(QPainter& painter, const QRectF& area);
+  void drawDetails(QPainter& painter, const QRectF& area);
   int drawKeys(QPainter& painter, const QRectF& area);
   int keysWidth() const;
 
+  std::function<IconStore*()> icons_;
   StageContent content_;
 };
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 
+#include "app/launcher/palette.h"
+
 // Outside any namespace: the resource's initialiser is declared at global scope.
 static void initSymbolDrawings() {
   Q_INIT_RESOURCE(symbols);
@@ -118,8 +120,8 @@ const std::vector<SymbolKey>& Symbols::rendered() {
 }
 
 std::vector<std::string> Symbols::themeNames(std::string_view name) {
-  const auto found = std::find_if(kEntries.begin(), kEntries.end(),
-                                  [name](const Entry& entry) { return entry.name == name; });
+  const auto* const found = std::find_if(kEntries.begin(), kEntries.end(),
+                                         [name](const Entry& entry) { return entry.name == name; });
   std::vector<std::string> names;
   if (found == kEntries.end()) {
     return names;
@@ -146,13 +148,14 @@ QString Symbols::drawing(std::string_view name) {
 }
 
 QColor Symbols::color(SymbolTint tint, bool dark) {
+  const Palette palette{dark};
   switch (tint) {
     case SymbolTint::quiet:
-      return dark ? QColor(0xa1, 0xa4, 0xab) : QColor(0x5d, 0x60, 0x67);
+      return palette[Palette::Role::quiet];
     case SymbolTint::warning:
-      return dark ? QColor(0xf2, 0xaa, 0x3c) : QColor(0xb8, 0x6a, 0x00);
+      return palette[Palette::Role::warning];
     case SymbolTint::danger:
-      return dark ? QColor(0xff, 0x5f, 0x57) : QColor(0xc9, 0x1f, 0x2e);
+      return palette[Palette::Role::danger];
   }
   return {};
 }

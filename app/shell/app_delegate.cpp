@@ -255,7 +255,6 @@ void AppDelegate::startLauncher() {
   if (services_.iconSources) {
     icons_ = std::make_unique<IconStore>(services_.iconSources, kTypeIconsKept);
     icons_->onChange = [this] { launcher_->iconsChanged(); };
-    icons_->log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };
     launcher_->icons = icons_.get();
   }
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {

@@ -1,6 +1,6 @@
 // The panel as a person uses it: hot keys, typing, ⏎ and ⎋, pasting from the clipboard list,
 // with no window manager, under openbox and under xfwm4 (which refuses the focus to windows
-// without a fresh user time). Screenshots of what is shown go to the build folder.
+// without a fresh user time).
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -187,89 +187,6 @@ TEST_P(PanelE2E, TheClipboardListPastesTheSecondNewestClipIntoTheWindowBefore) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, PanelE2E, testing::Values("none", "openbox", "xfwm4"),
-                         [](const auto& info) { return info.param; });
-
-}  // namespace
-}  // namespace vesk::test
-
-namespace vesk::test {
-namespace {
-
-// Pictures of the panel as it is drawn on the X server, for a person to look at: launcher
-// results, an actions list, the clipboard with a text, a link and an image, the empty clipboard.
-class PanelPictures : public PanelE2E {
- protected:
-  void save(const std::string& name) {
-    pumpUntil([] { return false; }, 400ms);  // icons and thumbnails arrive
-    QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect area = screen->geometry();
-    const int x = static_cast<int>(std::lround(area.width() / 2.0 - 340));
-    const int top = static_cast<int>(std::lround(area.height() / 2.0 - 211.5));
-    const QPixmap picture = screen->grabWindow(0, x - 12, top - 12, 680 + 24, 423 + 24);
-    std::filesystem::create_directories(VESK_SCREENSHOTS);
-    EXPECT_TRUE(picture.save(QString::fromStdString(std::string(VESK_SCREENSHOTS) + "/" + name)));
-  }
-};
-
-TEST_P(PanelPictures, TheListsAsDrawn) {
-  // The empty clipboard first, before anything is copied.
-  keys({"super+shift+v"});
-  ASSERT_TRUE(shown(1)) << vesk->log();
-  save("clipboard-empty.png");
-  keys({"Escape"});
-  ASSERT_TRUE(closed(1));
-
-  std::filesystem::create_directories(home.home() + "/Documents/Reports");
-  for (const char* name : {"Documents/Reports/quarterly-report.pdf", "Documents/report-notes.txt",
-                           "Documents/Reports/report-2026.odt"}) {
-    std::ofstream(home.home() + "/" + name) << "report";
-  }
-  ASSERT_EQ(runProgram(home, {"xclip", "-selection", "clipboard"},
-                       "Meeting moved to Thursday 10:30, room 4B. Bring the quarterly numbers."),
-            0);
-  pumpUntil([] { return false; }, 1200ms);
-  ASSERT_EQ(runProgram(home, {"xclip", "-selection", "clipboard"},
-                       "https://www.example.org/articles/2026/12/keyboard-launchers-compared"),
-            0);
-  pumpUntil([] { return false; }, 1200ms);
-  QImage image(320, 200, QImage::Format_ARGB32);
-  image.fill(Qt::transparent);
-  {
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(0x3d, 0x8b, 0xff));
-    painter.setPen(Qt::NoPen);
-    painter.drawEllipse(QRectF(40, 20, 160, 160));
-    painter.setBrush(QColor(0xff, 0x9f, 0x0a));
-    painter.drawRoundedRect(QRectF(150, 60, 140, 110), 18, 18);
-  }
-  const std::string file = home.root() + "/picture.png";
-  ASSERT_TRUE(image.save(QString::fromStdString(file)));
-  ASSERT_EQ(runProgram(home, {"xclip", "-selection", "clipboard", "-t", "image/png", "-i", file}),
-            0);
-  pumpUntil([] { return false; }, 1500ms);
-
-  keys({"super+shift+v"});
-  ASSERT_TRUE(shown(2)) << vesk->log();
-  save("clipboard-image.png");
-  keys({"Down"});
-  save("clipboard-link.png");
-  keys({"Down"});
-  save("clipboard-text.png");
-  keys({"Escape"});
-  ASSERT_TRUE(closed(2));
-
-  keys({"super+p"});
-  ASSERT_TRUE(shown(3)) << vesk->log();
-  keys({"r", "e", "p", "o", "r", "t"});
-  pumpUntil([] { return false; }, 600ms);
-  save("launcher-results.png");
-  keys({"super+k"});
-  save("launcher-actions.png");
-  keys({"Escape", "Escape"});
-}
-
-INSTANTIATE_TEST_SUITE_P(NoWindowManager, PanelPictures, testing::Values("none"),
                          [](const auto& info) { return info.param; });
 
 }  // namespace

@@ -90,6 +90,9 @@ std::map<std::string, std::string> Home::environment() const {
       environment.emplace(name, value);
     }
   }
+  for (const auto& [name, value] : extra) {
+    environment[name] = value;
+  }
   return environment;
 }
 

@@ -29,8 +29,9 @@ class Home {
   std::string clipboardFolder() const { return dataHome() + "/vesk/clipboard"; }
   std::string database() const { return clipboardFolder() + "/history.sqlite"; }
   std::string applications() const { return dataHome() + "/applications"; }
-  // The environment of a process of this home.
+  // The environment of a process of this home, with `extra` over it.
   std::map<std::string, std::string> environment() const;
+  std::map<std::string, std::string> extra;
 
  private:
   std::string root_;

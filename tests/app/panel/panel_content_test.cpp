@@ -2,11 +2,19 @@
 
 #include "app/launcher/panel_content.h"
 
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QRect>
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
+#include "app/launcher/action.h"
 #include "app/launcher/launcher_panel.h"
+#include "app/launcher/preview_window.h"
+#include "app/launcher/symbols.h"
+#include "tests/app/app_test_support.h"
 
 namespace vesk {
 namespace {
@@ -44,6 +52,49 @@ TEST(LauncherPanel, ThePanelHangsFromAFixedTopEdgeCentredOnTheScreen) {
   EXPECT_EQ(shortPanel.top(), tall.top());
   // A second screen to the right, under a top bar; halves round away from zero.
   EXPECT_EQ(LauncherPanel::placement(QRect(1920, 27, 1681, 1053), 52), QRect(2421, 342, 680, 52));
+}
+
+// A row whose symbol has no drawing of Vesk's own draws nothing where the theme lacks it, and
+// a name outside the list is never rendered ahead of the first request.
+TEST(PanelSymbols, EveryActionAndCommandSymbolIsListedAndDrawn) {
+  std::vector<std::string_view> used;
+  for (int i = 0; i <= static_cast<int>(Action::forceQuit); ++i) {
+    used.push_back(symbol(static_cast<Action>(i)));
+  }
+  for (int i = 0; i <= static_cast<int>(ClipAction::remove); ++i) {
+    used.push_back(symbol(static_cast<ClipAction>(i)));
+  }
+  for (const Command command : kAllCommands) {
+    used.push_back(Symbols::command(command));
+  }
+  for (const char* name :
+       {"link", "text.alignleft", "exclamationmark.triangle", "pin", "magnifyingglass"}) {
+    used.emplace_back(name);
+  }
+  const auto all = Symbols::all();
+  for (const std::string_view name : used) {
+    EXPECT_NE(std::find(all.begin(), all.end(), name), all.end()) << name;
+    EXPECT_FALSE(Symbols::drawing(name).isEmpty()) << name;
+  }
+}
+
+TEST(PreviewWindow, APdfShowsItsFirstPageAndABrokenOneItsFacts) {
+  test::TempFolder folder;
+  const std::string pdf = folder / "report.pdf";
+  {
+    QPdfWriter writer(QString::fromStdString(pdf));
+    QPainter painter(&writer);
+    painter.fillRect(QRectF(0, 0, 200, 100), Qt::black);
+  }
+  const std::string broken = folder / "broken.pdf";
+  test::writeFile(broken, "%PDF-1.4\nnot really a document");
+
+  PreviewWindow preview;
+  preview.show(pdf, QGuiApplication::primaryScreen(), nullptr);
+  EXPECT_EQ(preview.kind(), "pdf");
+  preview.show(broken, QGuiApplication::primaryScreen(), nullptr);
+  EXPECT_EQ(preview.kind(), "file");
+  preview.hide();
 }
 
 }  // namespace

@@ -90,8 +90,8 @@ class Xvfb {
     if (pid == 0) {
       ::close(fds[0]);
       const std::string fd = std::to_string(fds[1]);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten",
-               "tcp", "-noreset", static_cast<char*>(nullptr));
+      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24",
+               "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(fds[1]);
