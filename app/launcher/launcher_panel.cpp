@@ -432,8 +432,12 @@ void LauncherPanel::focusArrived() {
 
 void LauncherPanel::changeEvent(QEvent* event) {
   if (event->type() == QEvent::ActivationChange) {
-    if (isActiveWindow() && focusPoll_.isActive()) {
-      focusArrived();
+    // Qt may learn of the focus after the poll saw it on the server: being activated then is
+    // no reason to close.
+    if (isActiveWindow()) {
+      if (focusPoll_.isActive()) {
+        focusArrived();
+      }
     } else if (wasActive_ && QWidget::isVisible() && !isPreviewShown()) {
       dismiss();
     }

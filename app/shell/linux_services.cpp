@@ -53,10 +53,12 @@ AppServices linuxServices(std::vector<std::string>& problems) {
     problems.push_back("The clipboard can't be read, so copies aren't recorded: " +
                        pasteboard.failure().description);
   }
-  if (auto hotKeys = X11HotKeyService::open("")) {
-    services.hotKeys = std::move(hotKeys).value();
+  std::shared_ptr<X11HotKeyService> hotKeys;
+  if (auto opened = X11HotKeyService::open("")) {
+    hotKeys = std::move(opened).value();
+    services.hotKeys = hotKeys;
   } else {
-    problems.push_back("Hot keys can't be set up: " + hotKeys.failure().description);
+    problems.push_back("Hot keys can't be set up: " + opened.failure().description);
   }
   if (auto layout = X11KeyLayout::open("")) {
     services.keyLayout = std::move(layout).value();
@@ -74,7 +76,7 @@ AppServices linuxServices(std::vector<std::string>& problems) {
     Log::app.error("Running apps can't be tracked: %s", workspace.failure().description.c_str());
   }
   services.sessionEvents = std::make_shared<DBusSessionEvents>();
-  if (auto focus = X11WindowFocus::open("")) {
+  if (auto focus = X11WindowFocus::open("", hotKeys)) {
     services.windowFocus = std::move(focus).value();
   } else {
     Log::app.error("The panel can't take the focus itself: %s",
