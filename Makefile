@@ -33,9 +33,7 @@ run: build
 	else $(BUILD)/tools/vesk-tool help; fi
 
 test: build
-	# Two panel focus tests under openbox still fail now and then under load; a failed test is
-	# run again (at most twice more) until that is found and fixed.
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --repeat until-pass:3
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done

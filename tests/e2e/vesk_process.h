@@ -32,6 +32,9 @@ class Home {
   // The environment of a process of this home.
   std::map<std::string, std::string> environment() const;
 
+  // The X display of this home's programs; empty: the test process's own.
+  std::string display;
+
  private:
   std::string root_;
 };
