@@ -38,6 +38,7 @@ test: build
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
 	@if [ -x bench/files_compare.sh ]; then bench/files_compare.sh $(BUILD); fi
+	@if [ -x $(BUILD)/app/vesk ]; then python3 bench/panel_latency.py $(BUILD)/app/vesk; fi
 
 # Every suite, the application and the Xvfb end-to-end tests included, under AddressSanitizer,
 # LeakSanitizer and UndefinedBehaviorSanitizer.
