@@ -184,6 +184,9 @@ LauncherPanel::LauncherPanel(LauncherController& launcher, const HistoryStore& h
   fileFacts = readFact;
   focusPoll_.setInterval(5);
   connect(&focusPoll_, &QTimer::timeout, this, [this] { pollFocus(); });
+  presentLog_.setSingleShot(true);
+  presentLog_.setInterval(0);
+  connect(&presentLog_, &QTimer::timeout, this, [this] { logPresent(); });
 
   symbol_ = new QLabel(this);
   field_ = new SearchField(*this);
@@ -267,7 +270,7 @@ PanelContext LauncherPanel::context() const {
 
 std::optional<FileFact> LauncherPanel::fact(const std::string& path) {
   const auto known = facts_.find(path);
-  if (freshFacts_.count(path) == 0 && loadingFacts_.insert(path).second) {
+  if (!freshFacts_.contains(path) && loadingFacts_.insert(path).second) {
     std::weak_ptr<LauncherPanel*> weak = self_;
     runInBackground(
         QoS::userInitiated, [read = fileFacts, path] { return read(path); },
@@ -376,7 +379,7 @@ void LauncherPanel::layoutChildren() {
   list_->setVisible(tall && expanded_ && showsList_);
 }
 
-void LauncherPanel::paintEvent(QPaintEvent*) {
+void LauncherPanel::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const Palette palette = Palette::current();
@@ -389,20 +392,21 @@ void LauncherPanel::paintEvent(QPaintEvent*) {
     painter.drawLine(QPointF(1, kShortHeight + 0.5), QPointF(width() - 1, kShortHeight + 0.5));
   }
   if (pendingPresent_) {
-    // The latency is logged once the frame has reached the X server.
-    QTimer::singleShot(0, this, [this] {
-      if (!pendingPresent_) {
-        return;
-      }
-      if (focus_ != nullptr) {
-        focus_->sync();
-      }
-      const bool clipboard = launcher_.mode() == LauncherController::Mode::clipboard;
-      Log::latency(clipboard ? kClipboardLabel : kLauncherLabel, *pendingPresent_,
-                   presentHandled_.value_or(*pendingPresent_), Log::uptime());
-      pendingPresent_.reset();
-    });
+    presentLog_.start();  // the latency is logged once the frame has reached the X server
   }
+}
+
+void LauncherPanel::logPresent() {
+  if (!pendingPresent_) {
+    return;
+  }
+  if (focus_ != nullptr) {
+    focus_->sync();
+  }
+  const bool clipboard = launcher_.mode() == LauncherController::Mode::clipboard;
+  Log::latency(clipboard ? kClipboardLabel : kLauncherLabel, *pendingPresent_,
+               presentHandled_.value_or(*pendingPresent_), Log::uptime());
+  pendingPresent_.reset();
 }
 
 void LauncherPanel::pollFocus() {

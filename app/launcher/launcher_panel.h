@@ -54,6 +54,8 @@ class LauncherPanel final : public QWidget, public LauncherView {
   ~LauncherPanel() override;
   LauncherPanel(const LauncherPanel&) = delete;
   LauncherPanel& operator=(const LauncherPanel&) = delete;
+  LauncherPanel(LauncherPanel&&) = delete;
+  LauncherPanel& operator=(LauncherPanel&&) = delete;
 
   // Told after the panel is hidden and the controller reset.
   std::function<void()> onDismiss;
@@ -111,6 +113,7 @@ class LauncherPanel final : public QWidget, public LauncherView {
   void applyWindowShape();
   void focusArrived();
   void pollFocus();
+  void logPresent();
 
   LauncherController& launcher_;
   const HistoryStore& history_;
@@ -130,6 +133,7 @@ class LauncherPanel final : public QWidget, public LauncherView {
   bool wasActive_ = false;
   bool dismissing_ = false;
   QTimer focusPoll_;
+  QTimer presentLog_;
   double holdStarted_ = 0;
   static constexpr double kHoldSeconds = 0.5;
   bool updatingField_ = false;

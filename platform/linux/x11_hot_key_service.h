@@ -32,6 +32,10 @@ class X11HotKeyService final : public HotKeyService {
   // Connects to `display` ("" = $DISPLAY).
   static Result<std::unique_ptr<X11HotKeyService>> open(const std::string& display);
   ~X11HotKeyService() override;
+  X11HotKeyService(const X11HotKeyService&) = delete;
+  X11HotKeyService& operator=(const X11HotKeyService&) = delete;
+  X11HotKeyService(X11HotKeyService&&) = delete;
+  X11HotKeyService& operator=(X11HotKeyService&&) = delete;
 
   Outcome registerHotKey(uint32_t id, uint32_t keyCode, uint32_t modifiers) override;
   void unregisterHotKey(uint32_t id) override;

@@ -1,6 +1,5 @@
 #include "platform/linux/x11_key_hold.h"
 
-#include <QMetaObject>
 #include <string>
 
 #include <xkbcommon/xkbcommon.h>
@@ -16,13 +15,21 @@ struct Named {
   uint32_t keysym;
   int key;
 };
-constexpr Named kNamed[] = {
-    {0xff0d, Qt::Key_Return}, {0xff8d, Qt::Key_Enter},   {0xff08, Qt::Key_Backspace},
-    {0xff09, Qt::Key_Tab},    {0xfe20, Qt::Key_Backtab}, {0xff1b, Qt::Key_Escape},
-    {0xff51, Qt::Key_Left},   {0xff52, Qt::Key_Up},      {0xff53, Qt::Key_Right},
-    {0xff54, Qt::Key_Down},   {0xffff, Qt::Key_Delete},  {0xff50, Qt::Key_Home},
+constexpr std::array<Named, 13> kNamed = {{
+    {0xff0d, Qt::Key_Return},
+    {0xff8d, Qt::Key_Enter},
+    {0xff08, Qt::Key_Backspace},
+    {0xff09, Qt::Key_Tab},
+    {0xfe20, Qt::Key_Backtab},
+    {0xff1b, Qt::Key_Escape},
+    {0xff51, Qt::Key_Left},
+    {0xff52, Qt::Key_Up},
+    {0xff53, Qt::Key_Right},
+    {0xff54, Qt::Key_Down},
+    {0xffff, Qt::Key_Delete},
+    {0xff50, Qt::Key_Home},
     {0xff57, Qt::Key_End},
-};
+}};
 constexpr uint32_t kKeypadEnter = 0xff8d;
 constexpr uint32_t kFirstModifier = 0xffe1;  // Shift_L … Hyper_R
 constexpr uint32_t kLastModifier = 0xffee;
@@ -40,6 +47,17 @@ X11KeyHold::X11KeyHold(XcbConnection& connection, Handler handle, IsHotKey isHot
   // The panel did not take the keys in time: from now on they go where the server sends them;
   // those kept so far wait for `release`.
   QObject::connect(&limit_, &QTimer::timeout, context_.get(), [this] { ungrab(); });
+  handOver_.setSingleShot(true);
+  handOver_.setInterval(0);
+  QObject::connect(&handOver_, &QTimer::timeout, context_.get(), [this] {
+    std::vector<XcbEvent> events = std::move(later_);
+    later_.clear();
+    for (const XcbEvent& event : events) {
+      if (handle_) {
+        handle_(event.get());
+      }
+    }
+  });
 }
 
 X11KeyHold::~X11KeyHold() {
@@ -129,7 +147,6 @@ bool X11KeyHold::take(const xcb_generic_event_t* event) {
 std::vector<X11KeyHold::Key> X11KeyHold::release() {
   const bool wasHolding = holding_;
   ungrab();
-  std::vector<std::shared_ptr<xcb_generic_event_t>> later;
   if (wasHolding) {
     // A round trip after the ungrab: every key the server sent to the hold is read now, so
     // none is left behind or replayed out of order.
@@ -140,25 +157,16 @@ std::vector<X11KeyHold::Key> X11KeyHold::release() {
       const bool hotKey = eventType(event.get()) == XCB_KEY_PRESS && isHotKey_ &&
                           isHotKey_(reinterpret_cast<const xcb_key_press_event_t*>(event.get()));
       if (hotKey || !take(event.get())) {
-        later.emplace_back(event.release(), [](xcb_generic_event_t* e) {
-          std::free(e);  // NOLINT(cppcoreguidelines-no-malloc)
-        });
+        later_.push_back(std::move(event));
       }
     }
   }
   holding_ = false;
   std::vector<Key> keys = std::move(held_);
   held_.clear();
-  if (!later.empty() && handle_) {
+  if (!later_.empty()) {
     // After the caller replayed the keys: a hot key pressed meanwhile acts after them.
-    QMetaObject::invokeMethod(
-        context_.get(),
-        [this, later = std::move(later)] {
-          for (const auto& event : later) {
-            handle_(event.get());
-          }
-        },
-        Qt::QueuedConnection);
+    handOver_.start();
   }
   return keys;
 }
@@ -186,10 +194,10 @@ X11KeyHold::Key X11KeyHold::keyOf(uint32_t keysym, uint16_t state) {
       return key;
     }
   }
-  char utf8[8] = {};
-  const int length = xkb_keysym_to_utf8(keysym, utf8, sizeof utf8);
+  std::array<char, 8> utf8{};
+  const int length = xkb_keysym_to_utf8(keysym, utf8.data(), utf8.size());
   if (length > 1) {
-    key.text = std::string(utf8, static_cast<size_t>(length - 1));
+    key.text = std::string(utf8.data(), static_cast<size_t>(length - 1));
   }
   const uint32_t point = xkb_keysym_to_utf32(keysym);
   if (point >= 'a' && point <= 'z') {

@@ -15,6 +15,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -23,11 +24,10 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 
+#include "platform/linux/xcb_connection.h"
 #include "platform/window_focus.h"
 
 namespace vesk {
-
-class XcbConnection;
 
 class X11KeyHold final {
  public:
@@ -45,6 +45,8 @@ class X11KeyHold final {
   ~X11KeyHold();
   X11KeyHold(const X11KeyHold&) = delete;
   X11KeyHold& operator=(const X11KeyHold&) = delete;
+  X11KeyHold(X11KeyHold&&) = delete;
+  X11KeyHold& operator=(X11KeyHold&&) = delete;
 
   // Runs the handler of a hot key press that froze the keyboard at `time`; a `hold` within it
   // keeps the keys from that press on. The keyboard goes on when it returns.
@@ -79,7 +81,9 @@ class X11KeyHold final {
   std::vector<Key> held_;
   std::map<xcb_keycode_t, xcb_timestamp_t> released_;
   QTimer limit_;
-  std::unique_ptr<QObject> context_;  // owns the queued hand-over of events read on release
+  QTimer handOver_;  // hands the events read on release to the owner, after the caller
+  std::vector<XcbEvent> later_;
+  std::unique_ptr<QObject> context_;  // the timers' connections end with it
 };
 
 }  // namespace vesk

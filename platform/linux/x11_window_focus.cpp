@@ -1,6 +1,7 @@
 #include "platform/linux/x11_window_focus.h"
 
 #include <QGuiApplication>
+#include <array>
 #include <chrono>
 
 #include <QtGui/qguiapplication_platform.h>
@@ -106,11 +107,11 @@ WindowId X11WindowFocus::focusedWindow() {
 
 void X11WindowFocus::prepare(WindowId panel) {
   xcb_connection_t* c = connection_->get();
-  const xcb_atom_t states[] = {connection_->atom("_NET_WM_STATE_SKIP_TASKBAR"),
-                               connection_->atom("_NET_WM_STATE_SKIP_PAGER"),
-                               connection_->atom("_NET_WM_STATE_ABOVE")};
+  const std::array<xcb_atom_t, 3> states = {connection_->atom("_NET_WM_STATE_SKIP_TASKBAR"),
+                                            connection_->atom("_NET_WM_STATE_SKIP_PAGER"),
+                                            connection_->atom("_NET_WM_STATE_ABOVE")};
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, panel, connection_->atom("_NET_WM_STATE"),
-                      XCB_ATOM_ATOM, 32, 3, states);
+                      XCB_ATOM_ATOM, 32, static_cast<uint32_t>(states.size()), states.data());
   xcb_flush(c);
 }
 

@@ -32,6 +32,8 @@ class X11WindowFocus final : public WindowFocus {
   ~X11WindowFocus() override;
   X11WindowFocus(const X11WindowFocus&) = delete;
   X11WindowFocus& operator=(const X11WindowFocus&) = delete;
+  X11WindowFocus(X11WindowFocus&&) = delete;
+  X11WindowFocus& operator=(X11WindowFocus&&) = delete;
 
   WindowId focusedWindow() override;
   void prepare(WindowId panel) override;
