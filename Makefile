@@ -36,13 +36,12 @@ run: build
 	else $(BUILD)/tools/vesk-tool help; fi
 
 test: build
-	# Two panel focus tests under openbox still fail now and then under load; a failed test is
-	# run again (at most twice more) until that is found and fixed.
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --repeat until-pass:3
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
 	@if [ -x bench/files_compare.sh ]; then bench/files_compare.sh $(BUILD); fi
+	@if [ -x $(BUILD)/app/vesk ]; then python3 bench/panel_latency.py $(BUILD)/app/vesk; fi
 
 # Every suite, the application and the Xvfb end-to-end tests included, under AddressSanitizer,
 # LeakSanitizer and UndefinedBehaviorSanitizer.

@@ -184,6 +184,9 @@ LauncherPanel::LauncherPanel(LauncherController& launcher, const HistoryStore& h
   fileFacts = readFact;
   focusPoll_.setInterval(5);
   connect(&focusPoll_, &QTimer::timeout, this, [this] { pollFocus(); });
+  presentLog_.setSingleShot(true);
+  presentLog_.setInterval(0);
+  connect(&presentLog_, &QTimer::timeout, this, [this] { logPresent(); });
 
   symbol_ = new QLabel(this);
   field_ = new SearchField(*this);
@@ -390,16 +393,11 @@ void LauncherPanel::paintEvent(QPaintEvent* /*event*/) {
     painter.drawLine(QPointF(1, kShortHeight + 0.5), QPointF(width() - 1, kShortHeight + 0.5));
   }
   if (pendingPresent_) {
-    // The latency is logged once the frame has reached the X server.
-    postToMain([weak = std::weak_ptr<LauncherPanel*>(self_)] {
-      if (const auto self = weak.lock(); self && *self != nullptr) {
-        (*self)->logPresented();
-      }
-    });
+    presentLog_.start();  // the latency is logged once the frame has reached the X server
   }
 }
 
-void LauncherPanel::logPresented() {
+void LauncherPanel::logPresent() {
   if (!pendingPresent_) {
     return;
   }
@@ -439,9 +437,13 @@ void LauncherPanel::focusArrived() {
 
 void LauncherPanel::changeEvent(QEvent* event) {
   if (event->type() == QEvent::ActivationChange) {
-    if (isActiveWindow() && focusPoll_.isActive()) {
-      focusArrived();
-    } else if (wasActive_ && QWidget::isVisible() && !isActiveWindow()) {
+    // Qt may learn of the focus after the poll saw it on the server: being activated then is
+    // no reason to close.
+    if (isActiveWindow()) {
+      if (focusPoll_.isActive()) {
+        focusArrived();
+      }
+    } else if (wasActive_ && QWidget::isVisible()) {
       // The preview never takes the focus for long: the panel takes it back. Any other window
       // getting it closes both.
       if (isPreviewShown() && QApplication::activeWindow() == preview_.get()) {

@@ -118,9 +118,9 @@ class LauncherPanel final : public QWidget, public LauncherView {
   std::optional<FileFact> fact(const std::string& path);
   void applyWindowShape();
   void focusArrived();
-  // The latency line, once the first frame has reached the X server.
-  void logPresented();
   void pollFocus();
+  // The latency line, once the first frame has reached the X server.
+  void logPresent();
 
   LauncherController& launcher_;
   const HistoryStore& history_;
@@ -142,6 +142,7 @@ class LauncherPanel final : public QWidget, public LauncherView {
   bool wasActive_ = false;
   bool dismissing_ = false;
   QTimer focusPoll_;
+  QTimer presentLog_;
   double holdStarted_ = 0;
   static constexpr double kHoldSeconds = 0.5;
   bool updatingField_ = false;

@@ -415,7 +415,14 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
   FileRules rules = config.fileRules(paths_.home);
   if (!fileRules_ || !(*fileRules_ == rules)) {
     fileRules_ = rules;
-    (void)files_->rebuild(std::move(rules));
+    // The line tells when searches cover the whole tree (benchmarks wait for it).
+    runInBackground(
+        QoS::utility,
+        [rebuilt = files_->rebuild(std::move(rules))]() mutable {
+          rebuilt.wait();
+          return true;
+        },
+        [](bool) { Log::app.debug("The file index is up to date"); });
   }
   if (!previous || previous->launchAtLogin != config.launchAtLogin) {
     LoginItem(paths_.login).update(config.launchAtLogin);

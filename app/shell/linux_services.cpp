@@ -55,10 +55,12 @@ AppServices linuxServices(std::vector<std::string>& problems) {
     problems.push_back("The clipboard can't be read, so copies aren't recorded: " +
                        pasteboard.failure().description);
   }
-  if (auto hotKeys = X11HotKeyService::open("")) {
-    services.hotKeys = std::move(hotKeys).value();
+  std::shared_ptr<X11HotKeyService> hotKeys;
+  if (auto opened = X11HotKeyService::open("")) {
+    hotKeys = std::move(opened).value();
+    services.hotKeys = hotKeys;
   } else {
-    problems.push_back("Hot keys can't be set up: " + hotKeys.failure().description);
+    problems.push_back("Hot keys can't be set up: " + opened.failure().description);
   }
   if (auto layout = X11KeyLayout::open("")) {
     services.keyLayout = std::move(layout).value();
@@ -81,7 +83,7 @@ AppServices linuxServices(std::vector<std::string>& problems) {
       FeedUpdateFramework::standard(VESK_UPDATE_FEED, VESK_UPDATE_KEY, VESK_BUILD_VERSION);
   updates.log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };
   services.updates = std::make_shared<FeedUpdateFramework>(std::move(updates));
-  if (auto focus = X11WindowFocus::open("")) {
+  if (auto focus = X11WindowFocus::open("", hotKeys)) {
     services.windowFocus = std::move(focus).value();
   } else {
     Log::app.error("The panel can't take the focus itself: %s",

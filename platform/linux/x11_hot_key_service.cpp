@@ -4,6 +4,7 @@
 
 #include <xcb/xcb_keysyms.h>
 
+#include "platform/linux/x11_key_hold.h"
 #include "platform/linux/xcb_connection.h"
 #include "platform/linux/xcb_event_source.h"
 
@@ -27,12 +28,16 @@ Result<std::unique_ptr<X11HotKeyService>> X11HotKeyService::open(const std::stri
 X11HotKeyService::X11HotKeyService(std::unique_ptr<XcbConnection> connection)
     : connection_(std::move(connection)) {
   findLockMasks();
-  events_ = std::make_unique<XcbEventSource>(
-      *connection_, [this](const xcb_generic_event_t* event) { handle(event); });
+  const auto handler = [this](const xcb_generic_event_t* event) { handle(event); };
+  events_ = std::make_unique<XcbEventSource>(*connection_, handler);
+  hold_ = std::make_unique<X11KeyHold>(
+      *connection_, handler,
+      [this](const xcb_key_press_event_t* press) { return pressed(press) != nullptr; });
 }
 
 X11HotKeyService::~X11HotKeyService() {
   events_.reset();
+  hold_.reset();
   std::vector<Grab> grabs;
   for (const auto& entry : registrations_) {
     grabs.push_back(entry.second);
@@ -131,8 +136,10 @@ HotKeyService::Outcome X11HotKeyService::registerHotKey(uint32_t id, uint32_t ke
   xcb_connection_t* c = connection_->get();
   std::vector<xcb_void_cookie_t> cookies;
   for (const uint16_t locks : lockCombinations()) {
+    // The keyboard freezes at the press until it is handled: no key typed right after the hot
+    // key can slip past the hold the handler may take.
     cookies.push_back(xcb_grab_key_checked(c, 1, connection_->root(), grab.second | locks,
-                                           grab.first, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+                                           grab.first, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_SYNC));
   }
   Outcome outcome = Outcome::registered;
   for (const xcb_void_cookie_t cookie : cookies) {
@@ -180,32 +187,47 @@ void X11HotKeyService::setPressHandler(PressHandler handler) {
   handler_ = std::move(handler);
 }
 
+const std::pair<const uint32_t, X11HotKeyService::Grab>* X11HotKeyService::pressed(
+    const xcb_key_press_event_t* press) const {
+  // Auto-repeat sends a release and a press with the same time stamp.
+  if (const auto found = released_.find(press->detail);
+      found != released_.end() && found->second == press->time) {
+    return nullptr;
+  }
+  const uint16_t locks = numLock_ | scrollLock_ | XCB_MOD_MASK_LOCK;
+  const uint16_t modifiers = press->state & ~locks & 0xFF;
+  for (const auto& entry : registrations_) {
+    if (entry.second.first == press->detail && entry.second.second == modifiers) {
+      return &entry;  // one press, one action: the first id holding the combination
+    }
+  }
+  return nullptr;
+}
+
 void X11HotKeyService::handle(const xcb_generic_event_t* event) {
   const uint8_t type = eventType(event);
   if (type == XCB_KEY_RELEASE) {
     const auto* release = reinterpret_cast<const xcb_key_release_event_t*>(event);
     released_[release->detail] = release->time;
+    (void)hold_->take(event);
     return;
   }
   if (type != XCB_KEY_PRESS) {
     return;
   }
   const auto* press = reinterpret_cast<const xcb_key_press_event_t*>(event);
-  // Auto-repeat sends a release and a press with the same time stamp.
-  if (const auto found = released_.find(press->detail);
-      found != released_.end() && found->second == press->time) {
-    return;
-  }
-  const uint16_t locks = numLock_ | scrollLock_ | XCB_MOD_MASK_LOCK;
-  const uint16_t modifiers = press->state & ~locks & 0xFF;
-  const double pressedAt = monotonicSecondsOf(press->time);
-  for (const auto& [id, grab] : registrations_) {
-    if (grab.first == press->detail && grab.second == modifiers) {
+  if (const auto* fired = pressed(press)) {
+    const uint32_t id = fired->first;
+    const double pressedAt = monotonicSecondsOf(press->time);
+    hold_->duringPress(press->time, [&] {
       if (handler_) {
         handler_(id, pressedAt);
       }
-      return;  // one press, one action: the first id holding the combination
-    }
+    });
+    return;
+  }
+  if (!hold_->take(event)) {
+    hold_->thaw();  // an auto-repeat of a hot key froze the keyboard too
   }
 }
 

@@ -1,11 +1,13 @@
 #include "platform/linux/x11_window_focus.h"
 
 #include <QGuiApplication>
+#include <array>
 #include <chrono>
 
 #include <QtGui/qguiapplication_platform.h>
-#include <xkbcommon/xkbcommon.h>
 
+#include "platform/linux/x11_hot_key_service.h"
+#include "platform/linux/x11_key_hold.h"
 #include "platform/linux/xcb_connection.h"
 #include "platform/linux/xcb_event_source.h"
 
@@ -15,131 +17,53 @@ namespace {
 
 constexpr uint32_t kSourceApplication = 1;
 constexpr uint32_t kSourcePager = 2;
-constexpr int kRetryMs = 10;
 constexpr auto kTimeWait = std::chrono::milliseconds(200);
-
-// X key symbols of the named keys → Qt keys.
-struct Named {
-  uint32_t keysym;
-  int key;
-};
-constexpr Named kNamed[] = {
-    {0xff0d, Qt::Key_Return}, {0xff8d, Qt::Key_Enter},   {0xff08, Qt::Key_Backspace},
-    {0xff09, Qt::Key_Tab},    {0xfe20, Qt::Key_Backtab}, {0xff1b, Qt::Key_Escape},
-    {0xff51, Qt::Key_Left},   {0xff52, Qt::Key_Up},      {0xff53, Qt::Key_Right},
-    {0xff54, Qt::Key_Down},   {0xffff, Qt::Key_Delete},  {0xff50, Qt::Key_Home},
-    {0xff57, Qt::Key_End},
-};
 
 }  // namespace
 
-Result<std::unique_ptr<X11WindowFocus>> X11WindowFocus::open(const std::string& display) {
+Result<std::unique_ptr<X11WindowFocus>> X11WindowFocus::open(
+    const std::string& display, std::weak_ptr<X11HotKeyService> hotKeys) {
   auto connection = XcbConnection::open(display);
   if (!connection) {
     return connection.failure();
   }
-  return std::unique_ptr<X11WindowFocus>(new X11WindowFocus(std::move(connection).value()));
+  return std::unique_ptr<X11WindowFocus>(
+      new X11WindowFocus(std::move(connection).value(), std::move(hotKeys)));
 }
 
-X11WindowFocus::X11WindowFocus(std::unique_ptr<XcbConnection> connection)
-    : connection_(std::move(connection)) {
+X11WindowFocus::X11WindowFocus(std::unique_ptr<XcbConnection> connection,
+                               std::weak_ptr<X11HotKeyService> hotKeys)
+    : connection_(std::move(connection)), hotKeys_(std::move(hotKeys)) {
   xcb_connection_t* c = connection_->get();
-  symbols_ = xcb_key_symbols_alloc(c);
   helper_ = xcb_generate_id(c);
   const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
   xcb_create_window(c, XCB_COPY_FROM_PARENT, helper_, connection_->root(), -1, -1, 1, 1, 0,
                     XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
   xcb_flush(c);
-  events_ = std::make_unique<XcbEventSource>(
-      *connection_, [this](const xcb_generic_event_t* event) { handle(event); });
-  retry_.setInterval(kRetryMs);
-  QObject::connect(&retry_, &QTimer::timeout, [this] {
-    if (tryGrab()) {
-      retry_.stop();
-    }
-  });
-  limit_.setSingleShot(true);
-  limit_.setInterval(kHoldMs);
-  QObject::connect(&limit_, &QTimer::timeout, [this] {
-    // The panel did not get the focus in time: let the keys go where the server sends them.
-    retry_.stop();
-    if (grabbed_) {
-      xcb_ungrab_keyboard(connection_->get(), XCB_CURRENT_TIME);
-      xcb_flush(connection_->get());
-    }
-    grabbed_ = false;
-  });
+  const auto handler = [this](const xcb_generic_event_t* event) { handle(event); };
+  events_ = std::make_unique<XcbEventSource>(*connection_, handler);
+  ownHold_ = std::make_unique<X11KeyHold>(*connection_, handler);
 }
 
 X11WindowFocus::~X11WindowFocus() {
   events_.reset();
-  if (grabbed_) {
-    xcb_ungrab_keyboard(connection_->get(), XCB_CURRENT_TIME);
-  }
+  ownHold_.reset();
   xcb_destroy_window(connection_->get(), helper_);
   xcb_flush(connection_->get());
-  xcb_key_symbols_free(symbols_);
-}
-
-X11WindowFocus::Key X11WindowFocus::keyOf(uint32_t keysym, uint16_t state) {
-  Key key;
-  if ((state & XCB_MOD_MASK_SHIFT) != 0) {
-    key.qtModifiers |= Qt::ShiftModifier;
-  }
-  if ((state & XCB_MOD_MASK_CONTROL) != 0) {
-    key.qtModifiers |= Qt::ControlModifier;
-  }
-  if ((state & XCB_MOD_MASK_1) != 0) {
-    key.qtModifiers |= Qt::AltModifier;
-  }
-  if ((state & XCB_MOD_MASK_4) != 0) {
-    key.qtModifiers |= Qt::MetaModifier;
-  }
-  for (const Named& named : kNamed) {
-    if (named.keysym == keysym) {
-      key.qtKey = named.key;
-      if (keysym == 0xff8d) {
-        key.qtModifiers |= Qt::KeypadModifier;
-      }
-      return key;
-    }
-  }
-  char utf8[8] = {};
-  const int length = xkb_keysym_to_utf8(keysym, utf8, sizeof utf8);
-  if (length > 1) {
-    key.text = std::string(utf8, static_cast<size_t>(length - 1));
-  }
-  const uint32_t point = xkb_keysym_to_utf32(keysym);
-  if (point >= 'a' && point <= 'z') {
-    key.qtKey = Qt::Key_A + static_cast<int>(point - 'a');
-  } else if (point == ' ') {
-    key.qtKey = Qt::Key_Space;
-  } else if (point > 0x20 && point < 0x7f) {
-    key.qtKey = static_cast<int>(point >= 'a' ? point - 32 : point);
-  } else {
-    key.qtKey = point != 0 ? static_cast<int>(point) : Qt::Key_unknown;
-  }
-  if ((key.qtModifiers & Qt::ControlModifier) != 0) {
-    key.text.clear();  // Control does not type
-  }
-  return key;
 }
 
 void X11WindowFocus::handle(const xcb_generic_event_t* event) {
-  if ((event->response_type & 0x7f) != XCB_KEY_PRESS || !holding_) {
-    return;
+  (void)ownHold_->take(event);
+}
+
+X11KeyHold& X11WindowFocus::hold() {
+  if (holdingOn_) {
+    return holdingOn_->keyHold();
   }
-  const auto* press = reinterpret_cast<const xcb_key_press_event_t*>(event);
-  const int column = (press->state & XCB_MOD_MASK_SHIFT) != 0 ? 1 : 0;
-  xcb_keysym_t keysym = xcb_key_symbols_get_keysym(symbols_, press->detail, column);
-  if (keysym == 0) {
-    keysym = xcb_key_symbols_get_keysym(symbols_, press->detail, 0);
+  if (const std::shared_ptr<X11HotKeyService> hotKeys = hotKeys_.lock()) {
+    return hotKeys->keyHold();
   }
-  // Modifier keys alone are no key.
-  if (keysym == 0 || (keysym >= 0xffe1 && keysym <= 0xffee)) {
-    return;
-  }
-  held_.push_back(keyOf(keysym, press->state));
+  return *ownHold_;
 }
 
 uint32_t X11WindowFocus::serverTime() {
@@ -183,19 +107,35 @@ WindowId X11WindowFocus::focusedWindow() {
 
 void X11WindowFocus::prepare(WindowId panel) {
   xcb_connection_t* c = connection_->get();
-  const xcb_atom_t states[] = {connection_->atom("_NET_WM_STATE_SKIP_TASKBAR"),
-                               connection_->atom("_NET_WM_STATE_SKIP_PAGER"),
-                               connection_->atom("_NET_WM_STATE_ABOVE")};
+  const std::array<xcb_atom_t, 3> states = {connection_->atom("_NET_WM_STATE_SKIP_TASKBAR"),
+                                            connection_->atom("_NET_WM_STATE_SKIP_PAGER"),
+                                            connection_->atom("_NET_WM_STATE_ABOVE")};
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, panel, connection_->atom("_NET_WM_STATE"),
-                      XCB_ATOM_ATOM, 32, 3, states);
+                      XCB_ATOM_ATOM, 32, static_cast<uint32_t>(states.size()), states.data());
   xcb_flush(c);
 }
 
 void X11WindowFocus::activate(WindowId panel) {
   xcb_connection_t* c = connection_->get();
+  // The panel's map request, sent on Qt's connection, reaches the server first: a window
+  // manager then manages the panel before it reads the request for the focus, and without one
+  // the focus goes to a window already viewable.
+  sync();
   const uint32_t time = serverTime();
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, panel, connection_->atom("_NET_WM_USER_TIME"),
-                      XCB_ATOM_CARDINAL, 32, 1, &time);
+  // Qt keeps the user time on a window of its own where the window manager reads it
+  // (_NET_WM_USER_TIME_WINDOW), stamped with the last event Qt saw, which is older than the
+  // hot key: that window gets the fresh time too.
+  std::vector<uint32_t> stamped{panel};
+  for (const uint32_t window :
+       connection_->cardinals(panel, connection_->atom("_NET_WM_USER_TIME_WINDOW"))) {
+    if (window != 0 && window != panel) {
+      stamped.push_back(window);
+    }
+  }
+  for (const uint32_t window : stamped) {
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, connection_->atom("_NET_WM_USER_TIME"),
+                        XCB_ATOM_CARDINAL, 32, 1, &time);
+  }
   if (!hasWindowManager()) {
     xcb_set_input_focus(c, XCB_INPUT_FOCUS_PARENT, panel, time);
     xcb_flush(c);
@@ -239,43 +179,15 @@ void X11WindowFocus::giveBack(WindowId previous) {
   xcb_flush(c);
 }
 
-bool X11WindowFocus::tryGrab() {
-  xcb_connection_t* c = connection_->get();
-  XcbReply<xcb_grab_keyboard_reply_t> reply(
-      xcb_grab_keyboard_reply(c,
-                              xcb_grab_keyboard(c, 0, connection_->root(), XCB_CURRENT_TIME,
-                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                              nullptr));
-  grabbed_ = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
-  return grabbed_;
-}
-
 void X11WindowFocus::holdKeys() {
-  held_.clear();
-  holding_ = true;
-  // While the hot key is still down its own grab is active; try again until it is up.
-  if (!tryGrab()) {
-    retry_.start();
-  }
-  limit_.start();
+  // The hot keys stay alive while they hold the keyboard.
+  holdingOn_ = hotKeys_.lock();
+  (void)hold().hold();
 }
 
 std::vector<WindowFocus::Key> X11WindowFocus::releaseKeys() {
-  retry_.stop();
-  limit_.stop();
-  if (grabbed_) {
-    xcb_ungrab_keyboard(connection_->get(), XCB_CURRENT_TIME);
-    grabbed_ = false;
-  }
-  if (holding_) {
-    // Every key the server sent before the ungrab is read now, so none is left behind.
-    xcb_connection_t* c = connection_->get();
-    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // NOLINT
-    events_->drain();
-  }
-  holding_ = false;
-  std::vector<Key> keys = std::move(held_);
-  held_.clear();
+  std::vector<Key> keys = hold().release();
+  holdingOn_.reset();
   return keys;
 }
 

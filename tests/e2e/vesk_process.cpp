@@ -69,11 +69,13 @@ Home::~Home() {
 }
 
 std::map<std::string, std::string> Home::environment() const {
-  const char* display = std::getenv("DISPLAY");  // NOLINT(concurrency-mt-unsafe)
-  const char* path = std::getenv("PATH");        // NOLINT(concurrency-mt-unsafe)
+  const char* ownDisplay = std::getenv("DISPLAY");  // NOLINT(concurrency-mt-unsafe)
+  const char* path = std::getenv("PATH");           // NOLINT(concurrency-mt-unsafe)
   std::map<std::string, std::string> environment = {
       {"HOME", home()},
-      {"DISPLAY", display == nullptr ? "" : display},
+      {"DISPLAY", !display.empty()        ? display
+                  : ownDisplay == nullptr ? ""
+                                          : ownDisplay},
       {"PATH", path == nullptr ? "/usr/bin:/bin" : path},
       {"XDG_RUNTIME_DIR", root_ + "/runtime"},
       {"XDG_DATA_HOME", dataHome()},

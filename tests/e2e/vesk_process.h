@@ -33,6 +33,9 @@ class Home {
   std::map<std::string, std::string> environment() const;
   std::map<std::string, std::string> extra;
 
+  // The X display of this home's programs; empty: the test process's own.
+  std::string display;
+
  private:
   std::string root_;
 };

@@ -1,4 +1,5 @@
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -6,9 +7,11 @@
 #include <xcb/xcb.h>
 
 #include "platform/linux/x11_hot_key_service.h"
+#include "platform/linux/x11_key_hold.h"
 #include "platform/linux/x11_key_layout.h"
 #include "platform/linux/xcb_event_source.h"
 #include "tests/platform/linux/qt_pump.h"
+#include "tests/platform/linux/test_window.h"
 #include "tests/platform/linux/xvfb.h"
 
 namespace vesk {
@@ -59,6 +62,17 @@ class OtherClient {
  private:
   xcb_connection_t* connection_;
 };
+
+// Whether `window` gets a press of `keyCode` (the modifiers typed before a hot key do reach it).
+bool receivesPress(test::TestWindow& window, uint32_t keyCode,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(3)) {
+  while (const XcbEvent event = window.next(XCB_KEY_PRESS, timeout)) {
+    if (reinterpret_cast<const xcb_key_press_event_t*>(event.get())->detail == keyCode) {
+      return true;
+    }
+  }
+  return false;
+}
 
 TEST(X11HotKeyService, PressSentByAnotherClientArrivesWithItsTime) {
   VESK_REQUIRE_XVFB();
@@ -150,6 +164,61 @@ TEST(X11HotKeyService, UnregisteringReleasesEveryLockCombination) {
   OtherClient other;
   EXPECT_TRUE(other.grab(*k, mods));
   EXPECT_TRUE(other.grab(*k, mods | XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2));
+}
+
+// The keys typed in the same instant as the hot key: held from its press, they are all caught in
+// order, and none reaches the window that has the focus.
+TEST(X11HotKeyService, AHoldTakenAtThePressCatchesEveryKeyTypedWithIt) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  const auto p = fixture.layout->keyCode("p");
+  ASSERT_TRUE(p);
+  ASSERT_EQ(fixture.hotKeys->registerHotKey(1, *p, HotKeyService::kCmd),
+            HotKeyService::Outcome::registered);
+  X11KeyHold& hold = fixture.hotKeys->keyHold();
+  fixture.hotKeys->setPressHandler([&](uint32_t id, double at) {
+    fixture.presses.emplace_back(id, at);
+    EXPECT_TRUE(hold.hold());
+  });
+  test::TestWindow other;
+  other.focus();
+
+  ASSERT_EQ(Xvfb::run("xdotool key --delay 0 super+p m A r k Return"), 0);
+  ASSERT_TRUE(pumpUntil([&] { return hold.kept() >= 5; }));
+  const std::vector<X11KeyHold::Key> keys = hold.release();
+  std::string typed;
+  for (const X11KeyHold::Key& key : keys) {
+    typed += key.text.empty() ? "<" + std::to_string(key.qtKey) + ">" : key.text;
+  }
+  EXPECT_EQ(typed, "mArk<" + std::to_string(Qt::Key_Return) + ">");
+  EXPECT_EQ(fixture.presses.size(), 1U);
+  for (const char* letter : {"m", "a", "r", "k"}) {
+    EXPECT_FALSE(
+        receivesPress(other, *fixture.layout->keyCode(letter), std::chrono::milliseconds(50)))
+        << letter;
+  }
+
+  // Once released, typing reaches the focused window again.
+  ASSERT_EQ(Xvfb::run("xdotool key x"), 0);
+  EXPECT_TRUE(receivesPress(other, *fixture.layout->keyCode("x")));
+}
+
+// A press that holds nothing lets the keyboard go on: the keys typed with it reach the window
+// that has the focus, as if Vesk had not been there.
+TEST(X11HotKeyService, APressThatHoldsNothingLetsTheKeysThrough) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  const auto v = fixture.layout->keyCode("v");
+  ASSERT_TRUE(v);
+  ASSERT_EQ(fixture.hotKeys->registerHotKey(1, *v, kCtrlAlt), HotKeyService::Outcome::registered);
+  test::TestWindow other;
+  other.focus();
+
+  ASSERT_EQ(Xvfb::run("xdotool key --delay 0 ctrl+alt+v a"), 0);
+  ASSERT_TRUE(pumpUntil([&] { return !fixture.presses.empty(); }));
+  EXPECT_TRUE(receivesPress(other, *fixture.layout->keyCode("a")));
 }
 
 TEST(X11HotKeyService, ImpossibleKeyCodeFails) {
