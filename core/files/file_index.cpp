@@ -56,6 +56,14 @@ int32_t FileIndex::appendEntry(std::string_view name, int32_t parent, uint8_t fl
   }
   lastChild_.push_back(-1);
   nextSibling_.push_back(entry);
+  slotHashes_.push_back(0);
+  if ((flags & kFolder) != 0) {
+    folders_.push_back(entry);
+  }
+  if (idx(entry) % kBlockEntries == 0) {
+    blockMasks_.push_back(0);
+  }
+  blockMasks_.back() |= keys_.masks.back();
   return entry;
 }
 
@@ -91,6 +99,7 @@ void FileIndex::attach(int32_t parent, int32_t child) {
   }
   last = child;
   const ChildKey key = keyOf(child);
+  slotHashes_[idx(child)] = key.slotHash();
   if (!lookup_.insert(key, child, true, EntryKeys(*this))) {
     collisions_.insert(key);
   }
@@ -185,13 +194,8 @@ std::string FileIndex::path(int32_t entry) const {
 
 bool FileIndex::insert(std::string_view path, bool isFolder, int maxDepth) {
   if (const auto found = entry(path)) {
-    uint8_t& flags = flags_[idx(*found)];
-    if ((flags & kRoot) == 0) {
-      // A folder that becomes a file loses its contents, so no entry is left under a file.
-      if ((flags & kFolder) != 0 && !isFolder) {
-        removeDescendants(*found);
-      }
-      flags = static_cast<uint8_t>(isFolder ? (flags | kFolder) : (flags & ~kFolder));
+    if ((flags_[idx(*found)] & kRoot) == 0) {
+      setFolderBit(*found, isFolder);
     }
     return true;
   }
@@ -209,6 +213,34 @@ bool FileIndex::insert(std::string_view path, bool isFolder, int maxDepth) {
   return add(childName, *parentEntry, isFolder) >= 0;
 }
 
+void FileIndex::setFolderBit(int32_t entry, bool isFolder) {
+  uint8_t& flags = flags_[idx(entry)];
+  const bool was = (flags & kFolder) != 0;
+  if (was == isFolder) {
+    return;
+  }
+  const auto place = std::lower_bound(folders_.begin(), folders_.end(), entry);
+  if (isFolder) {
+    folders_.insert(place, entry);
+    flags |= kFolder;
+  } else {
+    // A folder that becomes a file loses its contents, so no entry is left under a file.
+    removeDescendants(entry);
+    folders_.erase(place);
+    flags &= static_cast<uint8_t>(~kFolder);
+  }
+}
+
+void FileIndex::refreshBlockMask(size_t block) {
+  const size_t begin = block * kBlockEntries;
+  const size_t end = std::min(entryCount(), begin + kBlockEntries);
+  uint64_t mask = 0;
+  for (size_t i = begin; i < end; ++i) {
+    mask |= (flags_[i] & kRemoved) == 0 ? keys_.masks[i] : 0;
+  }
+  blockMasks_[block] = mask;
+}
+
 void FileIndex::markRemoved(int32_t entry) {
   uint8_t& flags = flags_[idx(entry)];
   if ((flags & kRemoved) != 0) {
@@ -216,6 +248,7 @@ void FileIndex::markRemoved(int32_t entry) {
   }
   flags |= kRemoved;
   ++removedCount_;
+  refreshBlockMask(idx(entry) / kBlockEntries);
   const ChildKey key = keyOf(entry);
   const int32_t slot = lookup_.find(key, EntryKeys(*this));
   if (slot < 0 || lookup_.at(idx(slot)) != entry) {
@@ -307,12 +340,14 @@ bool FileIndex::compactIfNeeded() {
       fresh.boosts_[idx(entry)] = boosts_[i];
     }
   }
+  fresh.boostCeiling_ = boostCeiling_;
   *this = std::move(fresh);
   return true;
 }
 
 void FileIndex::setBoosts(const FileBoosts& boosts) {
   boosts_.clear();
+  boostCeiling_ = 0;
   for (const auto& [path, boost] : boosts) {
     const auto found = entry(path);
     if (!found || boost == 0) {
@@ -322,6 +357,7 @@ void FileIndex::setBoosts(const FileBoosts& boosts) {
       boosts_.assign(entryCount(), 0);
     }
     boosts_[idx(*found)] = boost;
+    boostCeiling_ = std::max(boostCeiling_, boost);
   }
 }
 
@@ -330,7 +366,9 @@ size_t FileIndex::memoryBytes() const {
   size_t bytes = names_.capacity() + nameStarts_.capacity() * sizeof(uint32_t) +
                  parents_.capacity() * kI32 + depths_.capacity() + flags_.capacity() +
                  keys_.memoryBytes() + boosts_.capacity() * kI32 +
-                 (lastChild_.capacity() + nextSibling_.capacity()) * kI32 + lookup_.memoryBytes();
+                 (lastChild_.capacity() + nextSibling_.capacity()) * kI32 + lookup_.memoryBytes() +
+                 slotHashes_.capacity() * sizeof(uint32_t) + folders_.capacity() * kI32 +
+                 blockMasks_.capacity() * sizeof(uint64_t);
   bytes += collisions_.size() * (sizeof(ChildKey) + 2 * sizeof(void*));
   for (const auto& root : roots_) {
     bytes += sizeof(root) + root.first.capacity();
@@ -348,6 +386,9 @@ void FileIndex::trim() {
   boosts_.shrink_to_fit();
   lastChild_.shrink_to_fit();
   nextSibling_.shrink_to_fit();
+  slotHashes_.shrink_to_fit();
+  folders_.shrink_to_fit();
+  blockMasks_.shrink_to_fit();
 }
 
 }  // namespace vesk

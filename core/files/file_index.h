@@ -12,9 +12,15 @@
 // entries and more than a quarter of all are dead, when the index is compacted (entry
 // numbers change then).
 //
+// For the search, the index also keeps the list of its folders in entry order (so that the
+// table of folder scores never walks the files) and, per block of 64 entries, the OR of the
+// live entries' key masks (so that a search skips a block where no name holds every
+// character it needs).
+//
 // A value type. `search` and the other const members may run on several threads at once;
 // every mutation belongs to one owner and must not overlap a search.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -56,6 +62,8 @@ class FileIndex {
   // One search range per this many entries, at most one per processor.
   static constexpr size_t kEntriesPerRange = 4096;
   static constexpr size_t kMaxTerms = 16;
+  // Entries per block of the block masks.
+  static constexpr size_t kBlockEntries = 64;
 
   // The hash of child names. Replaceable so that tests can force collisions.
   using NameHash = uint64_t (*)(std::string_view);
@@ -104,6 +112,10 @@ class FileIndex {
   uint8_t depth(int32_t entry) const { return depths_[idx(entry)]; }
   uint8_t flags(int32_t entry) const { return flags_[idx(entry)]; }
   bool isCollision(const ChildKey& key) const { return collisions_.contains(key); }
+  // Every entry with the folder bit, removed ones included, in entry order.
+  const std::vector<int32_t>& folders() const { return folders_; }
+  // Block b: the OR of the key masks of the live entries from b * kBlockEntries on.
+  const std::vector<uint64_t>& blockMasks() const { return blockMasks_; }
 
   size_t memoryBytes() const;
   void trim();
@@ -113,6 +125,8 @@ class FileIndex {
   ChildKey keyOf(int32_t entry) const { return {parents_[idx(entry)], hash_(name(entry))}; }
   int32_t childNamed(int32_t parent, std::string_view name) const;
   void markRemoved(int32_t entry);
+  void refreshBlockMask(size_t block);
+  void setFolderBit(int32_t entry, bool isFolder);
   // Appends the arrays of one entry; the key is folded from `name`, or copied from entry
   // `keyIndex` of `keysFrom` when given. -1 when a size limit would be passed.
   int32_t appendEntry(std::string_view name, int32_t parent, uint8_t flags,
@@ -123,17 +137,20 @@ class FileIndex {
   // The child table's view of the entries.
   struct EntryKeys final : ChildTable::Keys {
     explicit EntryKeys(const FileIndex& index) : index(index) {}
-    ChildKey keyOf(int32_t entry) const override { return index.keyOf(entry); }
+    std::span<const uint32_t> slotHashes() const override { return index.slotHashes_; }
     bool hasKey(int32_t entry, const ChildKey& key) const override {
       return index.parents_[idx(entry)] == key.parent && index.hash_(index.name(entry)) == key.name;
     }
     const FileIndex& index;
   };
 
-  void scoreAncestors(const std::vector<FuzzyMatcher>& terms, std::vector<int32_t>& table) const;
+  struct Bounds;
+  // Fills the folder cells of `table` and returns, per earlier term, its best cell.
+  std::array<int32_t, kMaxTerms> scoreAncestors(const std::vector<FuzzyMatcher>& terms,
+                                                std::vector<int32_t>& table) const;
   // How many contiguous ranges a search splits the entries into.
   size_t rangeCount() const;
-  void scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> terms,
+  void scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> terms, const Bounds& bounds,
                   std::span<const int32_t> table, TopMatches& top) const;
 
   NameHash hash_;
@@ -143,13 +160,18 @@ class FileIndex {
   std::vector<uint8_t> depths_;
   std::vector<uint8_t> flags_;
   KeyStore keys_;
-  // Empty until a boost is set, then one per entry.
+  // Empty until a boost is set, then one per entry; no boost is larger than boostCeiling_.
   std::vector<int32_t> boosts_;
+  int32_t boostCeiling_ = 0;
   // Children as a circular list: lastChild_[folder] is its newest child (or -1), and
   // nextSibling_ of the newest child leads back to the oldest.
   std::vector<int32_t> lastChild_;
   std::vector<int32_t> nextSibling_;
   ChildTable lookup_;
+  // ChildKey::slotHash of every entry's key (0 for roots), for lookup_.
+  std::vector<uint32_t> slotHashes_;
+  std::vector<int32_t> folders_;
+  std::vector<uint64_t> blockMasks_;
   std::unordered_set<ChildKey, ChildKey::Hash> collisions_;
   std::vector<std::pair<std::string, int32_t>> roots_;
   size_t removedCount_ = 0;

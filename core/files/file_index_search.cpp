@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <limits>
+#include <optional>
 
 #include "core/base/worker_pool.h"
 #include "core/files/file_index.h"
@@ -58,56 +59,104 @@ int32_t saturated(int64_t value) {
 
 }  // namespace
 
+// What a search knows before it scans, per term (the last one at index terms - 1): its mask,
+// its length, the best score any name could give it and, for earlier terms, half the best
+// folder cell (what a folder above can add at most).
+struct FileIndex::Bounds {
+  size_t terms = 0;
+  std::array<uint64_t, kMaxTerms> masks{};
+  std::array<size_t, kMaxTerms> lengths{};
+  std::array<int64_t, kMaxTerms> ceilings{};
+  std::array<int64_t, kMaxTerms> halfAbove{};
+  int64_t boost = 0;
+
+  // What an entry needs to be offered at all once the list is full: every character of
+  // `mask` in its name and, when the best any entry could score is just the worst kept
+  // candidate's score, a key shorter than that candidate's (a later entry loses every tie).
+  struct Needs {
+    uint64_t mask = 0;
+    uint32_t shorterThan = std::numeric_limits<uint32_t>::max();
+  };
+
+  // The needs of an entry to reach `worst` (none: an empty list), or nothing when no entry
+  // can. A term's characters are needed when no folder above matched it, or when even the
+  // best folder above falls short with every other term at its best.
+  std::optional<Needs> needs(const Candidate* worst) const {
+    const size_t rows = terms - 1;
+    int64_t best = ceilings[rows] + boost;
+    for (size_t t = 0; t < rows; ++t) {
+      best += std::max(ceilings[t], halfAbove[t]);
+    }
+    const int64_t floor = worst == nullptr ? std::numeric_limits<int64_t>::min() : worst->score;
+    if (best < floor) {
+      return std::nullopt;
+    }
+    Needs result;
+    result.mask = masks[rows];
+    for (size_t t = 0; t < rows; ++t) {
+      if (halfAbove[t] == kNone || best - std::max(ceilings[t], halfAbove[t]) + halfAbove[t] < floor) {
+        result.mask |= masks[t];
+      }
+    }
+    if (best == floor) {
+      result.shorterThan = worst->length;
+    }
+    return result;
+  }
+};
+
 // Fills one row per earlier term: a folder's cell is the best score of the term on its own
 // name or on any folder above it. Roots never contribute their names. Only folder cells are
 // written and read (every live entry's parent is a live folder).
 //
-// The alignments run in parallel ranges, each writing its folders' own scores and listing
-// them; one pass down the tree (over the folders only, parents first) then takes in the
-// cells above.
-void FileIndex::scoreAncestors(const std::vector<FuzzyMatcher>& terms,
-                               std::vector<int32_t>& table) const {
+// The alignments run in parallel over slices of the folder list, each writing its folders'
+// own scores; one pass down the list (parents come first) then takes in the cells above.
+std::array<int32_t, FileIndex::kMaxTerms> FileIndex::scoreAncestors(
+    const std::vector<FuzzyMatcher>& terms, std::vector<int32_t>& table) const {
   const size_t n = entryCount();
   const size_t rows = terms.size() - 1;
   table.resize(rows * n);
-  const size_t ranges = rangeCount();
-  std::vector<std::vector<int32_t>> folders(ranges);
+  const size_t folders = folders_.size();
+  const size_t cores = WorkerPool::shared().concurrency();
+  const size_t slices = folders <= kEntriesPerRange
+                            ? 1
+                            : std::max<size_t>(1, std::min(cores, folders / kEntriesPerRange));
   const auto scoreOwn = [&](size_t k) {
     std::vector<FuzzyMatcher> own(terms.begin(), terms.begin() + static_cast<std::ptrdiff_t>(rows));
-    std::vector<int32_t>& listed = folders[k];
-    const size_t begin = n * k / ranges;
-    const size_t end = n * (k + 1) / ranges;
-    // Held in locals so that the scan over the flags stays in registers across the calls.
-    const uint8_t* flags = flags_.data();
     int32_t* cells = table.data();
-    for (size_t i = begin; i < end; ++i) {
-      const uint8_t f = flags[i];
-      if ((f & (kFolder | kRemoved)) != kFolder) {
+    for (size_t j = folders * k / slices; j < folders * (k + 1) / slices; ++j) {
+      const size_t i = idx(folders_[j]);
+      const uint8_t f = flags_[i];
+      if ((f & kRemoved) != 0) {
         continue;
       }
-      listed.push_back(static_cast<int32_t>(i));
       for (size_t t = 0; t < rows; ++t) {
         cells[t * n + i] = (f & kRoot) != 0 ? kNone : scoreKey(own[t], keys_, i);
       }
     }
   };
-  if (ranges == 1) {
+  if (slices == 1) {
     scoreOwn(0);
   } else {
-    WorkerPool::shared().parallelFor(ranges, scoreOwn);
+    WorkerPool::shared().parallelFor(slices, scoreOwn);
   }
-  for (const std::vector<int32_t>& listed : folders) {
-    for (const int32_t i : listed) {
-      const int32_t parent = parents_[idx(i)];
-      if (parent < 0) {
-        continue;
-      }
-      for (size_t t = 0; t < rows; ++t) {
-        int32_t& cell = table[t * n + idx(i)];
+  std::array<int32_t, kMaxTerms> best{};
+  best.fill(kNone);
+  for (const int32_t folder : folders_) {
+    const size_t i = idx(folder);
+    if ((flags_[i] & kRemoved) != 0) {
+      continue;
+    }
+    const int32_t parent = parents_[i];
+    for (size_t t = 0; t < rows; ++t) {
+      int32_t& cell = table[t * n + i];
+      if (parent >= 0) {
         cell = std::max(cell, table[t * n + idx(parent)]);
       }
+      best[t] = std::max(best[t], cell);
     }
   }
+  return best;
 }
 
 size_t FileIndex::rangeCount() const {
@@ -117,56 +166,44 @@ size_t FileIndex::rangeCount() const {
 }
 
 void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> terms,
-                           std::span<const int32_t> table, TopMatches& top) const {
+                           const Bounds& bounds, std::span<const int32_t> table,
+                           TopMatches& top) const {
   const size_t n = entryCount();
   const size_t rows = terms.size() - 1;
   FuzzyMatcher& last = terms.back();
-  const uint64_t lastMask = last.queryMask();
-  const size_t lastLength = last.query().size();
-  // Per term, hoisted out of the loop: mask, length and the best score any name could get.
-  std::array<uint64_t, kMaxTerms> masks{};
-  std::array<size_t, kMaxTerms> lengths{};
-  std::array<int64_t, kMaxTerms> ceilings{};
-  for (size_t t = 0; t < terms.size(); ++t) {
-    masks[t] = terms[t].queryMask();
-    lengths[t] = terms[t].query().size();
-    ceilings[t] = bestPossible(terms[t]);
-  }
+  const auto& masks = bounds.masks;
+  const auto& lengths = bounds.lengths;
+  const auto& ceilings = bounds.ceilings;
+  const uint64_t lastMask = masks[rows];
+  const size_t lastLength = lengths[rows];
   std::array<int32_t, kMaxTerms> above{};
   std::array<bool, kMaxTerms> fits{};
   // Each earlier term's share of the entry's ceiling: the best it could still contribute.
   std::array<int64_t, kMaxTerms> shares{};
   const size_t limit = top.limit();
-  for (size_t i = begin; i < end; ++i) {
-    // The cheapest rejections inline, before any call: most names lack a byte of the last term.
-    const uint64_t keyMask = keys_.masks[i];
-    if ((lastMask & ~keyMask) != 0) {
-      continue;
-    }
+
+  // Offers entry i to `top` unless it is shown not to belong there before any alignment.
+  const auto offer = [&](size_t i, uint64_t keyMask) {
     const uint32_t keyLength = keys_.length(i);
-    if (lastLength > keyLength || (flags_[i] & (kRemoved | kRoot)) != 0) {
-      continue;
+    if ((lastMask & ~keyMask) != 0 || lastLength > keyLength ||
+        (flags_[i] & (kRemoved | kRoot)) != 0) {
+      return;
     }
     // An earlier term that can neither fit this name nor matched a folder above rejects the
     // entry before any alignment runs; the others add up to the entry's best possible score.
     const size_t parent = idx(parents_[i]);
     int64_t ceiling = ceilings[rows] + (boosts_.empty() ? 0 : boosts_[i]);
-    bool hopeless = false;
     for (size_t t = 0; t < rows; ++t) {
       const bool fit = (masks[t] & ~keyMask) == 0 && lengths[t] <= keyLength;
       const int32_t up = table[t * n + parent];
       if (!fit && up == kNone) {
-        hopeless = true;
-        break;
+        return;
       }
       fits[t] = fit;
       above[t] = up;
       const int64_t half = up == kNone ? kNone : up / 2;
       shares[t] = fit ? std::max(ceilings[t], half) : half;
       ceiling += shares[t];
-    }
-    if (hopeless) {
-      continue;
     }
     // Once the list is full, an entry that cannot displace the worst kept candidate is skipped
     // without aligning (a later entry loses every tie of score and length, being further down
@@ -180,19 +217,17 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
       return ceiling < worst.score || (ceiling == worst.score && keyLength >= worst.length);
     };
     if (outranked()) {
-      continue;
+      return;
     }
     const auto base = last.score(keys_.keyBytes(i), keys_.keyBonus(i), keyMask);
     if (!base) {
-      continue;
+      return;
     }
     int64_t total = *base;
     ceiling += *base - ceilings[rows];
-    bool rejected = false;
-    for (size_t t = 0; t < rows && !rejected; ++t) {
+    for (size_t t = 0; t < rows; ++t) {
       if (outranked()) {
-        rejected = true;
-        break;
+        return;
       }
       int32_t own = kNone;
       if (fits[t]) {
@@ -207,18 +242,55 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
       } else if (above[t] != kNone) {
         contribution = above[t] / 2;
       } else {
-        rejected = true;
+        return;
       }
       total += contribution;
       ceiling += contribution - shares[t];
-    }
-    if (rejected) {
-      continue;
     }
     if (!boosts_.empty()) {
       total += boosts_[i];
     }
     top.insert({saturated(total), keyLength, static_cast<int32_t>(i)});
+  };
+
+  // The characters every name must hold to be offered at all; more of them, and perhaps a
+  // shorter key, once the list is full and its worst candidate sets a floor. Blocks whose
+  // names together lack one of those characters are skipped whole.
+  const auto worst = [&]() -> const Candidate* {
+    return top.matches().size() == limit ? &top.matches().back() : nullptr;
+  };
+  std::optional<Bounds::Needs> needs = bounds.needs(nullptr);
+  if (!needs) {
+    return;
+  }
+  uint64_t mask = needs->mask;
+  uint32_t shorterThan = needs->shorterThan;
+  const uint64_t* keyMasks = keys_.masks.data();
+  const uint32_t* starts = keys_.starts.data();
+  for (size_t i = begin; i < end;) {
+    const size_t blockEnd = std::min(end, (i / kBlockEntries + 1) * kBlockEntries);
+    if ((mask & ~blockMasks_[i / kBlockEntries]) != 0) {
+      i = blockEnd;
+      continue;
+    }
+    for (; i < blockEnd; ++i) {
+      const uint64_t keyMask = keyMasks[i];
+      if ((mask & ~keyMask) != 0 || starts[i + 1] - starts[i] >= shorterThan) {
+        continue;
+      }
+      const Candidate* before = worst();
+      const Candidate was = before == nullptr ? Candidate{} : *before;
+      offer(i, keyMask);
+      const Candidate* after = worst();
+      if (after != nullptr && (before == nullptr || !(*after == was))) {
+        needs = bounds.needs(after);
+        if (!needs) {
+          return;
+        }
+        mask = needs->mask;
+        shorterThan = needs->shorterThan;
+      }
+    }
   }
 }
 
@@ -235,10 +307,21 @@ std::vector<FileHit> FileIndex::search(std::string_view query, int limit) const 
     return {};
   }
 
+  Bounds bounds;
+  bounds.terms = terms.size();
+  bounds.boost = boostCeiling_;
+  for (size_t t = 0; t < terms.size(); ++t) {
+    bounds.masks[t] = terms[t].queryMask();
+    bounds.lengths[t] = terms[t].query().size();
+    bounds.ceilings[t] = bestPossible(terms[t]);
+  }
   // Reused from search to search on the calling thread: a million-entry table is megabytes.
   thread_local std::vector<int32_t> table;
   if (terms.size() > 1) {
-    scoreAncestors(terms, table);
+    const auto best = scoreAncestors(terms, table);
+    for (size_t t = 0; t + 1 < terms.size(); ++t) {
+      bounds.halfAbove[t] = best[t] == kNone ? kNone : best[t] / 2;
+    }
   }
 
   const size_t n = entryCount();
@@ -247,7 +330,7 @@ std::vector<FileHit> FileIndex::search(std::string_view query, int limit) const 
   std::vector<TopMatches> tops(ranges, TopMatches(capacity));
   const std::span<const int32_t> cells(table.data(), terms.size() > 1 ? table.size() : 0);
   const auto scoreOne = [&](size_t k) {
-    scoreRange(n * k / ranges, n * (k + 1) / ranges, terms, cells, tops[k]);
+    scoreRange(n * k / ranges, n * (k + 1) / ranges, terms, bounds, cells, tops[k]);
   };
   if (ranges == 1) {
     scoreOne(0);
