@@ -1,6 +1,7 @@
 #include "core/files/file_index.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 
 #include "core/base/worker_pool.h"
@@ -13,6 +14,7 @@ constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
 constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
 constexpr size_t kMaxEntries = 0x7fffffff;
 constexpr size_t kMaxNameBytes = std::numeric_limits<uint32_t>::max();
+constexpr uint32_t kLongKey = 255;
 
 }  // namespace
 
@@ -61,9 +63,19 @@ int32_t FileIndex::appendEntry(std::string_view name, int32_t parent, uint8_t fl
     folders_.push_back(entry);
   }
   if (idx(entry) % kBlockEntries == 0) {
-    blockMasks_.push_back(0);
+    for (auto& bitmap : charEntries_) {
+      bitmap.push_back(0);
+    }
+    blockShortest_.push_back(kLongKey);
   }
-  blockMasks_.back() |= keys_.masks.back();
+  const uint64_t bit = uint64_t{1} << (idx(entry) % kBlockEntries);
+  for (uint64_t mask = keys_.masks.back(); mask != 0; mask &= mask - 1) {
+    charEntries_[static_cast<size_t>(std::countr_zero(mask))].back() |= bit;
+  }
+  if (!isRoot) {
+    uint8_t& shortest = blockShortest_.back();
+    shortest = static_cast<uint8_t>(std::min<uint32_t>(shortest, keys_.length(idx(entry))));
+  }
   return entry;
 }
 
@@ -231,14 +243,16 @@ void FileIndex::setFolderBit(int32_t entry, bool isFolder) {
   }
 }
 
-void FileIndex::refreshBlockMask(size_t block) {
+void FileIndex::refreshBlockShortest(size_t block) {
   const size_t begin = block * kBlockEntries;
   const size_t end = std::min(entryCount(), begin + kBlockEntries);
-  uint64_t mask = 0;
+  uint32_t shortest = kLongKey;
   for (size_t i = begin; i < end; ++i) {
-    mask |= (flags_[i] & kRemoved) == 0 ? keys_.masks[i] : 0;
+    if ((flags_[i] & (kRemoved | kRoot)) == 0) {
+      shortest = std::min(shortest, keys_.length(i));
+    }
   }
-  blockMasks_[block] = mask;
+  blockShortest_[block] = static_cast<uint8_t>(shortest);
 }
 
 void FileIndex::markRemoved(int32_t entry) {
@@ -248,7 +262,12 @@ void FileIndex::markRemoved(int32_t entry) {
   }
   flags |= kRemoved;
   ++removedCount_;
-  refreshBlockMask(idx(entry) / kBlockEntries);
+  const size_t block = idx(entry) / kBlockEntries;
+  const uint64_t bit = uint64_t{1} << (idx(entry) % kBlockEntries);
+  for (uint64_t mask = keys_.masks[idx(entry)]; mask != 0; mask &= mask - 1) {
+    charEntries_[static_cast<size_t>(std::countr_zero(mask))][block] &= ~bit;
+  }
+  refreshBlockShortest(block);
   const ChildKey key = keyOf(entry);
   const int32_t slot = lookup_.find(key, EntryKeys(*this));
   if (slot < 0 || lookup_.at(idx(slot)) != entry) {
@@ -368,7 +387,10 @@ size_t FileIndex::memoryBytes() const {
                  keys_.memoryBytes() + boosts_.capacity() * kI32 +
                  (lastChild_.capacity() + nextSibling_.capacity()) * kI32 + lookup_.memoryBytes() +
                  slotHashes_.capacity() * sizeof(uint32_t) + folders_.capacity() * kI32 +
-                 blockMasks_.capacity() * sizeof(uint64_t);
+                 blockShortest_.capacity();
+  for (const auto& bitmap : charEntries_) {
+    bytes += bitmap.capacity() * sizeof(uint64_t);
+  }
   bytes += collisions_.size() * (sizeof(ChildKey) + 2 * sizeof(void*));
   for (const auto& root : roots_) {
     bytes += sizeof(root) + root.first.capacity();
@@ -388,7 +410,10 @@ void FileIndex::trim() {
   nextSibling_.shrink_to_fit();
   slotHashes_.shrink_to_fit();
   folders_.shrink_to_fit();
-  blockMasks_.shrink_to_fit();
+  for (auto& bitmap : charEntries_) {
+    bitmap.shrink_to_fit();
+  }
+  blockShortest_.shrink_to_fit();
 }
 
 }  // namespace vesk

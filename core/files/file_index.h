@@ -13,9 +13,10 @@
 // numbers change then).
 //
 // For the search, the index also keeps the list of its folders in entry order (so that the
-// table of folder scores never walks the files) and, per block of 64 entries, the OR of the
-// live entries' key masks (so that a search skips a block where no name holds every
-// character it needs).
+// table of folder scores never walks the files), per bit of the key masks a bitmap of the
+// live entries whose key has it (so that a search reads one bit per entry for each character
+// it needs, and skips every 64 entries where no name holds them all), and per 64 entries the
+// shortest live key.
 //
 // A value type. `search` and the other const members may run on several threads at once;
 // every mutation belongs to one owner and must not overlap a search.
@@ -62,8 +63,9 @@ class FileIndex {
   // One search range per this many entries, at most one per processor.
   static constexpr size_t kEntriesPerRange = 4096;
   static constexpr size_t kMaxTerms = 16;
-  // Entries per block of the block masks.
+  // Entries per word of the character bitmaps and per block of the shortest keys.
   static constexpr size_t kBlockEntries = 64;
+  static constexpr size_t kMaskBits = 64;
 
   // The hash of child names. Replaceable so that tests can force collisions.
   using NameHash = uint64_t (*)(std::string_view);
@@ -114,8 +116,11 @@ class FileIndex {
   bool isCollision(const ChildKey& key) const { return collisions_.contains(key); }
   // Every entry with the folder bit, removed ones included, in entry order.
   const std::vector<int32_t>& folders() const { return folders_; }
-  // Block b: the OR of the key masks of the live entries from b * kBlockEntries on.
-  const std::vector<uint64_t>& blockMasks() const { return blockMasks_; }
+  // Bit i % 64 of word i / 64 of bitmap c: entry i is live and its key mask has bit c.
+  const std::vector<uint64_t>& charEntries(size_t c) const { return charEntries_[c]; }
+  // Block b: the shortest key length (at most 255) among its live entries other than roots;
+  // 255 when there are none.
+  const std::vector<uint8_t>& blockShortest() const { return blockShortest_; }
 
   size_t memoryBytes() const;
   void trim();
@@ -125,7 +130,7 @@ class FileIndex {
   ChildKey keyOf(int32_t entry) const { return {parents_[idx(entry)], hash_(name(entry))}; }
   int32_t childNamed(int32_t parent, std::string_view name) const;
   void markRemoved(int32_t entry);
-  void refreshBlockMask(size_t block);
+  void refreshBlockShortest(size_t block);
   void setFolderBit(int32_t entry, bool isFolder);
   // Appends the arrays of one entry; the key is folded from `name`, or copied from entry
   // `keyIndex` of `keysFrom` when given. -1 when a size limit would be passed.
@@ -171,7 +176,8 @@ class FileIndex {
   // ChildKey::slotHash of every entry's key (0 for roots), for lookup_.
   std::vector<uint32_t> slotHashes_;
   std::vector<int32_t> folders_;
-  std::vector<uint64_t> blockMasks_;
+  std::array<std::vector<uint64_t>, kMaskBits> charEntries_;
+  std::vector<uint8_t> blockShortest_;
   std::unordered_set<ChildKey, ChildKey::Hash> collisions_;
   std::vector<std::pair<std::string, int32_t>> roots_;
   size_t removedCount_ = 0;

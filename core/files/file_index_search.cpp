@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <limits>
 #include <optional>
@@ -253,42 +254,68 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
     top.insert({saturated(total), keyLength, static_cast<int32_t>(i)});
   };
 
-  // The characters every name must hold to be offered at all; more of them, and perhaps a
-  // shorter key, once the list is full and its worst candidate sets a floor. Blocks whose
-  // names together lack one of those characters are skipped whole.
   const auto worst = [&]() -> const Candidate* {
     return top.matches().size() == limit ? &top.matches().back() : nullptr;
   };
+  // The characters every name must hold to be offered at all; more of them, and perhaps a
+  // shorter key, once the list is full and its worst candidate sets a floor. The entries that
+  // hold them all are the AND of those characters' bitmaps, 64 at a time.
+  if (begin >= end) {
+    return;
+  }
   std::optional<Bounds::Needs> needs = bounds.needs(nullptr);
   if (!needs) {
     return;
   }
-  uint64_t mask = needs->mask;
-  uint32_t shorterThan = needs->shorterThan;
-  const uint64_t* keyMasks = keys_.masks.data();
+  std::array<const uint64_t*, kMaskBits> bitmaps{};
+  size_t bitmapCount = 0;
+  uint32_t shorterThan = 0;
+  const auto adopt = [&](const Bounds::Needs& adopted) {
+    bitmapCount = 0;
+    for (uint64_t mask = adopted.mask; mask != 0; mask &= mask - 1) {
+      bitmaps[bitmapCount++] = charEntries_[static_cast<size_t>(std::countr_zero(mask))].data();
+    }
+    shorterThan = adopted.shorterThan;
+  };
+  adopt(*needs);
+  const auto holders = [&](size_t word, uint64_t bits) {
+    for (size_t b = 0; b < bitmapCount && bits != 0; ++b) {
+      bits &= bitmaps[b][word];
+    }
+    return bits;
+  };
   const uint32_t* starts = keys_.starts.data();
-  for (size_t i = begin; i < end;) {
-    const size_t blockEnd = std::min(end, (i / kBlockEntries + 1) * kBlockEntries);
-    if ((mask & ~blockMasks_[i / kBlockEntries]) != 0) {
-      i = blockEnd;
+  const size_t firstWord = begin / kBlockEntries;
+  const size_t lastWord = (end - 1) / kBlockEntries;
+  for (size_t word = firstWord; word <= lastWord; ++word) {
+    if (blockShortest_[word] >= shorterThan) {
       continue;
     }
-    for (; i < blockEnd; ++i) {
-      const uint64_t keyMask = keyMasks[i];
-      if ((mask & ~keyMask) != 0 || starts[i + 1] - starts[i] >= shorterThan) {
+    uint64_t bits = ~uint64_t{0};
+    if (word == firstWord) {
+      bits &= ~uint64_t{0} << (begin % kBlockEntries);
+    }
+    if (word == lastWord && end % kBlockEntries != 0) {
+      bits &= (uint64_t{1} << (end % kBlockEntries)) - 1;
+    }
+    bits = holders(word, bits);
+    while (bits != 0) {
+      const size_t i = word * kBlockEntries + static_cast<size_t>(std::countr_zero(bits));
+      bits &= bits - 1;
+      if (starts[i + 1] - starts[i] >= shorterThan) {
         continue;
       }
       const Candidate* before = worst();
       const Candidate was = before == nullptr ? Candidate{} : *before;
-      offer(i, keyMask);
+      offer(i, keys_.masks[i]);
       const Candidate* after = worst();
       if (after != nullptr && (before == nullptr || !(*after == was))) {
         needs = bounds.needs(after);
         if (!needs) {
           return;
         }
-        mask = needs->mask;
-        shorterThan = needs->shorterThan;
+        adopt(*needs);
+        bits = blockShortest_[word] >= shorterThan ? 0 : holders(word, bits);
       }
     }
   }
