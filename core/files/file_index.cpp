@@ -59,16 +59,17 @@ int32_t FileIndex::appendEntry(std::string_view name, int32_t parent, uint8_t fl
   lastChild_.push_back(-1);
   nextSibling_.push_back(entry);
   slotHashes_.push_back(0);
-  if ((flags & kFolder) != 0) {
-    folders_.push_back(entry);
-  }
   if (idx(entry) % kBlockEntries == 0) {
     for (auto& bitmap : charEntries_) {
       bitmap.push_back(0);
     }
+    folderEntries_.push_back(0);
     blockShortest_.push_back(kLongKey);
   }
   const uint64_t bit = uint64_t{1} << (idx(entry) % kBlockEntries);
+  if (flags == kFolder) {
+    folderEntries_.back() |= bit;
+  }
   for (uint64_t mask = keys_.masks.back(); mask != 0; mask &= mask - 1) {
     charEntries_[static_cast<size_t>(std::countr_zero(mask))].back() |= bit;
   }
@@ -231,14 +232,15 @@ void FileIndex::setFolderBit(int32_t entry, bool isFolder) {
   if (was == isFolder) {
     return;
   }
-  const auto place = std::lower_bound(folders_.begin(), folders_.end(), entry);
+  const uint64_t bit = uint64_t{1} << (idx(entry) % kBlockEntries);
+  uint64_t& word = folderEntries_[idx(entry) / kBlockEntries];
   if (isFolder) {
-    folders_.insert(place, entry);
+    word |= bit;
     flags |= kFolder;
   } else {
     // A folder that becomes a file loses its contents, so no entry is left under a file.
     removeDescendants(entry);
-    folders_.erase(place);
+    word &= ~bit;
     flags &= static_cast<uint8_t>(~kFolder);
   }
 }
@@ -267,6 +269,7 @@ void FileIndex::markRemoved(int32_t entry) {
   for (uint64_t mask = keys_.masks[idx(entry)]; mask != 0; mask &= mask - 1) {
     charEntries_[static_cast<size_t>(std::countr_zero(mask))][block] &= ~bit;
   }
+  folderEntries_[block] &= ~bit;
   refreshBlockShortest(block);
   const ChildKey key = keyOf(entry);
   const int32_t slot = lookup_.find(key, EntryKeys(*this));
@@ -386,7 +389,7 @@ size_t FileIndex::memoryBytes() const {
                  parents_.capacity() * kI32 + depths_.capacity() + flags_.capacity() +
                  keys_.memoryBytes() + boosts_.capacity() * kI32 +
                  (lastChild_.capacity() + nextSibling_.capacity()) * kI32 + lookup_.memoryBytes() +
-                 slotHashes_.capacity() * sizeof(uint32_t) + folders_.capacity() * kI32 +
+                 slotHashes_.capacity() * sizeof(uint32_t) + folderEntries_.capacity() * sizeof(uint64_t) +
                  blockShortest_.capacity();
   for (const auto& bitmap : charEntries_) {
     bytes += bitmap.capacity() * sizeof(uint64_t);
@@ -409,7 +412,7 @@ void FileIndex::trim() {
   lastChild_.shrink_to_fit();
   nextSibling_.shrink_to_fit();
   slotHashes_.shrink_to_fit();
-  folders_.shrink_to_fit();
+  folderEntries_.shrink_to_fit();
   for (auto& bitmap : charEntries_) {
     bitmap.shrink_to_fit();
   }

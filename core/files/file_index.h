@@ -12,11 +12,11 @@
 // entries and more than a quarter of all are dead, when the index is compacted (entry
 // numbers change then).
 //
-// For the search, the index also keeps the list of its folders in entry order (so that the
-// table of folder scores never walks the files), per bit of the key masks a bitmap of the
-// live entries whose key has it (so that a search reads one bit per entry for each character
-// it needs, and skips every 64 entries where no name holds them all), and per 64 entries the
-// shortest live key.
+// For the search, the index also keeps bitmaps over the entries: one of the live folders
+// (roots aside) and, per bit of the key masks, one of the live entries whose key has it. A
+// search reads one bit per entry for each character it needs, so it skips every 64 entries
+// where no name holds them all, and it scores only the folders whose names can match an
+// earlier term. Per 64 entries it also keeps the shortest live key.
 //
 // A value type. `search` and the other const members may run on several threads at once;
 // every mutation belongs to one owner and must not overlap a search.
@@ -114,8 +114,8 @@ class FileIndex {
   uint8_t depth(int32_t entry) const { return depths_[idx(entry)]; }
   uint8_t flags(int32_t entry) const { return flags_[idx(entry)]; }
   bool isCollision(const ChildKey& key) const { return collisions_.contains(key); }
-  // Every entry with the folder bit, removed ones included, in entry order.
-  const std::vector<int32_t>& folders() const { return folders_; }
+  // Bit i % 64 of word i / 64: entry i is a live folder and not a root.
+  const std::vector<uint64_t>& folderEntries() const { return folderEntries_; }
   // Bit i % 64 of word i / 64 of bitmap c: entry i is live and its key mask has bit c.
   const std::vector<uint64_t>& charEntries(size_t c) const { return charEntries_[c]; }
   // Block b: the shortest key length (at most 255) among its live entries other than roots;
@@ -150,13 +150,15 @@ class FileIndex {
   };
 
   struct Bounds;
-  // Fills the folder cells of `table` and returns, per earlier term, its best cell.
-  std::array<int32_t, kMaxTerms> scoreAncestors(const std::vector<FuzzyMatcher>& terms,
-                                                std::vector<int32_t>& table) const;
+  struct FolderScores;
+  // Scores the earlier terms on the folders whose names can match them; returns, per term,
+  // the best score.
+  std::array<int32_t, kMaxTerms> scoreFolders(const std::vector<FuzzyMatcher>& terms,
+                                              FolderScores& scores) const;
   // How many contiguous ranges a search splits the entries into.
   size_t rangeCount() const;
   void scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> terms, const Bounds& bounds,
-                  std::span<const int32_t> table, TopMatches& top) const;
+                  const FolderScores& folders, TopMatches& top) const;
 
   NameHash hash_;
   std::vector<uint8_t> names_;
@@ -175,7 +177,7 @@ class FileIndex {
   ChildTable lookup_;
   // ChildKey::slotHash of every entry's key (0 for roots), for lookup_.
   std::vector<uint32_t> slotHashes_;
-  std::vector<int32_t> folders_;
+  std::vector<uint64_t> folderEntries_;
   std::array<std::vector<uint64_t>, kMaskBits> charEntries_;
   std::vector<uint8_t> blockShortest_;
   std::unordered_set<ChildKey, ChildKey::Hash> collisions_;

@@ -106,55 +106,87 @@ struct FileIndex::Bounds {
   }
 };
 
-// Fills one row per earlier term: a folder's cell is the best score of the term on its own
-// name or on any folder above it. Roots never contribute their names. Only folder cells are
-// written and read (every live entry's parent is a live folder).
-//
-// The alignments run in parallel over slices of the folder list, each writing its folders'
-// own scores; one pass down the list (parents come first) then takes in the cells above.
-std::array<int32_t, FileIndex::kMaxTerms> FileIndex::scoreAncestors(
-    const std::vector<FuzzyMatcher>& terms, std::vector<int32_t>& table) const {
+// The earlier terms' scores on folder names: per term, a bitmap of the folders whose own
+// name matched it and, for those only, the score (one row of cells per term, by entry).
+struct FileIndex::FolderScores {
+  size_t entries = 0;
+  size_t rows = 0;
+  std::array<std::vector<uint64_t>, kMaxTerms> matched;
+  std::vector<int32_t> cells;
+
+  // Per term, the best score on `folder`'s own name or on any folder above it; roots never
+  // contribute theirs. kNone when none matched.
+  void above(const FileIndex& index, int32_t folder, std::array<int32_t, kMaxTerms>& best) const {
+    std::fill(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(rows), kNone);
+    for (int32_t f = folder; f >= 0; f = index.parents_[idx(f)]) {
+      const size_t word = idx(f) / kBlockEntries;
+      const uint64_t bit = uint64_t{1} << (idx(f) % kBlockEntries);
+      for (size_t t = 0; t < rows; ++t) {
+        if ((matched[t][word] & bit) != 0) {
+          best[t] = std::max(best[t], cells[t * entries + idx(f)]);
+        }
+      }
+    }
+  }
+};
+
+// Only the folders whose names hold every character of a term are aligned, found through
+// the bitmaps, in parallel slices of the entries.
+std::array<int32_t, FileIndex::kMaxTerms> FileIndex::scoreFolders(
+    const std::vector<FuzzyMatcher>& terms, FolderScores& scores) const {
   const size_t n = entryCount();
   const size_t rows = terms.size() - 1;
-  table.resize(rows * n);
-  const size_t folders = folders_.size();
-  const size_t cores = WorkerPool::shared().concurrency();
-  const size_t slices = folders <= kEntriesPerRange
-                            ? 1
-                            : std::max<size_t>(1, std::min(cores, folders / kEntriesPerRange));
-  const auto scoreOwn = [&](size_t k) {
+  const size_t words = folderEntries_.size();
+  scores.entries = n;
+  scores.rows = rows;
+  scores.cells.resize(rows * n);
+  for (size_t t = 0; t < rows; ++t) {
+    scores.matched[t].resize(words);
+  }
+  const size_t slices = rangeCount();
+  std::vector<std::array<int32_t, kMaxTerms>> bests(slices);
+  const auto scoreSlice = [&](size_t k) {
     std::vector<FuzzyMatcher> own(terms.begin(), terms.begin() + static_cast<std::ptrdiff_t>(rows));
-    int32_t* cells = table.data();
-    for (size_t j = folders * k / slices; j < folders * (k + 1) / slices; ++j) {
-      const size_t i = idx(folders_[j]);
-      const uint8_t f = flags_[i];
-      if ((f & kRemoved) != 0) {
-        continue;
+    std::array<int32_t, kMaxTerms>& best = bests[k];
+    best.fill(kNone);
+    for (size_t t = 0; t < rows; ++t) {
+      std::array<const uint64_t*, kMaskBits> bitmaps{};
+      size_t count = 0;
+      for (uint64_t mask = own[t].queryMask(); mask != 0; mask &= mask - 1) {
+        bitmaps[count++] = charEntries_[static_cast<size_t>(std::countr_zero(mask))].data();
       }
-      for (size_t t = 0; t < rows; ++t) {
-        cells[t * n + i] = (f & kRoot) != 0 ? kNone : scoreKey(own[t], keys_, i);
+      uint64_t* matched = scores.matched[t].data();
+      int32_t* cells = scores.cells.data() + t * n;
+      for (size_t word = words * k / slices; word < words * (k + 1) / slices; ++word) {
+        uint64_t bits = folderEntries_[word];
+        for (size_t b = 0; b < count && bits != 0; ++b) {
+          bits &= bitmaps[b][word];
+        }
+        uint64_t hits = 0;
+        for (; bits != 0; bits &= bits - 1) {
+          const auto bit = static_cast<size_t>(std::countr_zero(bits));
+          const size_t i = word * kBlockEntries + bit;
+          const int32_t score = scoreKey(own[t], keys_, i);
+          if (score != kNone) {
+            cells[i] = score;
+            hits |= uint64_t{1} << bit;
+            best[t] = std::max(best[t], score);
+          }
+        }
+        matched[word] = hits;
       }
     }
   };
   if (slices == 1) {
-    scoreOwn(0);
+    scoreSlice(0);
   } else {
-    WorkerPool::shared().parallelFor(slices, scoreOwn);
+    WorkerPool::shared().parallelFor(slices, scoreSlice);
   }
   std::array<int32_t, kMaxTerms> best{};
   best.fill(kNone);
-  for (const int32_t folder : folders_) {
-    const size_t i = idx(folder);
-    if ((flags_[i] & kRemoved) != 0) {
-      continue;
-    }
-    const int32_t parent = parents_[i];
+  for (const auto& slice : bests) {
     for (size_t t = 0; t < rows; ++t) {
-      int32_t& cell = table[t * n + i];
-      if (parent >= 0) {
-        cell = std::max(cell, table[t * n + idx(parent)]);
-      }
-      best[t] = std::max(best[t], cell);
+      best[t] = std::max(best[t], slice[t]);
     }
   }
   return best;
@@ -167,9 +199,8 @@ size_t FileIndex::rangeCount() const {
 }
 
 void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> terms,
-                           const Bounds& bounds, std::span<const int32_t> table,
+                           const Bounds& bounds, const FolderScores& folders,
                            TopMatches& top) const {
-  const size_t n = entryCount();
   const size_t rows = terms.size() - 1;
   FuzzyMatcher& last = terms.back();
   const auto& masks = bounds.masks;
@@ -178,6 +209,9 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
   const uint64_t lastMask = masks[rows];
   const size_t lastLength = lengths[rows];
   std::array<int32_t, kMaxTerms> above{};
+  // The cells above the last parent asked about: siblings come one after another.
+  std::array<int32_t, kMaxTerms> parentCells{};
+  int32_t cellsOf = -1;
   std::array<bool, kMaxTerms> fits{};
   // Each earlier term's share of the entry's ceiling: the best it could still contribute.
   std::array<int64_t, kMaxTerms> shares{};
@@ -192,11 +226,14 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
     }
     // An earlier term that can neither fit this name nor matched a folder above rejects the
     // entry before any alignment runs; the others add up to the entry's best possible score.
-    const size_t parent = idx(parents_[i]);
+    if (rows > 0 && parents_[i] != cellsOf) {
+      cellsOf = parents_[i];
+      folders.above(*this, cellsOf, parentCells);
+    }
     int64_t ceiling = ceilings[rows] + (boosts_.empty() ? 0 : boosts_[i]);
     for (size_t t = 0; t < rows; ++t) {
       const bool fit = (masks[t] & ~keyMask) == 0 && lengths[t] <= keyLength;
-      const int32_t up = table[t * n + parent];
+      const int32_t up = parentCells[t];
       if (!fit && up == kNone) {
         return;
       }
@@ -342,10 +379,13 @@ std::vector<FileHit> FileIndex::search(std::string_view query, int limit) const 
     bounds.lengths[t] = terms[t].query().size();
     bounds.ceilings[t] = bestPossible(terms[t]);
   }
-  // Reused from search to search on the calling thread: a million-entry table is megabytes.
-  thread_local std::vector<int32_t> table;
+  // Reused from search to search on the calling thread: a million-entry row is megabytes.
+  // Named through a plain reference, since the ranges that read it run on other threads.
+  thread_local FolderScores reused;
+  FolderScores& folders = reused;
+  folders.rows = 0;
   if (terms.size() > 1) {
-    const auto best = scoreAncestors(terms, table);
+    const auto best = scoreFolders(terms, folders);
     for (size_t t = 0; t + 1 < terms.size(); ++t) {
       bounds.halfAbove[t] = best[t] == kNone ? kNone : best[t] / 2;
     }
@@ -355,9 +395,8 @@ std::vector<FileHit> FileIndex::search(std::string_view query, int limit) const 
   const size_t ranges = rangeCount();
   const size_t capacity = std::min(static_cast<size_t>(limit), n);
   std::vector<TopMatches> tops(ranges, TopMatches(capacity));
-  const std::span<const int32_t> cells(table.data(), terms.size() > 1 ? table.size() : 0);
   const auto scoreOne = [&](size_t k) {
-    scoreRange(n * k / ranges, n * (k + 1) / ranges, terms, bounds, cells, tops[k]);
+    scoreRange(n * k / ranges, n * (k + 1) / ranges, terms, bounds, folders, tops[k]);
   };
   if (ranges == 1) {
     scoreOne(0);
