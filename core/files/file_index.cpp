@@ -63,6 +63,9 @@ int32_t FileIndex::appendEntry(std::string_view name, int32_t parent, uint8_t fl
     for (auto& bitmap : charEntries_) {
       bitmap.push_back(0);
     }
+    for (auto& bitmap : longEntries_) {
+      bitmap.push_back(0);
+    }
     folderEntries_.push_back(0);
     blockShortest_.push_back(kLongKey);
   }
@@ -70,10 +73,8 @@ int32_t FileIndex::appendEntry(std::string_view name, int32_t parent, uint8_t fl
   if (flags == kFolder) {
     folderEntries_.back() |= bit;
   }
-  for (uint64_t mask = keys_.masks.back(); mask != 0; mask &= mask - 1) {
-    charEntries_[static_cast<size_t>(std::countr_zero(mask))].back() |= bit;
-  }
   if (!isRoot) {
+    setSearchBits(idx(entry), true);
     uint8_t& shortest = blockShortest_.back();
     shortest = static_cast<uint8_t>(std::min<uint32_t>(shortest, keys_.length(idx(entry))));
   }
@@ -245,6 +246,18 @@ void FileIndex::setFolderBit(int32_t entry, bool isFolder) {
   }
 }
 
+void FileIndex::setSearchBits(size_t entry, bool live) {
+  const size_t word = entry / kBlockEntries;
+  const uint64_t bit = uint64_t{1} << (entry % kBlockEntries);
+  const auto set = [&](uint64_t& bits) { bits = live ? (bits | bit) : (bits & ~bit); };
+  for (uint64_t mask = keys_.masks[entry]; mask != 0; mask &= mask - 1) {
+    set(charEntries_[static_cast<size_t>(std::countr_zero(mask))][word]);
+  }
+  for (size_t c = 0; c < kLongKeys.size() && keys_.length(entry) >= kLongKeys[c]; ++c) {
+    set(longEntries_[c][word]);
+  }
+}
+
 void FileIndex::refreshBlockShortest(size_t block) {
   const size_t begin = block * kBlockEntries;
   const size_t end = std::min(entryCount(), begin + kBlockEntries);
@@ -265,11 +278,8 @@ void FileIndex::markRemoved(int32_t entry) {
   flags |= kRemoved;
   ++removedCount_;
   const size_t block = idx(entry) / kBlockEntries;
-  const uint64_t bit = uint64_t{1} << (idx(entry) % kBlockEntries);
-  for (uint64_t mask = keys_.masks[idx(entry)]; mask != 0; mask &= mask - 1) {
-    charEntries_[static_cast<size_t>(std::countr_zero(mask))][block] &= ~bit;
-  }
-  folderEntries_[block] &= ~bit;
+  setSearchBits(idx(entry), false);
+  folderEntries_[block] &= ~(uint64_t{1} << (idx(entry) % kBlockEntries));
   refreshBlockShortest(block);
   const ChildKey key = keyOf(entry);
   const int32_t slot = lookup_.find(key, EntryKeys(*this));
@@ -394,6 +404,9 @@ size_t FileIndex::memoryBytes() const {
   for (const auto& bitmap : charEntries_) {
     bytes += bitmap.capacity() * sizeof(uint64_t);
   }
+  for (const auto& bitmap : longEntries_) {
+    bytes += bitmap.capacity() * sizeof(uint64_t);
+  }
   bytes += collisions_.size() * (sizeof(ChildKey) + 2 * sizeof(void*));
   for (const auto& root : roots_) {
     bytes += sizeof(root) + root.first.capacity();
@@ -414,6 +427,9 @@ void FileIndex::trim() {
   slotHashes_.shrink_to_fit();
   folderEntries_.shrink_to_fit();
   for (auto& bitmap : charEntries_) {
+    bitmap.shrink_to_fit();
+  }
+  for (auto& bitmap : longEntries_) {
     bitmap.shrink_to_fit();
   }
   blockShortest_.shrink_to_fit();

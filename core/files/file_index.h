@@ -16,7 +16,8 @@
 // (roots aside) and, per bit of the key masks, one of the live entries whose key has it. A
 // search reads one bit per entry for each character it needs, so it skips every 64 entries
 // where no name holds them all, and it scores only the folders whose names can match an
-// earlier term. Per 64 entries it also keeps the shortest live key.
+// earlier term. Bitmaps of the live entries with long keys, and per 64 entries the shortest
+// live key, let a search that only a shorter key could satisfy skip the long ones.
 //
 // A value type. `search` and the other const members may run on several threads at once;
 // every mutation belongs to one owner and must not overlap a search.
@@ -66,6 +67,8 @@ class FileIndex {
   // Entries per word of the character bitmaps and per block of the shortest keys.
   static constexpr size_t kBlockEntries = 64;
   static constexpr size_t kMaskBits = 64;
+  // The key lengths from which on an entry is in each bitmap of long keys.
+  static constexpr std::array<uint32_t, 6> kLongKeys{8, 12, 16, 20, 24, 32};
 
   // The hash of child names. Replaceable so that tests can force collisions.
   using NameHash = uint64_t (*)(std::string_view);
@@ -118,6 +121,9 @@ class FileIndex {
   const std::vector<uint64_t>& folderEntries() const { return folderEntries_; }
   // Bit i % 64 of word i / 64 of bitmap c: entry i is live and its key mask has bit c.
   const std::vector<uint64_t>& charEntries(size_t c) const { return charEntries_[c]; }
+  // Bit i % 64 of word i / 64 of bitmap c: entry i is live and its key has kLongKeys[c] or
+  // more bytes.
+  const std::vector<uint64_t>& longEntries(size_t c) const { return longEntries_[c]; }
   // Block b: the shortest key length (at most 255) among its live entries other than roots;
   // 255 when there are none.
   const std::vector<uint8_t>& blockShortest() const { return blockShortest_; }
@@ -131,6 +137,8 @@ class FileIndex {
   int32_t childNamed(int32_t parent, std::string_view name) const;
   void markRemoved(int32_t entry);
   void refreshBlockShortest(size_t block);
+  // Sets or clears the entry's bits in the character and long-key bitmaps.
+  void setSearchBits(size_t entry, bool live);
   void setFolderBit(int32_t entry, bool isFolder);
   // Appends the arrays of one entry; the key is folded from `name`, or copied from entry
   // `keyIndex` of `keysFrom` when given. -1 when a size limit would be passed.
@@ -179,6 +187,7 @@ class FileIndex {
   std::vector<uint32_t> slotHashes_;
   std::vector<uint64_t> folderEntries_;
   std::array<std::vector<uint64_t>, kMaskBits> charEntries_;
+  std::array<std::vector<uint64_t>, kLongKeys.size()> longEntries_;
   std::vector<uint8_t> blockShortest_;
   std::unordered_set<ChildKey, ChildKey::Hash> collisions_;
   std::vector<std::pair<std::string, int32_t>> roots_;

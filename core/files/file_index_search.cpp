@@ -307,15 +307,24 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
   std::array<const uint64_t*, kMaskBits> bitmaps{};
   size_t bitmapCount = 0;
   uint32_t shorterThan = 0;
+  // The long keys that are surely too long, or null.
+  const uint64_t* tooLong = nullptr;
   const auto adopt = [&](const Bounds::Needs& adopted) {
     bitmapCount = 0;
     for (uint64_t mask = adopted.mask; mask != 0; mask &= mask - 1) {
       bitmaps[bitmapCount++] = charEntries_[static_cast<size_t>(std::countr_zero(mask))].data();
     }
     shorterThan = adopted.shorterThan;
+    tooLong = nullptr;
+    for (size_t c = 0; c < kLongKeys.size() && tooLong == nullptr; ++c) {
+      tooLong = kLongKeys[c] >= shorterThan ? longEntries_[c].data() : nullptr;
+    }
   };
   adopt(*needs);
   const auto holders = [&](size_t word, uint64_t bits) {
+    if (tooLong != nullptr) {
+      bits &= ~tooLong[word];
+    }
     for (size_t b = 0; b < bitmapCount && bits != 0; ++b) {
       bits &= bitmaps[b][word];
     }
