@@ -16,7 +16,9 @@ uint64_t mix(uint64_t x) {
   return x;
 }
 
-size_t index(int32_t entry) { return static_cast<size_t>(entry); }
+size_t index(int32_t entry) {
+  return static_cast<size_t>(entry);
+}
 
 }  // namespace
 

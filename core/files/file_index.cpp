@@ -399,8 +399,8 @@ size_t FileIndex::memoryBytes() const {
                  parents_.capacity() * kI32 + depths_.capacity() + flags_.capacity() +
                  keys_.memoryBytes() + boosts_.capacity() * kI32 +
                  (lastChild_.capacity() + nextSibling_.capacity()) * kI32 + lookup_.memoryBytes() +
-                 slotHashes_.capacity() * sizeof(uint32_t) + folderEntries_.capacity() * sizeof(uint64_t) +
-                 blockShortest_.capacity();
+                 slotHashes_.capacity() * sizeof(uint32_t) +
+                 folderEntries_.capacity() * sizeof(uint64_t) + blockShortest_.capacity();
   for (const auto& bitmap : charEntries_) {
     bytes += bitmap.capacity() * sizeof(uint64_t);
   }

@@ -95,7 +95,8 @@ struct FileIndex::Bounds {
     Needs result;
     result.mask = masks[rows];
     for (size_t t = 0; t < rows; ++t) {
-      if (halfAbove[t] == kNone || best - std::max(ceilings[t], halfAbove[t]) + halfAbove[t] < floor) {
+      if (halfAbove[t] == kNone ||
+          best - std::max(ceilings[t], halfAbove[t]) + halfAbove[t] < floor) {
         result.mask |= masks[t];
       }
     }
