@@ -9,6 +9,8 @@
 //   bench_files --make-tree DIR [ENTRIES]             create the tree on disk (empty files)
 //   bench_files --print-hits [QUERY...]               the best 50 hits of each keystroke below
 //                                                     (or of each QUERY), to compare rankings
+//   bench_files --time-keystrokes [ROUNDS]            each keystroke's median wall and processor
+//                                                     time over ROUNDS searches (default 15)
 //   bench_files [benchmark options]                   run the benchmarks
 
 #include <algorithm>
@@ -328,6 +330,31 @@ int printHits(const std::vector<std::string>& queries) {
   return 0;
 }
 
+// One line per keystroke: "query<TAB>wall_ms<TAB>cpu_ms", medians over the rounds, which run
+// the whole sequence each so that a noisy moment spreads over every keystroke.
+int timeKeystrokes(int rounds) {
+  const FileIndex& index = builtIndex();
+  std::vector<std::vector<double>> wall(kKeystrokes.size());
+  std::vector<std::vector<double>> cpu(kKeystrokes.size());
+  for (int round = 0; round < rounds; ++round) {
+    for (size_t q = 0; q < kKeystrokes.size(); ++q) {
+      const auto start = std::chrono::steady_clock::now();
+      const double cpuStart = processCpuMilliseconds();
+      auto hits = index.search(kKeystrokes[q], 50);
+      cpu[q].push_back(processCpuMilliseconds() - cpuStart);
+      wall[q].push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count());
+      benchmark::DoNotOptimize(hits);
+    }
+  }
+  for (size_t q = 0; q < kKeystrokes.size(); ++q) {
+    std::printf("%s\t%.3f\t%.3f\n", kKeystrokes[q].c_str(), percentile(wall[q], 50),
+                percentile(cpu[q], 50));
+  }
+  return 0;
+}
+
 }  // namespace
 }  // namespace vesk
 
@@ -342,6 +369,9 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "--print-hits") == 0) {
     return vesk::printHits(argc > 2 ? std::vector<std::string>(argv + 2, argv + argc)
                                     : vesk::kKeystrokes);
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--time-keystrokes") == 0) {
+    return vesk::timeKeystrokes(argc >= 3 ? std::stoi(argv[2]) : 15);
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

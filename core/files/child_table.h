@@ -2,8 +2,10 @@
 // ChildTable: how FileIndex finds a folder's child by its parent and the hash of its name.
 //
 // An open-addressing table with linear probing whose slots hold entry numbers (-1 when
-// empty). It stores no keys: it asks its owner for the key of an entry it holds, so a slot
-// costs four bytes. It is kept at most three quarters full, and deletion shifts entries back,
+// empty). It stores no keys: its owner keeps the 32-bit slot hash of every entry (the low
+// bits of ChildKey::Hash, enough to place it in any table up to 2^32 slots) and answers
+// whether an entry has a key, so a slot costs four bytes and growing or shifting never
+// rehashes a name. It is kept at most three quarters full, and deletion shifts entries back,
 // so probing never meets a tombstone.
 //
 // A value type owned by one FileIndex, with the index's threading: const members may run on
@@ -11,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace vesk {
@@ -24,6 +27,8 @@ struct ChildKey {
   struct Hash {
     size_t operator()(const ChildKey& key) const;
   };
+  // The part of the hash a ChildTable keeps per entry.
+  uint32_t slotHash() const { return static_cast<uint32_t>(Hash{}(*this)); }
 };
 
 class ChildTable final {
@@ -31,8 +36,9 @@ class ChildTable final {
   // What the table asks its owner about the entries in its slots.
   class Keys {
    public:
-    virtual ChildKey keyOf(int32_t entry) const = 0;
-    // keyOf(entry) == key, possibly cheaper.
+    // The slot hash of every entry, by entry number.
+    virtual std::span<const uint32_t> slotHashes() const = 0;
+    // Whether the entry's key is `key` (its slot hash is known to match).
     virtual bool hasKey(int32_t entry, const ChildKey& key) const = 0;
 
    protected:
@@ -54,8 +60,8 @@ class ChildTable final {
   size_t memoryBytes() const { return slots_.capacity() * sizeof(int32_t); }
 
  private:
-  size_t homeSlot(const ChildKey& key) const;
-  void grow(const Keys& keys);
+  void grow(std::span<const uint32_t> hashes);
+  void place(uint32_t hash, int32_t entry);
 
   std::vector<int32_t> slots_;
   size_t used_ = 0;

@@ -1,6 +1,7 @@
 #include "core/files/file_index.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 
 #include "core/base/worker_pool.h"
@@ -13,6 +14,7 @@ constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
 constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
 constexpr size_t kMaxEntries = 0x7fffffff;
 constexpr size_t kMaxNameBytes = std::numeric_limits<uint32_t>::max();
+constexpr uint32_t kLongKey = 255;
 
 }  // namespace
 
@@ -56,6 +58,26 @@ int32_t FileIndex::appendEntry(std::string_view name, int32_t parent, uint8_t fl
   }
   lastChild_.push_back(-1);
   nextSibling_.push_back(entry);
+  slotHashes_.push_back(0);
+  if (idx(entry) % kBlockEntries == 0) {
+    for (auto& bitmap : charEntries_) {
+      bitmap.push_back(0);
+    }
+    for (auto& bitmap : longEntries_) {
+      bitmap.push_back(0);
+    }
+    folderEntries_.push_back(0);
+    blockShortest_.push_back(kLongKey);
+  }
+  const uint64_t bit = uint64_t{1} << (idx(entry) % kBlockEntries);
+  if (flags == kFolder) {
+    folderEntries_.back() |= bit;
+  }
+  if (!isRoot) {
+    setSearchBits(idx(entry), true);
+    uint8_t& shortest = blockShortest_.back();
+    shortest = static_cast<uint8_t>(std::min<uint32_t>(shortest, keys_.length(idx(entry))));
+  }
   return entry;
 }
 
@@ -91,6 +113,7 @@ void FileIndex::attach(int32_t parent, int32_t child) {
   }
   last = child;
   const ChildKey key = keyOf(child);
+  slotHashes_[idx(child)] = key.slotHash();
   if (!lookup_.insert(key, child, true, EntryKeys(*this))) {
     collisions_.insert(key);
   }
@@ -185,13 +208,8 @@ std::string FileIndex::path(int32_t entry) const {
 
 bool FileIndex::insert(std::string_view path, bool isFolder, int maxDepth) {
   if (const auto found = entry(path)) {
-    uint8_t& flags = flags_[idx(*found)];
-    if ((flags & kRoot) == 0) {
-      // A folder that becomes a file loses its contents, so no entry is left under a file.
-      if ((flags & kFolder) != 0 && !isFolder) {
-        removeDescendants(*found);
-      }
-      flags = static_cast<uint8_t>(isFolder ? (flags | kFolder) : (flags & ~kFolder));
+    if ((flags_[idx(*found)] & kRoot) == 0) {
+      setFolderBit(*found, isFolder);
     }
     return true;
   }
@@ -209,6 +227,49 @@ bool FileIndex::insert(std::string_view path, bool isFolder, int maxDepth) {
   return add(childName, *parentEntry, isFolder) >= 0;
 }
 
+void FileIndex::setFolderBit(int32_t entry, bool isFolder) {
+  uint8_t& flags = flags_[idx(entry)];
+  const bool was = (flags & kFolder) != 0;
+  if (was == isFolder) {
+    return;
+  }
+  const uint64_t bit = uint64_t{1} << (idx(entry) % kBlockEntries);
+  uint64_t& word = folderEntries_[idx(entry) / kBlockEntries];
+  if (isFolder) {
+    word |= bit;
+    flags |= kFolder;
+  } else {
+    // A folder that becomes a file loses its contents, so no entry is left under a file.
+    removeDescendants(entry);
+    word &= ~bit;
+    flags &= static_cast<uint8_t>(~kFolder);
+  }
+}
+
+void FileIndex::setSearchBits(size_t entry, bool live) {
+  const size_t word = entry / kBlockEntries;
+  const uint64_t bit = uint64_t{1} << (entry % kBlockEntries);
+  const auto set = [&](uint64_t& bits) { bits = live ? (bits | bit) : (bits & ~bit); };
+  for (uint64_t mask = keys_.masks[entry]; mask != 0; mask &= mask - 1) {
+    set(charEntries_[static_cast<size_t>(std::countr_zero(mask))][word]);
+  }
+  for (size_t c = 0; c < kLongKeys.size() && keys_.length(entry) >= kLongKeys[c]; ++c) {
+    set(longEntries_[c][word]);
+  }
+}
+
+void FileIndex::refreshBlockShortest(size_t block) {
+  const size_t begin = block * kBlockEntries;
+  const size_t end = std::min(entryCount(), begin + kBlockEntries);
+  uint32_t shortest = kLongKey;
+  for (size_t i = begin; i < end; ++i) {
+    if ((flags_[i] & (kRemoved | kRoot)) == 0) {
+      shortest = std::min(shortest, keys_.length(i));
+    }
+  }
+  blockShortest_[block] = static_cast<uint8_t>(shortest);
+}
+
 void FileIndex::markRemoved(int32_t entry) {
   uint8_t& flags = flags_[idx(entry)];
   if ((flags & kRemoved) != 0) {
@@ -216,6 +277,10 @@ void FileIndex::markRemoved(int32_t entry) {
   }
   flags |= kRemoved;
   ++removedCount_;
+  const size_t block = idx(entry) / kBlockEntries;
+  setSearchBits(idx(entry), false);
+  folderEntries_[block] &= ~(uint64_t{1} << (idx(entry) % kBlockEntries));
+  refreshBlockShortest(block);
   const ChildKey key = keyOf(entry);
   const int32_t slot = lookup_.find(key, EntryKeys(*this));
   if (slot < 0 || lookup_.at(idx(slot)) != entry) {
@@ -307,12 +372,14 @@ bool FileIndex::compactIfNeeded() {
       fresh.boosts_[idx(entry)] = boosts_[i];
     }
   }
+  fresh.boostCeiling_ = boostCeiling_;
   *this = std::move(fresh);
   return true;
 }
 
 void FileIndex::setBoosts(const FileBoosts& boosts) {
   boosts_.clear();
+  boostCeiling_ = 0;
   for (const auto& [path, boost] : boosts) {
     const auto found = entry(path);
     if (!found || boost == 0) {
@@ -322,6 +389,7 @@ void FileIndex::setBoosts(const FileBoosts& boosts) {
       boosts_.assign(entryCount(), 0);
     }
     boosts_[idx(*found)] = boost;
+    boostCeiling_ = std::max(boostCeiling_, boost);
   }
 }
 
@@ -330,7 +398,15 @@ size_t FileIndex::memoryBytes() const {
   size_t bytes = names_.capacity() + nameStarts_.capacity() * sizeof(uint32_t) +
                  parents_.capacity() * kI32 + depths_.capacity() + flags_.capacity() +
                  keys_.memoryBytes() + boosts_.capacity() * kI32 +
-                 (lastChild_.capacity() + nextSibling_.capacity()) * kI32 + lookup_.memoryBytes();
+                 (lastChild_.capacity() + nextSibling_.capacity()) * kI32 + lookup_.memoryBytes() +
+                 slotHashes_.capacity() * sizeof(uint32_t) +
+                 folderEntries_.capacity() * sizeof(uint64_t) + blockShortest_.capacity();
+  for (const auto& bitmap : charEntries_) {
+    bytes += bitmap.capacity() * sizeof(uint64_t);
+  }
+  for (const auto& bitmap : longEntries_) {
+    bytes += bitmap.capacity() * sizeof(uint64_t);
+  }
   bytes += collisions_.size() * (sizeof(ChildKey) + 2 * sizeof(void*));
   for (const auto& root : roots_) {
     bytes += sizeof(root) + root.first.capacity();
@@ -348,6 +424,15 @@ void FileIndex::trim() {
   boosts_.shrink_to_fit();
   lastChild_.shrink_to_fit();
   nextSibling_.shrink_to_fit();
+  slotHashes_.shrink_to_fit();
+  folderEntries_.shrink_to_fit();
+  for (auto& bitmap : charEntries_) {
+    bitmap.shrink_to_fit();
+  }
+  for (auto& bitmap : longEntries_) {
+    bitmap.shrink_to_fit();
+  }
+  blockShortest_.shrink_to_fit();
 }
 
 }  // namespace vesk

@@ -12,9 +12,17 @@
 // entries and more than a quarter of all are dead, when the index is compacted (entry
 // numbers change then).
 //
+// For the search, the index also keeps bitmaps over the entries: one of the live folders
+// (roots aside) and, per bit of the key masks, one of the live entries whose key has it. A
+// search reads one bit per entry for each character it needs, so it skips every 64 entries
+// where no name holds them all, and it scores only the folders whose names can match an
+// earlier term. Bitmaps of the live entries with long keys, and per 64 entries the shortest
+// live key, let a search that only a shorter key could satisfy skip the long ones.
+//
 // A value type. `search` and the other const members may run on several threads at once;
 // every mutation belongs to one owner and must not overlap a search.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -56,6 +64,11 @@ class FileIndex {
   // One search range per this many entries, at most one per processor.
   static constexpr size_t kEntriesPerRange = 4096;
   static constexpr size_t kMaxTerms = 16;
+  // Entries per word of the character bitmaps and per block of the shortest keys.
+  static constexpr size_t kBlockEntries = 64;
+  static constexpr size_t kMaskBits = 64;
+  // The key lengths from which on an entry is in each bitmap of long keys.
+  static constexpr std::array<uint32_t, 6> kLongKeys{8, 12, 16, 20, 24, 32};
 
   // The hash of child names. Replaceable so that tests can force collisions.
   using NameHash = uint64_t (*)(std::string_view);
@@ -104,6 +117,16 @@ class FileIndex {
   uint8_t depth(int32_t entry) const { return depths_[idx(entry)]; }
   uint8_t flags(int32_t entry) const { return flags_[idx(entry)]; }
   bool isCollision(const ChildKey& key) const { return collisions_.contains(key); }
+  // Bit i % 64 of word i / 64: entry i is a live folder and not a root.
+  const std::vector<uint64_t>& folderEntries() const { return folderEntries_; }
+  // Bit i % 64 of word i / 64 of bitmap c: entry i is live and its key mask has bit c.
+  const std::vector<uint64_t>& charEntries(size_t c) const { return charEntries_[c]; }
+  // Bit i % 64 of word i / 64 of bitmap c: entry i is live and its key has kLongKeys[c] or
+  // more bytes.
+  const std::vector<uint64_t>& longEntries(size_t c) const { return longEntries_[c]; }
+  // Block b: the shortest key length (at most 255) among its live entries other than roots;
+  // 255 when there are none.
+  const std::vector<uint8_t>& blockShortest() const { return blockShortest_; }
 
   size_t memoryBytes() const;
   void trim();
@@ -113,6 +136,10 @@ class FileIndex {
   ChildKey keyOf(int32_t entry) const { return {parents_[idx(entry)], hash_(name(entry))}; }
   int32_t childNamed(int32_t parent, std::string_view name) const;
   void markRemoved(int32_t entry);
+  void refreshBlockShortest(size_t block);
+  // Sets or clears the entry's bits in the character and long-key bitmaps.
+  void setSearchBits(size_t entry, bool live);
+  void setFolderBit(int32_t entry, bool isFolder);
   // Appends the arrays of one entry; the key is folded from `name`, or copied from entry
   // `keyIndex` of `keysFrom` when given. -1 when a size limit would be passed.
   int32_t appendEntry(std::string_view name, int32_t parent, uint8_t flags,
@@ -123,18 +150,23 @@ class FileIndex {
   // The child table's view of the entries.
   struct EntryKeys final : ChildTable::Keys {
     explicit EntryKeys(const FileIndex& index) : index(index) {}
-    ChildKey keyOf(int32_t entry) const override { return index.keyOf(entry); }
+    std::span<const uint32_t> slotHashes() const override { return index.slotHashes_; }
     bool hasKey(int32_t entry, const ChildKey& key) const override {
       return index.parents_[idx(entry)] == key.parent && index.hash_(index.name(entry)) == key.name;
     }
     const FileIndex& index;
   };
 
-  void scoreAncestors(const std::vector<FuzzyMatcher>& terms, std::vector<int32_t>& table) const;
+  struct Bounds;
+  struct FolderScores;
+  // Scores the earlier terms on the folders whose names can match them; returns, per term,
+  // the best score.
+  std::array<int32_t, kMaxTerms> scoreFolders(const std::vector<FuzzyMatcher>& terms,
+                                              FolderScores& scores) const;
   // How many contiguous ranges a search splits the entries into.
   size_t rangeCount() const;
-  void scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> terms,
-                  std::span<const int32_t> table, TopMatches& top) const;
+  void scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> terms, const Bounds& bounds,
+                  const FolderScores& folders, TopMatches& top) const;
 
   NameHash hash_;
   std::vector<uint8_t> names_;
@@ -143,13 +175,20 @@ class FileIndex {
   std::vector<uint8_t> depths_;
   std::vector<uint8_t> flags_;
   KeyStore keys_;
-  // Empty until a boost is set, then one per entry.
+  // Empty until a boost is set, then one per entry; no boost is larger than boostCeiling_.
   std::vector<int32_t> boosts_;
+  int32_t boostCeiling_ = 0;
   // Children as a circular list: lastChild_[folder] is its newest child (or -1), and
   // nextSibling_ of the newest child leads back to the oldest.
   std::vector<int32_t> lastChild_;
   std::vector<int32_t> nextSibling_;
   ChildTable lookup_;
+  // ChildKey::slotHash of every entry's key (0 for roots), for lookup_.
+  std::vector<uint32_t> slotHashes_;
+  std::vector<uint64_t> folderEntries_;
+  std::array<std::vector<uint64_t>, kMaskBits> charEntries_;
+  std::array<std::vector<uint64_t>, kLongKeys.size()> longEntries_;
+  std::vector<uint8_t> blockShortest_;
   std::unordered_set<ChildKey, ChildKey::Hash> collisions_;
   std::vector<std::pair<std::string, int32_t>> roots_;
   size_t removedCount_ = 0;

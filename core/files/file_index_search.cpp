@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <limits>
+#include <optional>
 
 #include "core/base/worker_pool.h"
 #include "core/files/file_index.h"
@@ -58,56 +60,137 @@ int32_t saturated(int64_t value) {
 
 }  // namespace
 
-// Fills one row per earlier term: a folder's cell is the best score of the term on its own
-// name or on any folder above it. Roots never contribute their names. Only folder cells are
-// written and read (every live entry's parent is a live folder).
-//
-// The alignments run in parallel ranges, each writing its folders' own scores and listing
-// them; one pass down the tree (over the folders only, parents first) then takes in the
-// cells above.
-void FileIndex::scoreAncestors(const std::vector<FuzzyMatcher>& terms,
-                               std::vector<int32_t>& table) const {
+// What a search knows before it scans, per term (the last one at index terms - 1): its mask,
+// its length, the best score any name could give it and, for earlier terms, half the best
+// folder cell (what a folder above can add at most).
+struct FileIndex::Bounds {
+  size_t terms = 0;
+  std::array<uint64_t, kMaxTerms> masks{};
+  std::array<size_t, kMaxTerms> lengths{};
+  std::array<int64_t, kMaxTerms> ceilings{};
+  std::array<int64_t, kMaxTerms> halfAbove{};
+  int64_t boost = 0;
+
+  // What an entry needs to be offered at all once the list is full: every character of
+  // `mask` in its name and, when the best any entry could score is just the worst kept
+  // candidate's score, a key shorter than that candidate's (a later entry loses every tie).
+  struct Needs {
+    uint64_t mask = 0;
+    uint32_t shorterThan = std::numeric_limits<uint32_t>::max();
+  };
+
+  // The needs of an entry to reach `worst` (none: an empty list), or nothing when no entry
+  // can. A term's characters are needed when no folder above matched it, or when even the
+  // best folder above falls short with every other term at its best.
+  std::optional<Needs> needs(const Candidate* worst) const {
+    const size_t rows = terms - 1;
+    int64_t best = ceilings[rows] + boost;
+    for (size_t t = 0; t < rows; ++t) {
+      best += std::max(ceilings[t], halfAbove[t]);
+    }
+    const int64_t floor = worst == nullptr ? std::numeric_limits<int64_t>::min() : worst->score;
+    if (best < floor) {
+      return std::nullopt;
+    }
+    Needs result;
+    result.mask = masks[rows];
+    for (size_t t = 0; t < rows; ++t) {
+      if (halfAbove[t] == kNone ||
+          best - std::max(ceilings[t], halfAbove[t]) + halfAbove[t] < floor) {
+        result.mask |= masks[t];
+      }
+    }
+    if (best == floor) {
+      result.shorterThan = worst->length;
+    }
+    return result;
+  }
+};
+
+// The earlier terms' scores on folder names: per term, a bitmap of the folders whose own
+// name matched it and, for those only, the score (one row of cells per term, by entry).
+struct FileIndex::FolderScores {
+  size_t entries = 0;
+  size_t rows = 0;
+  std::array<std::vector<uint64_t>, kMaxTerms> matched;
+  std::vector<int32_t> cells;
+
+  // Per term, the best score on `folder`'s own name or on any folder above it; roots never
+  // contribute theirs. kNone when none matched.
+  void above(const FileIndex& index, int32_t folder, std::array<int32_t, kMaxTerms>& best) const {
+    std::fill(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(rows), kNone);
+    for (int32_t f = folder; f >= 0; f = index.parents_[idx(f)]) {
+      const size_t word = idx(f) / kBlockEntries;
+      const uint64_t bit = uint64_t{1} << (idx(f) % kBlockEntries);
+      for (size_t t = 0; t < rows; ++t) {
+        if ((matched[t][word] & bit) != 0) {
+          best[t] = std::max(best[t], cells[t * entries + idx(f)]);
+        }
+      }
+    }
+  }
+};
+
+// Only the folders whose names hold every character of a term are aligned, found through
+// the bitmaps, in parallel slices of the entries.
+std::array<int32_t, FileIndex::kMaxTerms> FileIndex::scoreFolders(
+    const std::vector<FuzzyMatcher>& terms, FolderScores& scores) const {
   const size_t n = entryCount();
   const size_t rows = terms.size() - 1;
-  table.resize(rows * n);
-  const size_t ranges = rangeCount();
-  std::vector<std::vector<int32_t>> folders(ranges);
-  const auto scoreOwn = [&](size_t k) {
+  const size_t words = folderEntries_.size();
+  scores.entries = n;
+  scores.rows = rows;
+  scores.cells.resize(rows * n);
+  for (size_t t = 0; t < rows; ++t) {
+    scores.matched[t].resize(words);
+  }
+  const size_t slices = rangeCount();
+  std::vector<std::array<int32_t, kMaxTerms>> bests(slices);
+  const auto scoreSlice = [&](size_t k) {
     std::vector<FuzzyMatcher> own(terms.begin(), terms.begin() + static_cast<std::ptrdiff_t>(rows));
-    std::vector<int32_t>& listed = folders[k];
-    const size_t begin = n * k / ranges;
-    const size_t end = n * (k + 1) / ranges;
-    // Held in locals so that the scan over the flags stays in registers across the calls.
-    const uint8_t* flags = flags_.data();
-    int32_t* cells = table.data();
-    for (size_t i = begin; i < end; ++i) {
-      const uint8_t f = flags[i];
-      if ((f & (kFolder | kRemoved)) != kFolder) {
-        continue;
+    std::array<int32_t, kMaxTerms>& best = bests[k];
+    best.fill(kNone);
+    for (size_t t = 0; t < rows; ++t) {
+      std::array<const uint64_t*, kMaskBits> bitmaps{};
+      size_t count = 0;
+      for (uint64_t mask = own[t].queryMask(); mask != 0; mask &= mask - 1) {
+        bitmaps[count++] = charEntries_[static_cast<size_t>(std::countr_zero(mask))].data();
       }
-      listed.push_back(static_cast<int32_t>(i));
-      for (size_t t = 0; t < rows; ++t) {
-        cells[t * n + i] = (f & kRoot) != 0 ? kNone : scoreKey(own[t], keys_, i);
+      uint64_t* matched = scores.matched[t].data();
+      int32_t* cells = scores.cells.data() + t * n;
+      for (size_t word = words * k / slices; word < words * (k + 1) / slices; ++word) {
+        uint64_t bits = folderEntries_[word];
+        for (size_t b = 0; b < count && bits != 0; ++b) {
+          bits &= bitmaps[b][word];
+        }
+        uint64_t hits = 0;
+        for (; bits != 0; bits &= bits - 1) {
+          const auto bit = static_cast<size_t>(std::countr_zero(bits));
+          const size_t i = word * kBlockEntries + bit;
+          const int32_t score = scoreKey(own[t], keys_, i);
+          if (score != kNone) {
+            cells[i] = score;
+            hits |= uint64_t{1} << bit;
+            best[t] = std::max(best[t], score);
+          }
+        }
+        matched[word] = hits;
       }
     }
   };
-  if (ranges == 1) {
-    scoreOwn(0);
+  if (slices == 1) {
+    scoreSlice(0);
   } else {
-    WorkerPool::shared().parallelFor(ranges, scoreOwn);
+    WorkerPool::shared().parallelFor(slices, scoreSlice);
   }
-  for (const std::vector<int32_t>& listed : folders) {
-    for (const int32_t i : listed) {
-      const int32_t parent = parents_[idx(i)];
-      if (parent < 0) {
-        continue;
-      }
-      for (size_t t = 0; t < rows; ++t) {
-        int32_t& cell = table[t * n + idx(i)];
-        cell = std::max(cell, table[t * n + idx(parent)]);
-      }
+  std::array<int32_t, kMaxTerms> best{};
+  best.fill(kNone);
+  for (const auto& slice : bests) {
+    for (size_t t = 0; t < rows; ++t) {
+      best[t] = std::max(best[t], slice[t]);
     }
   }
+  return best;
 }
 
 size_t FileIndex::rangeCount() const {
@@ -117,56 +200,49 @@ size_t FileIndex::rangeCount() const {
 }
 
 void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> terms,
-                           std::span<const int32_t> table, TopMatches& top) const {
-  const size_t n = entryCount();
+                           const Bounds& bounds, const FolderScores& folders,
+                           TopMatches& top) const {
   const size_t rows = terms.size() - 1;
   FuzzyMatcher& last = terms.back();
-  const uint64_t lastMask = last.queryMask();
-  const size_t lastLength = last.query().size();
-  // Per term, hoisted out of the loop: mask, length and the best score any name could get.
-  std::array<uint64_t, kMaxTerms> masks{};
-  std::array<size_t, kMaxTerms> lengths{};
-  std::array<int64_t, kMaxTerms> ceilings{};
-  for (size_t t = 0; t < terms.size(); ++t) {
-    masks[t] = terms[t].queryMask();
-    lengths[t] = terms[t].query().size();
-    ceilings[t] = bestPossible(terms[t]);
-  }
+  const auto& masks = bounds.masks;
+  const auto& lengths = bounds.lengths;
+  const auto& ceilings = bounds.ceilings;
+  const uint64_t lastMask = masks[rows];
+  const size_t lastLength = lengths[rows];
   std::array<int32_t, kMaxTerms> above{};
+  // The cells above the last parent asked about: siblings come one after another.
+  std::array<int32_t, kMaxTerms> parentCells{};
+  int32_t cellsOf = -1;
   std::array<bool, kMaxTerms> fits{};
   // Each earlier term's share of the entry's ceiling: the best it could still contribute.
   std::array<int64_t, kMaxTerms> shares{};
   const size_t limit = top.limit();
-  for (size_t i = begin; i < end; ++i) {
-    // The cheapest rejections inline, before any call: most names lack a byte of the last term.
-    const uint64_t keyMask = keys_.masks[i];
-    if ((lastMask & ~keyMask) != 0) {
-      continue;
-    }
+
+  // Offers entry i to `top` unless it is shown not to belong there before any alignment.
+  const auto offer = [&](size_t i, uint64_t keyMask) {
     const uint32_t keyLength = keys_.length(i);
-    if (lastLength > keyLength || (flags_[i] & (kRemoved | kRoot)) != 0) {
-      continue;
+    if ((lastMask & ~keyMask) != 0 || lastLength > keyLength ||
+        (flags_[i] & (kRemoved | kRoot)) != 0) {
+      return;
     }
     // An earlier term that can neither fit this name nor matched a folder above rejects the
     // entry before any alignment runs; the others add up to the entry's best possible score.
-    const size_t parent = idx(parents_[i]);
+    if (rows > 0 && parents_[i] != cellsOf) {
+      cellsOf = parents_[i];
+      folders.above(*this, cellsOf, parentCells);
+    }
     int64_t ceiling = ceilings[rows] + (boosts_.empty() ? 0 : boosts_[i]);
-    bool hopeless = false;
     for (size_t t = 0; t < rows; ++t) {
       const bool fit = (masks[t] & ~keyMask) == 0 && lengths[t] <= keyLength;
-      const int32_t up = table[t * n + parent];
+      const int32_t up = parentCells[t];
       if (!fit && up == kNone) {
-        hopeless = true;
-        break;
+        return;
       }
       fits[t] = fit;
       above[t] = up;
       const int64_t half = up == kNone ? kNone : up / 2;
       shares[t] = fit ? std::max(ceilings[t], half) : half;
       ceiling += shares[t];
-    }
-    if (hopeless) {
-      continue;
     }
     // Once the list is full, an entry that cannot displace the worst kept candidate is skipped
     // without aligning (a later entry loses every tie of score and length, being further down
@@ -180,19 +256,17 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
       return ceiling < worst.score || (ceiling == worst.score && keyLength >= worst.length);
     };
     if (outranked()) {
-      continue;
+      return;
     }
     const auto base = last.score(keys_.keyBytes(i), keys_.keyBonus(i), keyMask);
     if (!base) {
-      continue;
+      return;
     }
     int64_t total = *base;
     ceiling += *base - ceilings[rows];
-    bool rejected = false;
-    for (size_t t = 0; t < rows && !rejected; ++t) {
+    for (size_t t = 0; t < rows; ++t) {
       if (outranked()) {
-        rejected = true;
-        break;
+        return;
       }
       int32_t own = kNone;
       if (fits[t]) {
@@ -207,18 +281,90 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
       } else if (above[t] != kNone) {
         contribution = above[t] / 2;
       } else {
-        rejected = true;
+        return;
       }
       total += contribution;
       ceiling += contribution - shares[t];
-    }
-    if (rejected) {
-      continue;
     }
     if (!boosts_.empty()) {
       total += boosts_[i];
     }
     top.insert({saturated(total), keyLength, static_cast<int32_t>(i)});
+  };
+
+  const auto worst = [&]() -> const Candidate* {
+    return top.matches().size() == limit ? &top.matches().back() : nullptr;
+  };
+  // The characters every name must hold to be offered at all; more of them, and perhaps a
+  // shorter key, once the list is full and its worst candidate sets a floor. The entries that
+  // hold them all are the AND of those characters' bitmaps, 64 at a time.
+  if (begin >= end) {
+    return;
+  }
+  std::optional<Bounds::Needs> needs = bounds.needs(nullptr);
+  if (!needs) {
+    return;
+  }
+  std::array<const uint64_t*, kMaskBits> bitmaps{};
+  size_t bitmapCount = 0;
+  uint32_t shorterThan = 0;
+  // The long keys that are surely too long, or null.
+  const uint64_t* tooLong = nullptr;
+  const auto adopt = [&](const Bounds::Needs& adopted) {
+    bitmapCount = 0;
+    for (uint64_t mask = adopted.mask; mask != 0; mask &= mask - 1) {
+      bitmaps[bitmapCount++] = charEntries_[static_cast<size_t>(std::countr_zero(mask))].data();
+    }
+    shorterThan = adopted.shorterThan;
+    tooLong = nullptr;
+    for (size_t c = 0; c < kLongKeys.size() && tooLong == nullptr; ++c) {
+      tooLong = kLongKeys[c] >= shorterThan ? longEntries_[c].data() : nullptr;
+    }
+  };
+  adopt(*needs);
+  const auto holders = [&](size_t word, uint64_t bits) {
+    if (tooLong != nullptr) {
+      bits &= ~tooLong[word];
+    }
+    for (size_t b = 0; b < bitmapCount && bits != 0; ++b) {
+      bits &= bitmaps[b][word];
+    }
+    return bits;
+  };
+  const uint32_t* starts = keys_.starts.data();
+  const size_t firstWord = begin / kBlockEntries;
+  const size_t lastWord = (end - 1) / kBlockEntries;
+  for (size_t word = firstWord; word <= lastWord; ++word) {
+    if (blockShortest_[word] >= shorterThan) {
+      continue;
+    }
+    uint64_t bits = ~uint64_t{0};
+    if (word == firstWord) {
+      bits &= ~uint64_t{0} << (begin % kBlockEntries);
+    }
+    if (word == lastWord && end % kBlockEntries != 0) {
+      bits &= (uint64_t{1} << (end % kBlockEntries)) - 1;
+    }
+    bits = holders(word, bits);
+    while (bits != 0) {
+      const size_t i = word * kBlockEntries + static_cast<size_t>(std::countr_zero(bits));
+      bits &= bits - 1;
+      if (starts[i + 1] - starts[i] >= shorterThan) {
+        continue;
+      }
+      const Candidate* before = worst();
+      const Candidate was = before == nullptr ? Candidate{} : *before;
+      offer(i, keys_.masks[i]);
+      const Candidate* after = worst();
+      if (after != nullptr && (before == nullptr || !(*after == was))) {
+        needs = bounds.needs(after);
+        if (!needs) {
+          return;
+        }
+        adopt(*needs);
+        bits = blockShortest_[word] >= shorterThan ? 0 : holders(word, bits);
+      }
+    }
   }
 }
 
@@ -235,19 +381,32 @@ std::vector<FileHit> FileIndex::search(std::string_view query, int limit) const 
     return {};
   }
 
-  // Reused from search to search on the calling thread: a million-entry table is megabytes.
-  thread_local std::vector<int32_t> table;
+  Bounds bounds;
+  bounds.terms = terms.size();
+  bounds.boost = boostCeiling_;
+  for (size_t t = 0; t < terms.size(); ++t) {
+    bounds.masks[t] = terms[t].queryMask();
+    bounds.lengths[t] = terms[t].query().size();
+    bounds.ceilings[t] = bestPossible(terms[t]);
+  }
+  // Reused from search to search on the calling thread: a million-entry row is megabytes.
+  // Named through a plain reference, since the ranges that read it run on other threads.
+  thread_local FolderScores reused;
+  FolderScores& folders = reused;
+  folders.rows = 0;
   if (terms.size() > 1) {
-    scoreAncestors(terms, table);
+    const auto best = scoreFolders(terms, folders);
+    for (size_t t = 0; t + 1 < terms.size(); ++t) {
+      bounds.halfAbove[t] = best[t] == kNone ? kNone : best[t] / 2;
+    }
   }
 
   const size_t n = entryCount();
   const size_t ranges = rangeCount();
   const size_t capacity = std::min(static_cast<size_t>(limit), n);
   std::vector<TopMatches> tops(ranges, TopMatches(capacity));
-  const std::span<const int32_t> cells(table.data(), terms.size() > 1 ? table.size() : 0);
   const auto scoreOne = [&](size_t k) {
-    scoreRange(n * k / ranges, n * (k + 1) / ranges, terms, cells, tops[k]);
+    scoreRange(n * k / ranges, n * (k + 1) / ranges, terms, bounds, folders, tops[k]);
   };
   if (ranges == 1) {
     scoreOne(0);
