@@ -71,31 +71,35 @@ void fillDirectly(const std::string& folder, int count) {
   ClipboardStore(folder).load().value();
   auto db = ClipDatabase::open(folder);
   SQLiteDatabase& database = *db.value();
-  (void)database.execute("BEGIN IMMEDIATE");
   samples::ClipSamples samples;
-  for (int i = 1; i <= count; ++i) {
-    ClipContent content = samples.next();
-    // Make every copy distinct, as the unique hash requires.
-    content.items.push_back(
-        {{"org.vesk.bench", Bytes{static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8),
-                                  static_cast<uint8_t>(i >> 16)}}});
-    int64_t size = static_cast<int64_t>(content.text.size());
-    for (const auto& item : content.items) {
-      for (const auto& r : item) {
-        size += static_cast<int64_t>(r.data.size());
+  auto filled = database.transaction([&]() -> Result<void> {
+    for (int i = 1; i <= count; ++i) {
+      ClipContent content = samples.next();
+      // Make every copy distinct, as the unique hash requires.
+      content.items.push_back(
+          {{"org.vesk.bench", Bytes{static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8),
+                                    static_cast<uint8_t>(i >> 16)}}});
+      int64_t size = static_cast<int64_t>(content.text.size());
+      for (const auto& item : content.items) {
+        for (const auto& r : item) {
+          size += static_cast<int64_t>(r.data.size());
+        }
+      }
+      const auto hash = clipHash(content);
+      if (!hash) {
+        std::abort();
+      }
+      auto id = ClipDatabase::insert(database, content, hash.value(),
+                                     {"org.example.Sample", static_cast<double>(i), size, 0, 0});
+      if (!id) {
+        return id.failure();
       }
     }
-    const auto hash = clipHash(content);
-    if (!hash) {
-      std::abort();
-    }
-    auto id = ClipDatabase::insert(database, content, hash.value(),
-                                   {"org.example.Sample", static_cast<double>(i), size, 0, 0});
-    if (!id) {
-      std::abort();
-    }
+    return {};
+  });
+  if (!filled) {
+    std::abort();
   }
-  (void)database.execute("COMMIT");
 }
 
 void BM_AddTextClipWith10kPresent(benchmark::State& state) {

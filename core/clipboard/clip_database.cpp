@@ -43,31 +43,21 @@ Result<void> createSchema(SQLiteDatabase& db) {
   if (auto vacuum = db.execute("PRAGMA auto_vacuum = INCREMENTAL"); !vacuum) {
     return vacuum;
   }
-  if (auto begin = db.execute("BEGIN IMMEDIATE"); !begin) {
-    return begin;
-  }
-  auto created = db.execute(kSchema);
-  if (created) {
-    created = db.execute("COMMIT");
-  }
-  if (!created) {
-    (void)db.execute("ROLLBACK");
-  }
-  return created;
+  return db.transaction([&] { return db.execute(kSchema); });
+}
+
+int64_t firstInteger(const SQLiteDatabase::Statement& row) {
+  return row.integer(0);
 }
 
 // The statement is finalised on return: a statement left on its row would hold a read
 // transaction open, and the journal mode can't change inside one.
 Result<int64_t> userVersion(SQLiteDatabase& db) {
-  auto version = db.prepare("PRAGMA user_version");
+  auto version = db.row("PRAGMA user_version", {}, firstInteger);
   if (!version) {
     return version.failure();
   }
-  auto row = version.value().step();
-  if (!row) {
-    return row.failure();
-  }
-  return row.value() ? version.value().integer(0) : 0;
+  return version.value().value_or(0);
 }
 
 }  // namespace
@@ -130,21 +120,7 @@ Clip clip(const SQLiteDatabase::Statement& row) {
 }
 
 Result<std::optional<Clip>> find(SQLiteDatabase& db, int64_t id) {
-  auto select = db.prepare("SELECT " + clipColumns() + " FROM clip WHERE id = ?");
-  if (!select) {
-    return select.failure();
-  }
-  if (auto bound = select.value().bind({Clip::textLimit, id}); !bound) {
-    return bound.failure();
-  }
-  auto row = select.value().step();
-  if (!row) {
-    return row.failure();
-  }
-  if (!row.value()) {
-    return std::optional<Clip>();
-  }
-  return std::optional<Clip>(clip(select.value()));
+  return db.row("SELECT " + clipColumns() + " FROM clip WHERE id = ?", {Clip::textLimit, id}, clip);
 }
 
 Result<Clip> readBack(SQLiteDatabase& db, int64_t id) {
@@ -173,44 +149,27 @@ Value optionalText(const std::optional<std::string>& text) {
 
 Result<std::optional<int64_t>> repeat(SQLiteDatabase& db, std::span<const uint8_t> hash,
                                       const std::optional<std::string>& source, double time) {
-  const Bytes hashBytes(hash.begin(), hash.end());
-  auto existing = db.prepare("SELECT id FROM clip WHERE hash = ?");
-  if (!existing) {
-    return existing.failure();
+  auto existing =
+      db.row("SELECT id FROM clip WHERE hash = ?", {Bytes(hash.begin(), hash.end())}, firstInteger);
+  if (!existing || !existing.value()) {
+    return existing;
   }
-  if (auto bound = existing.value().bind({hashBytes}); !bound) {
-    return bound.failure();
-  }
-  auto found = existing.value().step();
-  if (!found) {
-    return found.failure();
-  }
-  if (!found.value()) {
-    return std::optional<int64_t>();
-  }
-  const int64_t id = existing.value().integer(0);
-  auto update = db.prepare("UPDATE clip SET copied = ?, source = coalesce(?, source) WHERE id = ?");
-  if (!update) {
-    return update.failure();
-  }
-  if (auto ran = update.value().run({time, optionalText(source), id}); !ran) {
+  if (auto ran = db.run("UPDATE clip SET copied = ?, source = coalesce(?, source) WHERE id = ?",
+                        {time, optionalText(source), *existing.value()});
+      !ran) {
     return ran.failure();
   }
-  return std::optional<int64_t>(id);
+  return existing;
 }
 
 Result<int64_t> insert(SQLiteDatabase& db, const ClipContent& content,
                        std::span<const uint8_t> hash, const NewClip& clip) {
-  auto insert = db.prepare(
-      "INSERT INTO clip (kind, copied, source, pinned, size, hash, text, lines, width, height)\n"
-      "VALUES (?, ?, ?, 0, ?, ?, ?, ?, ?, ?)");
-  if (!insert) {
-    return insert.failure();
-  }
-  if (auto ran = insert.value().run({std::string(Clip::rawValue(content.kind)), clip.copied,
-                                     optionalText(clip.source), clip.size,
-                                     Bytes(hash.begin(), hash.end()), content.text,
-                                     Clip::lineCount(content.text), clip.width, clip.height});
+  if (auto ran = db.run("INSERT INTO clip (kind, copied, source, pinned, size, hash, text, lines, "
+                        "width, height)\n"
+                        "VALUES (?, ?, ?, 0, ?, ?, ?, ?, ?, ?)",
+                        {std::string(Clip::rawValue(content.kind)), clip.copied,
+                         optionalText(clip.source), clip.size, Bytes(hash.begin(), hash.end()),
+                         content.text, Clip::lineCount(content.text), clip.width, clip.height});
       !ran) {
     return ran.failure();
   }
@@ -237,10 +196,7 @@ Result<void> remove(SQLiteDatabase& db, const std::vector<int64_t>& ids) {
   if (ids.empty()) {
     return {};
   }
-  if (auto begin = db.execute("BEGIN IMMEDIATE"); !begin) {
-    return begin;
-  }
-  auto removed = [&]() -> Result<void> {
+  auto removed = db.transaction([&]() -> Result<void> {
     auto remove = db.prepare("DELETE FROM clip WHERE id = ?");
     if (!remove) {
       return remove.failure();
@@ -250,10 +206,9 @@ Result<void> remove(SQLiteDatabase& db, const std::vector<int64_t>& ids) {
         return ran;
       }
     }
-    return db.execute("COMMIT");
-  }();
+    return {};
+  });
   if (!removed) {
-    (void)db.execute("ROLLBACK");
     return removed;
   }
   // The clips are gone once committed; giving pages back is housekeeping whose failure must
@@ -263,69 +218,40 @@ Result<void> remove(SQLiteDatabase& db, const std::vector<int64_t>& ids) {
 }
 
 Result<std::vector<int64_t>> ids(SQLiteDatabase& db, std::string_view sql) {
-  auto select = db.prepare(sql);
-  if (!select) {
-    return select.failure();
-  }
-  std::vector<int64_t> found;
-  while (true) {
-    auto row = select.value().step();
-    if (!row) {
-      return row.failure();
-    }
-    if (!row.value()) {
-      return found;
-    }
-    found.push_back(select.value().integer(0));
-  }
+  return db.rows(sql, {}, firstInteger);
 }
 
 Result<std::optional<StoredItems>> storedItems(SQLiteDatabase& db, int64_t id) {
-  auto kind = db.prepare("SELECT kind FROM clip WHERE id = ?");
-  if (!kind) {
-    return kind.failure();
+  auto isImage =
+      db.row("SELECT kind FROM clip WHERE id = ?", {id}, [](const SQLiteDatabase::Statement& row) {
+        return row.text(0) == Clip::rawValue(Clip::Kind::image);
+      });
+  if (!isImage) {
+    return isImage.failure();
   }
-  if (auto bound = kind.value().bind({id}); !bound) {
-    return bound.failure();
-  }
-  auto found = kind.value().step();
-  if (!found) {
-    return found.failure();
-  }
-  if (!found.value()) {
+  if (!isImage.value()) {
     return std::optional<StoredItems>();
   }
   StoredItems stored;
-  stored.isImage = kind.value().text(0) == Clip::rawValue(Clip::Kind::image);
-
-  auto select = db.prepare(
-      "SELECT item, type, data FROM representation WHERE clip = ? ORDER BY item, position");
-  if (!select) {
-    return select.failure();
+  stored.isImage = *isImage.value();
+  auto read = db.eachRow(
+      "SELECT item, type, data FROM representation WHERE clip = ? ORDER BY item, position", {id},
+      [&](const SQLiteDatabase::Statement& row) {
+        const int64_t item = row.integer(0);
+        // Only Vesk writes this table, with items counted from 0 per clip; an index far
+        // beyond that is damage and must not make the list grow without bound.
+        if (item < 0 || item > static_cast<int64_t>(1) << 20) {
+          return;
+        }
+        if (stored.items.size() <= static_cast<size_t>(item)) {
+          stored.items.resize(static_cast<size_t>(item) + 1);
+        }
+        stored.items[static_cast<size_t>(item)].push_back({row.text(1), row.blob(2)});
+      });
+  if (!read) {
+    return read.failure();
   }
-  if (auto bound = select.value().bind({id}); !bound) {
-    return bound.failure();
-  }
-  while (true) {
-    auto row = select.value().step();
-    if (!row) {
-      return row.failure();
-    }
-    if (!row.value()) {
-      return std::optional<StoredItems>(std::move(stored));
-    }
-    const int64_t item = select.value().integer(0);
-    // Only Vesk writes this table, with items counted from 0 per clip; an index far beyond
-    // that is damage and must not make the list grow without bound.
-    if (item < 0 || item > static_cast<int64_t>(1) << 20) {
-      continue;
-    }
-    if (stored.items.size() <= static_cast<size_t>(item)) {
-      stored.items.resize(static_cast<size_t>(item) + 1);
-    }
-    stored.items[static_cast<size_t>(item)].push_back(
-        {select.value().text(1), select.value().blob(2)});
-  }
+  return std::optional<StoredItems>(std::move(stored));
 }
 
 }  // namespace vesk::ClipDatabase

@@ -117,29 +117,16 @@ Result<std::vector<Clip>> ClipboardStore::loadNow() {
   if (!db) {
     return db.failure();
   }
-  auto select = db.value()->prepare("SELECT " + ClipDatabase::clipColumns() +
-                                    " FROM clip ORDER BY copied DESC, id DESC");
-  if (!select) {
-    return markDamaged(select.failure());
+  auto clips = db.value()->rows(
+      "SELECT " + ClipDatabase::clipColumns() + " FROM clip ORDER BY copied DESC, id DESC",
+      {Clip::textLimit}, ClipDatabase::clip);
+  if (!clips) {
+    return markDamaged(clips.failure());
   }
-  if (auto bound = select.value().bind({Clip::textLimit}); !bound) {
-    return bound.failure();
-  }
-  std::vector<Clip> clips;
   std::vector<int64_t> imageIds;
-  while (true) {
-    auto row = select.value().step();
-    if (!row) {
-      const Failure failure = row.failure();
-      select = Failure{};  // finalised before the connection closes
-      return markDamaged(failure);
-    }
-    if (!row.value()) {
-      break;
-    }
-    clips.push_back(ClipDatabase::clip(select.value()));
-    if (clips.back().kind == Clip::Kind::image) {
-      imageIds.push_back(clips.back().id);
+  for (const Clip& clip : clips.value()) {
+    if (clip.kind == Clip::Kind::image) {
+      imageIds.push_back(clip.id);
     }
   }
   removeOrphanImages(imageIds);
@@ -215,11 +202,8 @@ Result<Clip> ClipboardStore::addNow(const ClipContent& content,
     row.height = rendered->height;
   }
 
-  if (auto begin = database.execute("BEGIN IMMEDIATE"); !begin) {
-    return begin.failure();
-  }
   std::vector<std::string> written;
-  auto inserted = [&]() -> Result<Clip> {
+  auto inserted = database.transaction([&]() -> Result<Clip> {
     auto id = ClipDatabase::insert(database, content, digest, row);
     if (!id) {
       return id.failure();
@@ -240,17 +224,9 @@ Result<Clip> ClipboardStore::addNow(const ClipContent& content,
       // SQLite hands out again; they must not become part of this clip.
       removeImageFiles(id.value());
     }
-    auto clip = ClipDatabase::readBack(database, id.value());
-    if (!clip) {
-      return clip;
-    }
-    if (auto committed = database.execute("COMMIT"); !committed) {
-      return committed.failure();
-    }
-    return clip;
-  }();
+    return ClipDatabase::readBack(database, id.value());
+  });
   if (!inserted) {
-    (void)database.execute("ROLLBACK");
     for (const std::string& path : written) {
       ClipboardFiles::removeQuietly(path);
     }
@@ -264,11 +240,7 @@ Result<Clip> ClipboardStore::touch(int64_t id, double time) {
     if (!db) {
       return db.failure();
     }
-    auto update = db.value()->prepare("UPDATE clip SET copied = ? WHERE id = ?");
-    if (!update) {
-      return update.failure();
-    }
-    if (auto ran = update.value().run({time, id}); !ran) {
+    if (auto ran = db.value()->run("UPDATE clip SET copied = ? WHERE id = ?", {time, id}); !ran) {
       return ran.failure();
     }
     return ClipDatabase::readBack(*db.value(), id);
@@ -281,11 +253,8 @@ Result<void> ClipboardStore::setPinned(bool pinned, int64_t id) {
     if (!db) {
       return db.failure();
     }
-    auto update = db.value()->prepare("UPDATE clip SET pinned = ? WHERE id = ?");
-    if (!update) {
-      return update.failure();
-    }
-    return update.value().run({int64_t{pinned ? 1 : 0}, id});
+    return db.value()->run("UPDATE clip SET pinned = ? WHERE id = ?",
+                           {int64_t{pinned ? 1 : 0}, id});
   });
 }
 
@@ -336,11 +305,6 @@ Result<std::vector<int64_t>> ClipboardStore::pruneNow(const Retention& retention
   if (!db) {
     return db.failure();
   }
-  auto select =
-      db.value()->prepare("SELECT id, copied, size, pinned FROM clip ORDER BY copied, id");
-  if (!select) {
-    return select.failure();
-  }
   struct Row {
     int64_t id;
     double copied;
@@ -348,19 +312,14 @@ Result<std::vector<int64_t>> ClipboardStore::pruneNow(const Retention& retention
   };
   std::vector<Row> unpinned;
   int64_t total = 0;
-  while (true) {
-    auto row = select.value().step();
-    if (!row) {
-      return row.failure();
-    }
-    if (!row.value()) {
-      break;
-    }
-    const auto& s = select.value();
-    if (s.integer(3) == 0) {
-      unpinned.push_back({s.integer(0), s.real(1), s.integer(2)});
-      total += s.integer(2);
-    }
+  auto read =
+      db.value()->eachRow("SELECT id, copied, size FROM clip WHERE pinned = 0 ORDER BY copied, id",
+                          {}, [&](const SQLiteDatabase::Statement& row) {
+                            unpinned.push_back({row.integer(0), row.real(1), row.integer(2)});
+                            total += row.integer(2);
+                          });
+  if (!read) {
+    return read.failure();
   }
   const double cutoff = now - retention.maxAge;
   std::vector<int64_t> ids;
@@ -413,21 +372,15 @@ Result<std::string> ClipboardStore::text(int64_t id) {
     if (!db) {
       return db.failure();
     }
-    auto select = db.value()->prepare("SELECT text FROM clip WHERE id = ?");
-    if (!select) {
-      return select.failure();
+    auto text = db.value()->row("SELECT text FROM clip WHERE id = ?", {id},
+                                [](const SQLiteDatabase::Statement& row) { return row.text(0); });
+    if (!text) {
+      return text.failure();
     }
-    if (auto bound = select.value().bind({id}); !bound) {
-      return bound.failure();
-    }
-    auto row = select.value().step();
-    if (!row) {
-      return row.failure();
-    }
-    if (!row.value()) {
+    if (!text.value()) {
       return Failure{"clip " + std::to_string(id) + " isn't in the history"};
     }
-    return UTF8::valid(select.value().text(0));
+    return UTF8::valid(*text.value());
   });
 }
 

@@ -84,20 +84,12 @@ Result<bool> SQLiteDatabase::Statement::step() {
   return failed;
 }
 
+void SQLiteDatabase::Statement::reset() {
+  sqlite3_reset(statement_);
+}
+
 Result<void> SQLiteDatabase::Statement::run(const std::vector<Value>& values) {
-  if (auto bound = bind(values); !bound) {
-    return bound.failure();
-  }
-  while (true) {
-    auto stepped = step();
-    if (!stepped) {
-      return stepped.failure();
-    }
-    if (!stepped.value()) {
-      sqlite3_reset(statement_);
-      return {};
-    }
-  }
+  return eachRow(values, [](const Statement&) {});
 }
 
 int64_t SQLiteDatabase::Statement::integer(int column) const {
@@ -182,6 +174,14 @@ Result<void> SQLiteDatabase::execute(const std::string& sql) {
     return Failure{std::move(text)};
   }
   return {};
+}
+
+Result<void> SQLiteDatabase::run(std::string_view sql, const std::vector<Value>& values) {
+  auto statement = prepare(sql);
+  if (!statement) {
+    return statement.failure();
+  }
+  return statement.value().run(values);
 }
 
 int64_t SQLiteDatabase::lastInsertRowId() const {

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -40,6 +42,18 @@ class SQLiteDatabase final {
     Result<bool> step();
     // bind, then step until done.
     Result<void> run(const std::vector<Value>& values);
+    // bind, then `read(*this)` of the first row, or none when there is no row. The statement
+    // is reset afterwards, so it holds no read transaction open.
+    template <class Read>
+    auto row(const std::vector<Value>& values, Read read)
+        -> Result<std::optional<std::invoke_result_t<Read&, const Statement&>>>;
+    // bind, then `each(*this)` for every row.
+    template <class Each>
+    Result<void> eachRow(const std::vector<Value>& values, Each each);
+    // bind, then `read(*this)` of every row.
+    template <class Read>
+    auto rows(const std::vector<Value>& values, Read read)
+        -> Result<std::vector<std::invoke_result_t<Read&, const Statement&>>>;
 
     // Columns of the current row, from 0.
     int64_t integer(int column) const;
@@ -55,6 +69,7 @@ class SQLiteDatabase final {
     Statement(sqlite3_stmt* statement, const SQLiteDatabase* database)
         : statement_(statement), database_(database) {}
     Failure failure() const;
+    void reset();
 
     sqlite3_stmt* statement_ = nullptr;
     const SQLiteDatabase* database_ = nullptr;
@@ -72,6 +87,21 @@ class SQLiteDatabase final {
   Result<Statement> prepare(std::string_view sql);
   // Runs one or more statements that return no rows.
   Result<void> execute(const std::string& sql);
+  // One statement, prepared for this call: run, the first row, each row, every row (see
+  // Statement).
+  Result<void> run(std::string_view sql, const std::vector<Value>& values = {});
+  template <class Read>
+  auto row(std::string_view sql, const std::vector<Value>& values, Read read)
+      -> Result<std::optional<std::invoke_result_t<Read&, const Statement&>>>;
+  template <class Each>
+  Result<void> eachRow(std::string_view sql, const std::vector<Value>& values, Each each);
+  template <class Read>
+  auto rows(std::string_view sql, const std::vector<Value>& values, Read read)
+      -> Result<std::vector<std::invoke_result_t<Read&, const Statement&>>>;
+  // Runs `body` (giving a Result) inside BEGIN IMMEDIATE ... COMMIT; a failed body or commit
+  // rolls back. Gives the body's result, or the failure to begin or commit.
+  template <class Body>
+  auto transaction(Body body) -> std::invoke_result_t<Body&>;
 
   int64_t lastInsertRowId() const;
   // Closing leaves the write-ahead log as it is, instead of copying it into the database.
@@ -84,5 +114,99 @@ class SQLiteDatabase final {
 
   sqlite3* connection_;
 };
+
+template <class Each>
+Result<void> SQLiteDatabase::Statement::eachRow(const std::vector<Value>& values, Each each) {
+  if (auto bound = bind(values); !bound) {
+    return bound;
+  }
+  while (true) {
+    auto stepped = step();
+    if (!stepped) {
+      return stepped.failure();
+    }
+    if (!stepped.value()) {
+      reset();
+      return {};
+    }
+    each(std::as_const(*this));
+  }
+}
+
+template <class Read>
+auto SQLiteDatabase::Statement::row(const std::vector<Value>& values, Read read)
+    -> Result<std::optional<std::invoke_result_t<Read&, const Statement&>>> {
+  using Row = std::optional<std::invoke_result_t<Read&, const Statement&>>;
+  if (auto bound = bind(values); !bound) {
+    return bound.failure();
+  }
+  auto stepped = step();
+  if (!stepped) {
+    return stepped.failure();
+  }
+  Row found;
+  if (stepped.value()) {
+    found.emplace(read(std::as_const(*this)));
+  }
+  reset();
+  return found;
+}
+
+template <class Read>
+auto SQLiteDatabase::Statement::rows(const std::vector<Value>& values, Read read)
+    -> Result<std::vector<std::invoke_result_t<Read&, const Statement&>>> {
+  std::vector<std::invoke_result_t<Read&, const Statement&>> found;
+  if (auto done = eachRow(values, [&](const Statement& s) { found.push_back(read(s)); }); !done) {
+    return done.failure();
+  }
+  return found;
+}
+
+template <class Read>
+auto SQLiteDatabase::row(std::string_view sql, const std::vector<Value>& values, Read read)
+    -> Result<std::optional<std::invoke_result_t<Read&, const Statement&>>> {
+  auto statement = prepare(sql);
+  if (!statement) {
+    return statement.failure();
+  }
+  return statement.value().row(values, std::move(read));
+}
+
+template <class Each>
+Result<void> SQLiteDatabase::eachRow(std::string_view sql, const std::vector<Value>& values,
+                                     Each each) {
+  auto statement = prepare(sql);
+  if (!statement) {
+    return statement.failure();
+  }
+  return statement.value().eachRow(values, std::move(each));
+}
+
+template <class Read>
+auto SQLiteDatabase::rows(std::string_view sql, const std::vector<Value>& values, Read read)
+    -> Result<std::vector<std::invoke_result_t<Read&, const Statement&>>> {
+  auto statement = prepare(sql);
+  if (!statement) {
+    return statement.failure();
+  }
+  return statement.value().rows(values, std::move(read));
+}
+
+template <class Body>
+auto SQLiteDatabase::transaction(Body body) -> std::invoke_result_t<Body&> {
+  if (auto begin = execute("BEGIN IMMEDIATE"); !begin) {
+    return begin.failure();
+  }
+  auto done = body();
+  if (done) {
+    if (auto committed = execute("COMMIT"); !committed) {
+      (void)execute("ROLLBACK");
+      return committed.failure();
+    }
+  } else {
+    (void)execute("ROLLBACK");
+  }
+  return done;
+}
 
 }  // namespace vesk
