@@ -1,5 +1,6 @@
 #include "core/clipboard/clipboard_store.h"
 
+#include <array>
 #include <charconv>
 #include <filesystem>
 #include <unordered_set>
@@ -29,6 +30,42 @@ std::string imageFailure(const std::optional<Bytes>& image, const ImageCodec* co
     }
   }
   return "the copied image couldn't be read";
+}
+
+// The row of a new clip: its size counts every representation and the image's files.
+ClipDatabase::NewClip newRow(const ClipContent& content,
+                             const std::optional<ImageThumbnails::Rendered>& rendered,
+                             const std::optional<std::string>& source, double time) {
+  ClipDatabase::NewClip row{source, time, static_cast<int64_t>(content.text.size()), 0, 0};
+  for (const auto& item : content.items) {
+    for (const auto& representation : item) {
+      row.size += static_cast<int64_t>(representation.data.size());
+    }
+  }
+  if (rendered) {
+    row.size += static_cast<int64_t>(content.image->size() + rendered->row.size() +
+                                     rendered->preview.size());
+    row.width = rendered->width;
+    row.height = rendered->height;
+  }
+  return row;
+}
+
+// Saves an image clip's files, adding each one saved to `written`.
+Result<void> saveImage(const ClipboardStore& store, int64_t id, const Bytes& image,
+                       const ImageThumbnails::Rendered& rendered,
+                       std::vector<std::string>& written) {
+  const std::array<std::pair<std::string, const Bytes*>, 3> files = {
+      {{store.imageFile(id), &image},
+       {store.rowThumbnail(id), &rendered.row},
+       {store.previewThumbnail(id), &rendered.preview}}};
+  for (const auto& [path, bytes] : files) {
+    if (auto saved = AtomicFile::write(path, *bytes, ClipboardFiles::kFileMode); !saved) {
+      return Failure{"couldn't save the image: " + saved.failure().description};
+    }
+    written.push_back(path);
+  }
+  return {};
 }
 
 }  // namespace
@@ -81,14 +118,19 @@ Result<SQLiteDatabase*> ClipboardStore::database() {
 // A history made by an older Vesk, or copied in by hand, may be open to other users.
 void ClipboardStore::makePrivate() const {
   const std::string database = folder_ + "/history.sqlite";
-  const std::pair<std::string, unsigned> paths[] = {
-      {folder_, 0700},           {folder_ + "/images", 0700}, {database, 0600},
-      {database + "-wal", 0600}, {database + "-shm", 0600},   {folder_ + "/paused", 0600},
-  };
+  const std::array<std::pair<std::string, unsigned>, 6> paths = {{
+      {folder_, 0700},
+      {folder_ + "/images", 0700},
+      {database, 0600},
+      {database + "-wal", 0600},
+      {database + "-shm", 0600},
+      {folder_ + "/paused", 0600},
+  }};
   std::string narrowed;
   for (const auto& [path, mode] : paths) {
     if (ClipboardFiles::narrow(path, mode)) {
-      narrowed += (narrowed.empty() ? "" : ", ") + path;
+      narrowed += narrowed.empty() ? "" : ", ";
+      narrowed += path;
     }
   }
   if (!narrowed.empty() && log_) {
@@ -143,7 +185,7 @@ void ClipboardStore::removeOrphanImages(const std::vector<int64_t>& imageIds) co
     if (leadingDigits && parsed.ec == std::errc() && held.contains(id)) {
       continue;
     }
-    ClipboardFiles::removeQuietly(images + "/" + name);
+    ClipboardFiles::removeQuietly(std::string(images).append("/").append(name));
   }
 }
 
@@ -189,19 +231,7 @@ Result<Clip> ClipboardStore::addNow(const ClipContent& content,
     }
   }
 
-  ClipDatabase::NewClip row{source, time, static_cast<int64_t>(content.text.size()), 0, 0};
-  for (const auto& item : content.items) {
-    for (const auto& representation : item) {
-      row.size += static_cast<int64_t>(representation.data.size());
-    }
-  }
-  if (rendered) {
-    row.size += static_cast<int64_t>(content.image->size() + rendered->row.size() +
-                                     rendered->preview.size());
-    row.width = rendered->width;
-    row.height = rendered->height;
-  }
-
+  const ClipDatabase::NewClip row = newRow(content, rendered, source, time);
   std::vector<std::string> written;
   auto inserted = database.transaction([&]() -> Result<Clip> {
     auto id = ClipDatabase::insert(database, content, digest, row);
@@ -209,15 +239,8 @@ Result<Clip> ClipboardStore::addNow(const ClipContent& content,
       return id.failure();
     }
     if (rendered) {
-      const std::pair<std::string, const Bytes*> files[] = {
-          {imageFile(id.value()), &*content.image},
-          {rowThumbnail(id.value()), &rendered->row},
-          {previewThumbnail(id.value()), &rendered->preview}};
-      for (const auto& [path, bytes] : files) {
-        if (auto saved = AtomicFile::write(path, *bytes, ClipboardFiles::kFileMode); !saved) {
-          return Failure{"couldn't save the image: " + saved.failure().description};
-        }
-        written.push_back(path);
+      if (auto saved = saveImage(*this, id.value(), *content.image, *rendered, written); !saved) {
+        return saved.failure();
       }
     } else {
       // A crash between writing an image and committing can leave files under an id that

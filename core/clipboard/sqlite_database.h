@@ -83,6 +83,8 @@ class SQLiteDatabase final {
   ~SQLiteDatabase();
   SQLiteDatabase(const SQLiteDatabase&) = delete;
   SQLiteDatabase& operator=(const SQLiteDatabase&) = delete;
+  SQLiteDatabase(SQLiteDatabase&&) = delete;
+  SQLiteDatabase& operator=(SQLiteDatabase&&) = delete;
 
   Result<Statement> prepare(std::string_view sql);
   // Runs one or more statements that return no rows.
