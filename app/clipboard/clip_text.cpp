@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 
+#include "core/base/utf8.h"
 #include "core/clipboard/clipboard_index.h"
 #include "core/clipboard/url.h"
 
@@ -107,20 +108,6 @@ std::string_view withoutLinkPrefix(std::string_view text) {
   return text;
 }
 
-// UTF-8: the byte length of the first `characters` code points.
-size_t prefixBytes(std::string_view text, size_t characters) {
-  size_t count = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-      if (count == characters) {
-        return i;
-      }
-      ++count;
-    }
-  }
-  return text.size();
-}
-
 }  // namespace
 
 std::string opened(double date, double now) {
@@ -190,7 +177,7 @@ std::string preview(const Clip& clip) {
       break;
     }
   }
-  text = text.substr(0, prefixBytes(text, kPreviewCharacters));
+  text = text.substr(0, UTF8::prefixBytes(text, kPreviewCharacters));
   while (!text.empty() && text.front() == '\n') {
     text.remove_prefix(1);
   }

@@ -23,6 +23,7 @@
 #include "app/launcher/stage_view.h"
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
+#include "core/base/xdg_folders.h"
 #include "platform/window_focus.h"
 
 namespace vesk {
@@ -250,8 +251,7 @@ PanelContext LauncherPanel::context() const {
   context.isRunning = [running = running_](const Item& item) {
     return running != nullptr && running->application(item.id).has_value();
   };
-  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe): main thread
-  context.home = home == nullptr ? std::string() : std::string(home);
+  context.home = XDGFolders().home();
   context.configFile = configFile;
   context.now = launcher_.now ? launcher_.now() : nowSince1970();
   ClipboardHistory* clipboard = launcher_.clipboard();

@@ -5,7 +5,6 @@
 #include <QSaveFile>
 #include <QString>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string_view>
@@ -15,6 +14,7 @@
 #include "app/shell/log.h"
 #include "app/shell/run_in_background.h"
 #include "core/base/result.h"
+#include "core/base/xdg_folders.h"
 
 namespace vesk {
 
@@ -121,12 +121,9 @@ LoginItem::Paths LoginItem::standard() {
   Paths paths;
   std::error_code error;
   paths.executable = launcherFor(std::filesystem::read_symlink("/proc/self/exe", error).string());
-  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
-  paths.home = home == nullptr ? "" : home;
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");  // NOLINT(concurrency-mt-unsafe)
-  const std::string config =
-      xdg != nullptr && xdg[0] == '/' ? std::string(xdg) : paths.home + "/.config";
-  paths.autostartFile = config + "/autostart/vesk.desktop";
+  const XDGFolders folders;
+  paths.home = folders.home();
+  paths.autostartFile = folders.configHome() + "/autostart/vesk.desktop";
   return paths;
 }
 

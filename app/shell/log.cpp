@@ -11,6 +11,8 @@
 
 #include <systemd/sd-journal.h>
 
+#include "core/base/utf8.h"
+
 namespace vesk {
 
 const Logger Log::app("app");
@@ -114,11 +116,7 @@ std::string Log::clipped(std::string_view message) {
   if (message.size() <= maxLineBytes) {
     return std::string(message);
   }
-  size_t kept = maxLineBytes;
-  // Back off the continuation bytes of a character the cut would split.
-  while (kept > 0 && (static_cast<unsigned char>(message[kept]) & 0xC0) == 0x80) {
-    --kept;
-  }
+  const size_t kept = UTF8::boundaryAtOrBefore(message, maxLineBytes);
   return std::string(message.substr(0, kept)) + "… [" + std::to_string(message.size() - kept) +
          " more bytes]";
 }

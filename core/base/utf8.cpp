@@ -104,4 +104,35 @@ void append(std::string& into, char32_t scalar) {
   into.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(length));
 }
 
+namespace {
+
+bool continues(char byte) {
+  return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+}  // namespace
+
+size_t prefixBytes(std::string_view text, size_t characters) {
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!continues(text[i])) {
+      if (count == characters) {
+        return i;
+      }
+      ++count;
+    }
+  }
+  return text.size();
+}
+
+size_t boundaryAtOrBefore(std::string_view text, size_t offset) {
+  if (offset >= text.size()) {
+    return text.size();
+  }
+  while (offset > 0 && continues(text[offset])) {
+    --offset;
+  }
+  return offset;
+}
+
 }  // namespace vesk::UTF8

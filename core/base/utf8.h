@@ -6,6 +6,7 @@
 // Unicode recommends, so "\xE2\x82" (a cut three-byte sequence) becomes one U+FFFD and
 // "\xFF\xFF" two. Pure functions, safe from any thread.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,5 +28,12 @@ std::optional<std::u32string> decode(std::string_view bytes);
 
 // Appends the UTF-8 of a Unicode scalar value; anything else appends U+FFFD.
 void append(std::string& into, char32_t scalar);
+
+// The byte length of the first `characters` code points of `text`; all of it when shorter.
+size_t prefixBytes(std::string_view text, size_t characters);
+
+// The last character boundary at or before byte `offset`, so that a cut there splits no
+// character; `offset` past the end gives the size.
+size_t boundaryAtOrBefore(std::string_view text, size_t offset);
 
 }  // namespace vesk::UTF8

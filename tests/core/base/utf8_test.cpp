@@ -52,5 +52,19 @@ TEST(UTF8, AppendEncodesScalarsAndReplacesTheRest) {
   EXPECT_EQ(out, "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
+TEST(UTF8, CutsFallOnCharacterBoundaries) {
+  const std::string text =
+      "a\xC3\xA9\xF0\x9F\x98\x80"
+      "b";  // a, é, 😀, b
+  EXPECT_EQ(UTF8::prefixBytes(text, 0), 0U);
+  EXPECT_EQ(UTF8::prefixBytes(text, 2), 3U);
+  EXPECT_EQ(UTF8::prefixBytes(text, 3), 7U);
+  EXPECT_EQ(UTF8::prefixBytes(text, 9), text.size());
+  EXPECT_EQ(UTF8::boundaryAtOrBefore(text, 2), 1U);  // inside é
+  EXPECT_EQ(UTF8::boundaryAtOrBefore(text, 6), 3U);  // inside 😀
+  EXPECT_EQ(UTF8::boundaryAtOrBefore(text, 7), 7U);
+  EXPECT_EQ(UTF8::boundaryAtOrBefore(text, 99), text.size());
+}
+
 }  // namespace
 }  // namespace vesk
