@@ -4,6 +4,7 @@
 #include <QFileDevice>
 #include <QSaveFile>
 #include <QString>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -89,10 +90,10 @@ std::string readAll(const std::string& file) {
   }
   std::string text;
   if (FILE* in = std::fopen(file.c_str(), "rb")) {
-    char block[4096];
+    std::array<char, 4096> block{};
     size_t size = 0;
-    while ((size = std::fread(block, 1, sizeof block, in)) > 0) {
-      text.append(block, size);
+    while ((size = std::fread(block.data(), 1, block.size(), in)) > 0) {
+      text.append(block.data(), size);
     }
     std::fclose(in);
   }

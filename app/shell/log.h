@@ -23,10 +23,11 @@ class Logger final {
   void info(const char* format, ...) const __attribute__((format(printf, 2, 3)));
   void debug(const char* format, ...) const __attribute__((format(printf, 2, 3)));
 
-  // Writes one finished line.
-  void write(Level level, std::string_view message) const;
-  // Writes one finished line to the journal only, for callers that print it themselves.
-  void writeToJournal(Level level, std::string_view message) const;
+  // Writes one finished line, clipped to maxLineBytes.
+  void write(Level level, std::string_view whole) const;
+  // Writes one finished line, clipped to maxLineBytes.to the journal only, for callers that print
+  // it themselves.
+  void writeToJournal(Level level, std::string_view whole) const;
 
   const char* category() const { return category_; }
 

@@ -1,6 +1,7 @@
 #include "core/base/utf8.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <utility>
 
@@ -10,25 +11,39 @@ namespace vesk::UTF8 {
 
 namespace {
 
-// The offset of the first ill-formed sequence, or npos. ICU's macros take 32-bit lengths, so
-// longer text is walked in pieces that end on a character boundary.
+// One multi-byte character at `i`: its scalar value, negative when ill-formed, and the bytes it
+// takes (at least one). ICU's macros take 32-bit lengths, so only the next four bytes are shown.
+struct Next {
+  UChar32 scalar = 0;
+  size_t length = 0;
+};
+
+Next next(std::string_view bytes, size_t i) {
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data()) + i;
+  const auto length = static_cast<int32_t>(std::min<size_t>(bytes.size() - i, 4));
+  int32_t at = 0;
+  UChar32 c = 0;
+  U8_NEXT(data, at, length, c);
+  return {c, static_cast<size_t>(at)};
+}
+
+bool isASCII(char byte) {
+  return static_cast<unsigned char>(byte) < 0x80;
+}
+
+// The offset of the first ill-formed sequence, or npos.
 size_t firstInvalid(std::string_view bytes) {
-  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   size_t i = 0;
   while (i < bytes.size()) {
-    if (data[i] < 0x80) {
+    if (isASCII(bytes[i])) {
       ++i;
       continue;
     }
-    const size_t start = i;
-    const auto length = static_cast<int32_t>(std::min<size_t>(bytes.size() - start, 4));
-    int32_t at = 0;
-    UChar32 c = 0;
-    U8_NEXT(data + start, at, length, c);
-    if (c < 0) {
-      return start;
+    const Next character = next(bytes, i);
+    if (character.scalar < 0) {
+      return i;
     }
-    i = start + static_cast<size_t>(at);
+    i += character.length;
   }
   return std::string_view::npos;
 }
@@ -40,26 +55,22 @@ bool isValid(std::string_view bytes) {
 }
 
 std::string repaired(std::string_view bytes) {
-  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   std::string out;
   out.reserve(bytes.size());
   size_t i = 0;
   while (i < bytes.size()) {
-    if (data[i] < 0x80) {
-      out.push_back(static_cast<char>(data[i]));
+    if (isASCII(bytes[i])) {
+      out.push_back(bytes[i]);
       ++i;
       continue;
     }
-    const auto length = static_cast<int32_t>(std::min<size_t>(bytes.size() - i, 4));
-    int32_t at = 0;
-    UChar32 c = 0;
-    U8_NEXT(data + i, at, length, c);
-    if (c < 0) {
+    const Next character = next(bytes, i);
+    if (character.scalar < 0) {
       out += kReplacement;
     } else {
-      out.append(bytes.substr(i, static_cast<size_t>(at)));
+      out.append(bytes.substr(i, character.length));
     }
-    i += static_cast<size_t>(at);
+    i += character.length;
   }
   return out;
 }
@@ -69,25 +80,21 @@ std::string valid(std::string bytes) {
 }
 
 std::optional<std::u32string> decode(std::string_view bytes) {
-  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   std::u32string out;
   out.reserve(bytes.size());
   size_t i = 0;
   while (i < bytes.size()) {
-    if (data[i] < 0x80) {
-      out.push_back(data[i]);
+    if (isASCII(bytes[i])) {
+      out.push_back(static_cast<unsigned char>(bytes[i]));
       ++i;
       continue;
     }
-    const auto length = static_cast<int32_t>(std::min<size_t>(bytes.size() - i, 4));
-    int32_t at = 0;
-    UChar32 c = 0;
-    U8_NEXT(data + i, at, length, c);
-    if (c < 0) {
+    const Next character = next(bytes, i);
+    if (character.scalar < 0) {
       return std::nullopt;
     }
-    out.push_back(static_cast<char32_t>(c));
-    i += static_cast<size_t>(at);
+    out.push_back(static_cast<char32_t>(character.scalar));
+    i += character.length;
   }
   return out;
 }
@@ -98,10 +105,10 @@ void append(std::string& into, char32_t scalar) {
     into += kReplacement;
     return;
   }
-  uint8_t buffer[U8_MAX_LENGTH];
+  std::array<uint8_t, U8_MAX_LENGTH> buffer{};
   int32_t length = 0;
-  U8_APPEND_UNSAFE(buffer, length, static_cast<UChar32>(scalar));
-  into.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(length));
+  U8_APPEND_UNSAFE(buffer.data(), length, static_cast<UChar32>(scalar));
+  into.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(length));
 }
 
 namespace {
