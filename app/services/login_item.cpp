@@ -55,7 +55,7 @@ std::string execArgument(const std::string& path) {
     if (c == '"' || c == '`' || c == '$') {
       quoted += "\\\\";
     } else if (c == '\\') {
-      quoted += "\\\\\\";
+      quoted += R"(\\\)";
     } else if (c == '%') {
       quoted += '%';
     }

@@ -113,10 +113,10 @@ void Logger::debug(const char* format, ...) const {
 }
 
 std::string Log::clipped(std::string_view message) {
-  if (message.size() <= maxLineBytes) {
+  if (message.size() <= kMaxLineBytes) {
     return std::string(message);
   }
-  const size_t kept = UTF8::boundaryAtOrBefore(message, maxLineBytes);
+  const size_t kept = UTF8::boundaryAtOrBefore(message, kMaxLineBytes);
   return std::string(message.substr(0, kept)) + "… [" + std::to_string(message.size() - kept) +
          " more bytes]";
 }

@@ -23,10 +23,9 @@ class Logger final {
   void info(const char* format, ...) const __attribute__((format(printf, 2, 3)));
   void debug(const char* format, ...) const __attribute__((format(printf, 2, 3)));
 
-  // Writes one finished line, clipped to maxLineBytes.
+  // Writes one finished line, clipped to kMaxLineBytes.
   void write(Level level, std::string_view whole) const;
-  // Writes one finished line, clipped to maxLineBytes.to the journal only, for callers that print
-  // it themselves.
+  // The same, to the journal only, for callers that print it themselves.
   void writeToJournal(Level level, std::string_view whole) const;
 
   const char* category() const { return category_; }
@@ -37,7 +36,7 @@ class Logger final {
 
 struct Log {
   // Longer messages are cut (a desktop entry's name or a path can be megabytes long).
-  static constexpr size_t maxLineBytes = 2000;
+  static constexpr size_t kMaxLineBytes = 2000;
 
   static const Logger app;
   static const Logger perf;
@@ -47,7 +46,7 @@ struct Log {
   // `perf`: "name: T ms = delivery D + update U + draw W".
   static void latency(std::string_view name, double event, double handled, double updated);
 
-  // `message` cut after at most maxLineBytes, at a character boundary, with a marker saying how
+  // `message` cut after at most kMaxLineBytes, at a character boundary, with a marker saying how
   // many bytes were cut; unchanged when it fits.
   static std::string clipped(std::string_view message);
 

@@ -107,7 +107,8 @@ void append(std::string& into, char32_t scalar) {
   }
   std::array<uint8_t, U8_MAX_LENGTH> buffer{};
   int32_t length = 0;
-  U8_APPEND_UNSAFE(buffer.data(), length, static_cast<UChar32>(scalar));
+  uint8_t* const out = buffer.data();
+  U8_APPEND_UNSAFE(out, length, static_cast<UChar32>(scalar));
   into.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(length));
 }
 

@@ -16,17 +16,17 @@ TEST(Log, ALongLineIsCutAtACharacterAndSaysHowMuchWasCut) {
   const std::string marker = "… [998000 more bytes]";
   const std::string ascii(1'000'000, 'n');
   const std::string cut = Log::clipped(ascii);
-  EXPECT_EQ(cut.size(), Log::maxLineBytes + marker.size());
-  EXPECT_TRUE(cut.ends_with(marker)) << cut.substr(Log::maxLineBytes);
+  EXPECT_EQ(cut.size(), Log::kMaxLineBytes + marker.size());
+  EXPECT_TRUE(cut.ends_with(marker)) << cut.substr(Log::kMaxLineBytes);
 
   // "é" is two bytes: a cut at an odd byte keeps the whole characters before it.
   std::string text = "x";
   for (int i = 0; i < 1500; ++i) {
     text += "é";
   }
-  EXPECT_TRUE(Log::clipped(text) == text.substr(0, Log::maxLineBytes - 1) + "… [1002 more bytes]");
+  EXPECT_TRUE(Log::clipped(text) == text.substr(0, Log::kMaxLineBytes - 1) + "… [1002 more bytes]");
 
-  const std::string fits(Log::maxLineBytes, 'n');
+  const std::string fits(Log::kMaxLineBytes, 'n');
   EXPECT_EQ(Log::clipped(fits), fits);
 }
 
@@ -45,7 +45,7 @@ TEST(Log, AHugeArgumentDoesNotMakeAHugeLine) {
   if (written.empty()) {
     GTEST_SKIP() << "the line went to the journal only";
   }
-  EXPECT_LT(written.size(), Log::maxLineBytes + 100);
+  EXPECT_LT(written.size(), Log::kMaxLineBytes + 100);
   EXPECT_NE(written.find("more bytes]"), std::string::npos);
 }
 
