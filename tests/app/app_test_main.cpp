@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/shell/run_in_background.h"
+
 namespace {
 
 // The desktop entries and MIME defaults GIO reads come from private, empty XDG folders rather
@@ -41,6 +43,8 @@ int main(int argc, char** argv) {
   QGuiApplication application(argc, argv);
   testing::InitGoogleTest(&argc, argv);
   const int status = RUN_ALL_TESTS();
+  // As in Vesk's own main: no job a test left running may outlive the application object.
+  vesk::waitForBackgroundWork();
   std::error_code error;
   std::filesystem::remove_all(desktop, error);
   return status;

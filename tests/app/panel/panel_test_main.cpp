@@ -3,9 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include "app/shell/run_in_background.h"
+
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication application(argc, argv);
   testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int status = RUN_ALL_TESTS();
+  // No job a test left running may outlive the application object.
+  vesk::waitForBackgroundWork();
+  return status;
 }
