@@ -72,7 +72,7 @@ $(TSAN_BUILD)/build.ninja:
 	  $(WERROR) $(LAUNCHER) -DVESK_BUILD_BENCH=OFF
 
 tsan: deps $(TSAN_BUILD)/build.ninja
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_SUITES)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_SUITES) vesk-tool
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(SANITIZERS)/tsan.supp \
 	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -E '_NOT_BUILT'
 

@@ -66,6 +66,11 @@ AppDelegate::AppDelegate(AppServices services, AppPaths paths)
   indexer_ =
       std::make_unique<AppIndexer>(paths_.applicationRoots, services_.catalog,
                                    [this](SearchIndex index) { installIndex(std::move(index)); });
+  indexer_->onChangesJudged = [this] {
+    if (onAppChangesJudged) {
+      onAppChangesJudged();
+    }
+  };
 }
 
 AppDelegate::~AppDelegate() {

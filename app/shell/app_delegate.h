@@ -96,6 +96,8 @@ class AppDelegate final {
   std::function<void(Mode)> onPresent;
   // Told after each index that reached the launcher.
   std::function<void(const SearchIndex&)> onIndex;
+  // Told once each batch of changes in the application folders has been judged.
+  std::function<void()> onAppChangesJudged;
 
  private:
   void apply(const std::optional<Config>& previous);

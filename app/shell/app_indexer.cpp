@@ -112,15 +112,20 @@ void AppIndexer::watch() {
           affects =
               affects || (inRoot && (event.mustRescan() || AppScanner::affectsIndex(event.path)));
         }
-        if (!appeared && !affects) {
-          return;
-        }
-        postToMain([weak, appeared] {
-          if (const auto self = weak.lock(); self && *self != nullptr) {
-            if (appeared) {
-              (*self)->watch();
-            }
-            (*self)->rebuild();
+        postToMain([weak, appeared, affects] {
+          const auto self = weak.lock();
+          if (!self || *self == nullptr) {
+            return;
+          }
+          AppIndexer& indexer = **self;
+          if (appeared) {
+            indexer.watch();
+          }
+          if (appeared || affects) {
+            indexer.rebuild();
+          }
+          if (indexer.onChangesJudged) {
+            indexer.onChangesJudged();
           }
         });
       },

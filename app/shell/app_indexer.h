@@ -38,6 +38,10 @@ class AppIndexer final {
   // The generation of the newest rebuild (0 before the first).
   int64_t generation() const { return generation_; }
 
+  // Told on the main thread once each batch of folder changes has been judged, after the
+  // rebuild it started (if any) has begun; lets a caller know a change was seen and let pass.
+  std::function<void()> onChangesJudged;
+
  private:
   std::vector<std::string> roots_;
   std::shared_ptr<AppCatalog> catalog_;

@@ -219,7 +219,7 @@ TEST_F(IconStoreTest, AppearanceChangeDropsRendersInFlightAndRendersTheWantedSet
     return store.style() == 1 && store.apps().size() == 2 && store.rendering().empty() &&
            store.symbols().size() == Symbols::rendered().size();
   }));
-  test::pumpFor(std::chrono::milliseconds(100));  // Time for stale light renders to come back.
+  test::settle();  // Stale light renders come back.
   store.onChange = nullptr;
   QGuiApplication::setPalette(light);
   test::pumpUntil([&] { return store.style() == 2; });

@@ -112,7 +112,7 @@ TEST_F(LauncherActionsTest, OpenWithListsTheAppsAndALateAnswerIsDropped) {
   selectTitled("Open With\u2026");
   controller.perform(PanelKey::open);
   controller.perform(PanelKey::back);
-  pumpFor(std::chrono::milliseconds(100));
+  test::settle();
   EXPECT_FALSE(controller.sublist().has_value());
 }
 

@@ -83,7 +83,7 @@ TEST_F(LauncherTest, StaleFileHitsNeverReplaceTheNewestQuery) {
   searches.release(1);
   ASSERT_TRUE(pumpUntil([this] { return !controller.rows().empty(); }));
   searches.release(0);
-  pumpFor(std::chrono::milliseconds(50));
+  test::settle();
   EXPECT_EQ(titles(), std::vector<std::string>{"report.md"});
 }
 
@@ -92,7 +92,7 @@ TEST_F(LauncherTest, FileHitsArrivingAfterDismissalLeaveTheHiddenListEmpty) {
   controller.textDidChange("report");
   view.dismiss();
   searches.release(0);
-  pumpFor(std::chrono::milliseconds(50));
+  test::settle();
   EXPECT_TRUE(controller.rows().empty());
   EXPECT_FALSE(controller.isExpanded());
 }

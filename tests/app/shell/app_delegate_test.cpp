@@ -28,7 +28,6 @@ namespace vesk {
 namespace {
 
 using Grab = FakeHotKeyService::Grab;
-using test::pumpFor;
 using test::pumpUntil;
 
 class AppDelegateTest : public testing::Test {
@@ -109,7 +108,7 @@ TEST_F(AppDelegateTest, StartAtLoginIsSetOnTheFirstConfigAndLaterOnlyWhenItChang
   std::filesystem::remove(entry);
   test::writeFile(paths.configFile, "[hotkeys]\nlauncher = \"cmd+k\"\n");
   ASSERT_TRUE(pumpUntil([this] { return hotKeys->isRegistered(Grab{45, Shortcut::cmd}); }));
-  pumpFor(std::chrono::milliseconds(200));
+  test::settle();
   EXPECT_FALSE(std::filesystem::exists(entry));
 
   test::writeFile(entry, "by hand");
@@ -156,7 +155,8 @@ TEST_F(AppDelegateTest, ADamagedClipboardHistoryIsShownAndNotWrittenTo) {
   ASSERT_TRUE(pumpUntil([this] { return hasNotice(ClipboardNotice::historyUnreadable); }));
   EXPECT_EQ(delegate->clipboardNotices()[0], ClipboardNotice::historyUnreadable);
   copy("a new copy");
-  pumpFor(std::chrono::milliseconds(800));
+  delegate->recorder()->pollNow();
+  test::settle();
   EXPECT_EQ(delegate->clipboard().index().count(), 0U);
   delegate.reset();
   EXPECT_TRUE(test::readFile(db) == bytes) << "the damaged file changed";
@@ -214,7 +214,7 @@ TEST_F(AppDelegateTest, PasteNextHotKeyPastesTheNewestClipAndWithoutTrustAsksOnc
   hotKeys->press(Grab{55, Shortcut::ctrl | Shortcut::alt}, 20.0);
   hotKeys->press(Grab{55, Shortcut::ctrl | Shortcut::alt}, 40.0);
   ASSERT_TRUE(pumpUntil([this] { return hasNotice(ClipboardNotice::needsAccessibility); }));
-  pumpFor(std::chrono::milliseconds(300));
+  test::settle();
   EXPECT_EQ(writer->writes().size(), 1U);
   EXPECT_EQ(keys->trustRequests(), 1);
 }
@@ -246,14 +246,17 @@ TEST_F(AppDelegateTest, PasteNextPressesControlShiftVIntoATerminalAndControlVEls
 TEST_F(AppDelegateTest, BundleInsideChangesAreIgnoredAndANewEntryRebuildsOnce) {
   start();
   const int before = indexes;
+  int judged = 0;
+  delegate->onAppChangesJudged = [&judged] { ++judged; };
   test::writeFile(folder / "applications/readme.txt", "not an app");
-  pumpFor(std::chrono::milliseconds(1500));
+  ASSERT_TRUE(pumpUntil([&] { return judged == 1; }));
+  test::settle();
   EXPECT_EQ(indexes, before);
 
   test::writeFile(folder / "applications/tool.desktop",
                   "[Desktop Entry]\nType=Application\nName=Tool\nExec=/bin/true\n");
-  ASSERT_TRUE(pumpUntil([&] { return indexes == before + 1; }));
-  pumpFor(std::chrono::milliseconds(1500));
+  ASSERT_TRUE(pumpUntil([&] { return judged == 2; }));
+  test::settle();
   EXPECT_EQ(indexes, before + 1);
   EXPECT_TRUE(delegate->index().position(
       std::filesystem::canonical(folder / "applications/tool.desktop").string()));
