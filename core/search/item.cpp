@@ -103,6 +103,9 @@ std::optional<Item> Item::fromFileID(std::string_view id) {
     return std::nullopt;
   }
   std::string url = ItemPath::normalized(path);
+  if (url.empty()) {
+    return std::nullopt;  // "file:" names no file (a damaged history.json holds such ids)
+  }
   std::string name(ItemPath::lastComponent(url));
   return Item{isFolder ? Kind::folder(std::move(url)) : Kind::file(std::move(url)), std::move(name),
               std::string(id)};

@@ -83,7 +83,7 @@ struct Item {
   // by `path` exactly as given.
   static Item file(std::string_view path, bool isFolder);
   // The inverse of `file`: a file item for "file:PATH", a folder item for "folder:PATH", none
-  // for any other id (applications, commands). `id` is kept as given.
+  // for any other id (applications, commands) and for an empty path. `id` is kept as given.
   static std::optional<Item> fromFileID(std::string_view id);
   // `command`'s title as name, "command:" + raw value as id.
   static Item command(Command command);

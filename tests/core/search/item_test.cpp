@@ -141,12 +141,14 @@ TEST(Item, FromFileIDIsTheInverseOfFile) {
   }
 }
 
-TEST(Item, FromFileIDRejectsApplicationsAndCommands) {
+TEST(Item, FromFileIDRejectsApplicationsCommandsAndEmptyPaths) {
   EXPECT_FALSE(Item::fromFileID("/Applications/Safari.app"));
   EXPECT_FALSE(Item::fromFileID("command:quit"));
   EXPECT_FALSE(Item::fromFileID(""));
   EXPECT_FALSE(Item::fromFileID("File:/a"));
   EXPECT_FALSE(Item::fromFileID("files:/a"));
+  EXPECT_FALSE(Item::fromFileID("file:"));
+  EXPECT_FALSE(Item::fromFileID("folder:"));
 }
 
 TEST(Item, EqualityCoversKindNameAndId) {
