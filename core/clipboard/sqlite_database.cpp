@@ -177,11 +177,7 @@ Result<void> SQLiteDatabase::execute(const std::string& sql) {
 }
 
 Result<void> SQLiteDatabase::run(std::string_view sql, const std::vector<Value>& values) {
-  auto statement = prepare(sql);
-  if (!statement) {
-    return statement.failure();
-  }
-  return statement.value().run(values);
+  return prepared(sql, [&](Statement& statement) { return statement.run(values); });
 }
 
 int64_t SQLiteDatabase::lastInsertRowId() const {

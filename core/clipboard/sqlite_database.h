@@ -101,7 +101,8 @@ class SQLiteDatabase final {
   auto rows(std::string_view sql, const std::vector<Value>& values, Read read)
       -> Result<std::vector<std::invoke_result_t<Read&, const Statement&>>>;
   // Runs `body` (giving a Result) inside BEGIN IMMEDIATE ... COMMIT; a failed body or commit
-  // rolls back. Gives the body's result, or the failure to begin or commit.
+  // rolls back, and so does a body that throws (the exception goes on). Gives the body's
+  // result, or the failure to begin or commit.
   template <class Body>
   auto transaction(Body body) -> std::invoke_result_t<Body&>;
 
@@ -113,6 +114,9 @@ class SQLiteDatabase final {
 
  private:
   explicit SQLiteDatabase(sqlite3* connection) : connection_(connection) {}
+  // `use(statement)` of `sql` prepared for this call, or the failure to prepare it.
+  template <class Use>
+  auto prepared(std::string_view sql, Use use) -> std::invoke_result_t<Use&, Statement&>;
 
   sqlite3* connection_;
 };
@@ -164,34 +168,32 @@ auto SQLiteDatabase::Statement::rows(const std::vector<Value>& values, Read read
   return found;
 }
 
-template <class Read>
-auto SQLiteDatabase::row(std::string_view sql, const std::vector<Value>& values, Read read)
-    -> Result<std::optional<std::invoke_result_t<Read&, const Statement&>>> {
+template <class Use>
+auto SQLiteDatabase::prepared(std::string_view sql, Use use)
+    -> std::invoke_result_t<Use&, Statement&> {
   auto statement = prepare(sql);
   if (!statement) {
     return statement.failure();
   }
-  return statement.value().row(values, std::move(read));
+  return use(statement.value());
+}
+
+template <class Read>
+auto SQLiteDatabase::row(std::string_view sql, const std::vector<Value>& values, Read read)
+    -> Result<std::optional<std::invoke_result_t<Read&, const Statement&>>> {
+  return prepared(sql, [&](Statement& statement) { return statement.row(values, read); });
 }
 
 template <class Each>
 Result<void> SQLiteDatabase::eachRow(std::string_view sql, const std::vector<Value>& values,
                                      Each each) {
-  auto statement = prepare(sql);
-  if (!statement) {
-    return statement.failure();
-  }
-  return statement.value().eachRow(values, std::move(each));
+  return prepared(sql, [&](Statement& statement) { return statement.eachRow(values, each); });
 }
 
 template <class Read>
 auto SQLiteDatabase::rows(std::string_view sql, const std::vector<Value>& values, Read read)
     -> Result<std::vector<std::invoke_result_t<Read&, const Statement&>>> {
-  auto statement = prepare(sql);
-  if (!statement) {
-    return statement.failure();
-  }
-  return statement.value().rows(values, std::move(read));
+  return prepared(sql, [&](Statement& statement) { return statement.rows(values, read); });
 }
 
 template <class Body>
@@ -199,7 +201,15 @@ auto SQLiteDatabase::transaction(Body body) -> std::invoke_result_t<Body&> {
   if (auto begin = execute("BEGIN IMMEDIATE"); !begin) {
     return begin.failure();
   }
-  auto done = body();
+  std::optional<std::invoke_result_t<Body&>> result;
+  try {
+    result.emplace(body());
+  } catch (...) {
+    // Left open, the transaction would make every later BEGIN on this connection fail.
+    (void)execute("ROLLBACK");
+    throw;
+  }
+  auto& done = *result;
   if (done) {
     if (auto committed = execute("COMMIT"); !committed) {
       (void)execute("ROLLBACK");
@@ -208,7 +218,7 @@ auto SQLiteDatabase::transaction(Body body) -> std::invoke_result_t<Body&> {
   } else {
     (void)execute("ROLLBACK");
   }
-  return done;
+  return std::move(done);
 }
 
 }  // namespace vesk

@@ -1,5 +1,7 @@
 #include "core/clipboard/sqlite_database.h"
 
+#include <new>
+
 #include <gtest/gtest.h>
 
 #include "tests/core/clipboard/clip_test_folder.h"
@@ -76,7 +78,13 @@ TEST(SQLiteDatabase, TransactionsCommitOnlyABodyThatSucceeded) {
   });
   EXPECT_TRUE(kept.ok());
   EXPECT_EQ(count(), std::optional<int64_t>(1));
-  // And the connection is out of the transaction: another one can begin.
+  // A body that throws rolls back too, and leaves the connection out of the transaction.
+  EXPECT_THROW(db->transaction([&]() -> Result<void> {
+    EXPECT_TRUE(db->run("INSERT INTO t (n) VALUES (8)").ok());
+    throw std::bad_alloc();
+  }),
+               std::bad_alloc);
+  EXPECT_EQ(count(), std::optional<int64_t>(1));
   EXPECT_TRUE(db->transaction([] { return Result<void>(); }).ok());
 }
 
