@@ -9,6 +9,7 @@
 #include <xcb/xcb.h>
 
 #include "platform/linux/x11_pasteboard.h"
+#include "tests/core/clipboard/clip_test_folder.h"
 #include "tests/platform/linux/test_selection_owner.h"
 #include "tests/platform/linux/xvfb.h"
 
@@ -44,7 +45,8 @@ std::string clipboard(const std::string& target = "UTF8_STRING") {
 class XclipOwner {
  public:
   XclipOwner(X11Pasteboard& pasteboard, const std::string& target, const std::string& contents) {
-    const std::string path = ::testing::TempDir() + "/owned.bin";
+    static const test::TemporaryFolder folder;  // of this process: tests run side by side
+    const std::string path = folder / "owned.bin";
     std::ofstream(path, std::ios::binary) << contents;
     const int64_t before = pasteboard.changeCount();
     pid_ = std::stoi(Xvfb::output("xclip -quiet -selection clipboard -t '" + target + "' -i " +

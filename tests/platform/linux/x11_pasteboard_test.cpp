@@ -15,6 +15,7 @@
 #include "core/clipboard/clip_reading.h"
 #include "platform/linux/qt_image_codec.h"
 #include "platform/linux/x11_clipboard_types.h"
+#include "tests/core/clipboard/clip_test_folder.h"
 #include "tests/platform/linux/test_selection_owner.h"
 #include "tests/platform/linux/xvfb.h"
 
@@ -31,8 +32,10 @@ std::unique_ptr<X11Pasteboard> openPasteboard(X11Pasteboard::Options options = {
   return opened.ok() ? std::move(opened).value() : nullptr;
 }
 
+// Test processes run side by side, so each writes its copies in a folder of its own.
 std::string tempFile(const std::string& name, const Bytes& contents) {
-  const std::string path = ::testing::TempDir() + "/" + name;
+  static const test::TemporaryFolder folder;
+  const std::string path = folder / name;
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(contents.data()),
              static_cast<std::streamsize>(contents.size()));

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/ewmh_workspace.h"
+#include "tests/core/clipboard/clip_test_folder.h"
 #include "tests/platform/linux/qt_pump.h"
 #include "tests/platform/linux/test_window.h"
 #include "tests/platform/linux/xvfb.h"
@@ -22,7 +23,8 @@ using test::TestWindow;
 // reads any.
 std::string prepareDesktopEntries() {
   static const std::string folder = [] {
-    const std::string home = ::testing::TempDir() + "/x11-workspace-data";
+    static const test::TemporaryFolder data;  // of this process: tests run side by side
+    const std::string home = data.path();
     std::filesystem::create_directories(home + "/applications");
     std::ofstream(home + "/applications/org.example.Tool.desktop")
         << "[Desktop Entry]\nType=Application\nName=Example Tool\nExec=/bin/true\n";
