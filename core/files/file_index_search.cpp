@@ -16,6 +16,8 @@ namespace vesk {
 namespace {
 
 constexpr int32_t kNone = std::numeric_limits<int32_t>::min();
+// How many scanned entries have their memory fetched together.
+constexpr size_t kScanBatch = 16;
 
 // The score of `term` on key `i`, or kNone. Length and mask reject most keys before the
 // alignment runs.
@@ -331,7 +333,46 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
     }
     return bits;
   };
+  // The entries that pass the bitmaps are far apart, so each costs cache misses on its key,
+  // bonus, flags and parent. They are gathered a batch at a time and their lines fetched
+  // together, so that the misses overlap; they are still offered in index order, which the
+  // ties rely on. An entry gathered under older needs is offered all the same: `offer` makes
+  // the exact decision, the needs only filter.
   const uint32_t* starts = keys_.starts.data();
+  std::array<size_t, kScanBatch> batch{};
+  size_t batched = 0;
+  // Offers the gathered entries; false when no entry can rank any more.
+  const auto flush = [&] {
+    for (size_t k = 0; k < batched; ++k) {
+      __builtin_prefetch(starts + batch[k]);
+      __builtin_prefetch(keys_.masks.data() + batch[k]);
+      __builtin_prefetch(flags_.data() + batch[k]);
+      __builtin_prefetch(parents_.data() + batch[k]);
+    }
+    for (size_t k = 0; k < batched; ++k) {
+      __builtin_prefetch(keys_.bytes.data() + starts[batch[k]]);
+      __builtin_prefetch(keys_.bonus.data() + starts[batch[k]]);
+    }
+    for (size_t k = 0; k < batched; ++k) {
+      const size_t i = batch[k];
+      if (starts[i + 1] - starts[i] >= shorterThan) {
+        continue;
+      }
+      const Candidate* before = worst();
+      const Candidate was = before == nullptr ? Candidate{} : *before;
+      offer(i, keys_.masks[i]);
+      const Candidate* after = worst();
+      if (after != nullptr && (before == nullptr || !(*after == was))) {
+        needs = bounds.needs(after);
+        if (!needs) {
+          return false;
+        }
+        adopt(*needs);
+      }
+    }
+    batched = 0;
+    return true;
+  };
   const size_t firstWord = begin / kBlockEntries;
   const size_t lastWord = (end - 1) / kBlockEntries;
   for (size_t word = firstWord; word <= lastWord; ++word) {
@@ -347,25 +388,17 @@ void FileIndex::scoreRange(size_t begin, size_t end, std::vector<FuzzyMatcher> t
     }
     bits = holders(word, bits);
     while (bits != 0) {
-      const size_t i = word * kBlockEntries + static_cast<size_t>(std::countr_zero(bits));
+      batch[batched++] = word * kBlockEntries + static_cast<size_t>(std::countr_zero(bits));
       bits &= bits - 1;
-      if (starts[i + 1] - starts[i] >= shorterThan) {
-        continue;
-      }
-      const Candidate* before = worst();
-      const Candidate was = before == nullptr ? Candidate{} : *before;
-      offer(i, keys_.masks[i]);
-      const Candidate* after = worst();
-      if (after != nullptr && (before == nullptr || !(*after == was))) {
-        needs = bounds.needs(after);
-        if (!needs) {
+      if (batched == kScanBatch) {
+        if (!flush()) {
           return;
         }
-        adopt(*needs);
         bits = blockShortest_[word] >= shorterThan ? 0 : holders(word, bits);
       }
     }
   }
+  (void)flush();
 }
 
 std::vector<FileHit> FileIndex::search(std::string_view query, int limit) const {
