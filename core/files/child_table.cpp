@@ -47,7 +47,7 @@ int32_t ChildTable::find(const ChildKey& key, const Keys& keys) const {
 bool ChildTable::insert(const ChildKey& key, int32_t entry, bool unlessPresent, const Keys& keys) {
   const std::span<const uint32_t> hashes = keys.slotHashes();
   if ((used_ + 1) * 4 > slots_.size() * 3) {
-    grow(hashes);
+    rehash(std::max(kFirstSize, slots_.size() * 2), hashes);
   }
   const uint32_t hash = key.slotHash();
   const size_t mask = slots_.size() - 1;
@@ -73,9 +73,19 @@ void ChildTable::place(uint32_t hash, int32_t entry) {
   slots_[slot] = entry;
 }
 
-void ChildTable::grow(std::span<const uint32_t> hashes) {
+void ChildTable::reserve(size_t entries, const Keys& keys) {
+  size_t size = kFirstSize;
+  while (entries * 4 > size * 3) {
+    size *= 2;
+  }
+  if (size > slots_.size()) {
+    rehash(size, keys.slotHashes());
+  }
+}
+
+void ChildTable::rehash(size_t size, std::span<const uint32_t> hashes) {
   std::vector<int32_t> old = std::move(slots_);
-  slots_.assign(std::max(kFirstSize, old.size() * 2), kEmptySlot);
+  slots_.assign(size, kEmptySlot);
   for (const int32_t entry : old) {
     if (entry != kEmptySlot) {
       place(hashes[index(entry)], entry);

@@ -41,8 +41,12 @@ class ChildTable final {
     // Whether the entry's key is `key` (its slot hash is known to match).
     virtual bool hasKey(int32_t entry, const ChildKey& key) const = 0;
 
-   protected:
-    ~Keys() = default;
+    Keys() = default;
+    virtual ~Keys() = default;
+    Keys(const Keys&) = delete;
+    Keys& operator=(const Keys&) = delete;
+    Keys(Keys&&) = delete;
+    Keys& operator=(Keys&&) = delete;
   };
 
   static constexpr int32_t kEmptySlot = -1;
@@ -55,12 +59,16 @@ class ChildTable final {
   // Records `entry` under `key`; with `unlessPresent`, false (and nothing recorded) when the
   // key is already there.
   bool insert(const ChildKey& key, int32_t entry, bool unlessPresent, const Keys& keys);
-  void erase(size_t slot, const Keys& keys);
+  // Empties the slot `hole`, moving later entries of its probe run back into it.
+  void erase(size_t hole, const Keys& keys);
+  // Sizes the table for `entries` without growing on the way (only ever enlarges it).
+  void reserve(size_t entries, const Keys& keys);
 
   size_t memoryBytes() const { return slots_.capacity() * sizeof(int32_t); }
 
  private:
-  void grow(std::span<const uint32_t> hashes);
+  // Moves every entry into a table of `size` slots, a power of two.
+  void rehash(size_t size, std::span<const uint32_t> hashes);
   void place(uint32_t hash, int32_t entry);
 
   std::vector<int32_t> slots_;

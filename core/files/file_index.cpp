@@ -29,6 +29,34 @@ uint64_t fnv1a(std::string_view bytes) {
 
 FileIndex::FileIndex(NameHash hash) : hash_(hash) {}
 
+FileIndex::Capacity FileIndex::capacityUsed() const {
+  return {entryCount(), names_.size(), keys_.bytes.size()};
+}
+
+void FileIndex::reserve(const Capacity& capacity) {
+  const size_t entries = capacity.entries;
+  const size_t words = (entries + kBlockEntries - 1) / kBlockEntries;
+  names_.reserve(capacity.nameBytes);
+  nameStarts_.reserve(entries + 1);
+  for (auto* column : {&parents_, &lastChild_, &nextSibling_}) {
+    column->reserve(entries);
+  }
+  depths_.reserve(entries);
+  flags_.reserve(entries);
+  slotHashes_.reserve(entries);
+  keys_.reserve(entries - std::min(entries, keys_.size()),
+                capacity.keyBytes - std::min(capacity.keyBytes, keys_.bytes.size()));
+  for (auto& bitmap : charEntries_) {
+    bitmap.reserve(words);
+  }
+  for (auto& bitmap : longEntries_) {
+    bitmap.reserve(words);
+  }
+  folderEntries_.reserve(words);
+  blockShortest_.reserve(words);
+  lookup_.reserve(entries, EntryKeys(*this));
+}
+
 std::string_view FileIndex::name(int32_t entry) const {
   const uint32_t start = nameStarts_[idx(entry)];
   return {reinterpret_cast<const char*>(names_.data()) + start,

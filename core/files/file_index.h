@@ -75,6 +75,17 @@ class FileIndex {
 
   explicit FileIndex(NameHash hash = fnv1a);
 
+  // How much an index holds: what a fresh index reserves to be filled without regrowing.
+  struct Capacity {
+    size_t entries = 0;
+    size_t nameBytes = 0;
+    size_t keyBytes = 0;
+  };
+  Capacity capacityUsed() const;
+  // Room for this much in all, so that filling the index up to it moves nothing; `trim`
+  // gives back what stays unused.
+  void reserve(const Capacity& capacity);
+
   // The existing root with exactly this path, or a new one.
   int32_t addRoot(std::string_view path);
   // Appends a child of `parent`; -1 when a size limit would be passed (nothing is added).
@@ -134,7 +145,7 @@ class FileIndex {
  private:
   static size_t idx(int32_t entry) { return static_cast<size_t>(entry); }
   ChildKey keyOf(int32_t entry) const { return {parents_[idx(entry)], hash_(name(entry))}; }
-  int32_t childNamed(int32_t parent, std::string_view name) const;
+  int32_t childNamed(int32_t parent, std::string_view piece) const;
   void markRemoved(int32_t entry);
   void refreshBlockShortest(size_t block);
   // Sets or clears the entry's bits in the character and long-key bitmaps.

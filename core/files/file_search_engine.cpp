@@ -141,11 +141,18 @@ void FileSearchEngine::install(uint64_t g, FileRules requested, FileRules effect
   pendingEvents_.emplace();
   watcher_ = std::move(watcher);
   watcherGeneration_ = g;
-  background_.async([this, g, effective = std::move(effective), done] {
+  // A rescan usually finds about what the last one did: room for that and a little more
+  // saves the index from regrowing its columns, which is most of its cost at a million entries.
+  FileIndex::Capacity expected = index_.capacityUsed();
+  expected.entries += expected.entries / 16;
+  expected.nameBytes += expected.nameBytes / 16;
+  expected.keyBytes += expected.keyBytes / 16;
+  background_.async([this, g, effective = std::move(effective), expected, done] {
     if (stopping_ || !isNewest(g)) {
       return done->set_value();
     }
     FileIndex fresh;
+    fresh.reserve(expected);
     FileScanner::scan(effective, fresh);
     fresh.trim();
     if (hooks_.afterScan) {

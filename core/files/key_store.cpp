@@ -44,6 +44,13 @@ void KeyStore::appendEmpty() {
   masks.push_back(0);
 }
 
+void KeyStore::reserve(size_t keys, size_t keyBytes) {
+  bytes.reserve(bytes.size() + keyBytes);
+  bonus.reserve(bonus.size() + keyBytes);
+  starts.reserve(starts.size() + keys);
+  masks.reserve(masks.size() + keys);
+}
+
 void KeyStore::trim() {
   bytes.shrink_to_fit();
   bonus.shrink_to_fit();

@@ -35,6 +35,8 @@ struct KeyStore {
   // Appends an empty key (roots have one).
   void appendEmpty();
 
+  // Room for `keys` more keys of `bytes` bytes in all.
+  void reserve(size_t keys, size_t keyBytes);
   void trim();
   size_t memoryBytes() const;
 

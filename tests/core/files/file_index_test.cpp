@@ -1,9 +1,15 @@
 #include "core/files/file_index.h"
 
+#include <array>
+#include <bit>
+#include <string>
+#include <vector>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "core/search/fuzzy_matcher.h"
+#include "core/search/search_key.h"
 
 namespace vesk {
 namespace {
@@ -15,6 +21,89 @@ uint64_t constantHash(std::string_view) {
 
 bool hasPath(const std::vector<FileHit>& hits, const std::string& path) {
   return std::any_of(hits.begin(), hits.end(), [&](const FileHit& h) { return h.path == path; });
+}
+
+// Recomputes every search bitmap of `index` from its entries' names and flags.
+void expectBitmapsHold(const FileIndex& index, const std::string& when) {
+  const size_t words =
+      (index.entryCount() + FileIndex::kBlockEntries - 1) / FileIndex::kBlockEntries;
+  std::vector<uint64_t> folders(words);
+  std::array<std::vector<uint64_t>, FileIndex::kMaskBits> chars;
+  std::array<std::vector<uint64_t>, FileIndex::kLongKeys.size()> longs;
+  chars.fill(std::vector<uint64_t>(words));
+  longs.fill(std::vector<uint64_t>(words));
+  std::vector<uint8_t> shortest(words, 255);
+  for (size_t i = 0; i < index.entryCount(); ++i) {
+    const auto entry = static_cast<int32_t>(i);
+    const uint8_t flags = index.flags(entry);
+    if ((flags & (FileIndex::kRemoved | FileIndex::kRoot)) != 0) {
+      continue;
+    }
+    const size_t word = i / FileIndex::kBlockEntries;
+    const uint64_t bit = uint64_t{1} << (i % FileIndex::kBlockEntries);
+    std::vector<uint8_t> key;
+    std::vector<uint8_t> bonus;
+    Folding::fold(index.name(entry), key, bonus);
+    for (uint64_t mask = Folding::mask(key); mask != 0; mask &= mask - 1) {
+      chars[static_cast<size_t>(std::countr_zero(mask))][word] |= bit;
+    }
+    for (size_t c = 0; c < FileIndex::kLongKeys.size(); ++c) {
+      longs[c][word] |= key.size() >= FileIndex::kLongKeys[c] ? bit : 0;
+    }
+    folders[word] |= (flags & FileIndex::kFolder) != 0 ? bit : 0;
+    shortest[word] = static_cast<uint8_t>(std::min<size_t>(shortest[word], key.size()));
+  }
+  EXPECT_EQ(index.folderEntries(), folders) << when;
+  for (size_t c = 0; c < FileIndex::kMaskBits; ++c) {
+    EXPECT_EQ(index.charEntries(c), chars[c]) << when << ", character bit " << c;
+  }
+  for (size_t c = 0; c < FileIndex::kLongKeys.size(); ++c) {
+    EXPECT_EQ(index.longEntries(c), longs[c]) << when << ", keys from " << FileIndex::kLongKeys[c];
+  }
+  EXPECT_EQ(index.blockShortest(), shortest) << when;
+}
+
+TEST(FileIndex, SearchBitmapsFollowEveryChangeWhetherRoomWasReservedOrNot) {
+  // Names of every length class, non-ASCII ones whose keys differ in length from the names.
+  const std::vector<std::string> names = {"a",
+                                          "Straße.txt",
+                                          "ǅemal",
+                                          "report-2024.pdf",
+                                          "İstanbul photos",
+                                          "a very long name of a document.odt",
+                                          "x_y",
+                                          "日本語のファイル名です.md"};
+  FileIndex grown;
+  FileIndex reserved;
+  reserved.reserve({300, 2000, 2000});  // less than what follows: it must grow past it
+  for (FileIndex* index : {&grown, &reserved}) {
+    const int32_t root = index->addRoot("/r");
+    for (int f = 0; f < 400; ++f) {
+      const int32_t folder = index->add("folder " + std::to_string(f), root, true);
+      for (size_t n = 0; n < names.size(); ++n) {
+        if ((f + n) % 3 != 0) {
+          index->add(std::to_string(f) + names[n], folder, n == 4);
+        }
+      }
+    }
+    expectBitmapsHold(*index, "built");
+    index->remove("/r/folder 3/3a");
+    index->remove("/r/folder 7");
+    ASSERT_TRUE(index->insert("/r/folder 8/new folder", true, 8));
+    ASSERT_TRUE(index->insert("/r/folder 8/new folder/inside.txt", false, 8));
+    ASSERT_TRUE(index->insert("/r/folder 8/new folder", false, 8));  // became a file
+    expectBitmapsHold(*index, "after changes");
+    const size_t before = index->entryCount();
+    for (int f = 0; f < 300; ++f) {
+      index->remove("/r/folder " + std::to_string(f));
+    }
+    EXPECT_LT(index->entryCount(), before);  // compacted
+    expectBitmapsHold(*index, "after compaction");
+  }
+  for (const char* query : {"a", "strasse", "rep 2024", "istanbul", "folder doc", "日本"}) {
+    EXPECT_EQ(grown.search(query, 30), reserved.search(query, 30)) << query;
+  }
+  EXPECT_EQ(grown.count(), reserved.count());
 }
 
 TEST(FileIndex, HashIsFnv1a) {
