@@ -5,8 +5,8 @@
 
 #include <sys/stat.h>
 
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "core/base/atomic_file.h"
 #include "core/base/regular_file.h"
 #include "core/base/xdg_folders.h"

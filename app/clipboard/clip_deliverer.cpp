@@ -4,9 +4,9 @@
 #include <thread>
 #include <utility>
 
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "app/clipboard/clipboard_history.h"
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
 #include "core/clipboard/clip_reading.h"
 #include "core/clipboard/clipboard_store.h"
 

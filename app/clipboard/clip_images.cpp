@@ -7,7 +7,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "app/shell/run_in_background.h"
+#include "app/base/run_in_background.h"
 #include "core/clipboard/clipboard_index.h"
 #include "core/clipboard/clipboard_store.h"
 #include "core/clipboard/image_codec.h"

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 
 namespace vesk {
 

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <utility>
 
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "core/clipboard/clip_reading.h"
 #include "core/clipboard/clipboard_store.h"
 #include "core/clipboard/pasteboard.h"

@@ -9,8 +9,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "core/base/regular_file.h"
 #include "core/base/utf8.h"
 #include "core/base/xdg_folders.h"

@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include "app/apps/app_resolver.h"
+#include "app/base/run_in_background.h"
 #include "app/clipboard/clip_text.h"
-#include "app/shell/run_in_background.h"
 #include "core/clipboard/clip_reading.h"
 #include "core/clipboard/clipboard_store.h"
 #include "platform/app_catalog.h"

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "platform/icon_sources.h"
 
 namespace vesk {

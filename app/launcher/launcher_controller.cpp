@@ -6,12 +6,12 @@
 
 #include "app/apps/history_store.h"
 #include "app/apps/running_apps.h"
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "app/clipboard/clipboard_history.h"
 #include "app/launcher/desktop_actions.h"
 #include "app/launcher/icon_store.h"
 #include "app/launcher/launcher_view.h"
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
 #include "core/base/wall_clock.h"
 #include "platform/notifier.h"
 

@@ -17,12 +17,12 @@
 
 #include "app/apps/history_store.h"
 #include "app/apps/running_apps.h"
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "app/clipboard/clipboard_history.h"
 #include "app/launcher/preview_window.h"
 #include "app/launcher/result_cell.h"
 #include "app/launcher/stage_view.h"
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
 #include "core/base/xdg_folders.h"
 #include "platform/window_focus.h"
 

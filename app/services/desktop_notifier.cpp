@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <utility>
 
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "app/services/zipper.h"
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
 #include "platform/file_manager.h"
 
 namespace vesk {

@@ -12,8 +12,8 @@
 #include <system_error>
 #include <utility>
 
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "core/base/result.h"
 #include "core/base/xdg_folders.h"
 

@@ -8,8 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "core/base/atomic_file.h"
 
 namespace vesk {

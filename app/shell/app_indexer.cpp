@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "app/apps/app_scanner.h"
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "core/files/directory_watcher.h"
 #include "core/search/item.h"
 #include "platform/app_catalog.h"

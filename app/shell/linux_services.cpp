@@ -1,10 +1,10 @@
 
 #include "app/apps/app_scanner.h"
 #include "app/apps/history_store.h"
+#include "app/base/log.h"
 #include "app/config/config_store.h"
 #include "app/services/desktop_notifier.h"
 #include "app/shell/app_services.h"
-#include "app/shell/log.h"
 #include "core/base/xdg_folders.h"
 #include "core/clipboard/clipboard_store.h"
 #include "platform/linux/dbus_file_manager.h"

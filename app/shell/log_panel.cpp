@@ -1,7 +1,7 @@
 #include "app/shell/log_panel.h"
 
+#include "app/base/log.h"
 #include "app/clipboard/clipboard_history.h"
-#include "app/shell/log.h"
 
 namespace vesk {
 

@@ -15,9 +15,9 @@
 
 #include <xcb/xcb.h>
 
+#include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "app/shell/app_delegate.h"
-#include "app/shell/log.h"
-#include "app/shell/run_in_background.h"
 #include "app/shell/single_instance.h"
 #include "core/base/serial_queue.h"
 

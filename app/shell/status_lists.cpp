@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/shell/log.h"
+#include "app/base/log.h"
 
 namespace vesk {
 

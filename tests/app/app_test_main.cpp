@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/shell/run_in_background.h"
+#include "app/base/run_in_background.h"
 
 namespace {
 

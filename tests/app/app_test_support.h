@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/shell/run_in_background.h"
+#include "app/base/run_in_background.h"
 
 namespace vesk::test {
 

@@ -12,11 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include "app/base/run_in_background.h"
 #include "app/clipboard/clip_deliverer.h"
 #include "app/clipboard/clipboard_history.h"
 #include "app/clipboard/clipboard_recorder.h"
 #include "app/clipboard/paster.h"
-#include "app/shell/run_in_background.h"
 #include "core/base/wall_clock.h"
 #include "core/clipboard/clipboard_store.h"
 #include "platform/linux/qt_image_codec.h"

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/shell/run_in_background.h"
+#include "app/base/run_in_background.h"
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);

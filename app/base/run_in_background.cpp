@@ -1,11 +1,11 @@
-#include "app/shell/run_in_background.h"
+#include "app/base/run_in_background.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
 #include <QThreadPool>
 
-#include "app/shell/log.h"
+#include "app/base/log.h"
 
 namespace vesk {
 

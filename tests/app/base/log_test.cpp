@@ -1,4 +1,4 @@
-#include "app/shell/log.h"
+#include "app/base/log.h"
 
 #include <cstdio>
 #include <string>
