@@ -175,6 +175,14 @@ bool AppDelegate::applicationShouldHandleReopen() {
   return false;
 }
 
+void AppDelegate::toggle(Mode mode) {
+  present(mode, Log::uptime());
+}
+
+void AppDelegate::pasteNextNow() {
+  pasteNext(Log::uptime());
+}
+
 void AppDelegate::applicationWillTerminate() {
   history_->flush();
   if (updater_) {

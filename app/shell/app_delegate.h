@@ -64,6 +64,11 @@ class AppDelegate final {
   void applicationDidFinishLaunching();
   // A second start of `vesk`: presents the launcher. Always false.
   bool applicationShouldHandleReopen();
+  // `vesk --launcher` or `--clipboard`: shows `mode`, or hides it when it is shown, as its hot
+  // key does.
+  void toggle(Mode mode);
+  // `vesk --paste-next`: as the paste-next hot key.
+  void pasteNextNow();
   // Waits for the pending history saves.
   void applicationWillTerminate();
 

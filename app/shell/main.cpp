@@ -1,8 +1,9 @@
-// The process entry of `vesk`: checks for an X11 display, makes sure only one Vesk runs, then
-// creates the application object and idles in the Qt event loop.
+// The process entry of `vesk`: hands a later start's request to the Vesk that runs, else checks
+// for an X11 display, creates the application object and idles in the Qt event loop.
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -71,9 +72,67 @@ void quitOnSignals(QObject* parent) {
   sigaction(SIGINT, &action, nullptr);
 }
 
+// What a later start's request asks of the running instance (or of this one, once started).
+void handle(vesk::AppDelegate& delegate, vesk::SingleInstance::Request request) {
+  using Request = vesk::SingleInstance::Request;
+  switch (request) {
+    case Request::reopen:
+      delegate.applicationShouldHandleReopen();
+      break;
+    case Request::launcher:
+      delegate.toggle(vesk::AppDelegate::Mode::launcher);
+      break;
+    case Request::clipboard:
+      delegate.toggle(vesk::AppDelegate::Mode::clipboard);
+      break;
+    case Request::pasteNext:
+      vesk::Log::app.info("Pasting the next clip, as asked by vesk --paste-next");
+      delegate.pasteNextNow();
+      break;
+  }
+}
+
+constexpr const char* kUsage =
+    "Usage: vesk [--launcher | --clipboard | --paste-next]\n"
+    "Starts Vesk, or asks the one that runs to present its launcher.\n"
+    "  --launcher    show or hide the launcher, as its hot key does\n"
+    "  --clipboard   show or hide the clipboard history\n"
+    "  --paste-next  paste the last clip, then at each further run the one before it\n"
+    "Bind these to keys in your desktop's keyboard settings where Vesk's own hot keys can't "
+    "reach (Wayland).\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (arguments.size() == 1 && (arguments.front() == "--help" || arguments.front() == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  const auto request = vesk::SingleInstance::requestOf(arguments);
+  if (!request) {
+    std::fprintf(stderr, "vesk: unknown option \"%s\"\n%s", arguments.front().c_str(), kUsage);
+    return 2;
+  }
+
+  // A later start hands its request over before anything else, so a key bound to
+  // `vesk --launcher` answers at once.
+  const auto folder = vesk::SingleInstance::defaultFolder();
+  if (!folder) {
+    std::fprintf(stderr, "%s\n", folder.failure().description.c_str());
+    vesk::Log::app.writeToJournal(vesk::Logger::Level::error, folder.failure().description);
+    return 1;
+  }
+  vesk::SingleInstance instance(folder.value());
+  if (!instance.lock()) {
+    if (instance.send(*request) == vesk::SingleInstance::Role::notified) {
+      return 0;
+    }
+    std::fprintf(stderr, "%s\n", instance.problem().c_str());
+    vesk::Log::app.writeToJournal(vesk::Logger::Level::error, instance.problem());
+    return 1;
+  }
+
   const bool wayland =
       !environment("WAYLAND_DISPLAY").empty() || environment("XDG_SESSION_TYPE") == "wayland";
   if (const std::string problem = displayProblem(wayland); !problem.empty()) {
@@ -88,27 +147,12 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("vesk");
   QApplication::setQuitOnLastWindowClosed(false);
 
-  const auto folder = vesk::SingleInstance::defaultFolder();
-  if (!folder) {
-    std::fprintf(stderr, "%s\n", folder.failure().description.c_str());
-    vesk::Log::app.writeToJournal(vesk::Logger::Level::error, folder.failure().description);
-    return 1;
-  }
-  vesk::SingleInstance instance(folder.value());
   std::unique_ptr<vesk::AppDelegate> delegate;
-  const auto role = instance.claim([&delegate] {
+  instance.listen([&delegate](vesk::SingleInstance::Request later) {
     if (delegate) {
-      delegate->applicationShouldHandleReopen();
+      handle(*delegate, later);
     }
   });
-  if (role == vesk::SingleInstance::Role::notified) {
-    return 0;
-  }
-  if (role == vesk::SingleInstance::Role::failed) {
-    std::fprintf(stderr, "%s\n", instance.problem().c_str());
-    vesk::Log::app.writeToJournal(vesk::Logger::Level::error, instance.problem());
-    return 1;
-  }
   if (!instance.problem().empty()) {
     vesk::Log::app.write(vesk::Logger::Level::error, instance.problem());
   }
@@ -127,10 +171,14 @@ int main(int argc, char** argv) {
   if (wayland) {
     delegate->addPlatformProblem(
         "This is a Wayland session: hot keys and clipboard recording only reach X11 apps here; "
-        "bind a desktop shortcut to \"vesk\" to open the launcher");
+        "bind a desktop shortcut to \"vesk --launcher\" to open the launcher");
   }
   quitOnSignals(&application);
   delegate->applicationDidFinishLaunching();
+  if (*request != vesk::SingleInstance::Request::reopen) {
+    // Started by a bound key with no Vesk running: do that key's job once the loop runs.
+    QTimer::singleShot(0, &application, [&delegate, job = *request] { handle(*delegate, job); });
+  }
   const int status = QApplication::exec();
   delegate->applicationWillTerminate();
   delegate.reset();

@@ -3,9 +3,12 @@
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
+#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +19,13 @@ namespace vesk {
 
 namespace {
 
-constexpr std::string_view kRequest = "reopen\n";
+// The line each request is sent as; a later start's option is the line's word after "--".
+constexpr std::array<std::pair<std::string_view, SingleInstance::Request>, 4> kRequests{{
+    {"reopen\n", SingleInstance::Request::reopen},
+    {"launcher\n", SingleInstance::Request::launcher},
+    {"clipboard\n", SingleInstance::Request::clipboard},
+    {"paste-next\n", SingleInstance::Request::pasteNext},
+}};
 constexpr std::string_view kAnswer = "ok\n";
 constexpr int kConnectTimeoutMs = 1000;
 constexpr int kAnswerTimeoutMs = 2000;
@@ -33,6 +42,20 @@ bool isPrivateFolder(const std::string& path) {
   struct stat status {};
   return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
          status.st_uid == ::getuid() && (status.st_mode & 07777) == 0700;
+}
+
+std::string_view lineOf(SingleInstance::Request request) {
+  for (const auto& [line, known] : kRequests) {
+    if (known == request) {
+      return line;
+    }
+  }
+  return kRequests.front().first;
+}
+
+// "launcher\n" -> "--launcher".
+std::string optionOf(std::string_view line) {
+  return "--" + std::string(line.substr(0, line.size() - 1));
 }
 
 }  // namespace
@@ -77,26 +100,31 @@ Result<std::string> SingleInstance::defaultFolder() {
   return own;
 }
 
-SingleInstance::Role SingleInstance::claim(std::function<void()> onReopen) {
-  const QString lockPath = QString::fromStdString(folder_ + "/vesk.lock");
-  const QString socketPath = QString::fromStdString(folder_ + "/vesk.socket");
-  lock_ = std::make_unique<QLockFile>(lockPath);
-  lock_->setStaleLockTime(0);  // Staleness is decided by the holder's process id only.
-
-  if (lock_->tryLock(0)) {
-    onReopen_ = std::move(onReopen);
-    QLocalServer::removeServer(socketPath);  // A socket left by a crashed run.
-    server_ = new QLocalServer(this);
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(socketPath)) {
-      problem_ =
-          "Couldn't listen for a second start of Vesk: " + server_->errorString().toStdString();
-      return Role::primary;
-    }
-    connect(server_, &QLocalServer::newConnection, this, &SingleInstance::accept);
-    return Role::primary;
+std::optional<SingleInstance::Request> SingleInstance::requestOf(
+    const std::vector<std::string>& arguments) {
+  if (arguments.empty()) {
+    return Request::reopen;
   }
+  if (arguments.size() > 1) {
+    return std::nullopt;
+  }
+  for (const auto& [line, request] : kRequests) {
+    if (request != Request::reopen && arguments.front() == optionOf(line)) {
+      return request;
+    }
+  }
+  return std::nullopt;
+}
 
+bool SingleInstance::lock() {
+  lock_ = std::make_unique<QLockFile>(QString::fromStdString(folder_ + "/vesk.lock"));
+  lock_->setStaleLockTime(0);  // Staleness is decided by the holder's process id only.
+  return lock_->tryLock(0);
+}
+
+SingleInstance::Role SingleInstance::send(Request request) {
+  const QString socketPath = QString::fromStdString(folder_ + "/vesk.socket");
+  const std::string_view line = lineOf(request);
   for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
     QLocalSocket socket;
     socket.connectToServer(socketPath);
@@ -105,7 +133,7 @@ SingleInstance::Role SingleInstance::claim(std::function<void()> onReopen) {
       usleep(200 * 1000);
       continue;
     }
-    socket.write(kRequest.data(), static_cast<qint64>(kRequest.size()));
+    socket.write(line.data(), static_cast<qint64>(line.size()));
     socket.flush();
     while (socket.bytesAvailable() < static_cast<qint64>(kAnswer.size()) &&
            socket.waitForReadyRead(kAnswerTimeoutMs)) {
@@ -119,6 +147,20 @@ SingleInstance::Role SingleInstance::claim(std::function<void()> onReopen) {
   return Role::failed;
 }
 
+void SingleInstance::listen(std::function<void(Request)> onRequest) {
+  const QString socketPath = QString::fromStdString(folder_ + "/vesk.socket");
+  onRequest_ = std::move(onRequest);
+  QLocalServer::removeServer(socketPath);  // A socket left by a crashed run.
+  server_ = new QLocalServer(this);
+  server_->setSocketOptions(QLocalServer::UserAccessOption);
+  if (!server_->listen(socketPath)) {
+    problem_ =
+        "Couldn't listen for a second start of Vesk: " + server_->errorString().toStdString();
+    return;
+  }
+  connect(server_, &QLocalServer::newConnection, this, &SingleInstance::accept);
+}
+
 void SingleInstance::accept() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -129,15 +171,17 @@ void SingleInstance::accept() {
         }
         return;
       }
-      const QByteArray line = socket->readLine(64);
-      if (line.toStdString() != kRequest) {
+      const std::string line = socket->readLine(64).toStdString();
+      const auto known = std::find_if(kRequests.begin(), kRequests.end(),
+                                      [&line](const auto& entry) { return entry.first == line; });
+      if (known == kRequests.end()) {
         socket->abort();
         return;
       }
       socket->write(kAnswer.data(), static_cast<qint64>(kAnswer.size()));
       socket->flush();
-      if (onReopen_) {
-        onReopen_();
+      if (onRequest_) {
+        onRequest_(known->second);
       }
     });
   }

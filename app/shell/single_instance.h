@@ -1,9 +1,13 @@
 #pragma once
 // SingleInstance: makes sure one Vesk runs per user session. The first process holds a lock
 // file and listens on a local socket, both in the runtime folder ($XDG_RUNTIME_DIR, private to
-// the user); a later process finds the lock taken, asks the running one over the socket to
-// present the launcher, and ends. This is also how a desktop without global grabs (Wayland)
-// binds its own shortcut to Vesk: the shortcut runs `vesk`.
+// the user); a later process finds the lock taken, sends its request (present the launcher, or
+// one of the hot keys' jobs) to the running one over the socket, and ends. This is also how a
+// desktop without global grabs (Wayland) or a window manager's own bindings reach Vesk: the
+// shortcut runs `vesk --launcher`, `vesk --clipboard` or `vesk --paste-next`.
+//
+// The later process needs no QCoreApplication: `lock` and `send` run before one exists, so a
+// second start answers in a few milliseconds. `listen` needs the application object.
 //
 // Main thread only.
 
@@ -11,7 +15,9 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/base/result.h"
 
@@ -27,16 +33,35 @@ class SingleInstance final : public QObject {
     failed,    // another instance holds the lock but could not be reached
   };
 
+  // What a later start asks of the running instance.
+  enum class Request {
+    reopen,     // `vesk`: present the launcher; never closes a panel that is shown
+    launcher,   // `vesk --launcher`: as the launcher hot key, shows or hides it
+    clipboard,  // `vesk --clipboard`: as the clipboard hot key
+    pasteNext,  // `vesk --paste-next`: as the paste-next hot key
+  };
+
+  // The request a command line asks for: none of the options is `reopen`; an option Vesk does
+  // not know is nullopt.
+  static std::optional<Request> requestOf(const std::vector<std::string>& arguments);
+
   // `folder` is where the lock and the socket live (normally the runtime folder).
   explicit SingleInstance(std::string folder);
   ~SingleInstance() override;
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
 
-  // Decides the role. For `primary`, `onReopen` runs on the main thread for each later start.
-  Role claim(std::function<void()> onReopen);
+  // Takes the lock when no other instance holds it: true means this process is the one
+  // instance and must `listen` once the application object exists.
+  bool lock();
+  // For a process that could not take the lock: hands `request` to the running instance;
+  // `notified` once it acknowledged, else `failed` (see `problem`).
+  Role send(Request request);
+  // Listens for later starts; `onRequest` runs on the main thread for each. A socket that
+  // can't be made leaves `problem` set, and the instance runs without it.
+  void listen(std::function<void(Request)> onRequest);
 
-  // The reason `claim` ended in `failed`, or in `primary` without a listening socket.
+  // The reason `send` failed, or why `listen` could not listen.
   const std::string& problem() const { return problem_; }
 
   // $XDG_RUNTIME_DIR. Without one: the temporary folder's "vesk-UID" when it is a directory of
@@ -51,7 +76,7 @@ class SingleInstance final : public QObject {
   std::string folder_;
   std::unique_ptr<QLockFile> lock_;
   QLocalServer* server_ = nullptr;
-  std::function<void()> onReopen_;
+  std::function<void(Request)> onRequest_;
   std::string problem_;
 };
 

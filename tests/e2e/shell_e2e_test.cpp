@@ -46,6 +46,26 @@ TEST_F(ShellE2E, StartingVeskAgainPresentsTheLauncherOfTheRunningOne) {
   EXPECT_TRUE(vesk->waitForLog("Presenting the launcher")) << vesk->log();
 }
 
+// What a window manager's or a Wayland desktop's own key binding runs.
+TEST_F(ShellE2E, EachHotKeyJobCanBeAskedOfTheRunningVeskFromTheCommandLine) {
+  startVesk();
+  EXPECT_EQ(runProgram(home, {VESK_BINARY, "--clipboard"}), 0);
+  EXPECT_TRUE(vesk->waitForLog("Presenting the clipboard history")) << vesk->log();
+  EXPECT_EQ(runProgram(home, {VESK_BINARY, "--clipboard"}), 0);  // shown: hides it, as the key
+  EXPECT_TRUE(vesk->waitForLog("The panel closed")) << vesk->log();
+  EXPECT_EQ(runProgram(home, {VESK_BINARY, "--launcher"}), 0);
+  EXPECT_TRUE(vesk->waitForLog("Presenting the launcher")) << vesk->log();
+  EXPECT_EQ(runProgram(home, {VESK_BINARY, "--paste-next"}), 0);
+  EXPECT_TRUE(vesk->waitForLog("as asked by vesk --paste-next")) << vesk->log();
+  EXPECT_EQ(runProgram(home, {VESK_BINARY, "--bogus"}), 2);
+  EXPECT_EQ(vesk->count("Presenting"), 2U) << vesk->log();
+}
+
+TEST_F(ShellE2E, ABoundKeyWithNoVeskRunningStartsItAndDoesItsJob) {
+  ASSERT_TRUE(vesk->start({"--clipboard"}));
+  EXPECT_TRUE(vesk->waitForLog("Presenting the clipboard history", 10s)) << vesk->log();
+}
+
 TEST_F(ShellE2E, EditingTheLauncherHotKeyMovesTheGrabWithinASecond) {
   writeText(home.configFile(), "[hotkeys]\nlauncher = \"ctrl+alt+l\"\n");
   startVesk();

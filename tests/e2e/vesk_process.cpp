@@ -104,9 +104,10 @@ VeskProcess::~VeskProcess() {
   stop();
 }
 
-bool VeskProcess::start() {
+bool VeskProcess::start(const std::vector<std::string>& options) {
   std::vector<std::string> env = environmentList(home_.environment());
   std::vector<std::string> args = {VESK_BINARY};
+  args.insert(args.end(), options.begin(), options.end());
   winsize size{};
   size.ws_col = 200;
   size.ws_row = 50;

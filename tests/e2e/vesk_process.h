@@ -47,8 +47,8 @@ class VeskProcess {
   VeskProcess(const VeskProcess&) = delete;
   VeskProcess& operator=(const VeskProcess&) = delete;
 
-  // Starts `vesk`; false when it could not be started.
-  bool start();
+  // Starts `vesk` with `options`; false when it could not be started.
+  bool start(const std::vector<std::string>& options = {});
   // Stops it (SIGTERM, then SIGKILL after a while); its exit status, or -1.
   int stop();
   // Waits until it ended by itself; its exit status, or -1 on timeout.

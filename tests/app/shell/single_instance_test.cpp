@@ -1,5 +1,5 @@
 // Where the lock and the socket of the one running Vesk live when the session has no runtime
-// folder: never in a folder another user could have made first.
+// folder (never in a folder another user could have made first), and what a later start asks.
 
 #include "app/shell/single_instance.h"
 
@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,6 +98,36 @@ TEST_F(SingleInstanceFolder, WithNoPrivateFolderAtAllVeskSaysWhyItCantStart) {
 TEST_F(SingleInstanceFolder, TheRuntimeFolderWinsWhenTheSessionHasOne) {
   const ScopedEnvironment session("XDG_RUNTIME_DIR", cache.path());
   EXPECT_EQ(folder(), cache.path());
+}
+
+TEST(SingleInstance, ALaterStartHandsItsRequestToTheRunningOne) {
+  using Request = SingleInstance::Request;
+  EXPECT_EQ(SingleInstance::requestOf({}), Request::reopen);
+  EXPECT_EQ(SingleInstance::requestOf({"--launcher"}), Request::launcher);
+  EXPECT_EQ(SingleInstance::requestOf({"--clipboard"}), Request::clipboard);
+  EXPECT_EQ(SingleInstance::requestOf({"--paste-next"}), Request::pasteNext);
+  EXPECT_EQ(SingleInstance::requestOf({"--reopen"}), std::nullopt);
+  EXPECT_EQ(SingleInstance::requestOf({"--launcher", "--clipboard"}), std::nullopt);
+
+  test::TempFolder folder;
+  SingleInstance running(folder.path());
+  ASSERT_TRUE(running.lock());
+  std::vector<Request> asked;
+  running.listen([&asked](Request request) { asked.push_back(request); });
+  ASSERT_EQ(running.problem(), "");
+
+  for (const Request request : {Request::clipboard, Request::pasteNext, Request::reopen}) {
+    SingleInstance later(folder.path());
+    ASSERT_FALSE(later.lock());
+    // The running one answers from its event loop, which this thread pumps.
+    SingleInstance::Role role = SingleInstance::Role::failed;
+    std::thread sender([&] { role = later.send(request); });
+    EXPECT_TRUE(test::pumpUntil([&] { return asked.size() == 1; }));
+    sender.join();
+    EXPECT_EQ(role, SingleInstance::Role::notified);
+    ASSERT_EQ(asked, std::vector<Request>{request});
+    asked.clear();
+  }
 }
 
 }  // namespace
