@@ -240,6 +240,7 @@ class DesktopEntriesE2E : public testing::Test {
     home.extra["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + home.root() + "/runtime/no-bus";
     vesk = std::make_unique<VeskProcess>(home);
     ASSERT_TRUE(vesk->start());
+    ASSERT_TRUE(vesk->waitForLog("Applied config.toml", 10s)) << vesk->log();
     ASSERT_TRUE(vesk->waitForLog("Indexed app: Calculator: New Window", 10s)) << vesk->log();
   }
 
