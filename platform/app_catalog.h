@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/base/result.h"
@@ -29,6 +30,25 @@ class AppCatalog {
     uint32_t userTime = 0;
     // The folder the application starts in; empty: the entry's own (its Path=) or Vesk's.
     std::string workingDirectory;
+    // One of the entry's own actions (the id of its "[Desktop Action id]" group) to run
+    // instead of the application itself; empty: the application.
+    std::string action;
+  };
+
+  // What a listed application entry says about itself, localized as the desktop reads it.
+  struct Entry {
+    struct Action {
+      std::string id;  // the "[Desktop Action id]" group
+      std::string name;
+      std::string icon;  // empty: the application's
+      bool operator==(const Action&) const = default;
+    };
+    std::string name;
+    std::string genericName;            // "Calculator", "Web Browser"; may be empty
+    std::string comment;                // a sentence about it; may be empty
+    std::vector<std::string> keywords;  // further words it is known by
+    std::vector<Action> actions;        // in the entry's order
+    bool operator==(const Entry&) const = default;
   };
 
   AppCatalog() = default;
@@ -37,9 +57,21 @@ class AppCatalog {
   AppCatalog& operator=(const AppCatalog&) = delete;
 
   // The localized name of the application entry at `path`, or none when the entry is not one
-  // Vesk lists: unreadable, not of Type=Application, NoDisplay or Hidden, or with a TryExec
+  // Vesk lists: unreadable, not of Type=Application, NoDisplay or Hidden, not to be shown in
+  // the current desktop (OnlyShowIn/NotShowIn against XDG_CURRENT_DESKTOP), or with a TryExec
   // program that is not installed.
   virtual std::optional<std::string> listedName(const std::string& path) const = 0;
+
+  // The entry at `path` when `listedName` lists it. By default only its name.
+  virtual std::optional<Entry> listedEntry(const std::string& path) const {
+    std::optional<std::string> name = listedName(path);
+    if (!name) {
+      return std::nullopt;
+    }
+    Entry entry;
+    entry.name = std::move(*name);
+    return entry;
+  }
 
   // The entry path of the application with this desktop id ("org.gnome.Terminal" or
   // "org.gnome.Terminal.desktop"), or none.

@@ -53,6 +53,7 @@ class IconSources {
   virtual FileType appType() const = 0;
 
   // The icon named by the desktop entry at `entryPath`; empty when it names none or is unreadable.
+  // "<entry>#<action>" names one of the entry's actions: its own icon, else the entry's.
   virtual Icon appIcon(const std::string& entryPath) const = 0;
   // The application with this desktop id ("org.gnome.Terminal", with or without ".desktop").
   virtual std::optional<App> appForDesktopId(const std::string& desktopId) const = 0;

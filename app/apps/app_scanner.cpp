@@ -28,21 +28,22 @@ struct Walk {
   const AppCatalog& catalog;
   std::set<std::string> desktopIds;
   std::set<std::string> listed;
-  std::vector<Item> items;
+  std::vector<App> apps;
 
   void consider(const std::string& path, const std::string& desktopId) {
     if (!desktopId.empty() && !desktopIds.insert(desktopId).second) {
       return;  // Shadowed by an entry of the same id in an earlier root.
     }
-    const std::optional<std::string> name = catalog.listedName(path);
-    if (!name) {
+    std::optional<AppCatalog::Entry> entry = catalog.listedEntry(path);
+    if (!entry) {
       return;
     }
     std::string id = resolved(path);
     if (!listed.insert(id).second) {
       return;
     }
-    items.push_back(Item::app(*name, path, std::move(id)));
+    Item item = Item::app(entry->name, path, std::move(id));
+    apps.push_back({std::move(item), std::move(*entry)});
   }
 };
 
@@ -120,9 +121,9 @@ std::vector<std::string> defaultRoots() {
   return roots;
 }
 
-std::vector<Item> scan(const std::vector<std::string>& roots,
-                       const std::vector<std::string>& extras, int maxDepth,
-                       const AppCatalog& catalog) {
+std::vector<App> scanApps(const std::vector<std::string>& roots,
+                          const std::vector<std::string>& extras, int maxDepth,
+                          const AppCatalog& catalog) {
   Walk walk{catalog, {}, {}, {}};
   for (const std::string& root : roots) {
     walkRoot(root, maxDepth, walk);
@@ -133,7 +134,38 @@ std::vector<Item> scan(const std::vector<std::string>& roots,
       walk.consider(extra, {});
     }
   }
-  return std::move(walk.items);
+  return std::move(walk.apps);
+}
+
+std::vector<Item> scan(const std::vector<std::string>& roots,
+                       const std::vector<std::string>& extras, int maxDepth,
+                       const AppCatalog& catalog) {
+  std::vector<Item> items;
+  for (App& app : scanApps(roots, extras, maxDepth, catalog)) {
+    items.push_back(std::move(app.item));
+  }
+  return items;
+}
+
+void addToIndex(App app, std::vector<Item>& items, std::vector<SearchIndex::Details>& details) {
+  AppCatalog::Entry& entry = app.entry;
+  SearchIndex::Details about;
+  if (!entry.genericName.empty() && entry.genericName != app.item.name) {
+    about.keys.push_back(entry.genericName);
+  }
+  for (std::string& keyword : entry.keywords) {
+    about.keys.push_back(std::move(keyword));
+  }
+  // A generic name that only repeats the name says nothing; the comment does.
+  const bool saysMore = !entry.genericName.empty() && entry.genericName != app.item.name;
+  about.about = saysMore || entry.comment.empty() ? entry.genericName : entry.comment;
+  details.resize(items.size());
+  for (AppCatalog::Entry::Action& action : entry.actions) {
+    items.push_back(Item::appAction(app.item, action.id, action.name));
+    details.push_back({{}, {}, std::move(action.icon)});
+  }
+  items.push_back(std::move(app.item));
+  details.push_back(std::move(about));
 }
 
 bool affectsIndex(std::string_view path) {

@@ -123,12 +123,12 @@ void DesktopActions::openApp(const Item& app, const std::optional<RunningApp>& r
   if (!path || !services_.catalog) {
     return;
   }
-  reporting(
-      "Couldn't open " + app.name, std::optional<std::string>(),
-      ([catalog = services_.catalog, entry = *path, userTime]() -> std::optional<std::string> {
-        const Result<void> launched = catalog->launch(entry, {userTime, {}});
-        return launched ? std::nullopt : std::optional(launched.failure().description);
-      }));
+  reporting("Couldn't open " + app.name, std::optional<std::string>(),
+            ([catalog = services_.catalog, entry = *path, userTime,
+              action = app.kind.action]() -> std::optional<std::string> {
+              const Result<void> launched = catalog->launch(entry, {userTime, {}, action});
+              return launched ? std::nullopt : std::optional(launched.failure().description);
+            }));
 }
 
 void DesktopActions::open(const std::vector<std::string>& targets,
@@ -141,7 +141,7 @@ void DesktopActions::open(const std::vector<std::string>& targets,
       QoS::userInitiated,
       [catalog = services_.catalog, targets, app,
        userTime]() -> std::optional<std::pair<std::string, std::string>> {
-        const AppCatalog::LaunchOptions options{userTime, {}};
+        const AppCatalog::LaunchOptions options{userTime, {}, {}};
         if (app) {
           const Result<void> opened = catalog->open(targets, *app, options);
           if (opened) {
@@ -201,7 +201,7 @@ void DesktopActions::openInTerminal(const std::string& folder,
             std::optional<std::string>(folder),
             ([catalog = services_.catalog, app = *terminal, folder,
               userTime]() -> std::optional<std::string> {
-              const Result<void> launched = catalog->launch(app, {userTime, folder});
+              const Result<void> launched = catalog->launch(app, {userTime, folder, {}});
               return launched ? std::nullopt : std::optional(launched.failure().description);
             }));
 }

@@ -12,6 +12,7 @@
 #include "app/launcher/desktop_actions.h"
 #include "app/launcher/icon_store.h"
 #include "app/launcher/launcher_view.h"
+#include "app/launcher/panel_content.h"
 #include "core/base/wall_clock.h"
 #include "platform/notifier.h"
 
@@ -148,7 +149,9 @@ void LauncherController::loadIcons() {
   }
   std::vector<std::string> urls;
   for (const Item& item : index_.items()) {
-    if (auto url = item.url()) {
+    if (item.isApp()) {
+      urls.push_back(PanelContent::appIconKey(item));
+    } else if (auto url = item.url()) {
       urls.push_back(std::move(*url));
     }
   }

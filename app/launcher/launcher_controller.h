@@ -152,6 +152,8 @@ class LauncherController final {
   std::string title(const Row& row) const;
   // The actions of the open actions or clip-actions sublist, unfiltered.
   Rows allActions() const;
+  // The indexed actions of an app's entry, each named by the action alone ("New Window").
+  std::vector<Item> appActions(const Item& app) const;
 
   // Entry points, from the panel and the shell.
   void prepareToShow(Mode mode);

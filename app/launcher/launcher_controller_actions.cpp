@@ -212,6 +212,7 @@ SublistContext LauncherController::sublistContext() const {
   }
   if (const auto* actions = std::get_if<Sublist::Actions>(&sublist_->value)) {
     context.isRunning = isRunning(actions->item);
+    context.appActions = appActions(actions->item);
   } else if (const auto* clip = std::get_if<Sublist::ClipActions>(&sublist_->value)) {
     if (const auto found = linkApps_.find(URL::parse(clip->clip.text).value_or(URL{}).scheme);
         found != linkApps_.end() && clip->clip.kind == Clip::Kind::link) {
@@ -219,6 +220,23 @@ SublistContext LauncherController::sublistContext() const {
     }
   }
   return context;
+}
+
+std::vector<Item> LauncherController::appActions(const Item& app) const {
+  std::vector<Item> actions;
+  const std::optional<int> position = app.isAppAction() ? std::nullopt : index_.position(app.id);
+  if (!position) {
+    return actions;
+  }
+  const std::string prefix = app.name + ": ";
+  for (const int at : index_.actions(static_cast<size_t>(*position))) {
+    Item action = index_.items()[static_cast<size_t>(at)];
+    if (action.name.starts_with(prefix)) {
+      action.name.erase(0, prefix.size());
+    }
+    actions.push_back(std::move(action));
+  }
+  return actions;
 }
 
 Rows LauncherController::allActions() const {

@@ -77,6 +77,10 @@ IconRef sourceIcon(const Clip& clip) {
   return icon;
 }
 
+std::string appIconKey(const Item& app) {
+  return app.isAppAction() ? app.kind.url + "#" + app.kind.action : app.kind.url;
+}
+
 IconRef itemIcon(const Item& item) {
   switch (item.kind.tag) {
     case Item::Kind::Tag::command:
@@ -84,7 +88,7 @@ IconRef itemIcon(const Item& item) {
     case Item::Kind::Tag::folder:
       return IconRef::of(IconRef::Kind::folder, item.kind.url);
     case Item::Kind::Tag::app:
-      return IconRef::of(IconRef::Kind::app, item.kind.url);
+      return IconRef::of(IconRef::Kind::app, appIconKey(item));
     case Item::Kind::Tag::file:
       break;
   }
@@ -113,6 +117,11 @@ CellContent cell(const Row& row, size_t position, const PanelContext& context) {
         cell.detail = parentFolder(item->kind.url, context.home);
         break;
       case Item::Kind::Tag::app:
+        if (controller.sublist() && !controller.sublist()->isOpenWith()) {
+          cell.tag = runKeyTag(row, controller);  // one of the app's own actions
+          break;
+        }
+        cell.detail = appDetail(*item, context);
         if (context.isRunning && context.isRunning(*item)) {
           cell.tag = "running";
         }
@@ -183,6 +192,17 @@ std::string tildePath(const std::string& path, const std::string& home) {
     return tilde;
   }
   return path;
+}
+
+std::string appDetail(const Item& app, const PanelContext& context) {
+  const SearchIndex& index = context.controller->index();
+  if (const std::optional<int> position = index.position(app.id)) {
+    const std::string& about = index.details(static_cast<size_t>(*position)).about;
+    if (!about.empty()) {
+      return about;
+    }
+  }
+  return parentFolder(app.kind.url, context.home);
 }
 
 std::string parentFolder(const std::string& path, const std::string& home) {

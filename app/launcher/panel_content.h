@@ -114,12 +114,17 @@ std::string middle(const std::string& text, size_t keeping);
 // "~/Projects" for a folder under `home`.
 std::string tildePath(const std::string& path, const std::string& home);
 std::string parentFolder(const std::string& path, const std::string& home);
+// What an app's row and stage say about it: its entry's generic name or comment, else the
+// folder of its entry.
+std::string appDetail(const Item& app, const PanelContext& context);
 // "1.2 MB".
 std::string fileSize(int64_t bytes);
 
 // The icons of an item, of a clip's source app, and of a clip's file (a folder once the file's
 // facts say so); rows and the stage draw the same.
 IconRef itemIcon(const Item& item);
+// The icon store's key of an app's icon: its entry, or "<entry>#<action>" for one of its actions.
+std::string appIconKey(const Item& app);
 IconRef sourceIcon(const Clip& clip);
 IconRef clipFileIcon(const std::string& path, const PanelContext& context);
 

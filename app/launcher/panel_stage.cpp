@@ -75,7 +75,7 @@ StageContent itemStage(const Item& item, const PanelContext& context) {
       return stage;
     }
     case Item::Kind::Tag::app: {
-      stage.place = PanelContent::parentFolder(item.kind.url, context.home);
+      stage.place = PanelContent::appDetail(item, context);
       const bool running = context.isRunning && context.isRunning(item);
       stage.kind = joined({"Application", running ? std::string("running")
                                                   : openedText(item, context).value_or("")});

@@ -25,6 +25,9 @@ std::vector<Named> named(const Sublist& sublist, const SublistContext& context) 
     for (const Action action : offeredActions(actions->item, context.isRunning)) {
       pairs.push_back({Row{action}, title(action, actions->item)});
     }
+    for (const Item& appAction : context.appActions) {
+      pairs.push_back({Row{appAction}, appAction.name});
+    }
   } else if (const auto* openWith = std::get_if<Sublist::OpenWith>(&sublist.value)) {
     for (const Item& app : openWith->apps) {
       pairs.push_back({Row{app}, app.name});

@@ -42,6 +42,8 @@ struct SublistContext {
   bool isRunning = false;  // the item of an actions list is a running app
   bool canPaste = false;
   std::optional<std::string> linkApp;  // the app that opens a link clip, once known
+  // The app's own actions, listed after the others: items named by the action alone.
+  std::vector<Item> appActions;
 };
 
 // The sublist's rows in their listed order for an empty query; otherwise those whose title

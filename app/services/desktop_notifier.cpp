@@ -97,7 +97,7 @@ void DesktopNotifier::zip(const std::string& path) {
 void DesktopNotifier::post(const std::string& title, const std::string& body,
                            const std::optional<std::string>& path) {
   if (!bus_.isConnected()) {
-    log_("Couldn't show the notification \"" + title + "\": no session bus");
+    notShown(title, body, path, "no session bus");
     return;
   }
   QDBusMessage call =
@@ -106,20 +106,37 @@ void DesktopNotifier::post(const std::string& title, const std::string& body,
   const QVariantMap hints{{QStringLiteral("desktop-entry"), kDesktopEntry}};
   call << kAppName << uint(0) << kIcon << qt(title) << qt(body) << actions << hints
        << kExpireDefault;
-  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kAnswerTimeoutMs), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,
-          [this, title, path](QDBusPendingCallWatcher* finished) {
+          [this, title, body, path](QDBusPendingCallWatcher* finished) {
             finished->deleteLater();
             const QDBusPendingReply<uint> reply = *finished;
             if (reply.isError()) {
-              log_("Couldn't show the notification \"" + title +
-                   "\": " + reply.error().message().toStdString());
+              notShown(title, body, path, reply.error().message().toStdString());
               return;
             }
             if (path) {
               paths_[reply.value()] = *path;
             }
           });
+}
+
+void DesktopNotifier::notShown(const std::string& title, const std::string& body,
+                               const std::optional<std::string>& path, const std::string& why) {
+  log_("Couldn't show the notification \"" + title + "\": " + why);
+  if (!showOwn) {
+    return;
+  }
+  std::function<void()> clicked;
+  if (path) {
+    std::weak_ptr<DesktopNotifier*> weak = self_;
+    clicked = [weak, file = *path] {
+      if (const auto self = weak.lock(); self && *self != nullptr) {
+        (*self)->reveal(file);
+      }
+    };
+  }
+  showOwn(title, body, std::move(clicked));
 }
 
 void DesktopNotifier::actionInvoked(uint id, const QString& action) {

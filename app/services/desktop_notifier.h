@@ -6,7 +6,8 @@
 // background.
 //
 // Every bus call is asynchronous, so a slow or missing notification service never blocks the
-// main thread: a post that does not arrive is one log line and nothing else.
+// main thread: a post that does not arrive (no service owns the name, none answers within
+// kAnswerTimeout, or there is no session bus) is one log line, and `showOwn` shows it instead.
 //
 // Main thread only (the thread of the QCoreApplication); the bus delivers the action signals
 // there.
@@ -32,6 +33,12 @@ class DesktopNotifier final : public QObject, public Notifier {
 
  public:
   using LogLine = std::function<void(const std::string&)>;
+  // Shows a post that the service didn't; `clicked` (may be empty) does what a click on the
+  // notification would have done.
+  using ShowOwn = std::function<void(const std::string& title, const std::string& body,
+                                     std::function<void()> clicked)>;
+
+  static constexpr int kAnswerTimeoutMs = 1000;
 
   // `fileManager` may be null: clicks then reveal nothing. `log` receives the lines of posts
   // that failed and of failed zips and reveals (default: the app log, error level).
@@ -47,6 +54,9 @@ class DesktopNotifier final : public QObject, public Notifier {
   // Zips in the background (utility priority); the outcome is posted on the main thread.
   void zip(const std::string& path) override;
 
+  // Where posts go that the service didn't show; empty: they are only logged.
+  ShowOwn showOwn;
+
  private Q_SLOTS:
   void actionInvoked(uint id, const QString& action);
   void notificationClosed(uint id, uint reason);
@@ -55,6 +65,8 @@ class DesktopNotifier final : public QObject, public Notifier {
   void post(const std::string& title, const std::string& body,
             const std::optional<std::string>& path);
   void reveal(const std::string& path);
+  void notShown(const std::string& title, const std::string& body,
+                const std::optional<std::string>& path, const std::string& why);
 
   QDBusConnection bus_;
   std::shared_ptr<FileManager> fileManager_;

@@ -144,21 +144,26 @@ void AppIndexer::rebuild() {
   runInBackground(
       QoS::utility,
       [roots = roots_, catalog = catalog_] {
-        std::vector<Item> items = AppScanner::scan(roots, {}, kAppScanDepth, *catalog);
-        std::erase_if(
-            items, [](const Item& item) { return ItemPath::lastComponent(item.id) == kOwnEntry; });
+        std::vector<Item> items;
+        std::vector<SearchIndex::Details> details;
+        for (AppScanner::App& app : AppScanner::scanApps(roots, {}, kAppScanDepth, *catalog)) {
+          if (ItemPath::lastComponent(app.item.id) != kOwnEntry) {
+            AppScanner::addToIndex(std::move(app), items, details);
+          }
+        }
         for (const Command command : kAllCommands) {
           items.push_back(Item::command(command));
         }
-        return SearchIndex(std::move(items));
+        return SearchIndex(std::move(items), std::move(details));
       },
       [weak, generation](SearchIndex index) {
         const auto self = weak.lock();
         if (!self || *self == nullptr || (*self)->generation_ != generation) {
           return;  // A newer rebuild started: only its index counts.
         }
-        const auto apps = std::count_if(index.items().begin(), index.items().end(),
-                                        [](const Item& item) { return item.isApp(); });
+        const auto apps =
+            std::count_if(index.items().begin(), index.items().end(),
+                          [](const Item& item) { return item.isApp() && !item.isAppAction(); });
         Log::app.info("Rebuilt the application index (generation %lld): %lld apps",
                       static_cast<long long>(generation), static_cast<long long>(apps));
         for (const Item& item : index.items()) {

@@ -3,6 +3,7 @@
 #include "app/apps/history_store.h"
 #include "app/base/log.h"
 #include "app/config/config_store.h"
+#include "app/launcher/message_window.h"
 #include "app/services/desktop_notifier.h"
 #include "app/shell/app_services.h"
 #include "core/base/xdg_folders.h"
@@ -40,9 +41,15 @@ AppServices linuxServices(std::vector<std::string>& problems) {
   services.imageCodec = std::make_shared<QtImageCodec>();
   services.iconSources = std::make_shared<GioIconSources>();
   services.fileManager = std::make_shared<DBusFileManager>();
-  // Without a session bus each post is a log line.
-  services.notifier =
+  // A post the desktop doesn't show (no notification service, or no session bus) is a log line
+  // and Vesk's own message where the panel appears.
+  auto notifier =
       std::make_shared<DesktopNotifier>(QDBusConnection::sessionBus(), services.fileManager);
+  notifier->showOwn = [](const std::string& title, const std::string& body,
+                         std::function<void()> clicked) {
+    MessageWindow::display(title, body, std::move(clicked));
+  };
+  services.notifier = std::move(notifier);
 
   X11Pasteboard::Options options;
   options.log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };

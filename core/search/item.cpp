@@ -73,13 +73,24 @@ bool Item::Kind::operator==(const Kind& other) const {
   if (tag != other.tag) {
     return false;
   }
-  return tag == Tag::command ? command == other.command : url == other.url;
+  return tag == Tag::command ? command == other.command
+                             : url == other.url && action == other.action;
 }
 
 Item Item::app(std::string name, std::string_view path, std::optional<std::string> id) {
   std::string url = ItemPath::normalized(path);
   std::string itemID = id ? std::move(*id) : url;
   return Item{Kind::app(std::move(url)), std::move(name), std::move(itemID)};
+}
+
+Item Item::appAction(const Item& app, std::string_view actionId, std::string_view actionName) {
+  Item action = app;
+  action.kind.action = actionId;
+  action.name += ": ";
+  action.name += actionName;
+  action.id += '#';
+  action.id += actionId;
+  return action;
 }
 
 Item Item::file(std::string_view path, bool isFolder) {
@@ -160,6 +171,7 @@ size_t std::hash<vesk::Item::Kind>::operator()(const vesk::Item::Kind& kind) con
     vesk::combine(seed, std::hash<uint8_t>{}(static_cast<uint8_t>(kind.command)));
   } else {
     vesk::combine(seed, std::hash<std::string>{}(kind.url));
+    vesk::combine(seed, std::hash<std::string>{}(kind.action));
   }
   return seed;
 }

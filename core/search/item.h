@@ -52,22 +52,27 @@ std::optional<Command> commandFromRawValue(std::string_view raw);
 
 struct Item {
   // What the item is, with its location or command. A tagged value: `url` is meaningful for
-  // app, file and folder (and empty for a command), `command` only for a command.
+  // app, file and folder (and empty for a command), `command` only for a command. An app item
+  // with an `action` stands for one of the app's own actions (the id of a "[Desktop Action id]"
+  // group of its entry) rather than for the app itself.
   struct Kind {
     enum class Tag : uint8_t { app, file, folder, command };
 
     Tag tag = Tag::app;
     std::string url;
     Command command = Command::clipboard;
+    std::string action;
 
-    static Kind app(std::string url) { return {Tag::app, std::move(url), Command::clipboard}; }
-    static Kind file(std::string url) { return {Tag::file, std::move(url), Command::clipboard}; }
-    static Kind folder(std::string url) {
-      return {Tag::folder, std::move(url), Command::clipboard};
+    static Kind app(std::string url) { return {Tag::app, std::move(url), Command::clipboard, {}}; }
+    static Kind file(std::string url) {
+      return {Tag::file, std::move(url), Command::clipboard, {}};
     }
-    static Kind forCommand(Command c) { return {Tag::command, {}, c}; }
+    static Kind folder(std::string url) {
+      return {Tag::folder, std::move(url), Command::clipboard, {}};
+    }
+    static Kind forCommand(Command c) { return {Tag::command, {}, c, {}}; }
 
-    // Compares the tag and the payload of that tag only.
+    // Compares the tag and the payload of that tag only (an app's url and action).
     bool operator==(const Kind& other) const;
   };
 
@@ -79,6 +84,9 @@ struct Item {
   // normalised path.
   static Item app(std::string name, std::string_view path,
                   std::optional<std::string> id = std::nullopt);
+  // The action `actionId` of the app item `app`, named "App: Action"; its id is the app's id
+  // followed by "#" and the action's id.
+  static Item appAction(const Item& app, std::string_view actionId, std::string_view actionName);
   // A file or folder: named after the path's last component, id "file:" or "folder:" followed
   // by `path` exactly as given.
   static Item file(std::string_view path, bool isFolder);
@@ -91,6 +99,8 @@ struct Item {
   // The location of an app, file or folder; none for a command.
   std::optional<std::string> url() const;
   bool isApp() const { return kind.tag == Kind::Tag::app; }
+  // An app's own action (see `Kind::action`).
+  bool isAppAction() const { return isApp() && !kind.action.empty(); }
 
   bool operator==(const Item&) const = default;
 };

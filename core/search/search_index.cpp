@@ -7,6 +7,7 @@
 #include <numeric>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -58,8 +59,9 @@ std::string sortKey(const icu::Collator* collator, const std::string& name) {
   return key;
 }
 
-// Sorts stably by name in the collator's order, one collator and one sort key per item.
-std::vector<Item> sortedByName(std::vector<Item> items) {
+// The order that sorts the items stably by name in the collator's order, one collator and one
+// sort key per item.
+std::vector<size_t> orderByName(const std::vector<Item>& items) {
   const std::unique_ptr<icu::Collator> collator = makeCollator();
   std::vector<std::string> keys;
   keys.reserve(items.size());
@@ -70,12 +72,7 @@ std::vector<Item> sortedByName(std::vector<Item> items) {
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(),
                    [&keys](size_t a, size_t b) { return keys[a] < keys[b]; });
-  std::vector<Item> sorted;
-  sorted.reserve(items.size());
-  for (size_t i : order) {
-    sorted.push_back(std::move(items[i]));
-  }
-  return sorted;
+  return order;
 }
 
 // Full Unicode lower-casing, independent of the locale; ASCII text without a copy through ICU.
@@ -124,26 +121,86 @@ std::optional<SearchKey> fileNameKey(const Item& item) {
 
 }  // namespace
 
-SearchIndex::SearchIndex(std::vector<Item> items) : items_(sortedByName(std::move(items))) {
+SearchIndex::SearchIndex(std::vector<Item> items, std::vector<Details> details) {
+  const std::vector<size_t> order = orderByName(items);
+  details.resize(items.size());
+  items_.reserve(items.size());
+  details_.reserve(items.size());
+  for (size_t i : order) {
+    items_.push_back(std::move(items[i]));
+    details_.push_back(std::move(details[i]));
+  }
   names_.reserve(items_.size());
   fileNames_.reserve(items_.size());
   positions_.reserve(items_.size());
+  keyStarts_.reserve(items_.size() + 1);
+  std::unordered_map<std::string_view, int> apps;  // entry → position of the app itself
   for (size_t i = 0; i < items_.size(); ++i) {
     const Item& item = items_[i];
     names_.emplace_back(item.name);
-    fileNames_.push_back(fileNameKey(item));
+    fileNames_.push_back(item.isAppAction() ? std::nullopt : fileNameKey(item));
+    keyStarts_.push_back(static_cast<uint32_t>(extraKeys_.size()));
+    for (const std::string& key : details_[i].keys) {
+      if (!key.empty()) {
+        extraKeys_.emplace_back(key);
+      }
+    }
     positions_.try_emplace(item.id, static_cast<int>(i));
+    if (item.isApp() && !item.isAppAction()) {
+      apps.try_emplace(item.kind.url, static_cast<int>(i));
+    }
     if (item.kind.tag == Item::Kind::Tag::command) {
       for (std::string_view alias : vesk::aliases(item.kind.command)) {
         aliases_.insert_or_assign(lowercased(alias), static_cast<int>(i));
       }
     }
   }
+  keyStarts_.push_back(static_cast<uint32_t>(extraKeys_.size()));
+
+  // Each app's actions, grouped by app in the order they were given.
+  parents_.assign(items_.size(), -1);
+  actionRanges_.assign(items_.size(), {0, 0});
+  std::vector<std::pair<int, size_t>> byApp;  // (app position, given index) of each action
+  for (size_t i = 0; i < items_.size(); ++i) {
+    if (!items_[i].isAppAction()) {
+      continue;
+    }
+    if (const auto app = apps.find(items_[i].kind.url); app != apps.end()) {
+      parents_[i] = app->second;
+      byApp.emplace_back(app->second, i);
+    }
+  }
+  // `order` maps a position to the item's index as given.
+  std::sort(byApp.begin(), byApp.end(), [&order](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first < b.first : order[a.second] < order[b.second];
+  });
+  for (const auto& [app, position] : byApp) {
+    auto& range = actionRanges_[static_cast<size_t>(app)];
+    if (range.first == range.second) {
+      range = {static_cast<uint32_t>(actionPositions_.size()),
+               static_cast<uint32_t>(actionPositions_.size())};
+    }
+    actionPositions_.push_back(static_cast<int>(position));
+    ++range.second;
+  }
 }
 
 const SearchIndex& SearchIndex::empty() {
   static const SearchIndex kEmpty;
   return kEmpty;
+}
+
+const SearchIndex::Details& SearchIndex::details(size_t position) const {
+  static const Details kNone;
+  return position < details_.size() ? details_[position] : kNone;
+}
+
+std::span<const int> SearchIndex::actions(size_t position) const {
+  if (position >= actionRanges_.size()) {
+    return {};
+  }
+  const auto [first, last] = actionRanges_[position];
+  return std::span<const int>(actionPositions_).subspan(first, last - first);
 }
 
 std::optional<int> SearchIndex::position(std::string_view id) const {
@@ -167,6 +224,34 @@ void SearchIndex::setAliases(std::span<const std::string> aliases, Command comma
   }
 }
 
+namespace {
+
+// A result while ranking. Equal scores rank a hit on the name before one on a further key, and
+// either before an app's action; then the shorter name, then the lower position.
+struct Ranked {
+  enum Tier : uint8_t { name, furtherKey, appAction };
+
+  int32_t score = 0;
+  Tier tier = name;
+  uint32_t length = 0;
+  int32_t index = 0;
+
+  bool ranksBefore(const Ranked& other) const {
+    if (score != other.score) {
+      return score > other.score;
+    }
+    if (tier != other.tier) {
+      return tier < other.tier;
+    }
+    if (length != other.length) {
+      return length < other.length;
+    }
+    return index < other.index;
+  }
+};
+
+}  // namespace
+
 std::vector<SearchIndex::Scored> SearchIndex::scoredSearch(std::string_view query, size_t limit,
                                                            std::span<const int32_t> boosts) const {
   const QueryTerms terms(query);
@@ -176,12 +261,16 @@ std::vector<SearchIndex::Scored> SearchIndex::scoredSearch(std::string_view quer
   std::vector<FuzzyMatcher> matchers = terms.matchers();
   const bool boosted = boosts.size() == items_.size();
 
-  std::vector<Candidate> found;
+  std::vector<Ranked> found;
+  bool hasActions = false;
   for (size_t i = 0; i < items_.size(); ++i) {
     const SearchKey& name = names_[i];
     const std::optional<SearchKey>& fileName = fileNames_[i];
+    const std::span<const SearchKey> further(extraKeys_.data() + keyStarts_[i],
+                                             keyStarts_[i + 1] - keyStarts_[i]);
     int32_t total = 0;
     bool matchesAll = true;
+    bool byFurtherKey = false;
     for (FuzzyMatcher& matcher : matchers) {
       std::optional<int32_t> score = matcher.score(name);
       if (fileName) {
@@ -190,11 +279,20 @@ std::vector<SearchIndex::Scored> SearchIndex::scoredSearch(std::string_view quer
           score = byFileName;
         }
       }
+      bool termByFurtherKey = false;
+      for (const SearchKey& key : further) {
+        const std::optional<int32_t> byKey = matcher.score(key);
+        if (byKey && (!score || *byKey > *score)) {
+          score = byKey;
+          termByFurtherKey = true;
+        }
+      }
       if (!score) {
         matchesAll = false;
         break;
       }
       total += *score;
+      byFurtherKey = byFurtherKey || termByFurtherKey;
     }
     if (!matchesAll) {
       continue;
@@ -202,18 +300,41 @@ std::vector<SearchIndex::Scored> SearchIndex::scoredSearch(std::string_view quer
     if (boosted) {
       total += boosts[i];
     }
-    found.push_back({total, static_cast<uint32_t>(name.bytes.size()), static_cast<int32_t>(i)});
+    Ranked::Tier tier = byFurtherKey ? Ranked::furtherKey : Ranked::name;
+    if (parents_[i] >= 0) {
+      tier = Ranked::appAction;
+      hasActions = true;
+    }
+    found.push_back(
+        {total, tier, static_cast<uint32_t>(name.bytes.size()), static_cast<int32_t>(i)});
+  }
+
+  // An app's action never ranks before the app when both are results. `found` is in position
+  // order here, so the app's result is found by binary search.
+  if (hasActions) {
+    const auto byIndex = [](const Ranked& r, int32_t index) { return r.index < index; };
+    for (Ranked& result : found) {
+      const int parent = parents_[static_cast<size_t>(result.index)];
+      if (parent < 0) {
+        continue;
+      }
+      const auto app = std::lower_bound(found.begin(), found.end(), parent, byIndex);
+      if (app != found.end() && app->index == parent) {
+        result.score = std::min(result.score, app->score);
+      }
+    }
   }
 
   const auto alias = aliases_.find(lowercased(trimmedOfSpacesAndTabs(query)));
   if (alias != aliases_.end()) {
     const int position = alias->second;
-    std::erase_if(found, [position](const Candidate& c) { return c.index == position; });
-    found.push_back({kAliasScore, static_cast<uint32_t>(names_[position].bytes.size()),
+    std::erase_if(found, [position](const Ranked& r) { return r.index == position; });
+    found.push_back({kAliasScore, Ranked::name,
+                     static_cast<uint32_t>(names_[static_cast<size_t>(position)].bytes.size()),
                      static_cast<int32_t>(position)});
   }
 
-  const auto ranksBefore = [](const Candidate& a, const Candidate& b) { return a.ranksBefore(b); };
+  const auto ranksBefore = [](const Ranked& a, const Ranked& b) { return a.ranksBefore(b); };
   const size_t kept = std::min(limit, found.size());
   std::partial_sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(kept), found.end(),
                     ranksBefore);

@@ -7,8 +7,13 @@
 // thread). `scoredSearch` makes its own matchers per call, so concurrent searches on copies
 // of an index need no locks; one index must not be searched while its aliases change.
 //
-// Invariants: `items`, `names` and `fileNames` have equal length; every value of `positions`
-// and `aliases` is a valid position; `positions` holds the first position of each id.
+// An item may bring more than its name: further texts it is found by (an application's generic
+// name and keywords), scored like its file name but ranked after an equal hit on the name, and
+// a line about it for its row. An app's own actions ("App: Action" items) rank after the app.
+//
+// Invariants: `items`, `names`, `fileNames` and the details have equal length; every value of
+// `positions` and `aliases` is a valid position; `positions` holds the first position of each
+// id.
 
 #include <cstddef>
 #include <cstdint>
@@ -46,11 +51,20 @@ class SearchIndex {
   };
   using StringMap = std::unordered_map<std::string, int, StringHash, std::equal_to<>>;
 
+  // What an item brings besides its name.
+  struct Details {
+    std::vector<std::string> keys;  // further texts the item is found by
+    std::string about;              // a line about the item; empty: none
+    std::string icon;               // its own icon (theme name or file); empty: its item's
+    bool operator==(const Details&) const = default;
+  };
+
   // No items.
   SearchIndex() = default;
   // Sorts the items by name in the file browser's order (case-insensitive, numbers by value,
   // the default locale's collation; stable for names that compare equal) and prepares keys.
-  explicit SearchIndex(std::vector<Item> items);
+  // `details` runs parallel to `items`; items past its end have none.
+  explicit SearchIndex(std::vector<Item> items, std::vector<Details> details = {});
 
   // A shared index of no items, for use before the first build.
   static const SearchIndex& empty();
@@ -61,6 +75,11 @@ class SearchIndex {
   const std::vector<SearchKey>& names() const { return names_; }
   // A second key where the item's file name (without extension) differs from its name.
   const std::vector<std::optional<SearchKey>>& fileNames() const { return fileNames_; }
+  // The details of the item at `position` (empty ones for a position out of range).
+  const Details& details(size_t position) const;
+  // The positions of the actions of the app at `position` (items made by `Item::appAction`
+  // for its entry), in the order they were given.
+  std::span<const int> actions(size_t position) const;
   // Item id → first position with that id.
   const StringMap& positions() const { return positions_; }
   // Lower-cased alias → position of the item it selects.
@@ -87,6 +106,15 @@ class SearchIndex {
   std::vector<Item> items_;
   std::vector<SearchKey> names_;
   std::vector<std::optional<SearchKey>> fileNames_;
+  std::vector<Details> details_;
+  // The keys of `Details::keys`, item after item: item i's are [keyStarts_[i], keyStarts_[i+1]).
+  std::vector<SearchKey> extraKeys_;
+  std::vector<uint32_t> keyStarts_;
+  // For an app action, the position of its app (-1: none or not an action); for an app, the
+  // range of its actions in `actionPositions_`.
+  std::vector<int> parents_;
+  std::vector<std::pair<uint32_t, uint32_t>> actionRanges_;
+  std::vector<int> actionPositions_;
   StringMap positions_;
   StringMap aliases_;
 };

@@ -12,6 +12,7 @@
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
+#include "platform/linux/gio_app_catalog.h"
 #include "platform/linux/xcb_connection.h"
 
 namespace vesk {
@@ -46,6 +47,69 @@ std::string executableOf(int32_t pid) {
   return length > 0 ? baseName(std::string_view(buffer, static_cast<size_t>(length))) : "";
 }
 
+// The NUL-separated strings of /proc/PID/<name> (its command line or environment), at most
+// `limit` of them.
+std::vector<std::string> procStrings(int32_t pid, const char* name, size_t limit) {
+  std::vector<std::string> strings;
+  if (pid <= 0) {
+    return strings;
+  }
+  std::ifstream file("/proc/" + std::to_string(pid) + "/" + name, std::ios::binary);
+  std::string item;
+  while (strings.size() < limit && std::getline(file, item, '\0')) {
+    strings.push_back(std::move(item));
+  }
+  return strings;
+}
+
+// The program file names a process may be known by: its executable, its command's program and,
+// for an interpreter running a script, the script ("python3 /usr/bin/tool" is "tool").
+std::vector<std::string> programsOf(int32_t pid) {
+  std::vector<std::string> programs;
+  if (std::string executable = executableOf(pid); !executable.empty()) {
+    programs.push_back(std::move(executable));
+  }
+  for (const std::string& argument : procStrings(pid, "cmdline", 2)) {
+    if (!argument.empty() && argument[0] != '-') {
+      programs.push_back(baseName(argument));
+    }
+  }
+  return programs;
+}
+
+// DESKTOP_STARTUP_ID from the process's environment as it started.
+std::string startupIdOf(int32_t pid) {
+  constexpr std::string_view kName = "DESKTOP_STARTUP_ID=";
+  for (const std::string& variable : procStrings(pid, "environ", 4096)) {
+    if (variable.starts_with(kName)) {
+      return variable.substr(kName.size());
+    }
+  }
+  return {};
+}
+
+// The program an entry's Exec= runs, past an "env" and its variable assignments.
+std::string execProgramOf(GAppInfo* info) {
+  const char* commandLine = g_app_info_get_commandline(info);
+  gchar** argv = nullptr;
+  if (commandLine == nullptr || !g_shell_parse_argv(commandLine, nullptr, &argv, nullptr)) {
+    const char* executable = g_app_info_get_executable(info);
+    return executable != nullptr ? baseName(executable) : std::string();
+  }
+  std::string program;
+  for (gchar** word = argv; *word != nullptr; ++word) {
+    const std::string name = baseName(*word);
+    if ((word == argv && name == "env") ||
+        (word != argv && std::string_view(*word).find('=') != std::string_view::npos)) {
+      continue;
+    }
+    program = name;
+    break;
+  }
+  g_strfreev(argv);
+  return program;
+}
+
 }  // namespace
 
 EwmhAppIdentity::EwmhAppIdentity(XcbConnection& connection) : connection_(connection) {
@@ -60,6 +124,7 @@ void EwmhAppIdentity::load() {
   byId_.clear();
   byWmClass_.clear();
   byProgram_.clear();
+  byFileId_.clear();
   GList* all = g_app_info_get_all();
   for (GList* node = all; node != nullptr; node = node->next) {
     auto* info = G_DESKTOP_APP_INFO(node->data);
@@ -79,19 +144,25 @@ void EwmhAppIdentity::load() {
     if (const char* wmClass = g_desktop_app_info_get_startup_wm_class(info)) {
       byWmClass_.emplace(lower(wmClass), index);
     }
-    if (const char* program = g_app_info_get_executable(G_APP_INFO(info))) {
-      byProgram_.emplace(baseName(program), index);
+    if (const std::string program = execProgramOf(G_APP_INFO(info)); !program.empty()) {
+      byProgram_.emplace(program, index);
     }
+    if (gchar* tryExec = g_desktop_app_info_get_string(info, "TryExec")) {
+      byProgram_.emplace(baseName(tryExec), index);
+      g_free(tryExec);
+    }
+    std::string fileId = baseName(file);
+    if (fileId.ends_with(".desktop")) {
+      fileId.resize(fileId.size() - 8);
+    }
+    byFileId_.emplace(std::move(fileId), index);
   }
   g_list_free_full(all, g_object_unref);
   loaded_ = std::chrono::steady_clock::now();
   everLoaded_ = true;
 }
 
-const EwmhAppIdentity::Entry* EwmhAppIdentity::findOnce(std::string_view gtkId,
-                                                        std::string_view instance,
-                                                        std::string_view wmClass,
-                                                        int32_t pid) const {
+const EwmhAppIdentity::Entry* EwmhAppIdentity::findOnce(const Clues& clues) const {
   const auto lookup = [&](const std::unordered_map<std::string, size_t>& map,
                           std::string_view key) -> const Entry* {
     if (key.empty()) {
@@ -100,14 +171,22 @@ const EwmhAppIdentity::Entry* EwmhAppIdentity::findOnce(std::string_view gtkId,
     const auto found = map.find(lower(key));
     return found == map.end() ? nullptr : &entries_[found->second];
   };
-  for (const Entry* entry :
-       {lookup(byId_, gtkId), lookup(byWmClass_, wmClass), lookup(byWmClass_, instance),
-        lookup(byId_, wmClass), lookup(byId_, instance)}) {
+  if (!clues.launchedId.empty()) {
+    if (const auto found = byFileId_.find(clues.launchedId); found != byFileId_.end()) {
+      return &entries_[found->second];
+    }
+    if (const Entry* entry = lookup(byId_, clues.launchedId)) {
+      return entry;
+    }
+  }
+  for (const Entry* entry : {lookup(byId_, clues.gtkId), lookup(byWmClass_, clues.wmClass),
+                             lookup(byWmClass_, clues.instance), lookup(byId_, clues.wmClass),
+                             lookup(byId_, clues.instance)}) {
     if (entry != nullptr) {
       return entry;
     }
   }
-  if (const std::string program = executableOf(pid); !program.empty()) {
+  for (const std::string& program : programsOf(clues.pid)) {
     if (const auto found = byProgram_.find(program); found != byProgram_.end()) {
       return &entries_[found->second];
     }
@@ -115,13 +194,11 @@ const EwmhAppIdentity::Entry* EwmhAppIdentity::findOnce(std::string_view gtkId,
   return nullptr;
 }
 
-const EwmhAppIdentity::Entry* EwmhAppIdentity::find(std::string_view gtkId,
-                                                    std::string_view instance,
-                                                    std::string_view wmClass, int32_t pid) {
+const EwmhAppIdentity::Entry* EwmhAppIdentity::find(const Clues& clues) {
   if (!everLoaded_) {
     load();
   }
-  if (const Entry* entry = findOnce(gtkId, instance, wmClass, pid)) {
+  if (const Entry* entry = findOnce(clues)) {
     return entry;
   }
   // Perhaps the application was installed since the table was read.
@@ -129,7 +206,7 @@ const EwmhAppIdentity::Entry* EwmhAppIdentity::find(std::string_view gtkId,
     return nullptr;
   }
   load();
-  return findOnce(gtkId, instance, wmClass, pid);
+  return findOnce(clues);
 }
 
 bool EwmhAppIdentity::isLocal(xcb_window_t window) {
@@ -141,6 +218,7 @@ std::optional<RunningApp> EwmhAppIdentity::identify(xcb_window_t window) {
   const auto classProperty = connection_.property(window, XCB_ATOM_WM_CLASS);
   const std::string gtkId = connection_.text(window, connection_.atom("_GTK_APPLICATION_ID"));
   const auto pids = connection_.cardinals(window, connection_.atom("_NET_WM_PID"));
+  std::string startupId = connection_.text(window, connection_.atom("_NET_STARTUP_ID"));
   if (connection_.broken()) {
     return std::nullopt;
   }
@@ -160,7 +238,12 @@ std::optional<RunningApp> EwmhAppIdentity::identify(xcb_window_t window) {
   const bool local = isLocal(window);
   app.pid = !pids.empty() && local ? static_cast<int32_t>(pids[0]) : 0;
   app.launchDate = launchDate(app.pid);
-  if (const Entry* entry = find(gtkId, instance, wmClass, app.pid)) {
+  if (startupId.empty()) {
+    startupId = startupIdOf(app.pid);
+  }
+  const Clues clues{GioAppCatalog::launchedDesktopId(startupId).value_or(""), gtkId, instance,
+                    wmClass, app.pid};
+  if (const Entry* entry = find(clues)) {
     app.bundleIdentifier = entry->id;
     app.entryPath = entry->path;
     app.name = entry->name;

@@ -1,7 +1,9 @@
 #pragma once
 // EwmhAppIdentity: which application a top-level window belongs to. The desktop entry is found
-// from the window's _GTK_APPLICATION_ID, then its WM_CLASS (against the entries'
-// StartupWMClass and ids), then its process's executable (against the entries' programs);
+// from the startup id of a launch Vesk made (the window's _NET_STARTUP_ID, else its process's
+// DESKTOP_STARTUP_ID), then the window's _GTK_APPLICATION_ID, then its WM_CLASS (against the
+// entries' StartupWMClass and ids), then its process's programs (the executable, the command's
+// program or the script an interpreter runs, against the entries' Exec and TryExec programs);
 // without an entry the application is known by its window class.
 //
 // Main thread (it shares the workspace's connection); the table of desktop entries is read on
@@ -40,17 +42,24 @@ class EwmhAppIdentity final {
   };
 
   void load();
-  const Entry* find(std::string_view gtkId, std::string_view instance, std::string_view wmClass,
-                    int32_t pid);
-  const Entry* findOnce(std::string_view gtkId, std::string_view instance, std::string_view wmClass,
-                        int32_t pid) const;
+  // What is known of a window to find its entry by.
+  struct Clues {
+    std::string launchedId;  // the desktop id of the Vesk launch it came from
+    std::string gtkId;
+    std::string instance;
+    std::string wmClass;
+    int32_t pid = 0;
+  };
+  const Entry* find(const Clues& clues);
+  const Entry* findOnce(const Clues& clues) const;
   bool isLocal(xcb_window_t window);
 
   XcbConnection& connection_;
   std::vector<Entry> entries_;
   std::unordered_map<std::string, size_t> byId_;       // lower-cased id → entry
   std::unordered_map<std::string, size_t> byWmClass_;  // lower-cased StartupWMClass → entry
-  std::unordered_map<std::string, size_t> byProgram_;  // program file name → entry
+  std::unordered_map<std::string, size_t> byProgram_;  // Exec/TryExec file name → entry
+  std::unordered_map<std::string, size_t> byFileId_;   // entry file name without ".desktop"
   std::chrono::steady_clock::time_point loaded_{};
   bool everLoaded_ = false;
   std::string hostName_;

@@ -99,20 +99,110 @@ std::optional<std::string> filenameOf(GAppInfo* info) {
 
 }  // namespace
 
+namespace {
+
+// Whether Vesk lists the entry: GIO refuses entries that are not Type=Application or whose
+// TryExec program is missing; hidden ones, NoDisplay ones and those that OnlyShowIn/NotShowIn
+// keep out of the current desktop (XDG_CURRENT_DESKTOP) are left out here.
+const char* listedNameOf(GDesktopAppInfo* app) {
+  if (app == nullptr || g_desktop_app_info_get_is_hidden(app) ||
+      g_app_info_should_show(G_APP_INFO(app)) == FALSE) {
+    return nullptr;
+  }
+  const char* name = g_app_info_get_name(G_APP_INFO(app));
+  return name != nullptr && name[0] != '\0' ? name : nullptr;
+}
+
+std::string text(const char* value) {
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+// The Icon= of each "[Desktop Action id]" group, which GIO doesn't read; an action without a
+// Name= of its own (GIO would call it "Unnamed") is dropped.
+void readActionGroups(const std::string& path, std::vector<AppCatalog::Entry::Action>& actions) {
+  std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), g_key_file_free);
+  if (!g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, nullptr)) {
+    actions.clear();
+    return;
+  }
+  std::erase_if(actions, [&file](AppCatalog::Entry::Action& action) {
+    const std::string group = "Desktop Action " + action.id;
+    if (!g_key_file_has_key(file.get(), group.c_str(), "Name", nullptr)) {
+      return true;
+    }
+    action.icon = takeString(g_key_file_get_string(file.get(), group.c_str(), "Icon", nullptr));
+    return false;
+  });
+}
+
+std::string desktopIdOfPath(const std::string& path) {
+  std::string id(std::filesystem::path(path).filename().string());
+  if (id.ends_with(".desktop")) {
+    id.resize(id.size() - std::string_view(".desktop").size());
+  }
+  return id;
+}
+
+}  // namespace
+
 std::optional<std::string> GioAppCatalog::listedName(const std::string& path) const {
-  // GIO refuses entries that are not Type=Application or whose TryExec program is missing.
   const DesktopApp app = desktopAppAt(path);
-  if (!app) {
+  const char* name = listedNameOf(app.get());
+  return name != nullptr ? std::optional<std::string>(name) : std::nullopt;
+}
+
+std::optional<AppCatalog::Entry> GioAppCatalog::listedEntry(const std::string& path) const {
+  const DesktopApp app = desktopAppAt(path);
+  const char* name = listedNameOf(app.get());
+  if (name == nullptr) {
     return std::nullopt;
   }
-  if (g_desktop_app_info_get_is_hidden(app.get()) || g_desktop_app_info_get_nodisplay(app.get())) {
+  Entry entry;
+  entry.name = name;
+  entry.genericName = text(g_desktop_app_info_get_generic_name(app.get()));
+  entry.comment = text(g_app_info_get_description(G_APP_INFO(app.get())));
+  if (const char* const* keywords = g_desktop_app_info_get_keywords(app.get())) {
+    for (const char* const* word = keywords; *word != nullptr; ++word) {
+      if ((*word)[0] != '\0') {
+        entry.keywords.emplace_back(*word);
+      }
+    }
+  }
+  if (const gchar* const* actions = g_desktop_app_info_list_actions(app.get())) {
+    for (const gchar* const* id = actions; *id != nullptr; ++id) {
+      std::string actionName = takeString(g_desktop_app_info_get_action_name(app.get(), *id));
+      if (!actionName.empty()) {
+        entry.actions.push_back({*id, std::move(actionName), {}});
+      }
+    }
+  }
+  if (!entry.actions.empty()) {
+    readActionGroups(path, entry.actions);
+  }
+  return entry;
+}
+
+std::string GioAppCatalog::startupId(const std::string& appPath, uint32_t userTime) {
+  static std::atomic<uint64_t> launches{0};
+  std::string id = "vesk:" + desktopIdOfPath(appPath) + ":" + std::to_string(::getpid()) + "-" +
+                   std::to_string(++launches);
+  if (userTime != 0) {
+    id += "_TIME" + std::to_string(userTime);
+  }
+  return id;
+}
+
+std::optional<std::string> GioAppCatalog::launchedDesktopId(std::string_view startupId) {
+  constexpr std::string_view kPrefix = "vesk:";
+  if (!startupId.starts_with(kPrefix)) {
     return std::nullopt;
   }
-  const char* name = g_app_info_get_name(G_APP_INFO(app.get()));
-  if (name == nullptr || name[0] == '\0') {
+  startupId.remove_prefix(kPrefix.size());
+  const size_t end = startupId.rfind(':');
+  if (end == std::string_view::npos || end == 0) {
     return std::nullopt;
   }
-  return std::string(name);
+  return std::string(startupId.substr(0, end));
 }
 
 std::optional<std::string> GioAppCatalog::pathForDesktopId(const std::string& desktopId) const {
@@ -271,16 +361,13 @@ namespace {
 
 using LaunchContext = std::unique_ptr<GAppLaunchContext, ObjectUnref>;
 
-// A launch context whose startup id carries the user's press time. GTK and Qt applications
-// read the time from DESKTOP_STARTUP_ID and stamp their first window with it.
-LaunchContext launchContext(const AppCatalog::LaunchOptions& options) {
+// A launch context whose startup id names the entry and carries the user's press time. GTK and
+// Qt applications read the time from DESKTOP_STARTUP_ID and stamp their first window with it
+// (and its id as _NET_STARTUP_ID), which also tells Vesk which entry the window came from.
+LaunchContext launchContext(const std::string& appPath, const AppCatalog::LaunchOptions& options) {
   LaunchContext context(g_app_launch_context_new());
-  if (options.userTime != 0) {
-    static std::atomic<uint64_t> launches{0};
-    const std::string id = "vesk-" + std::to_string(::getpid()) + "-" + g_get_host_name() + "-" +
-                           std::to_string(++launches) + "_TIME" + std::to_string(options.userTime);
-    g_app_launch_context_setenv(context.get(), "DESKTOP_STARTUP_ID", id.c_str());
-  }
+  const std::string id = GioAppCatalog::startupId(appPath, options.userTime);
+  g_app_launch_context_setenv(context.get(), "DESKTOP_STARTUP_ID", id.c_str());
   return context;
 }
 
@@ -291,9 +378,24 @@ void changeDirectory(gpointer folder) {
   }
 }
 
-Result<void> launchEntry(GDesktopAppInfo* app, GList* uris,
+Result<void> launchEntry(const std::string& appPath, GDesktopAppInfo* app, GList* uris,
                          const AppCatalog::LaunchOptions& options) {
-  const LaunchContext context = launchContext(options);
+  const LaunchContext context = launchContext(appPath, options);
+  if (!options.action.empty()) {
+    // GIO reports nothing back from an action's launch: an action the entry doesn't have is
+    // refused here, where it can still be told.
+    bool listed = false;
+    if (const gchar* const* actions = g_desktop_app_info_list_actions(app)) {
+      for (const gchar* const* id = actions; *id != nullptr && !listed; ++id) {
+        listed = options.action == *id;
+      }
+    }
+    if (!listed) {
+      return Failure{"the app has no action \"" + options.action + "\""};
+    }
+    g_desktop_app_info_launch_action(app, options.action.c_str(), context.get());
+    return {};
+  }
   GError* error = nullptr;
   gboolean launched = FALSE;
   if (options.workingDirectory.empty()) {
@@ -317,7 +419,7 @@ Result<void> GioAppCatalog::launch(const std::string& appPath, const LaunchOptio
   if (!app) {
     return Failure{"\"" + appPath + "\" isn't an application entry"};
   }
-  return launchEntry(app.get(), nullptr, options);
+  return launchEntry(appPath, app.get(), nullptr, options);
 }
 
 Result<void> GioAppCatalog::open(const std::vector<std::string>& targets,
@@ -335,7 +437,7 @@ Result<void> GioAppCatalog::open(const std::vector<std::string>& targets,
   for (std::string& uri : std::views::reverse(uris)) {
     list = g_list_prepend(list, uri.data());
   }
-  Result<void> launched = launchEntry(app.get(), list, options);
+  Result<void> launched = launchEntry(appPath, app.get(), list, options);
   g_list_free(list);
   return launched;
 }
@@ -343,7 +445,7 @@ Result<void> GioAppCatalog::open(const std::vector<std::string>& targets,
 Result<void> GioAppCatalog::openWithDefault(const std::string& target,
                                             const LaunchOptions& options) const {
   const std::string uri = uriFor(target);
-  const LaunchContext context = launchContext(options);
+  const LaunchContext context = launchContext({}, options);
   GError* error = nullptr;
   if (g_app_info_launch_default_for_uri(uri.c_str(), context.get(), &error) == FALSE) {
     return failureFrom(error, "no app opens it");

@@ -3,6 +3,10 @@
 // the mimeapps.list associations that freedesktop desktops share).
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/app_catalog.h"
 
@@ -10,6 +14,12 @@ namespace vesk {
 
 class GioAppCatalog final : public AppCatalog {
  public:
+  // The startup id of a launch, "vesk:<desktop id>:<pid>-<n>" with "_TIME<time>" when the
+  // press time is known: a window or process carrying it is one Vesk started from that entry.
+  static std::string startupId(const std::string& appPath, uint32_t userTime);
+  // The desktop id ("org.gnome.Calculator") named by a startup id Vesk made; none for others.
+  static std::optional<std::string> launchedDesktopId(std::string_view startupId);
+
   // A larger desktop entry is not an application: real ones, with every translation, stay
   // well under 100 KB.
   static constexpr size_t kMaxEntryBytes = size_t{1} << 20;
@@ -17,6 +27,7 @@ class GioAppCatalog final : public AppCatalog {
   GioAppCatalog() = default;
 
   std::optional<std::string> listedName(const std::string& path) const override;
+  std::optional<Entry> listedEntry(const std::string& path) const override;
   std::optional<std::string> pathForDesktopId(const std::string& desktopId) const override;
   bool isKnownType(const std::string& type) const override;
   std::optional<std::string> typeOfFile(const std::string& path) const override;

@@ -99,6 +99,24 @@ IconSources::FileType GioIconSources::appType() const {
 }
 
 IconSources::Icon GioIconSources::appIcon(const std::string& entryPath) const {
+  constexpr std::string_view kActionMark = ".desktop#";
+  if (const size_t mark = entryPath.rfind(kActionMark); mark != std::string::npos) {
+    const std::string entry = entryPath.substr(0, mark + kActionMark.size() - 1);
+    const std::string group = "Desktop Action " + entryPath.substr(mark + kActionMark.size());
+    const std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(),
+                                                                     g_key_file_free);
+    if (g_key_file_load_from_file(file.get(), entry.c_str(), G_KEY_FILE_NONE, nullptr)) {
+      const OwnedText name(g_key_file_get_string(file.get(), group.c_str(), "Icon", nullptr));
+      if (name && name.get()[0] != '\0') {
+        const std::unique_ptr<GIcon, decltype(&g_object_unref)> icon(
+            g_icon_new_for_string(name.get(), nullptr), g_object_unref);
+        if (icon) {
+          return iconFrom(icon.get());
+        }
+      }
+    }
+    return appIcon(entry);
+  }
   const DesktopApp app(g_desktop_app_info_new_from_filename(entryPath.c_str()));
   if (!app) {
     return {};

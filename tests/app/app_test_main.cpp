@@ -27,6 +27,8 @@ std::string privateDesktop() {
   ::setenv("XDG_DATA_DIRS", (root + "/data-dirs").c_str(), 1);
   ::setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
   ::setenv("XDG_CONFIG_DIRS", (root + "/config-dirs").c_str(), 1);
+  // OnlyShowIn/NotShowIn are judged against a known desktop.
+  ::setenv("XDG_CURRENT_DESKTOP", "GNOME", 1);
   // NOLINTEND(concurrency-mt-unsafe)
   return root;
 }

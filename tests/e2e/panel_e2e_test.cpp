@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/e2e/e2e_support.h"
 #include "tests/e2e/vesk_process.h"
 #include "tests/platform/linux/xvfb.h"
 
@@ -207,6 +208,106 @@ TEST_P(PanelE2E, TheClipboardListPastesTheSecondNewestClipIntoTheWindowBefore) {
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, PanelE2E, testing::Values("none", "openbox", "xfwm4"),
                          [](const auto& info) { return info.param; });
+
+}  // namespace
+}  // namespace vesk::test
+
+namespace vesk::test {
+namespace {
+
+// Desktop entries as a desktop describes them, under openbox with no notification service:
+// keywords find an app, its own actions run from its actions list, and what would have been
+// a notification is Vesk's own message where the panel appears.
+class DesktopEntriesE2E : public testing::Test {
+ protected:
+  void SetUp() override {
+    VESK_REQUIRE_XVFB();
+    if (Xvfb::run("command -v openbox >/dev/null") != 0) {
+      GTEST_SKIP() << "openbox isn't installed";
+    }
+    wm = std::make_unique<WindowManager>("openbox");
+    ASSERT_TRUE(wm->ready()) << "openbox didn't start";
+    appMarker = home.root() + "/calculator-opened";
+    actionMarker = home.root() + "/new-window-opened";
+    std::filesystem::create_directories(home.applications());
+    std::filesystem::create_directories(home.home() + "/Downloads");
+    std::ofstream(home.applications() + "/vesk-test-calculator.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Calculator\nGenericName=Calculator\n"
+        << "Keywords=math;arithmetic;\nExec=touch " << appMarker
+        << "\nActions=new-window;\n\n[Desktop Action new-window]\nName=New Window\nExec=touch "
+        << actionMarker << "\n";
+    // No notification service answers on this session: the bus has none, or there is no bus.
+    home.extra["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + home.root() + "/runtime/no-bus";
+    vesk = std::make_unique<VeskProcess>(home);
+    ASSERT_TRUE(vesk->start());
+    ASSERT_TRUE(vesk->waitForLog("Applied config.toml", 10s)) << vesk->log();
+    ASSERT_TRUE(vesk->waitForLog("Indexed app: Calculator: New Window", 10s)) << vesk->log();
+  }
+
+  void TearDown() override {
+    vesk.reset();
+    wm.reset();
+  }
+
+  void keys(const std::vector<std::string>& names) {
+    std::vector<std::string> args = {"xdotool", "key", "--delay", "20"};
+    args.insert(args.end(), names.begin(), names.end());
+    ASSERT_EQ(runProgram(home, args), 0);
+  }
+
+  Home home;
+  std::string appMarker;
+  std::string actionMarker;
+  std::unique_ptr<WindowManager> wm;
+  std::unique_ptr<VeskProcess> vesk;
+};
+
+TEST_F(DesktopEntriesE2E, AKeywordFindsTheAppAndItsOwnActionRunsFromItsActions) {
+  keys({"super+p"});
+  ASSERT_TRUE(vesk->waitForLog("panel drawn")) << vesk->log();
+  keys({"m", "a", "t", "h", "Return"});
+  EXPECT_TRUE(pumpUntil([&] { return std::filesystem::exists(appMarker); })) << vesk->log();
+  ASSERT_TRUE(pumpUntil([&] { return vesk->count("The panel closed") >= 1; })) << vesk->log();
+
+  keys({"super+p"});
+  ASSERT_TRUE(pumpUntil([&] { return vesk->count("panel drawn") >= 2; })) << vesk->log();
+  keys({"m", "a", "t", "h"});
+  keys({"super+k"});
+  keys({"n", "e", "w", "Return"});
+  EXPECT_TRUE(pumpUntil([&] { return std::filesystem::exists(actionMarker); })) << vesk->log();
+}
+
+TEST_F(DesktopEntriesE2E, SavingAClipWithoutANotificationServiceShowsVesksOwnMessage) {
+  ASSERT_TRUE(vesk->waitForLog("Watching the clipboard", 10s)) << vesk->log();
+  ASSERT_EQ(runProgram(home, {"xclip", "-selection", "clipboard"}, "a clip to keep"), 0);
+  ASSERT_TRUE(pumpUntil([&] { return !storedClips(home.database()).empty(); })) << vesk->log();
+  keys({"super+shift+v"});
+  ASSERT_TRUE(vesk->waitForLog("panel drawn")) << vesk->log();
+  keys({"super+k"});
+  keys({"s", "a", "v", "e", "Return"});
+  EXPECT_TRUE(vesk->waitForLog("Couldn't show the notification \"Saved to Downloads\"", 5s))
+      << vesk->log();
+  std::string window;
+  EXPECT_TRUE(pumpUntil([&] {
+    window = Xvfb::output("xdotool search --onlyvisible --name '^Saved to Downloads$'");
+    return !window.empty();
+  })) << vesk->log();
+  if (const char* folder = VESK_SCREENSHOTS; !window.empty() && folder[0] != '\0') {
+    pumpUntil([] { return false; }, 300ms);  // drawn
+    std::filesystem::create_directories(folder);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    const QRect area = screen->geometry();
+    screen->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .save(QString::fromStdString(std::string(folder) + "/own-message-openbox.png"));
+  }
+  // It goes away by itself.
+  EXPECT_TRUE(pumpUntil(
+      [] {
+        return Xvfb::output("xdotool search --onlyvisible --name '^Saved to Downloads$'").empty();
+      },
+      6s));
+}
 
 }  // namespace
 }  // namespace vesk::test

@@ -2,6 +2,7 @@
 // (against a catalog given as tables) and tracking the running ones.
 
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <map>
 #include <set>
@@ -15,6 +16,7 @@
 #include "app/apps/app_resolver.h"
 #include "app/apps/app_scanner.h"
 #include "app/apps/running_apps.h"
+#include "core/search/search_index.h"
 #include "platform/app_catalog.h"
 #include "platform/linux/gio_app_catalog.h"
 #include "tests/app/app_test_support.h"
@@ -103,6 +105,73 @@ TEST(AppScanner, EntriesThatAreNotRegularFilesOrAreHugeAreSkippedWithoutBlocking
     }
   }
   EXPECT_EQ(names(scanning.get()), std::vector<std::string>{"Editor"});
+}
+
+// The entries' own words: generic names and keywords find an app, its actions are items of
+// their own that launch through the entry, and OnlyShowIn/NotShowIn are read against the
+// desktop the tests run in (XDG_CURRENT_DESKTOP=GNOME, set by the tests' main).
+TEST(AppScanner, EntriesBringKeywordsActionsAndTheDesktopsTheyShowIn) {
+  test::TempFolder folder;
+  const std::string root = folder / "applications";
+  const std::string marker = folder / "new-window";
+  test::writeFile(root + "/calc.desktop",
+                  entry("Calculator",
+                        "GenericName=Calculator\nComment=Do sums\nKeywords=math;arithmetic;\n"
+                        "Actions=new-window;broken;\n\n[Desktop Action new-window]\n"
+                        "Name=New Window\nIcon=window-new\nExec=sh -c 'echo \"$DESKTOP_STARTUP_ID\""
+                        " > " +
+                            marker + "'\n\n[Desktop Action broken]\nExec=/bin/true\n"));
+  test::writeFile(root + "/writer.desktop",
+                  entry("LibreOffice Writer", "GenericName=Word Processor\n"));
+  test::writeFile(root + "/xfce-settings.desktop", entry("Xfce Settings", "OnlyShowIn=XFCE;\n"));
+  test::writeFile(root + "/gnome-tweaks.desktop", entry("Tweaks", "OnlyShowIn=GNOME;Unity;\n"));
+  test::writeFile(root + "/not-here.desktop", entry("Not Here", "NotShowIn=GNOME;\n"));
+
+  GioAppCatalog catalog;
+  std::vector<Item> items;
+  std::vector<SearchIndex::Details> details;
+  for (AppScanner::App& app : AppScanner::scanApps({root}, {}, 3, catalog)) {
+    AppScanner::addToIndex(std::move(app), items, details);
+  }
+  const std::vector<std::string> listed = names(items);
+  EXPECT_EQ((std::set<std::string>(listed.begin(), listed.end())),
+            (std::set<std::string>{"Calculator", "Calculator: New Window", "LibreOffice Writer",
+                                   "Tweaks"}))
+      << "an action without a name is left out";
+  const SearchIndex index(items, details);
+  const auto first = [&index](const std::string& query) {
+    const std::vector<int> found = index.search(query, 5);
+    return found.empty() ? std::string() : index.items()[static_cast<size_t>(found[0])].name;
+  };
+  EXPECT_EQ(first("math"), "Calculator");
+  EXPECT_EQ(first("arithmetic"), "Calculator");
+  EXPECT_EQ(first("word"), "LibreOffice Writer");
+  EXPECT_EQ(first("calc"), "Calculator") << "the app before its own action";
+  EXPECT_EQ(first("new window"), "Calculator: New Window");
+
+  const size_t calculator = 0;  // first by name
+  ASSERT_EQ(index.items()[calculator].name, "Calculator");
+  EXPECT_EQ(index.details(calculator).about, "Do sums") << "a generic name that is the name";
+  const auto writer = index.position(std::filesystem::canonical(root + "/writer.desktop").string());
+  ASSERT_TRUE(writer);
+  EXPECT_EQ(index.details(static_cast<size_t>(*writer)).about, "Word Processor");
+  ASSERT_EQ(index.actions(calculator).size(), 1U);
+  const Item& newWindow = index.items()[static_cast<size_t>(index.actions(calculator)[0])];
+  EXPECT_EQ(newWindow.kind.action, "new-window");
+  EXPECT_EQ(index.details(static_cast<size_t>(index.actions(calculator)[0])).icon, "window-new");
+
+  // The action runs through the entry, and the started program carries a startup id that
+  // names the entry Vesk launched.
+  EXPECT_FALSE(catalog.launch(newWindow.kind.url, {0, {}, "no-such-action"}));
+  ASSERT_TRUE(catalog.launch(newWindow.kind.url, {0, {}, "new-window"}));
+  std::string startupId;
+  EXPECT_TRUE(test::pumpUntil([&] {
+    std::ifstream file(marker);
+    std::getline(file, startupId);
+    return !startupId.empty();
+  }));
+  EXPECT_EQ(GioAppCatalog::launchedDesktopId(startupId), "calc");
+  EXPECT_EQ(GioAppCatalog::launchedDesktopId("other-launcher-1_TIME5"), std::nullopt);
 }
 
 TEST(AppScanner, OnlyDesktopEntriesAffectTheIndex) {

@@ -4,6 +4,7 @@
 
 #include "app/clipboard/clip_deliverer.h"
 #include "app/clipboard/paster.h"
+#include "app/launcher/panel_content.h"
 #include "tests/app/launcher/launcher_fixture.h"
 #include "tests/fakes/fake_key_layout.h"
 #include "tests/fakes/fake_key_synthesizer.h"
@@ -58,6 +59,50 @@ TEST_F(LauncherActionsTest, RunningAppsOfferQuitAndTheListFollowsWhileShown) {
   running.changed();
   controller.refresh();
   EXPECT_EQ(titles(), (std::vector<std::string>{"Open", "Reveal in File Manager"}));
+}
+
+// An app's keywords find it, but a hit on a name of the same worth comes first; its own actions
+// rank after it however often they were used, follow Vesk's actions in its list and launch
+// through the entry; its row tells what its entry says about it.
+TEST_F(LauncherActionsTest, KeywordHitsRankAfterNameHitsAndAnAppsOwnActionsFollowIt) {
+  const Item calc = Item::app("Calc", home("Apps/calc.desktop"));
+  const Item newWindow = Item::appAction(calc, "new-window", "New Window");
+  std::vector<Item> indexed = items();
+  std::vector<SearchIndex::Details> details(indexed.size());
+  indexed.insert(indexed.end(),
+                 {Item::app("Math Tutor", home("Apps/tutor.desktop")), calc, newWindow});
+  details.insert(details.end(), {{}, {{"math", "arithmetic"}, "Does sums", {}}, {}});
+  controller.setIndex(SearchIndex(indexed, details));
+
+  type("math");
+  ASSERT_GE(titles().size(), 2U);
+  EXPECT_EQ(titles()[0], "Math Tutor") << "equal scores: the name hit first";
+  EXPECT_EQ(titles()[1], "Calc");
+
+  for (int opened = 0; opened < 3; ++opened) {
+    history.record(newWindow.id, clock);
+  }
+  controller.prepareToShow(Mode::launcher);
+  type("calc");
+  ASSERT_GE(titles().size(), 2U);
+  EXPECT_EQ(titles()[0], "Calc");
+  EXPECT_EQ(titles()[1], "Calc: New Window");
+
+  PanelContext context;
+  context.controller = &controller;
+  context.home = home();
+  EXPECT_EQ(PanelContent::cell(controller.rows()[0], 0, context).detail, "Does sums");
+  type("tutor");
+  EXPECT_EQ(PanelContent::cell(controller.rows()[0], 0, context).detail, "~/Apps")
+      << "an entry that says nothing about itself shows its folder";
+
+  openActionsOf("calc", "Calc");
+  EXPECT_EQ(titles(), (std::vector<std::string>{"Open", "Reveal in File Manager", "New Window"}));
+  EXPECT_TRUE(controller.runAction(2));
+  ASSERT_TRUE(pumpUntil([this] { return !catalog->launches().empty(); }));
+  EXPECT_EQ(catalog->launches()[0].app, calc.kind.url);
+  EXPECT_EQ(catalog->launches()[0].options.action, "new-window");
+  EXPECT_EQ(view.dismissals, 1);
 }
 
 TEST_F(LauncherActionsTest, FilterRanksActionsAndTheActionKeyClearsAHidingFilter) {

@@ -2,10 +2,12 @@
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
+#include <QDBusVirtualObject>
 #include <QStringList>
 #include <QVariantMap>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -167,25 +169,79 @@ TEST_F(DesktopNotifierTest, ZipPostsTheArchiveOrWhyItFailed) {
   EXPECT_EQ(lines[0], "Couldn't zip " + (folder / "Missing") + ": " + all[1].body.toStdString());
 }
 
-TEST(DesktopNotifier, WithoutANotificationServiceEachPostIsALogLine) {
+// Takes every call and never answers it, as a hung service does.
+class SilentService final : public QDBusVirtualObject {
+ public:
+  bool handleMessage(const QDBusMessage& /*message*/, const QDBusConnection& /*bus*/) override {
+    ++calls;
+    return true;
+  }
+  QString introspect(const QString& /*path*/) const override { return {}; }
+  std::atomic<int> calls{0};
+};
+
+// A post nobody shows is a log line and Vesk's own message, whose click does what the
+// notification's would: with no service on the bus, with one that doesn't answer, and with no
+// bus at all.
+TEST(DesktopNotifier, WithoutANotificationServiceEachPostIsALogLineAndShownByVesk) {
   test::PrivateBus bus;
   ASSERT_TRUE(bus.ok());
+  QDBusConnection desktop = bus.connect("desktop-files");
+  RecordingService fileManager;
+  ASSERT_TRUE(desktop.interface()->registerService("org.freedesktop.FileManager1"));
+  ASSERT_TRUE(desktop.registerVirtualObject("/org/freedesktop/FileManager1", &fileManager));
+  struct Shown {
+    std::string title;
+    std::string body;
+    std::function<void()> clicked;
+  };
   std::vector<std::string> lines;
-  DesktopNotifier notifier(bus.connect("vesk-alone"), nullptr,
+  std::vector<Shown> shown;
+  const auto wire = [&](DesktopNotifier& notifier) {
+    notifier.showOwn = [&](const std::string& title, const std::string& body,
+                           std::function<void()> clicked) {
+      shown.push_back({title, body, std::move(clicked)});
+    };
+  };
+  DesktopNotifier notifier(bus.connect("vesk-alone"),
+                           std::make_shared<DBusFileManager>(bus.address()),
                            [&](const std::string& line) { lines.push_back(line); });
+  wire(notifier);
   notifier.failed("Couldn't open Report", std::string("/data/Report.pdf"), "No app opens it");
   ASSERT_TRUE(pumpUntil([&] { return !lines.empty(); }));
   test::pumpFor(std::chrono::milliseconds(100));
   ASSERT_EQ(lines.size(), 1U);
   EXPECT_EQ(lines[0].rfind("Couldn't show the notification \"Couldn't open Report\": ", 0), 0U)
       << lines[0];
+  ASSERT_EQ(shown.size(), 1U);
+  EXPECT_EQ(shown[0].title, "Couldn't open Report");
+  EXPECT_EQ(shown[0].body, "No app opens it");
+  ASSERT_TRUE(shown[0].clicked);
+  shown[0].clicked();
+  ASSERT_TRUE(pumpUntil([&] { return !fileManager.calls().empty(); }));
+  EXPECT_EQ(fileManager.calls()[0].arguments().value(0).toStringList(),
+            QStringList{"file:///data/Report.pdf"});
+
+  // A service that takes the call and never answers is given a second.
+  SilentService silent;
+  ASSERT_TRUE(desktop.interface()->registerService("org.freedesktop.Notifications"));
+  ASSERT_TRUE(desktop.registerVirtualObject("/org/freedesktop/Notifications", &silent));
+  notifier.update("Vesk is up to date", "Version 2.1");
+  ASSERT_TRUE(pumpUntil([&] { return shown.size() == 2; }));
+  EXPECT_EQ(silent.calls, 1);
+  EXPECT_EQ(shown[1].title, "Vesk is up to date");
+  EXPECT_FALSE(shown[1].clicked) << "a post about no file does nothing when clicked";
+  EXPECT_EQ(lines.size(), 2U);
 
   // No bus at all.
   DesktopNotifier unconnected(QDBusConnection(QStringLiteral("no-such-bus")), nullptr,
                               [&](const std::string& line) { lines.push_back(line); });
+  wire(unconnected);
   unconnected.saved("/data/Report.pdf");
-  ASSERT_EQ(lines.size(), 2U);
-  EXPECT_EQ(lines[1], "Couldn't show the notification \"Saved to data\": no session bus");
+  ASSERT_EQ(lines.size(), 3U);
+  EXPECT_EQ(lines[2], "Couldn't show the notification \"Saved to data\": no session bus");
+  ASSERT_EQ(shown.size(), 3U);
+  EXPECT_EQ(shown[2].body, "Report.pdf");
 }
 
 }  // namespace
