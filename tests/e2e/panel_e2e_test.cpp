@@ -19,59 +19,13 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/vesk_process.h"
+#include "tests/e2e/window_manager.h"
 #include "tests/platform/linux/xvfb.h"
 
 namespace vesk::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A window manager for one test, stopped with it; its root properties are removed after it,
-// so the next test sees a bare server again.
-class WindowManager {
- public:
-  explicit WindowManager(const std::string& name) {
-    if (name == "none") {
-      return;
-    }
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::setpgid(0, 0);
-      if (name == "xfwm4") {
-        ::execlp("dbus-run-session", "dbus-run-session", "--", "xfwm4", "--compositor=off",
-                 "--sm-client-disable", nullptr);
-      } else {
-        ::execlp(name.c_str(), name.c_str(), nullptr);
-      }
-      ::_exit(127);
-    }
-  }
-  ~WindowManager() {
-    if (pid_ > 0) {
-      ::kill(-pid_, SIGTERM);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-      Xvfb::run(
-          "xprop -root -remove _NET_SUPPORTING_WM_CHECK; xprop -root -remove "
-          "_NET_ACTIVE_WINDOW");
-    }
-  }
-  WindowManager(const WindowManager&) = delete;
-  WindowManager& operator=(const WindowManager&) = delete;
-
-  bool ready() const {
-    return pid_ <= 0 ||
-           pumpUntil(
-               [] {
-                 return Xvfb::output("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") !=
-                        std::string::npos;
-               },
-               10s);
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 std::string focusedName() {
   std::string name = Xvfb::output("xdotool getwindowfocus getwindowname 2>/dev/null");

@@ -117,9 +117,9 @@ TEST(Config, EverySettingMessage) {
       {"[hotkeys]\nclipboard = \"ctrl+c\"",
        "line 2: hotkeys.clipboard \"ctrl+c\" is Copy in every app, so it's left as it was"},
       {"[hotkeys]\npaste_next = \"shift+a\"",
-       "line 2: hotkeys.paste_next \"shift+a\" isn't a shortcut like \"cmd+p\""},
+       "line 2: hotkeys.paste_next \"shift+a\" isn't a shortcut like \"ctrl+alt+space\""},
       {"[hotkeys]\nlauncher = \"hyper+k\"",
-       "line 2: hotkeys.launcher \"hyper+k\" isn't a shortcut like \"cmd+p\""},
+       "line 2: hotkeys.launcher \"hyper+k\" isn't a shortcut like \"ctrl+alt+space\""},
       {"[launcher]\nempty_state = 2", "line 2: launcher.empty_state should be a string in quotes"},
       {"[launcher]\nclipboard_alias = \"c c\"",
        "line 2: launcher.clipboard_alias \"c c\" should be one word, like \"c\""},
@@ -238,7 +238,7 @@ TEST(Config, HotKeys) {
 TEST(Config, CollidingHotKeysTurnTheLaterOneOffInEitherLineOrder) {
   const auto below = first("[hotkeys]\nlauncher = \"cmd+p\"\nclipboard = \"cmd+p\"\n");
   EXPECT_EQ(below.problems,
-            Problems{"line 3: hotkeys.launcher and hotkeys.clipboard are both \"cmd+p\", so "
+            Problems{"line 3: hotkeys.launcher and hotkeys.clipboard are both \"super+p\", so "
                      "hotkeys.clipboard is off"});
   EXPECT_EQ(below.config.launcherHotkey, parsed("cmd+p"));
   EXPECT_EQ(below.config.clipboardHotkey, std::nullopt);
@@ -254,7 +254,7 @@ TEST(Config, CollidingHotKeysTurnTheLaterOneOffInEitherLineOrder) {
   // A written key against a default one: the written line is the later.
   const auto againstDefault = first("\n[hotkeys]\npaste_next = \"shift+cmd+v\"\n");
   EXPECT_EQ(againstDefault.problems,
-            Problems{"line 3: hotkeys.clipboard and hotkeys.paste_next are both \"shift+cmd+v\", "
+            Problems{"line 3: hotkeys.clipboard and hotkeys.paste_next are both \"shift+super+v\", "
                      "so hotkeys.paste_next is off"});
 }
 
