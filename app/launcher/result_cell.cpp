@@ -88,8 +88,8 @@ void ResultCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const QStringList caps = QString::fromStdString(content.mark).split(u'+');
     for (auto cap = caps.rbegin(); cap != caps.rend(); ++cap) {
       right -= capWidth(*cap, capFont);
-      drawCap(*painter, QPointF(right, row.center().y() - kCapHeight / 2.0), *cap, capFont,
-              palette, content.isDanger);
+      drawCap(*painter, QPointF(right, row.center().y() - kCapHeight / 2.0), *cap, capFont, palette,
+              content.isDanger);
       right -= 3;
     }
     right -= 5;

@@ -29,7 +29,7 @@ struct Config {
 
   Shortcut launcherHotkey = *Shortcut::parse("ctrl+alt+space");
   std::optional<Shortcut> clipboardHotkey = Shortcut::parse("super+shift+v");  // absent: off
-  std::optional<Shortcut> pasteNextHotkey = Shortcut::parse("ctrl+alt+v");   // absent: off
+  std::optional<Shortcut> pasteNextHotkey = Shortcut::parse("ctrl+alt+v");     // absent: off
   KeyBindings keys = KeyBindings::defaults();
   std::string clipboardAlias = "c";  // empty: off
   EmptyState emptyState = EmptyState::recent;

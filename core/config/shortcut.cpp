@@ -128,7 +128,7 @@ std::string asciiLower(std::string_view text) {
 
 std::string keyWord(const std::string& key) {
   static const std::map<std::string, std::string, std::less<>> kWords = {
-      {"return", "Enter"}, {"escape", "Esc"}, {"backspace", "Backspace"},
+      {"return", "Enter"}, {"escape", "Esc"},  {"backspace", "Backspace"},
       {"tab", "Tab"},      {"space", "Space"}, {"up", "↑"},
       {"down", "↓"},       {"left", "←"},      {"right", "→"},
   };

@@ -208,8 +208,7 @@ void foldCaseInsensitive(std::string_view text, std::string& out) {
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
   const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-  const icu::UnicodeString decomposed =
-      U_FAILURE(status) ? source : nfd->normalize(source, status);
+  const icu::UnicodeString decomposed = U_FAILURE(status) ? source : nfd->normalize(source, status);
   icu::UnicodeString stripped;
   for (int32_t i = 0; i < decomposed.length();) {
     const UChar32 c = decomposed.char32At(i);
@@ -218,7 +217,8 @@ void foldCaseInsensitive(std::string_view text, std::string& out) {
       stripped.append(u_foldCase(c, U_FOLD_CASE_DEFAULT));
     }
   }
-  const icu::UnicodeString composed = U_FAILURE(status) ? stripped : nfc->normalize(stripped, status);
+  const icu::UnicodeString composed =
+      U_FAILURE(status) ? stripped : nfc->normalize(stripped, status);
   (U_FAILURE(status) ? stripped : composed).toUTF8String(out);
 }
 

@@ -48,8 +48,8 @@ void appendFolded(std::string_view text, std::string& out, Mode mode);
 bool isAscii(std::string_view text);
 
 // Appends the lowerCase-folded bytes of `text` to `bytes` and one bonus per appended byte to
-// `bonus`. All-ASCII text takes a byte-wise path with no allocation beyond the arrays' growth; other
-// text is folded with ICU. Invalid UTF-8 is folded as U+FFFD, never rejected.
+// `bonus`. All-ASCII text takes a byte-wise path with no allocation beyond the arrays' growth;
+// other text is folded with ICU. Invalid UTF-8 is folded as U+FFFD, never rejected.
 void fold(std::string_view text, std::vector<uint8_t>& bytes, std::vector<uint8_t>& bonus);
 
 // The character-group mask of folded bytes: bits 0-25 letters, 26-35 digits, 36-63 any other

@@ -4,6 +4,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QStringList>
 #include <atomic>
 #include <filesystem>
 #include <fstream>

@@ -32,7 +32,7 @@ TEST(Config, TemplateParsesToTheDefaultsWithNoProblems) {
   EXPECT_EQ(result.config, Config());
   EXPECT_TRUE(Config::templateText().starts_with("# Vesk settings. Saved changes apply"));
   EXPECT_TRUE(Config::templateText().ends_with("# mailto = \"Thunderbird\"\n"));
-  EXPECT_EQ(std::count(Config::templateText().begin(), Config::templateText().end(), '\n'), 76);
+  EXPECT_EQ(std::count(Config::templateText().begin(), Config::templateText().end(), '\n'), 75);
 }
 
 TEST(Config, CarriageReturnLineFeedFileReadsTheSame) {
@@ -260,14 +260,14 @@ TEST(Config, CollidingHotKeysTurnTheLaterOneOffInEitherLineOrder) {
 
 TEST(Config, PanelKeysAgainstHotKeysAndEachOther) {
   const auto result = first(
-      "[hotkeys]\nclipboard = \"ctrl+k\"\n[keys]\nopen = []\nactions = \"cmd+c\"\n"
+      "[hotkeys]\nclipboard = \"ctrl+p\"\n[keys]\nopen = []\nactions = \"cmd+c\"\n"
       "preview = [\"cmd+y\", \"space\"]\nrun_actions = [\"cmd+q\", \"ctrl+c\", \"cmd+e\"]\n");
   EXPECT_EQ(result.problems,
             (Problems{"line 4: keys.open needs a key, so it's \"return\"",
                       "line 7: keys.run_actions \"ctrl+c\" is Copy in the search field, so it's "
                       "left out"}));
   EXPECT_EQ(result.config.keys[PanelKey::open], std::vector<Shortcut>{parsed("return")});
-  // cmd+c is Super+C here, free for the panel; ctrl+k went to the clipboard's hot key.
+  // cmd+c is Super+C here, free for the panel; ctrl+p went to the clipboard's hot key.
   EXPECT_EQ(result.config.keys[PanelKey::actions], std::vector<Shortcut>{parsed("cmd+c")});
   EXPECT_EQ(result.config.keys[PanelKey::up], std::vector<Shortcut>{parsed("up")});
   EXPECT_EQ(result.config.keys.runActions(),

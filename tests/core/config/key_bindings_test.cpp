@@ -45,12 +45,14 @@ TEST(KeyBindings, NothingWrittenGivesTheDefaults) {
 }
 
 TEST(KeyBindings, PreviewAndRunActionsShareWithoutAProblem) {
-  const auto resolution = KeyBindings::resolve({written(PanelKey::preview, 4, {"cmd+y", "space"}),
-                                                written(PanelKey::toLauncher, 5, {"cmd+q"})},
-                                               defaultHotkeys());
+  const auto resolution =
+      KeyBindings::resolve({written(PanelKey::preview, 4, {"ctrl+y", "space"}),
+                            written(PanelKey::runActions, 5, {"alt+1", "ctrl+y"}),
+                            written(PanelKey::toLauncher, 6, {"alt+1"})},
+                           defaultHotkeys());
   EXPECT_TRUE(resolution.problems.empty());
-  EXPECT_EQ(resolution.bindings.runActions()[5], parsed("cmd+y"));
-  EXPECT_EQ(resolution.bindings.runActions()[0], parsed("cmd+q"));
+  EXPECT_EQ(resolution.bindings.runActions()[1], parsed("ctrl+y"));
+  EXPECT_EQ(resolution.bindings.runActions()[0], parsed("alt+1"));
   // Preview and the way back to the launcher may not share.
   const auto clash = KeyBindings::resolve(
       {written(PanelKey::preview, 4, {"space"}), written(PanelKey::toLauncher, 5, {"space"})},
