@@ -21,7 +21,7 @@ constexpr std::array<SlotWords, 3> kSlots = {{
     {"paste_next", "pastes the clips one by one"},
 }};
 
-// "Ctrl+Alt+Space opens Vesk, Super+Shift+V its clipboard history"; empty when neither works.
+// "Ctrl+Alt+Space opens Vesk, Shift+Super+V its clipboard history"; empty when neither works.
 std::string opening(const GlobalHotkeys& hotkeys) {
   const auto launcher = hotkeys.current("launcher");
   const auto clipboard = hotkeys.current("clipboard");

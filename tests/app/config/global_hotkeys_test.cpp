@@ -84,8 +84,8 @@ TEST_F(GlobalHotkeysTest, RefusedChangeKeepsTheOldKeyAndSaysSoUntilTriedAgain) {
   EXPECT_TRUE(service.isRegistered(Grab{55, kCmd | kAlt}));
   EXPECT_EQ(hotkeys.problems(),
             (std::vector<std::string>{
-                "hotkeys.clipboard \"shift+cmd+v\" is taken by another app, so it's still "
-                "\"alt+cmd+v\""}));
+                "hotkeys.clipboard \"shift+super+v\" is taken by another app, so it's still "
+                "\"alt+super+v\""}));
 
   // The same configuration again tries the wanted key again; once free, it takes it.
   service.taken.clear();
@@ -102,7 +102,7 @@ TEST_F(GlobalHotkeysTest, RefusedFirstKeyLeavesTheSlotFailedWithoutSuffix) {
 
   EXPECT_EQ(hotkeys.current("launcher"), std::nullopt);
   EXPECT_EQ(hotkeys.problems(),
-            (std::vector<std::string>{"hotkeys.launcher \"cmd+p\" is taken by another app"}));
+            (std::vector<std::string>{"hotkeys.launcher \"super+p\" is taken by another app"}));
 }
 
 TEST_F(GlobalHotkeysTest, TwoSlotsSwapTheirKeysInOneApply) {
@@ -187,7 +187,7 @@ TEST_F(GlobalHotkeysTest, StartNoticeNamesTheKeysThatOpenVeskOrThoseRefusedAndTh
   const auto ready = HotKeyNotice::atStart(true, hotkeys, file);
   ASSERT_TRUE(ready.has_value());
   EXPECT_EQ(ready->kind, HotKeyNotice::Kind::ready);
-  EXPECT_EQ(ready->body, "Ctrl+Alt+Space opens Vesk, Super+Shift+V its clipboard history");
+  EXPECT_EQ(ready->body, "Ctrl+Alt+Space opens Vesk, Shift+Super+V its clipboard history");
   EXPECT_EQ(HotKeyNotice::atStart(false, hotkeys, file), std::nullopt);
 
   // Another start, where the desktop holds one key and another app the other.
@@ -203,7 +203,7 @@ TEST_F(GlobalHotkeysTest, StartNoticeNamesTheKeysThatOpenVeskOrThoseRefusedAndTh
     EXPECT_EQ(refused->body,
               "Super+P, which opens Vesk, is taken by another app or the desktop.\n"
               "F5, which pastes the clips one by one, is taken by another app or the desktop.\n"
-              "Super+Shift+V opens Vesk's clipboard history.\n"
+              "Shift+Super+V opens Vesk's clipboard history.\n"
               "Choose other keys in /home/u/.config/vesk/config.toml.");
   }
   started.apply(entries(shortcut("super+p"), std::nullopt, std::nullopt));

@@ -106,7 +106,7 @@ TEST_F(AppDelegateTest, StartsTellWhichKeysOpenVeskFirstAndLaterOnlyWhatCouldNot
   start();
   ASSERT_EQ(notifier->notices.size(), 1U);
   EXPECT_EQ(notifier->notices[0].body,
-            "Ctrl+Alt+Space opens Vesk, Super+Shift+V its clipboard history");
+            "Ctrl+Alt+Space opens Vesk, Shift+Super+V its clipboard history");
   std::vector<AppDelegate::Mode> presented;
   delegate->onPresent = [&presented](AppDelegate::Mode mode) { presented.push_back(mode); };
   ASSERT_TRUE(notifier->notices[0].onClick);
