@@ -17,7 +17,7 @@ namespace vesk::test {
 // Its root properties are removed after it, so the next test sees a bare server again.
 class WindowManager {
  public:
-  explicit WindowManager(const std::string& name) {
+  explicit WindowManager(const std::string& name) : name_(name) {
     if (name == "none") {
       return;
     }
@@ -44,23 +44,27 @@ class WindowManager {
       ::waitpid(pid_, &status, 0);
       Xvfb::run(
           "xprop -root -remove _NET_SUPPORTING_WM_CHECK; xprop -root -remove "
-          "_NET_ACTIVE_WINDOW");
+          "_NET_ACTIVE_WINDOW; xprop -root -remove _GTK_WORKAREAS_D0");
     }
   }
   WindowManager(const WindowManager&) = delete;
   WindowManager& operator=(const WindowManager&) = delete;
 
+  // The window manager manages the screen; mutter publishes its work areas last, after its
+  // key bindings are set up.
   bool ready() const {
+    const std::string last = name_ == "mutter" ? "_GTK_WORKAREAS_D0" : "_NET_SUPPORTING_WM_CHECK";
     return pid_ <= 0 ||
            pumpUntil(
-               [] {
-                 return Xvfb::output("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") !=
-                        std::string::npos;
+               [&last] {
+                 return Xvfb::output("xprop -root " + last).find("=") != std::string::npos ||
+                        Xvfb::output("xprop -root " + last).find("window id") != std::string::npos;
                },
                std::chrono::seconds(10));
   }
 
  private:
+  std::string name_;
   pid_t pid_ = -1;
 };
 
