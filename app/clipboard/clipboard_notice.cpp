@@ -25,7 +25,7 @@ std::string_view detail(ClipboardNotice notice) {
     case ClipboardNotice::cannotRead:
       return "The system is set to deny it, so copies aren't saved";
     case ClipboardNotice::needsAccessibility:
-      return "Until it's allowed, \u23CE copies instead of pasting";
+      return "Until it's allowed, Enter copies instead of pasting";
   }
   return {};
 }

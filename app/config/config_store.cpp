@@ -45,15 +45,15 @@ ConfigStore::~ConfigStore() {
   watcher_.reset();
 }
 
-void ConfigStore::createIfMissing(const std::string& file) {
+bool ConfigStore::createIfMissing(const std::string& file) {
   std::error_code error;
   if (fs::exists(fs::symlink_status(file, error))) {
-    return;
+    return false;
   }
   fs::create_directories(fs::path(file).parent_path(), error);
   if (error) {
     Log::app.error("Couldn't create config.toml: %s", error.message().c_str());
-    return;
+    return false;
   }
   // O_EXCL: never overwrite a file that appeared meanwhile.
   const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -61,7 +61,7 @@ void ConfigStore::createIfMissing(const std::string& file) {
     if (errno != EEXIST) {
       Log::app.error("Couldn't create config.toml: %s", std::strerror(errno));
     }
-    return;
+    return false;
   }
   const std::string_view text = Config::templateText();
   size_t written = 0;
@@ -77,6 +77,11 @@ void ConfigStore::createIfMissing(const std::string& file) {
     written += static_cast<size_t>(n);
   }
   ::close(fd);
+  if (written != text.size()) {
+    ::unlink(file.c_str());  // a cut default file would be read as the user's own
+    return false;
+  }
+  return true;
 }
 
 ConfigStore::Loaded ConfigStore::read(const std::string& file,
@@ -114,9 +119,10 @@ ConfigStore::Loaded ConfigStore::read(const std::string& file,
 void ConfigStore::start() {
   std::weak_ptr<ConfigStore*> weak = self_;
   runInBackground(
-      QoS::userInitiated, [file = file_] { createIfMissing(file); },
-      [weak] {
+      QoS::userInitiated, [file = file_] { return createIfMissing(file); },
+      [weak](bool created) {
         if (const auto self = weak.lock(); self && *self != nullptr) {
+          (*self)->createdFile_ = created;
           (*self)->load();
         }
       });

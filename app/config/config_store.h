@@ -46,6 +46,8 @@ class ConfigStore final {
   const Config& config() const { return config_; }
   const std::vector<std::string>& problems() const { return problems_; }
   bool hasLoaded() const { return hasLoaded_; }
+  // `start` wrote the default file: this is Vesk's first start with this configuration.
+  bool createdFile() const { return createdFile_; }
   int64_t generation() const { return generation_; }
 
   // Called after every applied load with the configuration in force before it.
@@ -65,8 +67,9 @@ class ConfigStore final {
     std::set<std::string> names;
   };
   static Loaded read(const std::string& file, const std::optional<Config>& previous);
-  // Writes the default text when nothing exists at `file`. Logs a failure.
-  static void createIfMissing(const std::string& file);
+  // Writes the default text when nothing exists at `file`; whether it wrote the whole text.
+  // Logs a failure.
+  static bool createIfMissing(const std::string& file);
 
  private:
   void load();
@@ -79,6 +82,7 @@ class ConfigStore final {
   std::vector<std::string> problems_;
   int64_t generation_ = 0;
   bool hasLoaded_ = false;
+  bool createdFile_ = false;
   std::optional<std::pair<std::vector<std::string>, std::set<std::string>>> watched_;
   std::shared_ptr<ConfigStore*> self_;
   SerialQueue events_;

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 
+#include "app/base/log.h"
+#include "platform/desktop_bindings.h"
 #include "platform/key_layout.h"
 
 namespace vesk {
 
-GlobalHotkeys::GlobalHotkeys(HotKeyCenter& center, KeyLayout& layout)
-    : center_(center), layout_(layout) {
+GlobalHotkeys::GlobalHotkeys(HotKeyCenter& center, KeyLayout& layout,
+                             const DesktopBindings* desktop)
+    : center_(center), layout_(layout), desktop_(desktop) {
   layout_.setChangeHandler([this] { layoutChanged(); });
 }
 
@@ -15,7 +18,19 @@ GlobalHotkeys::~GlobalHotkeys() {
   layout_.setChangeHandler({});
 }
 
-std::string GlobalHotkeys::refusal(const std::string& name, const Shortcut& hotkey,
+HotKeyCenter::Registration GlobalHotkeys::attempt(const std::string& name, const Shortcut& hotkey,
+                                                  const HotKeyCenter::Action& action) {
+  if (desktop_ != nullptr) {
+    if (const auto holder = desktop_->holder(hotkey)) {
+      Log::app.info("hotkeys.%s \"%s\" is taken by the desktop's \"%s\" binding (%s)", name.c_str(),
+                    hotkey.description.c_str(), holder->name.c_str(), holder->source.c_str());
+      return HotKeyCenter::Registration{std::nullopt, HotKeyService::Outcome::taken};
+    }
+  }
+  return center_.registerHotKey(hotkey, action);
+}
+
+std::string GlobalHotkeys::problem(const std::string& name, const Shortcut& hotkey,
                                    HotKeyService::Outcome outcome) {
   const std::string head = "hotkeys." + name + " \"" + hotkey.description + "\" ";
   if (outcome == HotKeyService::Outcome::taken) {
@@ -39,6 +54,7 @@ void GlobalHotkeys::apply(const std::vector<Entry>& entries) {
         slot.current ? std::optional<Shortcut>(slot.current->hotkey) : std::nullopt;
     if (registered == entry.hotkey) {
       slot.problem.reset();  // Registered as wanted (or off and staying off).
+      slot.refused.reset();
       continue;
     }
     changed.push_back(&entry);
@@ -61,20 +77,21 @@ void GlobalHotkeys::apply(const std::vector<Entry>& entries) {
     }
     Slot& slot = slots_[entry->name];
     const HotKeyCenter::Registration registration =
-        center_.registerHotKey(*entry->hotkey, entry->action);
+        attempt(entry->name, *entry->hotkey, entry->action);
     if (registration.id) {
       slot.current = Current{*entry->hotkey, *registration.id};
       continue;
     }
     std::string suffix;
     if (const std::optional<Current>& old = previous[entry->name]) {
-      const HotKeyCenter::Registration again = center_.registerHotKey(old->hotkey, entry->action);
+      const HotKeyCenter::Registration again = attempt(entry->name, old->hotkey, entry->action);
       if (again.id) {
         slot.current = Current{old->hotkey, *again.id};
         suffix = ", so it's still \"" + old->hotkey.description + "\"";
       }
     }
-    slot.problem = refusal(entry->name, *entry->hotkey, registration.outcome) + suffix;
+    slot.problem = problem(entry->name, *entry->hotkey, registration.outcome) + suffix;
+    slot.refused = Refusal{*entry->hotkey, registration.outcome};
   }
 }
 
@@ -97,6 +114,11 @@ std::vector<std::string> GlobalHotkeys::problems() const {
   return result;
 }
 
+std::optional<GlobalHotkeys::Refusal> GlobalHotkeys::refusal(const std::string& name) const {
+  const auto slot = slots_.find(name);
+  return slot == slots_.end() ? std::nullopt : slot->second.refused;
+}
+
 void GlobalHotkeys::layoutChanged() {
   for (const std::string& name : names_) {
     const auto wanted = wanted_.find(name);
@@ -113,15 +135,16 @@ void GlobalHotkeys::layoutChanged() {
       center_.unregister(slot.current->id);
       slot.current.reset();
     }
-    const HotKeyCenter::Registration registration =
-        center_.registerHotKey(*target, wanted->second.action);
+    const HotKeyCenter::Registration registration = attempt(name, *target, wanted->second.action);
     if (registration.id) {
       slot.current = Current{*target, *registration.id};
       if (target == wanted->second.hotkey) {
         slot.problem.reset();
+        slot.refused.reset();
       }
     } else {
-      slot.problem = refusal(name, *target, registration.outcome);
+      slot.problem = problem(name, *target, registration.outcome);
+      slot.refused = Refusal{*target, registration.outcome};
     }
   }
 }

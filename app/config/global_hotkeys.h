@@ -4,6 +4,9 @@
 // refused keeps its old one when it can, and says so in its problem line. Every slot is
 // registered again when the keyboard layout changes, so letter hot keys follow the layout.
 //
+// A hot key the desktop keeps for itself (`DesktopBindings`) is taken, whatever the hot key
+// service would answer: it is not registered, and the log line names the desktop's binding.
+//
 // A slot is off (nothing wanted), registered (the wanted hot key), in fallback (the previous hot
 // key, with a problem) or failed (nothing registered, with a problem).
 //
@@ -21,18 +24,26 @@
 
 namespace vesk {
 
+class DesktopBindings;
 class KeyLayout;
 
 class GlobalHotkeys final {
  public:
+  // A slot's hot key that isn't registered, and why.
+  struct Refusal {
+    Shortcut hotkey;
+    HotKeyService::Outcome outcome = HotKeyService::Outcome::failed;
+  };
+
   struct Entry {
     std::string name;
     std::optional<Shortcut> hotkey;  // none: the slot is off
     HotKeyCenter::Action action;
   };
 
-  // Subscribes to layout changes of `layout` for the object's lifetime.
-  GlobalHotkeys(HotKeyCenter& center, KeyLayout& layout);
+  // Subscribes to layout changes of `layout` for the object's lifetime. `desktop` may be null
+  // (the desktop keeps no bindings of its own); it must outlive the object.
+  GlobalHotkeys(HotKeyCenter& center, KeyLayout& layout, const DesktopBindings* desktop = nullptr);
   ~GlobalHotkeys();
   GlobalHotkeys(const GlobalHotkeys&) = delete;
   GlobalHotkeys& operator=(const GlobalHotkeys&) = delete;
@@ -42,6 +53,8 @@ class GlobalHotkeys final {
   std::optional<Shortcut> current(const std::string& name) const;
   // Each slot's problem, in the order slots first appeared.
   std::vector<std::string> problems() const;
+  // The hot key of the slot's problem, if it has one.
+  std::optional<Refusal> refusal(const std::string& name) const;
   // Registers every slot again for the new layout.
   void layoutChanged();
 
@@ -53,17 +66,22 @@ class GlobalHotkeys final {
   struct Slot {
     std::optional<Current> current;
     std::optional<std::string> problem;
+    std::optional<Refusal> refused;  // set with `problem`
   };
   struct Wanted {
     std::optional<Shortcut> hotkey;
     HotKeyCenter::Action action;
   };
 
-  static std::string refusal(const std::string& name, const Shortcut& hotkey,
+  // Registers `hotkey` for the slot `name`, unless the desktop holds it.
+  HotKeyCenter::Registration attempt(const std::string& name, const Shortcut& hotkey,
+                                     const HotKeyCenter::Action& action);
+  static std::string problem(const std::string& name, const Shortcut& hotkey,
                              HotKeyService::Outcome outcome);
 
   HotKeyCenter& center_;
   KeyLayout& layout_;
+  const DesktopBindings* desktop_;
   std::vector<std::string> names_;
   std::map<std::string, Slot> slots_;
   std::map<std::string, Wanted> wanted_;

@@ -94,7 +94,7 @@ class LauncherController final {
   std::optional<std::string> readyUpdate;
   bool checksForUpdates = false;
   std::optional<std::string> version;
-  std::string openSymbol = "\u21A9";
+  std::string openSymbol = "Enter";
   ClipDeliverer* deliverer = nullptr;  // none: clips can't be delivered
   // The window a paste goes to: the one active before the panel (0: whichever is active), and
   // whether it belongs to a terminal emulator.

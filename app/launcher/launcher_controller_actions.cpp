@@ -276,13 +276,13 @@ std::optional<std::string> LauncherController::confirmationPrompt() const {
   }
   const Row& row = rows_[selection_];
   if (row.item() != nullptr) {
-    return "Press \u23CE again to clear the clipboard history";
+    return "Press Enter again to clear the clipboard history";
   }
   if (row.action() != nullptr && sublist_) {
     const auto* actions = std::get_if<Sublist::Actions>(&sublist_->value);
-    return "Press \u23CE again to force quit " + (actions ? actions->item.name : std::string());
+    return "Press Enter again to force quit " + (actions ? actions->item.name : std::string());
   }
-  return "Press \u23CE again to delete this pinned clip";
+  return "Press Enter again to delete this pinned clip";
 }
 
 void LauncherController::enter(Sublist sublist) {

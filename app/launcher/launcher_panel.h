@@ -45,8 +45,8 @@ class LauncherPanel final : public QWidget, public LauncherView {
   static constexpr int kListTopLauncher = 161;
   static constexpr int kListTopClipboard = 257;
   static constexpr int kBottomInset = 6;
-  static constexpr std::string_view kLauncherLabel = "\u2318P \u2192 panel drawn";
-  static constexpr std::string_view kClipboardLabel = "\u2318\u21E7V \u2192 panel drawn";
+  static constexpr std::string_view kLauncherLabel = "Ctrl+Alt+Space \u2192 panel drawn";
+  static constexpr std::string_view kClipboardLabel = "Super+Shift+V \u2192 panel drawn";
 
   // `running` and `focus` may be null.
   LauncherPanel(LauncherController& launcher, const HistoryStore& history, RunningApps* running,

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
 
@@ -83,12 +84,15 @@ void ResultCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
   // From the right: the open key's cap, the tag, the pin.
   qreal right = row.right() - kPadding;
   if (!content.mark.empty()) {
-    const QString mark = QString::fromStdString(content.mark);
-    const int width = capWidth(mark, capFont);
-    right -= width;
-    drawCap(*painter, QPointF(right, row.center().y() - kCapHeight / 2.0), mark, capFont, palette,
-            content.isDanger);
-    right -= 8;
+    // One cap per key of the shortcut ("Ctrl+Enter": "Ctrl", "Enter"); no key's word is "+".
+    const QStringList caps = QString::fromStdString(content.mark).split(u'+');
+    for (auto cap = caps.rbegin(); cap != caps.rend(); ++cap) {
+      right -= capWidth(*cap, capFont);
+      drawCap(*painter, QPointF(right, row.center().y() - kCapHeight / 2.0), *cap, capFont, palette,
+              content.isDanger);
+      right -= 3;
+    }
+    right -= 5;
   }
   if (!content.tag.empty()) {
     const QString tag = QString::fromStdString(content.tag);

@@ -30,7 +30,7 @@ class ResultCell final : public QStyledItemDelegate {
              const QModelIndex& index) const override;
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
-  // Draws a key cap ("⌘", "↩") with its top-left corner at `at`; its width.
+  // Draws a key cap ("Ctrl", "Enter") with its top-left corner at `at`; its width.
   static int drawCap(QPainter& painter, QPointF at, const QString& cap, const QFont& font,
                      const Palette& palette, bool danger);
   static int capWidth(const QString& cap, const QFont& font);

@@ -94,45 +94,60 @@ void DesktopNotifier::zip(const std::string& path) {
       });
 }
 
+void DesktopNotifier::notice(const std::string& title, const std::string& body,
+                             const std::string& action, std::function<void()> onClick) {
+  post(title, body, qt(action), std::move(onClick));
+}
+
 void DesktopNotifier::post(const std::string& title, const std::string& body,
                            const std::optional<std::string>& path) {
+  std::function<void()> onClick;
+  if (path) {
+    onClick = [this, file = *path] { reveal(file); };
+  }
+  post(title, body, kDefaultLabel, std::move(onClick));
+}
+
+void DesktopNotifier::post(const std::string& title, const std::string& body, const QString& label,
+                           std::function<void()> onClick) {
   if (!bus_.isConnected()) {
-    notShown(title, body, path, "no session bus");
+    notShown(title, body, onClick, "no session bus");
     return;
   }
   QDBusMessage call =
       QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-  const QStringList actions = path ? QStringList{kDefaultAction, kDefaultLabel} : QStringList{};
+  const QStringList actions = onClick ? QStringList{kDefaultAction, label} : QStringList{};
   const QVariantMap hints{{QStringLiteral("desktop-entry"), kDesktopEntry}};
   call << kAppName << uint(0) << kIcon << qt(title) << qt(body) << actions << hints
        << kExpireDefault;
   auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kAnswerTimeoutMs), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,
-          [this, title, body, path](QDBusPendingCallWatcher* finished) {
+          [this, title, body, onClick = std::move(onClick)](QDBusPendingCallWatcher* finished) {
             finished->deleteLater();
             const QDBusPendingReply<uint> reply = *finished;
             if (reply.isError()) {
-              notShown(title, body, path, reply.error().message().toStdString());
+              notShown(title, body, onClick, reply.error().message().toStdString());
               return;
             }
-            if (path) {
-              paths_[reply.value()] = *path;
+            if (onClick) {
+              clicks_[reply.value()] = onClick;
             }
           });
 }
 
 void DesktopNotifier::notShown(const std::string& title, const std::string& body,
-                               const std::optional<std::string>& path, const std::string& why) {
+                               const std::function<void()>& onClick, const std::string& why) {
   log_("Couldn't show the notification \"" + title + "\": " + why);
   if (!showOwn) {
     return;
   }
   std::function<void()> clicked;
-  if (path) {
+  if (onClick) {
+    // Vesk's own message may outlive the notifier.
     std::weak_ptr<DesktopNotifier*> weak = self_;
-    clicked = [weak, file = *path] {
+    clicked = [weak, onClick] {
       if (const auto self = weak.lock(); self && *self != nullptr) {
-        (*self)->reveal(file);
+        onClick();
       }
     };
   }
@@ -140,15 +155,17 @@ void DesktopNotifier::notShown(const std::string& title, const std::string& body
 }
 
 void DesktopNotifier::actionInvoked(uint id, const QString& action) {
-  const auto found = paths_.find(id);
-  if (found == paths_.end() || action != kDefaultAction) {
+  const auto found = clicks_.find(id);
+  if (found == clicks_.end() || action != kDefaultAction) {
     return;
   }
-  reveal(found->second);
+  // A copy: the click may post again, and so change the map, while it runs.
+  const std::function<void()> onClick = found->second;
+  onClick();
 }
 
 void DesktopNotifier::notificationClosed(uint id, uint /*reason*/) {
-  paths_.erase(id);
+  clicks_.erase(id);
 }
 
 void DesktopNotifier::reveal(const std::string& path) {

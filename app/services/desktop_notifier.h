@@ -53,6 +53,8 @@ class DesktopNotifier final : public QObject, public Notifier {
   void saved(const std::string& path) override;
   // Zips in the background (utility priority); the outcome is posted on the main thread.
   void zip(const std::string& path) override;
+  void notice(const std::string& title, const std::string& body, const std::string& action,
+              std::function<void()> onClick) override;
 
   // Where posts go that the service didn't show; empty: they are only logged.
   ShowOwn showOwn;
@@ -64,15 +66,18 @@ class DesktopNotifier final : public QObject, public Notifier {
  private:
   void post(const std::string& title, const std::string& body,
             const std::optional<std::string>& path);
+  // Posts with the default action `label` running `onClick`, when that is set.
+  void post(const std::string& title, const std::string& body, const QString& label,
+            std::function<void()> onClick);
   void reveal(const std::string& path);
   void notShown(const std::string& title, const std::string& body,
-                const std::optional<std::string>& path, const std::string& why);
+                const std::function<void()>& onClick, const std::string& why);
 
   QDBusConnection bus_;
   std::shared_ptr<FileManager> fileManager_;
   LogLine log_;
-  // The file of each notification shown that is about one, until the service closes it.
-  std::map<uint32_t, std::string> paths_;
+  // What clicking each notification shown does, until the service closes it.
+  std::map<uint32_t, std::function<void()>> clicks_;
   // Held weakly by the callbacks of background work and of pending calls.
   std::shared_ptr<DesktopNotifier*> self_;
 };

@@ -16,6 +16,7 @@
 #include "app/config/config_store.h"
 #include "app/config/global_hotkeys.h"
 #include "app/config/hot_key_center.h"
+#include "app/config/hot_key_notice.h"
 #include "app/launcher/desktop_actions.h"
 #include "app/launcher/icon_store.h"
 #include "app/launcher/launcher_controller.h"
@@ -51,7 +52,8 @@ AppDelegate::AppDelegate(AppServices services, AppPaths paths)
   history_ = std::make_unique<HistoryStore>(paths_.historyFile);
   if (services_.hotKeys && services_.keyLayout) {
     hotKeyCenter_ = std::make_unique<HotKeyCenter>(*services_.hotKeys, *services_.keyLayout);
-    hotkeys_ = std::make_unique<GlobalHotkeys>(*hotKeyCenter_, *services_.keyLayout);
+    hotkeys_ = std::make_unique<GlobalHotkeys>(*hotKeyCenter_, *services_.keyLayout,
+                                               services_.desktopBindings.get());
   }
   clipboardStore_ = std::make_shared<ClipboardStore>(
       paths_.clipboardFolder, services_.imageCodec, [](std::string_view line) {
@@ -404,6 +406,9 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
         {"clipboard", config.clipboardHotkey, [this](double at) { present(Mode::clipboard, at); }},
         {"paste_next", config.pasteNextHotkey, [this](double at) { pasteNext(at); }},
     });
+    if (!previous) {
+      postStartNotice();
+    }
   }
   if (launcher_) {
     const auto clipboardKey = hotkeys_ ? hotkeys_->current("clipboard") : std::nullopt;
@@ -442,6 +447,30 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
   }
   hasAppliedConfig_ = true;
   Log::app.info("Applied config.toml");
+}
+
+// At start, the one notification about the hot keys: which open Vesk after the config file was
+// written, which couldn't be set up at any start.
+void AppDelegate::postStartNotice() {
+  const auto notice =
+      HotKeyNotice::atStart(configStore_->createdFile(), *hotkeys_, configStore_->file());
+  if (!notice || !notifier_) {
+    return;
+  }
+  std::weak_ptr<AppDelegate*> weak = self_;
+  const bool ready = notice->kind == HotKeyNotice::Kind::ready;
+  notifier_->notice(notice->title, notice->body, ready ? "Open Vesk" : "Open config.toml",
+                    [weak, ready] {
+                      const auto self = weak.lock();
+                      if (!self || *self == nullptr) {
+                        return;
+                      }
+                      if (ready) {
+                        (*self)->applicationShouldHandleReopen();
+                      } else {
+                        (*self)->configStore_->open();
+                      }
+                    });
 }
 
 // A hot key: the one of the mode shown dismisses the panel, the other one switches to its mode,

@@ -106,6 +106,7 @@ class AppDelegate final {
 
  private:
   void apply(const std::optional<Config>& previous);
+  void postStartNotice();
   void installIndex(SearchIndex index);
   void resolveApps();
   void setRecordingPaused(bool paused, bool save);

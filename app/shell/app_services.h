@@ -15,6 +15,7 @@
 namespace vesk {
 
 class AppCatalog;
+class DesktopBindings;
 class FileManager;
 class HotKeyService;
 class IconSources;
@@ -34,6 +35,7 @@ struct AppServices {
   std::shared_ptr<PasteboardWriter> pasteboardWriter;
   std::shared_ptr<const ImageCodec> imageCodec;
   std::shared_ptr<HotKeyService> hotKeys;
+  std::shared_ptr<const DesktopBindings> desktopBindings;  // none: the desktop holds no keys
   std::shared_ptr<KeyLayout> keyLayout;
   std::shared_ptr<KeySynthesizer> keySynthesizer;
   std::shared_ptr<Workspace> workspace;

@@ -1,3 +1,4 @@
+#include <cstdlib>
 
 #include "app/apps/app_scanner.h"
 #include "app/apps/history_store.h"
@@ -14,6 +15,7 @@
 #include "platform/linux/feed_update_framework.h"
 #include "platform/linux/gio_app_catalog.h"
 #include "platform/linux/gio_icon_sources.h"
+#include "platform/linux/gsettings_desktop_bindings.h"
 #include "platform/linux/qt_image_codec.h"
 #include "platform/linux/x11_hot_key_service.h"
 #include "platform/linux/x11_key_layout.h"
@@ -66,6 +68,10 @@ AppServices linuxServices(std::vector<std::string>& problems) {
   if (auto opened = X11HotKeyService::open("")) {
     hotKeys = std::move(opened).value();
     services.hotKeys = hotKeys;
+    // GNOME's and Cinnamon's own shortcuts, which a grab doesn't see.
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");  // NOLINT(concurrency-mt-unsafe)
+    services.desktopBindings =
+        std::make_shared<GSettingsDesktopBindings>(desktop != nullptr ? desktop : "", "");
   } else {
     problems.push_back("Hot keys can't be set up: " + opened.failure().description);
   }

@@ -57,4 +57,9 @@ void LogNotifier::zip(const std::string& path) {
   Log::app.error("Couldn't zip %s: zip archives aren't available in this build yet", path.c_str());
 }
 
+void LogNotifier::notice(const std::string& title, const std::string& body,
+                         const std::string& /*action*/, std::function<void()> /*onClick*/) {
+  Log::app.info("Notification: %s: %s", title.c_str(), body.c_str());
+}
+
 }  // namespace vesk

@@ -50,6 +50,8 @@ class LogNotifier final : public Notifier {
               const std::string& reason) override;
   void saved(const std::string& path) override;
   void zip(const std::string& path) override;
+  void notice(const std::string& title, const std::string& body, const std::string& action,
+              std::function<void()> onClick) override;
 };
 
 }  // namespace vesk

@@ -14,6 +14,9 @@
 namespace vesk {
 namespace {
 
+// Clips are matched ignoring case, not lower-cased as launcher names are.
+constexpr Folding::Mode kFolding = Folding::Mode::caseInsensitive;
+
 // Newest first; equal times put the larger id first.
 bool sortsBefore(const Clip& a, const Clip& b) {
   if (a.copied != b.copied) {
@@ -28,10 +31,10 @@ void appendFoldedKey(const Clip& clip, std::string& out) {
     case Clip::Kind::image:
       return;
     case Clip::Kind::files:
-      Folding::appendFolded(ClipboardIndex::keyText(clip), out);
+      Folding::appendFolded(ClipboardIndex::keyText(clip), out, kFolding);
       return;
     default:
-      Folding::appendFolded(clip.text, out);
+      Folding::appendFolded(clip.text, out, kFolding);
   }
 }
 
@@ -87,7 +90,7 @@ ClipboardIndex::ClipboardIndex(std::vector<Clip> clips) : clips_(std::move(clips
       size_t length = 0;
       if (clip.kind == Clip::Kind::files ||
           (clip.kind != Clip::Kind::image && !Folding::isAscii(clip.text))) {
-        aside[i] = Folding::folded(keyText(clip));
+        aside[i] = Folding::folded(keyText(clip), kFolding);
         folded[i] = 1;
         length = aside[i].size();
       } else if (clip.kind != Clip::Kind::image) {
@@ -223,7 +226,7 @@ void ClipboardIndex::setPinned(bool pinned, int64_t id) {
 }
 
 std::vector<uint8_t> ClipboardIndex::fold(std::string_view text) {
-  const std::string folded = Folding::folded(text);
+  const std::string folded = Folding::folded(text, kFolding);
   return {folded.begin(), folded.end()};
 }
 
@@ -371,7 +374,7 @@ std::optional<std::string> ClipboardIndex::matchingLine(std::string_view text,
     }
     const std::string_view line = text.substr(start, end - start);
     if (!line.empty()) {
-      const std::string folded = Folding::folded(line);
+      const std::string folded = Folding::folded(line, kFolding);
       if (std::all_of(terms.begin(), terms.end(),
                       [&](const auto& term) { return ByteSearch::contains(folded, term); })) {
         return std::string(line);

@@ -64,7 +64,7 @@ class ClipboardIndex final {
   // diacritics); none when no line does or the query has no terms.
   static std::optional<std::string> matchingLine(std::string_view text, std::string_view query);
 
-  // The launcher's folding (Folding::folded), as bytes.
+  // The clipboard search's folding (Folding::Mode::caseInsensitive), as bytes.
   static std::vector<uint8_t> fold(std::string_view text);
   // The text a clip is found by: its text, nothing for images, file names for files.
   static std::string keyText(const Clip& clip);

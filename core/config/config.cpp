@@ -14,37 +14,36 @@ namespace {
 constexpr double kBytesPerGigabyte = 1e9;
 constexpr double kSecondsPerDay = 86400;
 
-// The default file, byte for byte, in the words of a Linux desktop (super, MIME types, its
-// terminals and apps).
+// The default file, byte for byte, in the words of a Linux desktop (super, desktop file ids,
+// MIME types, its terminals and apps).
 constexpr std::string_view kTemplate = R"toml(# Vesk settings. Saved changes apply right away.
 
 [hotkeys]
-# Opens the launcher from anywhere: modifiers (cmd or super, shift, alt, ctrl) + one key.
-launcher = "cmd+p"
-# Opens the clipboard history. It takes the key from every app: cmd+shift+v is Paste and Match Style in many,
-# and the clipboard's Paste as Plain Text does the same. "" turns it off.
-clipboard = "cmd+shift+v"
+# Opens the launcher from anywhere: modifiers (ctrl, alt, shift, super) + one key.
+launcher = "ctrl+alt+space"
+# Opens the clipboard history. "" turns it off.
+clipboard = "super+shift+v"
 # Pastes the last clip you copied, then at each press the one before it, down the history. A pause of 10
 # seconds or a new copy starts again from the last one. "" turns it off.
 paste_next = "ctrl+alt+v"
 
 [keys]
-# The keys inside Vesk: one key, or a list of them like ["up", "ctrl+k"]. [] turns one off.
+# The keys inside Vesk: one key, or a list of them like ["up", "ctrl+p"]. [] turns one off.
 # A key is a to z, 0 to 9, punctuation, space, return, tab, escape, backspace, up, down, left, right or f1 to
-# f20, after any modifiers. One without cmd, alt or ctrl (a letter, space, backspace) works only while the
+# f20, after any modifiers. One without ctrl, alt or super (a letter, space, backspace) works only while the
 # search field is empty. A key given twice stays with the first setting.
-up = ["up", "ctrl+k"]
-down = ["down", "ctrl+j"]
+up = ["up", "ctrl+p"]
+down = ["down", "ctrl+n"]
 # Opens the selected item, runs the selected action, pastes the selected clip.
 open = "return"
 # The selected item's actions, or back to the search.
-actions = "cmd+k"
+actions = "ctrl+k"
 # Back one level, or close.
 back = "escape"
 # Preview the selected file.
-preview = ["cmd+y", "space"]
+preview = ["ctrl+y", "space"]
 # In an actions list: run its 1st, 2nd, 3rd… action.
-run_actions = ["cmd+q", "cmd+w", "cmd+e", "cmd+r", "cmd+t", "cmd+y", "cmd+u"]
+run_actions = ["alt+1", "alt+2", "alt+3", "alt+4", "alt+5", "alt+6", "alt+7"]
 # In the clipboard: back to the launcher.
 to_launcher = "backspace"
 
@@ -58,15 +57,15 @@ empty_state = "recent"
 # Typed alone, lists Clipboard History first; with a space after it, opens the clipboard. "" turns both off.
 clipboard_alias = "c"
 
-# Start the launcher when you log in (for an installed copy, not one run from its build folder).
+# Start Vesk when you log in (for an installed copy, not one run from its build folder).
 launch_at_login = true
 
 # Where files and folders are searched. "~" is your home folder. A folder here is searched even inside one
 # that ignore skips, like "~/.config" or "~/.local/bin".
 folders = ["~"]
-# What to skip: names ("node_modules"), patterns (".*" is every hidden file, "*.photoslibrary"),
-# or paths ("~/Library").
-ignore = [".*", "~/Library", "node_modules", ".build", "*.photoslibrary"]
+# What to skip: names ("node_modules"), patterns (".*" is every hidden file, "*.pyc"),
+# or paths ("~/snap").
+ignore = [".*", "node_modules", "__pycache__", "*.pyc", "~/snap"]
 # How many folders deep to go.
 max_depth = 6
 
@@ -81,15 +80,15 @@ max_age_days = 30
 terminal = "Terminal"
 
 [open_with]
-# Which app opens a file type from the launcher: extension or type = app name, bundle id or path.
+# Which app opens a file type from the launcher: extension or MIME type = app name, desktop file id or path.
 # Files of other types open in their default app. For example:
 # md  = "Visual Studio Code"
 # pdf = "Document Viewer"
 # "image/*" = "GIMP"
 
 [open_links]
-# Which app opens a link from the clipboard: URL scheme = app name, bundle id or path. https covers http too,
-# unless http has its own. Other links open in their default app. For example:
+# Which app opens a link from the clipboard: URL scheme = app name, desktop file id or path. https covers
+# http too, unless http has its own. Other links open in their default app. For example:
 # https  = "Firefox"
 # mailto = "Thunderbird"
 )toml";

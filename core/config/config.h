@@ -27,16 +27,15 @@ struct Config {
 
   struct Parsed;
 
-  Shortcut launcherHotkey = *Shortcut::parse("cmd+p");
-  std::optional<Shortcut> clipboardHotkey = Shortcut::parse("cmd+shift+v");  // absent: off
-  std::optional<Shortcut> pasteNextHotkey = Shortcut::parse("ctrl+alt+v");   // absent: off
+  Shortcut launcherHotkey = *Shortcut::parse("ctrl+alt+space");
+  std::optional<Shortcut> clipboardHotkey = Shortcut::parse("super+shift+v");  // absent: off
+  std::optional<Shortcut> pasteNextHotkey = Shortcut::parse("ctrl+alt+v");     // absent: off
   KeyBindings keys = KeyBindings::defaults();
   std::string clipboardAlias = "c";  // empty: off
   EmptyState emptyState = EmptyState::recent;
   bool launchAtLogin = true;
   std::vector<std::string> folders = {"~"};
-  std::vector<std::string> ignore = {".*", "~/Library", "node_modules", ".build",
-                                     "*.photoslibrary"};
+  std::vector<std::string> ignore = {".*", "node_modules", "__pycache__", "*.pyc", "~/snap"};
   std::int64_t maxDepth = 6;
   std::string terminal = "Terminal";
   std::map<std::string, std::string> openWith;           // extension or type → app

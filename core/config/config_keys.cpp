@@ -39,7 +39,7 @@ void ConfigParser::hotkey(std::size_t index, const TOMLReader::Entry& entry) {
     }
   }
   if (!shortcut || !shortcut->isGlobal()) {
-    problem(entry.line, name + " \"" + *text + "\" isn't a shortcut like \"cmd+p\"");
+    problem(entry.line, name + " \"" + *text + "\" isn't a shortcut like \"ctrl+alt+space\"");
     keepFallback();
     return;
   }

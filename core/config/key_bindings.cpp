@@ -18,14 +18,14 @@ constexpr std::array kPanelKeys = {PanelKey::up,         PanelKey::down,      Pa
 constexpr std::array<std::string_view, 8> kConfigNames = {
     "up", "down", "open", "actions", "back", "preview", "run_actions", "to_launcher"};
 
-constexpr std::array<std::string_view, 2> kUpTexts = {"up", "ctrl+k"};
-constexpr std::array<std::string_view, 2> kDownTexts = {"down", "ctrl+j"};
+constexpr std::array<std::string_view, 2> kUpTexts = {"up", "ctrl+p"};
+constexpr std::array<std::string_view, 2> kDownTexts = {"down", "ctrl+n"};
 constexpr std::array<std::string_view, 1> kOpenTexts = {"return"};
-constexpr std::array<std::string_view, 1> kActionsTexts = {"cmd+k"};
+constexpr std::array<std::string_view, 1> kActionsTexts = {"ctrl+k"};
 constexpr std::array<std::string_view, 1> kBackTexts = {"escape"};
-constexpr std::array<std::string_view, 2> kPreviewTexts = {"cmd+y", "space"};
-constexpr std::array<std::string_view, 7> kRunActionsTexts = {"cmd+q", "cmd+w", "cmd+e", "cmd+r",
-                                                              "cmd+t", "cmd+y", "cmd+u"};
+constexpr std::array<std::string_view, 2> kPreviewTexts = {"ctrl+y", "space"};
+constexpr std::array<std::string_view, 7> kRunActionsTexts = {"alt+1", "alt+2", "alt+3", "alt+4",
+                                                              "alt+5", "alt+6", "alt+7"};
 constexpr std::array<std::string_view, 1> kToLauncherTexts = {"backspace"};
 
 std::size_t indexOf(PanelKey key) {

@@ -9,14 +9,14 @@ namespace {
 constexpr std::array<std::string_view, 3> kCtrlNames = {"ctrl", "control", "⌃"};
 constexpr std::array<std::string_view, 4> kAltNames = {"alt", "opt", "option", "⌥"};
 constexpr std::array<std::string_view, 2> kShiftNames = {"shift", "⇧"};
-constexpr std::array<std::string_view, 6> kCmdNames = {"cmd",   "command", "⌘",
-                                                       "super", "win",     "meta"};
+constexpr std::array<std::string_view, 6> kSuperNames = {"super", "cmd", "command",
+                                                         "⌘",     "win", "meta"};
 
 constexpr std::array<ModifierName, 4> kModifiers = {{
-    {4096, "ctrl", kCtrlNames, "⌃"},
-    {2048, "alt", kAltNames, "⌥"},
-    {512, "shift", kShiftNames, "⇧"},
-    {256, "cmd", kCmdNames, "⌘"},
+    {4096, "ctrl", kCtrlNames, "Ctrl"},
+    {2048, "alt", kAltNames, "Alt"},
+    {512, "shift", kShiftNames, "Shift"},
+    {256, "super", kSuperNames, "Super"},
 }};
 
 constexpr std::array<EditingKeyName, 6> kEditingKeys = {{

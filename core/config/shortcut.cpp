@@ -126,12 +126,13 @@ std::string asciiLower(std::string_view text) {
   return out;
 }
 
-std::string keySymbol(const std::string& key) {
-  static const std::map<std::string, std::string, std::less<>> kSymbols = {
-      {"return", "↩"}, {"escape", "⎋"}, {"backspace", "⌫"}, {"tab", "⇥"},   {"space", "Space"},
-      {"up", "↑"},     {"down", "↓"},   {"left", "←"},      {"right", "→"},
+std::string keyWord(const std::string& key) {
+  static const std::map<std::string, std::string, std::less<>> kWords = {
+      {"return", "Enter"}, {"escape", "Esc"},  {"backspace", "Backspace"},
+      {"tab", "Tab"},      {"space", "Space"}, {"up", "↑"},
+      {"down", "↓"},       {"left", "←"},      {"right", "→"},
   };
-  if (const auto found = kSymbols.find(key); found != kSymbols.end()) {
+  if (const auto found = kWords.find(key); found != kWords.end()) {
     return found->second;
   }
   std::string upper = key;
@@ -233,28 +234,23 @@ bool Shortcut::matches(std::uint32_t typedKeyCode, std::uint32_t typedModifiers,
 
 std::string Shortcut::symbols() const {
   std::string out;
-  for (const ModifierName& modifier : modifierNames()) {
-    if ((modifiers & modifier.bit) != 0) {
-      out += modifier.glyph;
+  for (const std::string& cap : caps()) {
+    if (!out.empty()) {
+      out += '+';
     }
+    out += cap;
   }
-  return out + keySymbol(key);
+  return out;
 }
 
 std::vector<std::string> Shortcut::caps() const {
   std::vector<std::string> out;
   for (const ModifierName& modifier : modifierNames()) {
     if ((modifiers & modifier.bit) != 0) {
-      out.emplace_back(modifier.glyph);
+      out.emplace_back(modifier.word);
     }
   }
-  if (key == "escape") {
-    out.emplace_back("esc");
-  } else if (key == "space") {
-    out.emplace_back("space");
-  } else {
-    out.push_back(keySymbol(key));
-  }
+  out.push_back(keyWord(key));
   return out;
 }
 

@@ -174,7 +174,7 @@ void foldUnicode(std::string_view text, std::vector<uint8_t>& bytes, std::vector
   auto appendCluster = [&](int32_t start, int32_t end) {
     const CharClass c = classOfCluster(folded, start, end);
     icu::UnicodeString piece(folded, start, end - start);
-    piece.foldCase(U_FOLD_CASE_DEFAULT);
+    piece.toLower(icu::Locale::getRoot());
     lowered.clear();
     piece.toUTF8String(lowered);
     for (size_t i = 0; i < lowered.size(); ++i) {
@@ -198,6 +198,28 @@ void foldUnicode(std::string_view text, std::vector<uint8_t>& bytes, std::vector
        start = end, end = clusters->next()) {
     appendCluster(start, end);
   }
+}
+
+// The clipboard search's folding: decompose, drop the non-spacing marks while folding each
+// other code point by simple case folding (one code point for one), compose again.
+void foldCaseInsensitive(std::string_view text, std::string& out) {
+  const icu::UnicodeString source = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+  const icu::UnicodeString decomposed = U_FAILURE(status) ? source : nfd->normalize(source, status);
+  icu::UnicodeString stripped;
+  for (int32_t i = 0; i < decomposed.length();) {
+    const UChar32 c = decomposed.char32At(i);
+    i += U16_LENGTH(c);
+    if (u_charType(c) != U_NON_SPACING_MARK) {
+      stripped.append(u_foldCase(c, U_FOLD_CASE_DEFAULT));
+    }
+  }
+  const icu::UnicodeString composed =
+      U_FAILURE(status) ? stripped : nfc->normalize(stripped, status);
+  (U_FAILURE(status) ? stripped : composed).toUTF8String(out);
 }
 
 }  // namespace
@@ -252,7 +274,7 @@ void fold(std::string_view text, std::vector<uint8_t>& bytes, std::vector<uint8_
   }
 }
 
-void appendFolded(std::string_view text, std::string& out) {
+void appendFolded(std::string_view text, std::string& out, Mode mode) {
   if (isAscii(text)) {
     const size_t from = out.size();
     out += text;
@@ -263,17 +285,19 @@ void appendFolded(std::string_view text, std::string& out) {
     }
     return;
   }
-  // Case folding maps each code point on its own, so folding the whole text gives the bytes
-  // that fold() gives cluster by cluster.
-  icu::UnicodeString unicode = withoutDiacritics(icu::UnicodeString::fromUTF8(
-      icu::StringPiece(text.data(), static_cast<int32_t>(text.size()))));
-  unicode.foldCase(U_FOLD_CASE_DEFAULT);
-  unicode.toUTF8String(out);
+  if (mode == Mode::lowerCase) {
+    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bonus;
+    foldUnicode(text, bytes, bonus);
+    out.append(bytes.begin(), bytes.end());
+    return;
+  }
+  foldCaseInsensitive(text, out);
 }
 
-std::string folded(std::string_view text) {
+std::string folded(std::string_view text, Mode mode) {
   std::string out;
-  appendFolded(text, out);
+  appendFolded(text, out, mode);
   return out;
 }
 

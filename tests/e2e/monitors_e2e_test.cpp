@@ -150,7 +150,7 @@ TEST(PanelMonitors, ThePanelOpensOnThePointersMonitorAndGrowsDownFromItsTopEdge)
   size_t shown = 0;
   for (const int monitorX : {kMonitorWidth, 0}) {
     ASSERT_EQ(runProgram(home, {"xdotool", "mousemove", std::to_string(monitorX + 300), "500"}), 0);
-    ASSERT_EQ(runProgram(home, {"xdotool", "key", "super+p"}), 0);
+    ASSERT_EQ(runProgram(home, {"xdotool", "key", "ctrl+alt+space"}), 0);
     ASSERT_TRUE(pumpUntil([&] { return vesk.count("panel drawn") > shown; })) << vesk.log();
     ++shown;
     std::optional<Frame> frame;

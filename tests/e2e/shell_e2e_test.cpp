@@ -93,7 +93,7 @@ TEST_F(ShellE2E, ABadHotKeyValueIsLoggedWithItsLineAndTheOldKeyStays) {
   startVesk();
   writeText(home.configFile(), "# mine\n[hotkeys]\nlauncher = \"hyper+x\"\n");
   EXPECT_TRUE(vesk->waitForLog(
-      "config.toml line 3: hotkeys.launcher \"hyper+x\" isn't a shortcut like \"cmd+p\""))
+      "config.toml line 3: hotkeys.launcher \"hyper+x\" isn't a shortcut like \"ctrl+alt+space\""))
       << vesk->log();
   GrabProbe probe;
   EXPECT_FALSE(probe.isFree(XK_l, GrabProbe::kCtrlAlt));

@@ -1,6 +1,7 @@
 #pragma once
 // FakeNotifier: keeps what would have been posted. Main thread.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -27,11 +28,22 @@ class FakeNotifier final : public Notifier {
   }
   void saved(const std::string& path) override { savedPaths.push_back(path); }
   void zip(const std::string& path) override { zipped.push_back(path); }
+  void notice(const std::string& title, const std::string& body, const std::string& action,
+              std::function<void()> onClick) override {
+    notices.push_back({title, body, action, std::move(onClick)});
+  }
 
   std::vector<std::pair<std::string, std::string>> updates;
   std::vector<Failed> failures;
   std::vector<std::string> savedPaths;
   std::vector<std::string> zipped;
+  struct Notice {
+    std::string title;
+    std::string body;
+    std::string action;
+    std::function<void()> onClick;
+  };
+  std::vector<Notice> notices;
 };
 
 }  // namespace vesk

@@ -1,11 +1,45 @@
 # Runs COMMAND (a list) and fails unless its exit status is 0 and its output is, byte for byte,
-# the contents of EXPECTED. Usage: cmake -DCOMMAND=... -DEXPECTED=... -DOUTPUT=... -P this file.
+# the first ```toml block after the line HEADING of the Markdown file DOCUMENT.
+# Usage: cmake -DCOMMAND=... -DDOCUMENT=... -DHEADING=... -DOUTPUT=... -P this file.
+# A missing DOCUMENT prints "SKIPPED:" (the test's skip expression), or fails when CI is "true".
+if(NOT EXISTS "${DOCUMENT}")
+  if("$ENV{CI}" STREQUAL "true")
+    message(FATAL_ERROR "no ${DOCUMENT}, and CI=true requires it")
+  endif()
+  message("SKIPPED: no ${DOCUMENT}")
+  return()
+endif()
+file(READ "${DOCUMENT}" document)
+string(FIND "${document}" "\n${HEADING}\n" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "${DOCUMENT} has no line \"${HEADING}\"")
+endif()
+string(SUBSTRING "${document}" ${at} -1 section)
+set(fence "```toml\n")
+string(FIND "${section}" "${fence}" open)
+if(open EQUAL -1)
+  message(FATAL_ERROR "no ${fence} block after \"${HEADING}\" in ${DOCUMENT}")
+endif()
+string(LENGTH "${fence}" fence_length)
+math(EXPR from "${open} + ${fence_length}")
+string(SUBSTRING "${section}" ${from} -1 block)
+string(FIND "${block}" "\n```\n" close)
+if(close EQUAL -1)
+  message(FATAL_ERROR "the block after \"${HEADING}\" in ${DOCUMENT} isn't closed")
+endif()
+math(EXPR length "${close} + 1")
+string(SUBSTRING "${block}" 0 ${length} expected)
+get_filename_component(folder "${OUTPUT}" DIRECTORY)
+set(expected_file "${folder}/expected_template.toml")
+file(WRITE "${expected_file}" "${expected}")
+
 execute_process(COMMAND ${COMMAND} OUTPUT_FILE ${OUTPUT} RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${COMMAND} exited with ${status}")
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUTPUT} ${EXPECTED}
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUTPUT} ${expected_file}
                 RESULT_VARIABLE differs)
 if(differs)
-  message(FATAL_ERROR "The output of ${COMMAND} (${OUTPUT}) differs from ${EXPECTED}")
+  message(FATAL_ERROR "The output of ${COMMAND} (${OUTPUT}) differs from the block in "
+                      "${DOCUMENT} (${expected_file})")
 endif()

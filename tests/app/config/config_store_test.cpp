@@ -56,7 +56,7 @@ TEST_F(ConfigStoreTest, ASavedChangeReloadsAndABadValueKeepsItsPreviousSetting) 
   EXPECT_EQ(store.config().maxDepth, 6);
   ASSERT_EQ(store.problems().size(), 1U);
   EXPECT_EQ(store.problems()[0], "line 4: launcher.max_depth is 99, expected 1 to 32");
-  EXPECT_EQ(previous->launcherHotkey, *Shortcut::parse("cmd+p"));
+  EXPECT_EQ(previous->launcherHotkey, *Shortcut::parse("ctrl+alt+space"));
 }
 
 TEST_F(ConfigStoreTest, AnotherFileInTheFolderDoesNotReload) {

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "app/config/hot_key_center.h"
+#include "app/config/hot_key_notice.h"
+#include "tests/fakes/fake_desktop_bindings.h"
 #include "tests/fakes/fake_hot_key_service.h"
 #include "tests/fakes/fake_key_layout.h"
 
@@ -28,7 +30,7 @@ class GlobalHotkeysTest : public testing::Test {
   GlobalHotkeysTest() {
     // A QWERTY-like table: X key codes of the letters used below, and f5 by its virtual key.
     layout.characters = {{"p", 33}, {"v", 55}, {"c", 54}, {"x", 53}};
-    layout.virtualKeys = {{96, 71}};
+    layout.virtualKeys = {{96, 71}, {49, 65}};
   }
 
   std::vector<GlobalHotkeys::Entry> entries(std::optional<Shortcut> launcher,
@@ -43,7 +45,8 @@ class GlobalHotkeysTest : public testing::Test {
   FakeHotKeyService service;
   FakeKeyLayout layout;
   HotKeyCenter center{service, layout};
-  GlobalHotkeys hotkeys{center, layout};
+  FakeDesktopBindings desktop;
+  GlobalHotkeys hotkeys{center, layout, &desktop};
   std::vector<std::string> pressed;
 };
 
@@ -81,8 +84,8 @@ TEST_F(GlobalHotkeysTest, RefusedChangeKeepsTheOldKeyAndSaysSoUntilTriedAgain) {
   EXPECT_TRUE(service.isRegistered(Grab{55, kCmd | kAlt}));
   EXPECT_EQ(hotkeys.problems(),
             (std::vector<std::string>{
-                "hotkeys.clipboard \"shift+cmd+v\" is taken by another app, so it's still "
-                "\"alt+cmd+v\""}));
+                "hotkeys.clipboard \"shift+super+v\" is taken by another app, so it's still "
+                "\"alt+super+v\""}));
 
   // The same configuration again tries the wanted key again; once free, it takes it.
   service.taken.clear();
@@ -99,7 +102,7 @@ TEST_F(GlobalHotkeysTest, RefusedFirstKeyLeavesTheSlotFailedWithoutSuffix) {
 
   EXPECT_EQ(hotkeys.current("launcher"), std::nullopt);
   EXPECT_EQ(hotkeys.problems(),
-            (std::vector<std::string>{"hotkeys.launcher \"cmd+p\" is taken by another app"}));
+            (std::vector<std::string>{"hotkeys.launcher \"super+p\" is taken by another app"}));
 }
 
 TEST_F(GlobalHotkeysTest, TwoSlotsSwapTheirKeysInOneApply) {
@@ -152,6 +155,59 @@ TEST_F(GlobalHotkeysTest, LayoutChangeKeepsAFallbackAndItsProblem) {
   EXPECT_EQ(hotkeys.current("clipboard"), shortcut("alt+cmd+v"));
   EXPECT_TRUE(service.isRegistered(Grab{61, kCmd | kAlt}));
   EXPECT_EQ(hotkeys.problems(), problems);
+}
+
+TEST_F(GlobalHotkeysTest, AKeyTheDesktopHoldsIsTakenWithoutAGrabAndKeepsThePreviousKey) {
+  hotkeys.apply(entries(shortcut("ctrl+alt+space"), std::nullopt, std::nullopt));
+  ASSERT_TRUE(service.isRegistered(Grab{65, kCtrl | kAlt}));
+  desktop.held["super+p"] = {"switch-monitor", "org.gnome.mutter.keybindings"};
+
+  hotkeys.apply(entries(shortcut("super+p"), std::nullopt, std::nullopt));
+
+  EXPECT_FALSE(service.isRegistered(Grab{33, kCmd}));  // a grab would succeed and never fire
+  EXPECT_EQ(hotkeys.current("launcher"), shortcut("ctrl+alt+space"));
+  EXPECT_EQ(hotkeys.problems(),
+            std::vector<std::string>{"hotkeys.launcher \"super+p\" is taken by another app, so "
+                                     "it's still \"ctrl+alt+space\""});
+  ASSERT_TRUE(service.press(Grab{65, kCtrl | kAlt}));
+  EXPECT_EQ(pressed.size(), 1U);
+
+  // Freed in the desktop's settings: the next apply takes it.
+  desktop.held.clear();
+  hotkeys.apply(entries(shortcut("super+p"), std::nullopt, std::nullopt));
+  EXPECT_TRUE(service.isRegistered(Grab{33, kCmd}));
+  EXPECT_TRUE(hotkeys.problems().empty());
+  EXPECT_EQ(hotkeys.refusal("launcher"), std::nullopt);
+}
+
+TEST_F(GlobalHotkeysTest, StartNoticeNamesTheKeysThatOpenVeskOrThoseRefusedAndTheFile) {
+  const std::string file = "/home/u/.config/vesk/config.toml";
+  hotkeys.apply(
+      entries(shortcut("ctrl+alt+space"), shortcut("super+shift+v"), shortcut("ctrl+alt+v")));
+  const auto ready = HotKeyNotice::atStart(true, hotkeys, file);
+  ASSERT_TRUE(ready.has_value());
+  EXPECT_EQ(ready->kind, HotKeyNotice::Kind::ready);
+  EXPECT_EQ(ready->body, "Ctrl+Alt+Space opens Vesk, Shift+Super+V its clipboard history");
+  EXPECT_EQ(HotKeyNotice::atStart(false, hotkeys, file), std::nullopt);
+
+  // Another start, where the desktop holds one key and another app the other.
+  GlobalHotkeys started{center, layout, &desktop};
+  desktop.held["super+p"] = {"switch-monitor", "org.gnome.mutter.keybindings"};
+  service.taken.insert(Grab{71, 0});
+  started.apply(entries(shortcut("super+p"), shortcut("super+shift+v"), shortcut("f5")));
+  for (const bool first : {false, true}) {
+    const auto refused = HotKeyNotice::atStart(first, started, file);
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(refused->kind, HotKeyNotice::Kind::refused);
+    EXPECT_EQ(refused->title, "Some hot keys of Vesk couldn't be set up");
+    EXPECT_EQ(refused->body,
+              "Super+P, which opens Vesk, is taken by another app or the desktop.\n"
+              "F5, which pastes the clips one by one, is taken by another app or the desktop.\n"
+              "Shift+Super+V opens Vesk's clipboard history.\n"
+              "Choose other keys in /home/u/.config/vesk/config.toml.");
+  }
+  started.apply(entries(shortcut("super+p"), std::nullopt, std::nullopt));
+  EXPECT_EQ(HotKeyNotice::atStart(false, started, file)->title, "Super+P is taken");
 }
 
 }  // namespace

@@ -167,7 +167,7 @@ TEST_F(LauncherActionsTest, ForceQuitIsArmedFirstAndMovesOnlyDisarmIt) {
   openActionsOf("mail", "Mail");
   selectTitled("Force Quit");
   controller.perform(PanelKey::open);
-  EXPECT_EQ(controller.confirmationPrompt(), "Press \u23CE again to force quit Mail");
+  EXPECT_EQ(controller.confirmationPrompt(), "Press Enter again to force quit Mail");
   controller.perform(PanelKey::up);
   controller.perform(PanelKey::down);
   controller.perform(PanelKey::open);
@@ -222,7 +222,7 @@ TEST_F(LauncherActionsTest, DeletingNeedsASecondReturnOnlyForPinnedClips) {
   controller.toggleActions();
   selectTitled("Delete");
   controller.perform(PanelKey::open);
-  EXPECT_EQ(controller.confirmationPrompt(), "Press \u23CE again to delete this pinned clip");
+  EXPECT_EQ(controller.confirmationPrompt(), "Press Enter again to delete this pinned clip");
   controller.perform(PanelKey::open);
   ASSERT_TRUE(pumpUntil([this] { return clipboard.index().count() == 0; }));
 }

@@ -221,7 +221,7 @@ TEST_F(LauncherTest, ClearClipboardNeedsASecondReturnAndAnyMoveDisarms) {
   ASSERT_EQ(selectedTitle(), title(Command::clearClipboard));
   controller.perform(PanelKey::open);
   EXPECT_TRUE(controller.isConfirming());
-  EXPECT_EQ(controller.confirmationPrompt(), "Press \u23CE again to clear the clipboard history");
+  EXPECT_EQ(controller.confirmationPrompt(), "Press Enter again to clear the clipboard history");
   controller.perform(PanelKey::down);
   controller.perform(PanelKey::up);
   EXPECT_FALSE(controller.isConfirming());

@@ -3,6 +3,7 @@
 #include "app/launcher/panel_keys.h"
 
 #include <QKeyEvent>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,19 +82,30 @@ TEST(PanelKeys, HeldKeysRepeatOnlyForUpAndDown) {
 }
 
 TEST(PanelKeys, RunActionKeysWinInASublistAndFallThroughWithoutThatAction) {
-  const KeyBindings keys = KeyBindings::defaults();
+  // Preview and a run-action key may share a shortcut: here Ctrl+Y is also the sixth action.
+  std::vector<std::optional<Shortcut>> run;
+  for (const char* text : {"alt+1", "alt+2", "alt+3", "alt+4", "alt+5", "ctrl+y"}) {
+    run.push_back(Shortcut::parse(text));
+  }
+  const KeyBindings keys = KeyBindings::resolve({{PanelKey::runActions, 1, run}}, {}).bindings;
   Calls calls;
-  const TypedKey cmdY = typed(Qt::Key_Y, Qt::MetaModifier, "y");
-  // In an actions list ⌘Y runs the sixth action; at the top level it previews.
-  EXPECT_TRUE(PanelKeys::handleKey(cmdY, keys, true, true, calls.handlers()));
-  EXPECT_TRUE(PanelKeys::handleKey(cmdY, keys, true, false, calls.handlers()));
+  const TypedKey ctrlY = typed(Qt::Key_Y, Qt::ControlModifier, QString(QChar(25)));
+  // In an actions list Ctrl+Y runs the sixth action; at the top level it previews.
+  EXPECT_TRUE(PanelKeys::handleKey(ctrlY, keys, true, true, calls.handlers()));
+  EXPECT_TRUE(PanelKeys::handleKey(ctrlY, keys, true, false, calls.handlers()));
   EXPECT_EQ(calls.log, (std::vector<std::string>{"run 5", "preview"}));
 
   // A list with fewer actions lets the key go on to the panel keys.
   calls.log.clear();
   calls.runs = false;
-  EXPECT_TRUE(PanelKeys::handleKey(cmdY, keys, true, true, calls.handlers()));
+  EXPECT_TRUE(PanelKeys::handleKey(ctrlY, keys, true, true, calls.handlers()));
   EXPECT_EQ(calls.log, (std::vector<std::string>{"run 5", "preview"}));
+  // Alt+1, the first action's default, never types a digit into the field.
+  calls.log.clear();
+  calls.runs = true;
+  EXPECT_TRUE(PanelKeys::handleKey(typed(Qt::Key_1, Qt::AltModifier, "1"), KeyBindings::defaults(),
+                                   false, true, calls.handlers()));
+  EXPECT_EQ(calls.log, (std::vector<std::string>{"run 0"}));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "tests/fakes/fake_hot_key_service.h"
 #include "tests/fakes/fake_key_layout.h"
 #include "tests/fakes/fake_key_synthesizer.h"
+#include "tests/fakes/fake_notifier.h"
 #include "tests/fakes/fake_pasteboard.h"
 #include "tests/fakes/fake_pasteboard_writer.h"
 #include "tests/fakes/fake_session_events.h"
@@ -34,6 +35,7 @@ class AppDelegateTest : public testing::Test {
  protected:
   AppDelegateTest() {
     layout->characters = {{"p", 33}, {"v", 55}, {"k", 45}};
+    layout->virtualKeys = {{49, 65}};  // space
     keys->setTrusted(true);
     paths.home = folder.path();
     paths.configFile = folder / "config/vesk/config.toml";
@@ -54,6 +56,7 @@ class AppDelegateTest : public testing::Test {
     services.workspace = workspace;
     services.sessionEvents = session;
     services.catalog = std::make_shared<GioAppCatalog>();
+    services.notifier = notifier;
     delegate = std::make_unique<AppDelegate>(std::move(services), paths);
     delegate->onIndex = [this](const SearchIndex&) { ++indexes; };
     delegate->applicationDidFinishLaunching();
@@ -79,6 +82,7 @@ class AppDelegateTest : public testing::Test {
   std::shared_ptr<FakeKeySynthesizer> keys = std::make_shared<FakeKeySynthesizer>();
   std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
   std::shared_ptr<FakeSessionEvents> session = std::make_shared<FakeSessionEvents>();
+  std::shared_ptr<FakeNotifier> notifier = std::make_shared<FakeNotifier>();
   std::unique_ptr<AppDelegate> delegate;
   int indexes = 0;
 };
@@ -86,16 +90,45 @@ class AppDelegateTest : public testing::Test {
 TEST_F(AppDelegateTest, StartUpWritesTheConfigAndRegistersTheThreeHotKeys) {
   start();
   EXPECT_TRUE(std::filesystem::exists(paths.configFile));
-  EXPECT_TRUE(hotKeys->isRegistered(Grab{33, Shortcut::cmd}));
+  EXPECT_TRUE(hotKeys->isRegistered(Grab{65, Shortcut::ctrl | Shortcut::alt}));
   EXPECT_TRUE(hotKeys->isRegistered(Grab{55, Shortcut::cmd | Shortcut::shift}));
   EXPECT_TRUE(hotKeys->isRegistered(Grab{55, Shortcut::ctrl | Shortcut::alt}));
 
   std::vector<AppDelegate::Mode> presented;
   delegate->onPresent = [&presented](AppDelegate::Mode mode) { presented.push_back(mode); };
-  hotKeys->press(Grab{33, Shortcut::cmd});
+  hotKeys->press(Grab{65, Shortcut::ctrl | Shortcut::alt});
   delegate->applicationShouldHandleReopen();
   EXPECT_EQ(presented, (std::vector<AppDelegate::Mode>{AppDelegate::Mode::launcher,
                                                        AppDelegate::Mode::launcher}));
+}
+
+TEST_F(AppDelegateTest, StartsTellWhichKeysOpenVeskFirstAndLaterOnlyWhatCouldNotBeSetUp) {
+  start();
+  ASSERT_EQ(notifier->notices.size(), 1U);
+  EXPECT_EQ(notifier->notices[0].body,
+            "Ctrl+Alt+Space opens Vesk, Shift+Super+V its clipboard history");
+  std::vector<AppDelegate::Mode> presented;
+  delegate->onPresent = [&presented](AppDelegate::Mode mode) { presented.push_back(mode); };
+  ASSERT_TRUE(notifier->notices[0].onClick);
+  notifier->notices[0].onClick();
+  EXPECT_EQ(presented, std::vector<AppDelegate::Mode>{AppDelegate::Mode::launcher});
+
+  // A reload tells nothing; neither does a start with the file in place and every key free.
+  test::writeFile(paths.configFile, "[hotkeys]\nlauncher = \"super+k\"\n");
+  ASSERT_TRUE(pumpUntil([this] { return hotKeys->isRegistered(Grab{45, Shortcut::cmd}); }));
+  delegate.reset();
+  hotKeys->registered.clear();
+  start();
+  EXPECT_EQ(notifier->notices.size(), 1U);
+
+  delegate.reset();
+  hotKeys->registered.clear();
+  hotKeys->taken.insert(Grab{45, Shortcut::cmd});
+  start();
+  ASSERT_EQ(notifier->notices.size(), 2U);
+  EXPECT_EQ(notifier->notices[1].title, "Super+K is taken");
+  EXPECT_NE(notifier->notices[1].body.find(paths.configFile), std::string::npos)
+      << notifier->notices[1].body;
 }
 
 TEST_F(AppDelegateTest, StartAtLoginIsSetOnTheFirstConfigAndLaterOnlyWhenItChanges) {
@@ -122,12 +155,12 @@ TEST_F(AppDelegateTest, ARefusedHotKeyFallsBackAndIsListedAfterTheConfigProblems
   test::writeFile(paths.configFile, "[hotkeys]\nlauncher = \"cmd+k\"\nbogus = 1\n");
   ASSERT_TRUE(pumpUntil([this] { return delegate->problems().size() >= 2; }));
 
-  EXPECT_TRUE(hotKeys->isRegistered(Grab{33, Shortcut::cmd}));
+  EXPECT_TRUE(hotKeys->isRegistered(Grab{65, Shortcut::ctrl | Shortcut::alt}));
   const auto& problems = delegate->problems();
   EXPECT_EQ(problems[0], "line 3: unknown setting \"hotkeys.bogus\"");
   EXPECT_EQ(problems[1],
-            "hotkeys.launcher \"cmd+k\" is taken by another app, so it's still "
-            "\"cmd+p\"");
+            "hotkeys.launcher \"super+k\" is taken by another app, so it's still "
+            "\"ctrl+alt+space\"");
 }
 
 TEST_F(AppDelegateTest, ADamagedClipboardHistoryIsShownAndNotWrittenTo) {

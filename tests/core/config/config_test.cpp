@@ -32,7 +32,7 @@ TEST(Config, TemplateParsesToTheDefaultsWithNoProblems) {
   EXPECT_EQ(result.config, Config());
   EXPECT_TRUE(Config::templateText().starts_with("# Vesk settings. Saved changes apply"));
   EXPECT_TRUE(Config::templateText().ends_with("# mailto = \"Thunderbird\"\n"));
-  EXPECT_EQ(std::count(Config::templateText().begin(), Config::templateText().end(), '\n'), 76);
+  EXPECT_EQ(std::count(Config::templateText().begin(), Config::templateText().end(), '\n'), 75);
 }
 
 TEST(Config, CarriageReturnLineFeedFileReadsTheSame) {
@@ -117,9 +117,9 @@ TEST(Config, EverySettingMessage) {
       {"[hotkeys]\nclipboard = \"ctrl+c\"",
        "line 2: hotkeys.clipboard \"ctrl+c\" is Copy in every app, so it's left as it was"},
       {"[hotkeys]\npaste_next = \"shift+a\"",
-       "line 2: hotkeys.paste_next \"shift+a\" isn't a shortcut like \"cmd+p\""},
+       "line 2: hotkeys.paste_next \"shift+a\" isn't a shortcut like \"ctrl+alt+space\""},
       {"[hotkeys]\nlauncher = \"hyper+k\"",
-       "line 2: hotkeys.launcher \"hyper+k\" isn't a shortcut like \"cmd+p\""},
+       "line 2: hotkeys.launcher \"hyper+k\" isn't a shortcut like \"ctrl+alt+space\""},
       {"[launcher]\nempty_state = 2", "line 2: launcher.empty_state should be a string in quotes"},
       {"[launcher]\nclipboard_alias = \"c c\"",
        "line 2: launcher.clipboard_alias \"c c\" should be one word, like \"c\""},
@@ -238,7 +238,7 @@ TEST(Config, HotKeys) {
 TEST(Config, CollidingHotKeysTurnTheLaterOneOffInEitherLineOrder) {
   const auto below = first("[hotkeys]\nlauncher = \"cmd+p\"\nclipboard = \"cmd+p\"\n");
   EXPECT_EQ(below.problems,
-            Problems{"line 3: hotkeys.launcher and hotkeys.clipboard are both \"cmd+p\", so "
+            Problems{"line 3: hotkeys.launcher and hotkeys.clipboard are both \"super+p\", so "
                      "hotkeys.clipboard is off"});
   EXPECT_EQ(below.config.launcherHotkey, parsed("cmd+p"));
   EXPECT_EQ(below.config.clipboardHotkey, std::nullopt);
@@ -254,20 +254,20 @@ TEST(Config, CollidingHotKeysTurnTheLaterOneOffInEitherLineOrder) {
   // A written key against a default one: the written line is the later.
   const auto againstDefault = first("\n[hotkeys]\npaste_next = \"shift+cmd+v\"\n");
   EXPECT_EQ(againstDefault.problems,
-            Problems{"line 3: hotkeys.clipboard and hotkeys.paste_next are both \"shift+cmd+v\", "
+            Problems{"line 3: hotkeys.clipboard and hotkeys.paste_next are both \"shift+super+v\", "
                      "so hotkeys.paste_next is off"});
 }
 
 TEST(Config, PanelKeysAgainstHotKeysAndEachOther) {
   const auto result = first(
-      "[hotkeys]\nclipboard = \"ctrl+k\"\n[keys]\nopen = []\nactions = \"cmd+c\"\n"
+      "[hotkeys]\nclipboard = \"ctrl+p\"\n[keys]\nopen = []\nactions = \"cmd+c\"\n"
       "preview = [\"cmd+y\", \"space\"]\nrun_actions = [\"cmd+q\", \"ctrl+c\", \"cmd+e\"]\n");
   EXPECT_EQ(result.problems,
             (Problems{"line 4: keys.open needs a key, so it's \"return\"",
                       "line 7: keys.run_actions \"ctrl+c\" is Copy in the search field, so it's "
                       "left out"}));
   EXPECT_EQ(result.config.keys[PanelKey::open], std::vector<Shortcut>{parsed("return")});
-  // cmd+c is Super+C here, free for the panel; ctrl+k went to the clipboard's hot key.
+  // cmd+c is Super+C here, free for the panel; ctrl+p went to the clipboard's hot key.
   EXPECT_EQ(result.config.keys[PanelKey::actions], std::vector<Shortcut>{parsed("cmd+c")});
   EXPECT_EQ(result.config.keys[PanelKey::up], std::vector<Shortcut>{parsed("up")});
   EXPECT_EQ(result.config.keys.runActions(),

@@ -22,8 +22,8 @@ KeyBindings::Written written(PanelKey key, std::int64_t line,
 }
 
 std::vector<KeyBindings::HotKey> defaultHotkeys() {
-  return {{"launcher", parsed("cmd+p")},
-          {"clipboard", parsed("cmd+shift+v")},
+  return {{"launcher", parsed("ctrl+alt+space")},
+          {"clipboard", parsed("super+shift+v")},
           {"paste_next", parsed("ctrl+alt+v")}};
 }
 
@@ -40,17 +40,19 @@ TEST(KeyBindings, NothingWrittenGivesTheDefaults) {
   EXPECT_TRUE(resolution.problems.empty());
   EXPECT_EQ(resolution.bindings, KeyBindings::defaults());
   EXPECT_EQ(resolution.bindings[PanelKey::up],
-            (std::vector<Shortcut>{parsed("up"), parsed("ctrl+k")}));
+            (std::vector<Shortcut>{parsed("up"), parsed("ctrl+p")}));
   EXPECT_EQ(resolution.bindings.runActions().size(), 7U);
 }
 
 TEST(KeyBindings, PreviewAndRunActionsShareWithoutAProblem) {
-  const auto resolution = KeyBindings::resolve({written(PanelKey::preview, 4, {"cmd+y", "space"}),
-                                                written(PanelKey::toLauncher, 5, {"cmd+q"})},
-                                               defaultHotkeys());
+  const auto resolution =
+      KeyBindings::resolve({written(PanelKey::preview, 4, {"ctrl+y", "space"}),
+                            written(PanelKey::runActions, 5, {"alt+1", "ctrl+y"}),
+                            written(PanelKey::toLauncher, 6, {"alt+1"})},
+                           defaultHotkeys());
   EXPECT_TRUE(resolution.problems.empty());
-  EXPECT_EQ(resolution.bindings.runActions()[5], parsed("cmd+y"));
-  EXPECT_EQ(resolution.bindings.runActions()[0], parsed("cmd+q"));
+  EXPECT_EQ(resolution.bindings.runActions()[1], parsed("ctrl+y"));
+  EXPECT_EQ(resolution.bindings.runActions()[0], parsed("alt+1"));
   // Preview and the way back to the launcher may not share.
   const auto clash = KeyBindings::resolve(
       {written(PanelKey::preview, 4, {"space"}), written(PanelKey::toLauncher, 5, {"space"})},
@@ -88,27 +90,28 @@ TEST(KeyBindings, EarlierLineKeepsASharedShortcutInEitherOrder) {
 
 TEST(KeyBindings, WrittenKeySilentlyTakesAnUnwrittenDefault) {
   const auto resolution =
-      KeyBindings::resolve({written(PanelKey::actions, 2, {"ctrl+k"})}, defaultHotkeys());
+      KeyBindings::resolve({written(PanelKey::actions, 2, {"ctrl+p"})}, defaultHotkeys());
   EXPECT_TRUE(resolution.problems.empty());
   EXPECT_EQ(resolution.bindings[PanelKey::up], std::vector<Shortcut>{parsed("up")});
-  EXPECT_EQ(resolution.bindings[PanelKey::actions], std::vector<Shortcut>{parsed("ctrl+k")});
+  EXPECT_EQ(resolution.bindings[PanelKey::actions], std::vector<Shortcut>{parsed("ctrl+p")});
 }
 
 TEST(KeyBindings, HotKeysAndEditingKeysAreNotPanelKeys) {
   const auto resolution = KeyBindings::resolve(
-      {written(PanelKey::actions, 2, {"ctrl+c", "cmd+p", "shift+ctrl+z"})}, defaultHotkeys());
+      {written(PanelKey::actions, 2, {"ctrl+c", "alt+ctrl+space", "shift+ctrl+z"})},
+      defaultHotkeys());
   EXPECT_EQ(messages(resolution),
             (std::vector<std::string>{
                 "line 2: keys.actions \"ctrl+c\" is Copy in the search field, so it's left out",
-                "line 2: keys.actions \"cmd+p\" is hotkeys.launcher, so it's left out",
+                "line 2: keys.actions \"ctrl+alt+space\" is hotkeys.launcher, so it's left out",
                 "line 2: keys.actions \"ctrl+shift+z\" is Redo in the search field, so it's left "
                 "out"}));
   // A default that is now a hot key is dropped without a word.
   const auto silent =
-      KeyBindings::resolve({}, {{"launcher", parsed("cmd+k")}, {"clipboard", parsed("down")}});
+      KeyBindings::resolve({}, {{"launcher", parsed("ctrl+k")}, {"clipboard", parsed("down")}});
   EXPECT_TRUE(silent.problems.empty());
   EXPECT_TRUE(silent.bindings[PanelKey::actions].empty());
-  EXPECT_EQ(silent.bindings[PanelKey::down], std::vector<Shortcut>{parsed("ctrl+j")});
+  EXPECT_EQ(silent.bindings[PanelKey::down], std::vector<Shortcut>{parsed("ctrl+n")});
 }
 
 TEST(KeyBindings, LeftOutRunActionKeepsItsPosition) {

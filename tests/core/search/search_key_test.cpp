@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/search/fuzzy_matcher.h"
+
 namespace vesk {
 namespace {
 
@@ -60,11 +62,19 @@ TEST(SearchKey, MultiByteLowerCaseKeepsBonusOnItsFirstByteOnly) {
   EXPECT_NE(key.mask & (uint64_t{1} << (36 + (0xA6 % 28))), 0U);
 }
 
-TEST(Folding, FullCaseFoldingExpandsWithTheBonusOnTheFirstByte) {
-  // "ß" folds to "ss" and "ﬁ" to "fi": one character, two bytes, one bonus.
-  const SearchKey key("Große ﬁle");
-  EXPECT_EQ(foldedText(key), "grosse file");
-  EXPECT_EQ(bonuses(key), (std::vector<int>{10, 0, 0, 0, 0, 0, 10, 10, 0, 0, 0}));
+TEST(Folding, LauncherLowerCasesSoSharpSStaysOneCharacter) {
+  // Lower-casing, not case folding: "ß" keeps its two bytes, with one bonus and two mask bits,
+  // and "strasse" finds no "Straße" while "straße" does.
+  const SearchKey key("Straße");
+  EXPECT_EQ(foldedText(key), "straße");
+  EXPECT_EQ(bonuses(key), (std::vector<int>{10, 0, 0, 0, 0, 0, 0}));
+  EXPECT_NE(key.mask & (uint64_t{1} << (36 + (0xC3 % 28))), 0U);
+  EXPECT_NE(key.mask & (uint64_t{1} << (36 + (0x9F % 28))), 0U);
+  EXPECT_FALSE(FuzzyMatcher("strasse").score(key).has_value());
+  EXPECT_TRUE(FuzzyMatcher("STRASSE").score(SearchKey("Strasse")).has_value());
+  EXPECT_TRUE(FuzzyMatcher("straße").score(key).has_value());
+  EXPECT_EQ(foldedText(SearchKey("ﬁle")), "ﬁle");
+  EXPECT_EQ(Folding::folded("Große ﬁle É", Folding::Mode::lowerCase), "große ﬁle e");
 }
 
 TEST(SearchKey, NonAsciiClassesFollowUnicodeProperties) {
