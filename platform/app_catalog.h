@@ -29,6 +29,9 @@ class AppCatalog {
     uint32_t userTime = 0;
     // The folder the application starts in; empty: the entry's own (its Path=) or Vesk's.
     std::string workingDirectory;
+    // The entry of the terminal an entry with Terminal=true runs in; empty: one the platform
+    // finds itself.
+    std::string terminal;
   };
 
   AppCatalog() = default;

@@ -5,6 +5,9 @@
 // action ("Show in File Manager"); invoking it reveals the file through the FileManager in the
 // background.
 //
+// Texts are plain: escaped for markup when the service says it reads markup in bodies
+// ("body-markup" among its capabilities), as they are otherwise.
+//
 // Every bus call is asynchronous, so a slow or missing notification service never blocks the
 // main thread: a post that does not arrive is one log line and nothing else.
 //
@@ -54,6 +57,8 @@ class DesktopNotifier final : public QObject, public Notifier {
  private:
   void post(const std::string& title, const std::string& body,
             const std::optional<std::string>& path);
+  void notify(const std::string& title, const std::string& body,
+              const std::optional<std::string>& path, bool markup);
   void reveal(const std::string& path);
 
   QDBusConnection bus_;

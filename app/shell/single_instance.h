@@ -9,13 +9,17 @@
 
 #include <QLockFile>
 #include <QObject>
+#include <QPointer>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/base/result.h"
 
 class QLocalServer;
+class QLocalSocket;
 
 namespace vesk {
 
@@ -39,6 +43,9 @@ class SingleInstance final : public QObject {
   // The reason `claim` ended in `failed`, or in `primary` without a listening socket.
   const std::string& problem() const { return problem_; }
 
+  // The connections of later starts being served now; a few at most.
+  size_t openConnections() const;
+
   // $XDG_RUNTIME_DIR. Without one: the temporary folder's "vesk-UID" when it is a directory of
   // this user with mode 0700 (created so when missing); when someone else made it, or made it
   // wider, Vesk's own "vesk/run" under the user's cache folder. The failure says in one
@@ -47,11 +54,13 @@ class SingleInstance final : public QObject {
 
  private:
   void accept();
+  static void drop(QLocalSocket* socket);
 
   std::string folder_;
   std::unique_ptr<QLockFile> lock_;
   QLocalServer* server_ = nullptr;
   std::function<void()> onReopen_;
+  std::vector<QPointer<QLocalSocket>> connections_;
   std::string problem_;
 };
 

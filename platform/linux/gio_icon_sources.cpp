@@ -16,7 +16,6 @@ struct ObjectUnref {
 struct GFree {
   void operator()(gpointer memory) const { g_free(memory); }
 };
-using DesktopApp = std::unique_ptr<GDesktopAppInfo, ObjectUnref>;
 using GIconPtr = std::unique_ptr<GIcon, ObjectUnref>;
 using OwnedText = std::unique_ptr<gchar, GFree>;
 
@@ -99,7 +98,7 @@ IconSources::FileType GioIconSources::appType() const {
 }
 
 IconSources::Icon GioIconSources::appIcon(const std::string& entryPath) const {
-  const DesktopApp app(g_desktop_app_info_new_from_filename(entryPath.c_str()));
+  const DesktopEntries::App app = DesktopEntries::read(entryPath);
   if (!app) {
     return {};
   }
@@ -115,15 +114,15 @@ std::optional<IconSources::App> GioIconSources::appForDesktopId(
   if (!id.ends_with(".desktop")) {
     id += ".desktop";
   }
-  const DesktopApp app(g_desktop_app_info_new(id.c_str()));
+  const std::optional<std::string> path = entries_.pathForId(id);
+  if (!path) {
+    return std::nullopt;
+  }
+  const DesktopEntries::App app = DesktopEntries::read(*path);
   if (!app) {
     return std::nullopt;
   }
-  const char* file = g_desktop_app_info_get_filename(app.get());
-  if (file == nullptr) {
-    return std::nullopt;
-  }
-  App found{file, {}};
+  App found{*path, {}};
   if (const char* name = g_app_info_get_name(G_APP_INFO(app.get())); name != nullptr) {
     found.name = name;
   }
