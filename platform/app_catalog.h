@@ -33,6 +33,9 @@ class AppCatalog {
     // One of the entry's own actions (the id of its "[Desktop Action id]" group) to run
     // instead of the application itself; empty: the application.
     std::string action;
+    // The entry of the terminal an entry with Terminal=true runs in; empty: one the platform
+    // finds itself.
+    std::string terminal;
   };
 
   // What a listed application entry says about itself, localized as the desktop reads it.

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <utility>
 
+#include "core/base/regular_file.h"
 #include "core/search/search_index.h"
 #include "platform/app_catalog.h"
 
@@ -64,15 +66,45 @@ std::vector<App> knownApps(const SearchIndex& index) {
   return apps;
 }
 
+namespace {
+
+bool isPathReference(std::string_view reference) {
+  return reference.starts_with("/") || reference.starts_with("~");
+}
+
+std::string pathOf(std::string_view reference, const std::string& home) {
+  std::string path(reference);
+  if (reference == "~" || reference.starts_with("~/")) {
+    path = home + path.substr(1);
+  }
+  return path;
+}
+
+// An entry named by its path runs what it says: it counts only when no one but the user (or
+// root) may change it.
+bool isUntrustedEntry(const std::string& path) {
+  const RegularFile file = RegularFile::check(path, SIZE_MAX);
+  return file.problem == RegularFile::Problem::none && !file.isTrusted();
+}
+
+// The problem of a setting whose app wasn't found, saying why when the entry is there.
+std::string missing(const std::string& setting, const std::string& reference,
+                    const std::string& home) {
+  if (isPathReference(reference) && isUntrustedEntry(pathOf(reference, home))) {
+    return setting + ": \"" + reference + "\" can be changed by other users, so it isn't used";
+  }
+  return setting + ": can't find the app \"" + reference + "\"";
+}
+
+}  // namespace
+
 std::optional<std::string> resolve(std::string_view reference, const std::vector<App>& among,
                                    const AppCatalog& catalog, const std::string& home) {
-  if (reference.starts_with("/") || reference.starts_with("~")) {
-    std::string path(reference);
-    if (reference == "~" || reference.starts_with("~/")) {
-      path = home + path.substr(1);
-    }
+  if (isPathReference(reference)) {
+    std::string path = pathOf(reference, home);
     std::error_code error;
-    if (path.ends_with(".desktop") && std::filesystem::exists(path, error)) {
+    if (path.ends_with(".desktop") && std::filesystem::exists(path, error) &&
+        !isUntrustedEntry(path)) {
       return path;
     }
     return std::nullopt;
@@ -114,8 +146,7 @@ Links links(const std::map<std::string, std::string>& table, const std::vector<A
     if (auto app = resolve(reference, among, catalog, home)) {
       result.apps.emplace(scheme, std::move(*app));
     } else {
-      result.problems.push_back("open_links." + scheme + ": can't find the app \"" + reference +
-                                "\"");
+      result.problems.push_back(missing("open_links." + scheme, reference, home));
     }
   }
   if (!table.contains("http")) {
@@ -142,7 +173,7 @@ Configured resolveConfigured(const std::map<std::string, std::string>& openWith,
     if (auto app = resolve(reference, among, catalog, home)) {
       result.openWith.emplace(key, std::move(*app));
     } else {
-      result.problems.push_back("open_with." + key + ": can't find the app \"" + reference + "\"");
+      result.problems.push_back(missing("open_with." + key, reference, home));
     }
   }
   Links resolvedLinks = links(openLinks, among, catalog, home);
@@ -156,7 +187,7 @@ Configured resolveConfigured(const std::map<std::string, std::string>& openWith,
     result.terminal = catalog.systemTerminal();
   }
   if (!result.terminal) {
-    result.problems.push_back("actions.terminal: can't find the app \"" + terminal + "\"");
+    result.problems.push_back(missing("actions.terminal", terminal, home));
   }
   return result;
 }

@@ -90,6 +90,15 @@ ConfigStore::Loaded ConfigStore::read(const std::string& file,
   const RegularFile read = RegularFile::read(file, maxFileBytes);
   switch (read.problem) {
     case RegularFile::Problem::none:
+      // The settings name programs to run: a file someone else may write would let them run
+      // theirs as this user.
+      if (!read.isTrusted()) {
+        loaded.parsed = Config::unchanged((read.owner != ::geteuid() && read.owner != 0)
+                                              ? "config.toml belongs to another user"
+                                              : "config.toml can be changed by other users",
+                                          previous);
+        break;
+      }
       loaded.parsed = UTF8::isValid(read.bytes)
                           ? Config::parse(read.bytes, previous)
                           : Config::unchanged("config.toml isn't UTF-8 text", previous);

@@ -13,6 +13,7 @@
 #include "app/apps/app_resolver.h"
 #include "app/base/run_in_background.h"
 #include "app/clipboard/clip_text.h"
+#include "core/base/utf8.h"
 #include "core/clipboard/clip_reading.h"
 #include "core/clipboard/clipboard_store.h"
 #include "platform/app_catalog.h"
@@ -24,6 +25,7 @@ namespace vesk {
 namespace {
 
 constexpr std::string_view kFileUrlType = "public.file-url";
+constexpr std::string_view kUriListType = "text/uri-list";
 
 std::string nameOf(const std::string& path) {
   return std::string(ItemPath::lastComponent(ItemPath::normalized(path)));
@@ -69,7 +71,9 @@ Result<void> writeNew(const std::string& path, const std::string& data) {
       continue;
     }
     if (n <= 0) {
-      const std::string reason = std::strerror(errno);  // NOLINT(concurrency-mt-unsafe)
+      // A write that takes nothing has no errno of its own: the disk is full.
+      const std::string reason =
+          std::strerror(n == 0 ? ENOSPC : errno);  // NOLINT(concurrency-mt-unsafe)
       ::close(fd);
       ::unlink(path.c_str());
       return Failure{reason};
@@ -88,6 +92,10 @@ Result<void> writeNew(const std::string& path, const std::string& data) {
 
 DesktopActions::DesktopActions(DesktopServices services)
     : services_(std::move(services)), self_(std::make_shared<DesktopActions*>(this)) {}
+
+std::string DesktopActions::configuredTerminal() const {
+  return terminalApp != nullptr && *terminalApp ? **terminalApp : std::string();
+}
 
 DesktopActions::~DesktopActions() {
   *self_ = nullptr;
@@ -125,8 +133,10 @@ void DesktopActions::openApp(const Item& app, const std::optional<RunningApp>& r
   }
   reporting("Couldn't open " + app.name, std::optional<std::string>(),
             ([catalog = services_.catalog, entry = *path, userTime,
-              action = app.kind.action]() -> std::optional<std::string> {
-              const Result<void> launched = catalog->launch(entry, {userTime, {}, action});
+              action = app.kind.action,
+              terminal = configuredTerminal()]() -> std::optional<std::string> {
+              const Result<void> launched =
+                  catalog->launch(entry, {userTime, {}, action, terminal});
               return launched ? std::nullopt : std::optional(launched.failure().description);
             }));
 }
@@ -139,9 +149,9 @@ void DesktopActions::open(const std::vector<std::string>& targets,
   std::weak_ptr<DesktopActions*> weak = self_;
   runInBackground(
       QoS::userInitiated,
-      [catalog = services_.catalog, targets, app,
-       userTime]() -> std::optional<std::pair<std::string, std::string>> {
-        const AppCatalog::LaunchOptions options{userTime, {}, {}};
+      [catalog = services_.catalog, targets, app, userTime,
+       terminal = configuredTerminal()]() -> std::optional<std::pair<std::string, std::string>> {
+        const AppCatalog::LaunchOptions options{userTime, {}, {}, terminal};
         if (app) {
           const Result<void> opened = catalog->open(targets, *app, options);
           if (opened) {
@@ -255,7 +265,12 @@ void DesktopActions::copyPath(const std::string& path) {
   reporting(
       "Couldn't copy the path of " + nameOf(path), std::optional<std::string>(path),
       ([writer = services_.writer, path]() -> std::optional<std::string> {
-        const ClipItems items{{Representation{std::string(ClipReading::utf8Text), bytesOf(path)}}};
+        // A name that isn't UTF-8 is no text: it goes out as its file URL, whose escapes keep
+        // every byte, and never as UTF-8 text that would lie about it.
+        const ClipItems items{
+            {UTF8::isValid(path)
+                 ? Representation{std::string(ClipReading::utf8Text), bytesOf(path)}
+                 : Representation{std::string(kUriListType), bytesOf(fileURL(path) + "\r\n")}}};
         const auto written = writer->write(items);
         return written ? std::nullopt : std::optional(written.failure().description);
       }));
@@ -314,44 +329,53 @@ void DesktopActions::quit(const RunningApp& app, bool force) {
 void DesktopActions::save(const Clip& clip, std::shared_ptr<ClipboardStore> store,
                           const std::string& folder, double now,
                           std::function<void(const std::string&)> saved) {
+  // Where the clip went or would have gone, and why it didn't: every failure names the file.
+  struct Saved {
+    std::string path;
+    std::optional<std::string> failure;
+  };
   std::weak_ptr<DesktopActions*> weak = self_;
   runInBackground(
       QoS::userInitiated,
-      [clip, store = std::move(store), folder, now]() -> Result<std::string> {
+      [clip, store = std::move(store), folder, now]() -> Saved {
         std::string data;
         std::string extension = "txt";
         if (clip.kind == Clip::Kind::image) {
           extension = "png";
-          std::ifstream in(store->imageFile(clip.id), std::ios::binary);
+          const std::string image = store->imageFile(clip.id);
+          std::ifstream in(image, std::ios::binary);
           if (!in) {
-            return Failure{"the image is no longer in the history"};
+            return {image, "the image is no longer in the history"};
           }
           data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         } else {
           auto text = store->text(clip.id);
           if (!text) {
-            return text.failure();
+            return {{}, text.failure().description};
           }
           data = std::move(text).value();
         }
         std::error_code error;
         std::filesystem::create_directories(folder, error);
-        const std::string path = ClipFiles::destination(folder, now, extension);
+        std::string path = ClipFiles::destination(folder, now, extension);
         const Result<void> written = writeNew(path, data);
         if (!written) {
-          return written.failure();
+          std::string failure = "Couldn't write " + path + ": " + written.failure().description;
+          return {std::move(path), std::move(failure)};
         }
-        return path;
+        return {std::move(path), std::nullopt};
       },
-      [weak, saved = std::move(saved)](Result<std::string> path) {
+      [weak, saved = std::move(saved)](const Saved& outcome) {
         const auto self = weak.lock();
         if (!self || *self == nullptr) {
           return;
         }
-        if (!path) {
-          (*self)->report("Couldn't save the clip", std::nullopt, path.failure().description);
+        if (outcome.failure) {
+          const std::string name = std::filesystem::path(outcome.path).filename().string();
+          (*self)->report(name.empty() ? "Couldn't save the clip" : "Couldn't save " + name,
+                          std::nullopt, *outcome.failure);
         } else if (saved) {
-          saved(path.value());
+          saved(outcome.path);
         }
       });
 }

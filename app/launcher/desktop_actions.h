@@ -45,9 +45,13 @@ class DesktopActions final {
   DesktopActions& operator=(const DesktopActions&) = delete;
 
   const DesktopServices& services() const { return services_; }
+  std::string configuredTerminal() const;
 
   // Every failure, on the main thread.
   Failed failed;
+  // The configured terminal's entry (its owner's setting, read at each launch; null or none:
+  // not set): apps whose entry asks for a terminal run in it.
+  const std::optional<std::string>* terminalApp = nullptr;
 
   // Brings the running app forward, else launches it; `userTime` is the X server time of the
   // key press (0 when unknown).

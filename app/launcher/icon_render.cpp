@@ -1,5 +1,7 @@
 #include "app/launcher/icon_render.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/base/regular_file.h"
 #include "platform/icon_sources.h"
 
 namespace vesk {
@@ -26,9 +29,34 @@ QImage canvas(int pixels, double scale) {
   return image;
 }
 
+// Icon files are small; a larger one is not an icon (and would cost a lot to decode).
+constexpr size_t kMaxIconBytes = size_t{8} << 20;
+
+// The bytes of an icon file, or none. Files of Vesk's resources are read by Qt; any other comes
+// from a theme or a desktop entry that anyone may have written, so a FIFO, a device or a huge
+// file is refused without blocking before Qt sees it.
+std::optional<QByteArray> iconBytes(const QString& file) {
+  if (file.startsWith(QLatin1Char(':'))) {
+    QFile resource(file);
+    if (!resource.open(QIODevice::ReadOnly)) {
+      return std::nullopt;
+    }
+    return resource.readAll();
+  }
+  RegularFile read = RegularFile::read(file.toStdString(), kMaxIconBytes);
+  if (read.problem != RegularFile::Problem::none) {
+    return std::nullopt;
+  }
+  return QByteArray(read.bytes.data(), static_cast<qsizetype>(read.bytes.size()));
+}
+
 // The image file drawn into `box` of `target`, keeping its proportions; false when it can't be
 // read.
 bool drawFile(QImage& target, const QString& file, const QRectF& box) {
+  std::optional<QByteArray> bytes = iconBytes(file);
+  if (!bytes) {
+    return false;
+  }
   QPainter painter(&target);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   painter.setRenderHint(QPainter::Antialiasing);
@@ -36,7 +64,7 @@ bool drawFile(QImage& target, const QString& file, const QRectF& box) {
   painter.scale(1 / target.devicePixelRatio(), 1 / target.devicePixelRatio());
   if (file.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive) ||
       file.endsWith(QLatin1String(".svgz"), Qt::CaseInsensitive)) {
-    QSvgRenderer renderer(file);
+    QSvgRenderer renderer(*bytes);
     if (!renderer.isValid()) {
       return false;
     }
@@ -44,7 +72,9 @@ bool drawFile(QImage& target, const QString& file, const QRectF& box) {
     renderer.render(&painter, box);
     return true;
   }
-  QImageReader reader(file);
+  QBuffer buffer(&*bytes);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
   const QSize size = reader.size();
   if (size.isValid() && (size.width() > box.width() || size.height() > box.height())) {
     reader.setScaledSize(size.scaled(box.size().toSize(), Qt::KeepAspectRatio));

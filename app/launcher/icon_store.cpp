@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
+#include <QThreadPool>
 #include <algorithm>
+#include <type_traits>
 #include <utility>
 
 #include "app/base/log.h"
@@ -31,6 +33,25 @@ std::vector<std::vector<T>> chunks(std::vector<T> items) {
                         std::make_move_iterator(items.begin() + static_cast<ptrdiff_t>(end)));
   }
   return result;
+}
+
+// Icons are drawn on threads of their own: a slow icon file or a theme on a stalled mount may
+// hold them, but never the threads that launch apps, paste and zip.
+constexpr int kRenderThreads = 2;
+
+// `work` on `pool`, then `then(result)` on the main thread; a job that throws is logged and
+// hands nothing back.
+template <class Work, class Then>
+void runOn(QThreadPool& pool, Work work, Then then) {
+  auto state = std::make_shared<std::pair<Work, Then>>(std::move(work), std::move(then));
+  pool.start([state] {
+    try {
+      auto result = std::make_shared<std::invoke_result_t<Work&>>(state->first());
+      postToMain([state, result] { state->second(std::move(*result)); });
+    } catch (...) {
+      (void)backgroundFailure(std::current_exception());
+    }
+  });
 }
 
 std::optional<QImage> pick(const std::unordered_map<std::string, IconPair>& map,
@@ -75,14 +96,24 @@ IconStore::IconStore(std::shared_ptr<const IconSources> sources, size_t typesKep
       sources_(std::move(sources)),
       typesKept_(typesKept),
       lastStyle_(IconStyle::current()),
+      pool_(std::make_unique<QThreadPool>()),
       self_(std::make_shared<IconStore*>(this)) {
+  pool_->setMaxThreadCount(kRenderThreads);
+  pool_->setExpiryTimeout(30000);
   if (QCoreApplication* app = QCoreApplication::instance()) {
     watcher_ = std::make_unique<Watcher>(*this);
     app->installEventFilter(watcher_.get());
   }
 }
 
-IconStore::~IconStore() = default;
+IconStore::~IconStore() {
+  pool_->clear();
+  pool_->waitForDone();
+}
+
+void IconStore::waitForRenders() {
+  pool_->waitForDone();
+}
 
 std::string IconStore::typeKey(std::string_view path, bool isFolder) {
   if (isFolder || (!path.empty() && path.back() == '/')) {
@@ -211,12 +242,12 @@ void IconStore::render(std::vector<std::string> urls, std::vector<SymbolKey> sym
   const IconStyle style = IconStyle::current();
   const int64_t generation = style_;
   const auto start = [&](auto work) {
-    runInBackground(QoS::userInitiated, std::move(work),
-                    [weak = std::weak_ptr<IconStore*>(self_), generation](Rendered rendered) {
-                      if (const auto self = weak.lock()) {
-                        (*self)->store(generation, std::move(rendered));
-                      }
-                    });
+    runOn(*pool_, std::move(work),
+          [weak = std::weak_ptr<IconStore*>(self_), generation](Rendered rendered) {
+            if (const auto self = weak.lock()) {
+              (*self)->store(generation, std::move(rendered));
+            }
+          });
   };
   const auto sources = sources_;
   const auto cache = cache_;
@@ -313,8 +344,8 @@ void IconStore::resolveBundles() {
   std::vector<std::string> ids = std::move(pendingBundles_);
   pendingBundles_.clear();
   ++resolvingBundles_;
-  runInBackground(
-      QoS::userInitiated,
+  runOn(
+      *pool_,
       [sources = sources_, ids = std::move(ids)] {
         Found found;
         for (const std::string& id : ids) {

@@ -12,11 +12,13 @@
 // everything is rendered again; the old images stay until the new ones arrive.
 //
 // A main-thread object: every member is called on the main thread (the thread of the
-// QGuiApplication, which must exist), and `onChange` is called there. Renders in flight hold the
+// QGuiApplication, which must exist), and `onChange` is called there. Renders run on the
+// store's own threads, never on the pools that launches and pastes use. Renders in flight hold the
 // store weakly and are dropped if it is gone; the `style` generation drops renders started
 // before the latest restyle.
 
 #include <QImage>
+#include <QThreadPool>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -86,6 +88,10 @@ class IconStore final {
   // Where the restyle line goes (the perf log at debug level unless replaced).
   std::function<void(const std::string&)> log;
 
+  // Waits until the renders started so far are drawn (their results are still to be delivered
+  // on the main thread).
+  void waitForRenders();
+
   // The caches and their bookkeeping, for tests and diagnostics.
   const std::unordered_map<std::string, Pair>& apps() const { return apps_; }
   const std::unordered_map<SymbolKey, QImage>& symbols() const { return symbols_; }
@@ -145,6 +151,7 @@ class IconStore final {
   // Images drawn from theme files for the current style; replaced by each restyle.
   std::shared_ptr<RenderCache> cache_ = std::make_shared<RenderCache>();
   std::unique_ptr<Watcher> watcher_;
+  std::unique_ptr<QThreadPool> pool_;
   // Background work holds it weakly: a result that arrives after the store is gone is dropped.
   std::shared_ptr<IconStore*> self_;
 };

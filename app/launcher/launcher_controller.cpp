@@ -55,6 +55,7 @@ LauncherController::LauncherController(HistoryStore& history, RunningApps* runni
   };
   desktop_.failed = [this](const std::string& title, const std::optional<std::string>& path,
                            const std::string& reason) { failed(title, path, reason); };
+  desktop_.terminalApp = &terminalApp;
   deferTimer_.setSingleShot(true);
   deferTimer_.setInterval(kPendingSearchWait);
   QObject::connect(&deferTimer_, &QTimer::timeout, [this] { runDeferred(); });

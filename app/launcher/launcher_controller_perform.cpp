@@ -224,7 +224,11 @@ void LauncherController::pasteNext(double pressedAt) {
 
 void LauncherController::failed(const std::string& title, const std::optional<std::string>& path,
                                 const std::string& reason) {
-  Log::app.error("%s (%s): %s", title.c_str(), path.value_or("").c_str(), reason.c_str());
+  if (path) {
+    Log::app.error("%s (%s): %s", title.c_str(), path->c_str(), reason.c_str());
+  } else {
+    Log::app.error("%s: %s", title.c_str(), reason.c_str());
+  }
   if (reportFailure) {
     reportFailure(title, path, reason);
   }

@@ -11,11 +11,13 @@
 #include <QPainter>
 #include <QPdfDocument>
 #include <QScreen>
+#include <cstdint>
 
 #include "app/launcher/icon_store.h"
 #include "app/launcher/palette.h"
 #include "app/launcher/panel_content.h"
 #include "app/launcher/panel_icons.h"
+#include "core/base/regular_file.h"
 
 namespace vesk {
 
@@ -26,6 +28,8 @@ constexpr int kFolderEntries = 40;
 constexpr double kScreenShare = 0.7;
 constexpr int kMargin = 20;
 constexpr int kIconSide = points(IconSize::tile);
+// Larger images and documents are shown as files: decoding them would stall the panel.
+constexpr size_t kMaxPreviewBytes = size_t{256} << 20;
 
 }  // namespace
 
@@ -43,7 +47,9 @@ std::string PreviewWindow::kindOf(const std::string& path) {
   }
   static QMimeDatabase database;
   const QMimeType type = database.mimeTypeForFile(info);
-  if (type.name().startsWith("image/") && !QImageReader::imageFormat(info.filePath()).isEmpty()) {
+  // Judged by the name: the file is only opened once it is known to be a regular file.
+  static const QList<QByteArray> images = QImageReader::supportedMimeTypes();
+  if (type.name().startsWith("image/") && images.contains(type.name().toLatin1())) {
     return "image";
   }
   if (type.inherits("application/pdf")) {
@@ -88,8 +94,19 @@ void PreviewWindow::show(const std::string& path, QScreen* screen, IconStore* ic
   const QSize limit(static_cast<int>(available.width() * kScreenShare),
                     static_cast<int>(available.height() * kScreenShare));
   QSize size(520, 420);
+  // The file is opened once, without blocking, and only if it is a regular file: the index
+  // found it, so it may be a FIFO or a device by now. Every reader reads that open file.
+  RegularFile opened;
+  QFile input;
+  if (kind_ == "image" || kind_ == "pdf" || kind_ == "text") {
+    opened = RegularFile::open(path, kind_ == "text" ? SIZE_MAX : kMaxPreviewBytes);
+    if (opened.problem != RegularFile::Problem::none ||
+        !input.open(opened.file.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+      kind_ = "file";
+    }
+  }
   if (kind_ == "image") {
-    QImageReader reader(file);
+    QImageReader reader(&input);
     reader.setAutoTransform(true);
     const QSize full = reader.size();
     if (full.isValid() && (full.width() > limit.width() || full.height() > limit.height())) {
@@ -102,7 +119,9 @@ void PreviewWindow::show(const std::string& path, QScreen* screen, IconStore* ic
       size = image_.size().expandedTo(QSize(160, 120)) + QSize(2 * kMargin, 2 * kMargin);
     }
   } else if (kind_ == "pdf") {
-    image_ = firstPage(file, limit - QSize(2 * kMargin, 2 * kMargin),
+    // The PDF reader takes a path: the open file's own, which can't be swapped.
+    const QString same = QStringLiteral("/proc/self/fd/") + QString::number(opened.file.get());
+    image_ = firstPage(same, limit - QSize(2 * kMargin, 2 * kMargin),
                        screen != nullptr ? screen->devicePixelRatio() : 1);
     if (image_.isNull()) {
       kind_ = "file";
@@ -110,10 +129,7 @@ void PreviewWindow::show(const std::string& path, QScreen* screen, IconStore* ic
       size = image_.deviceIndependentSize().toSize() + QSize(2 * kMargin, 2 * kMargin);
     }
   } else if (kind_ == "text") {
-    QFile input(file);
-    if (input.open(QIODevice::ReadOnly)) {
-      text_ = QString::fromUtf8(input.read(kTextBytes));  // invalid bytes become U+FFFD
-    }
+    text_ = QString::fromUtf8(input.read(kTextBytes));  // invalid bytes become U+FFFD
     size = QSize(640, 480).boundedTo(limit);
   } else if (kind_ == "folder") {
     const QDir folder(file);

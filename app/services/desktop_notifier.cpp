@@ -114,11 +114,32 @@ void DesktopNotifier::post(const std::string& title, const std::string& body, co
     notShown(title, body, onClick, "no session bus");
     return;
   }
+  // Asked before every post: the service may have been replaced since the last one. A
+  // service that doesn't answer is taken to show plain text.
+  const QDBusMessage ask = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+                                                          QStringLiteral("GetCapabilities"));
+  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(ask), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this,
+          [this, title, body, path](QDBusPendingCallWatcher* finished) {
+            finished->deleteLater();
+            const QDBusPendingReply<QStringList> reply = *finished;
+            const bool markup =
+                !reply.isError() && reply.value().contains(QStringLiteral("body-markup"));
+            notify(title, body, path, markup);
+          });
+}
+
+void DesktopNotifier::notify(const std::string& title, const std::string& body,
+                             const std::optional<std::string>& path, bool markup) {
+  // A service that reads markup would take a file named "<u>x &amp; y" as markup.
+  const auto text = [markup](const std::string& plain) {
+    return markup ? qt(plain).toHtmlEscaped() : qt(plain);
+  };
   QDBusMessage call =
       QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
   const QStringList actions = onClick ? QStringList{kDefaultAction, label} : QStringList{};
   const QVariantMap hints{{QStringLiteral("desktop-entry"), kDesktopEntry}};
-  call << kAppName << uint(0) << kIcon << qt(title) << qt(body) << actions << hints
+  call << kAppName << uint(0) << kIcon << text(title) << text(body) << actions << hints
        << kExpireDefault;
   auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kAnswerTimeoutMs), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -5,6 +5,9 @@
 // action ("Show in File Manager"); invoking it reveals the file through the FileManager in the
 // background.
 //
+// Texts are plain: escaped for markup when the service says it reads markup in bodies
+// ("body-markup" among its capabilities), as they are otherwise.
+//
 // Every bus call is asynchronous, so a slow or missing notification service never blocks the
 // main thread: a post that does not arrive (no service owns the name, none answers within
 // kAnswerTimeout, or there is no session bus) is one log line, and `showOwn` shows it instead.
@@ -69,6 +72,8 @@ class DesktopNotifier final : public QObject, public Notifier {
   // Posts with the default action `label` running `onClick`, when that is set.
   void post(const std::string& title, const std::string& body, const QString& label,
             std::function<void()> onClick);
+  void notify(const std::string& title, const std::string& body,
+              const std::optional<std::string>& path, bool markup);
   void reveal(const std::string& path);
   void notShown(const std::string& title, const std::string& body,
                 const std::function<void()>& onClick, const std::string& why);

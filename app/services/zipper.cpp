@@ -10,8 +10,11 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "core/base/utf8.h"
 
 namespace vesk {
 
@@ -73,6 +76,24 @@ Result<void, Zipper::Failure> copyData(int fd, const std::string& name, archive*
   }
 }
 
+// Writes the entry's header. libarchive marks every non-ASCII name as UTF-8 when the locale's
+// is; a name that is not UTF-8 would then make standard readers refuse the whole archive, so
+// its header is written in the C locale, which leaves the flag off (readers take the bytes as
+// they are).
+int writeHeader(archive* zip, archive_entry* entry, const std::string& name) {
+  if (UTF8::isValid(name)) {
+    return archive_write_header(zip, entry);
+  }
+  static const locale_t plain = ::newlocale(LC_ALL_MASK, "C", nullptr);
+  if (plain == nullptr) {
+    return archive_write_header(zip, entry);
+  }
+  const locale_t previous = ::uselocale(plain);
+  const int status = archive_write_header(zip, entry);
+  ::uselocale(previous);
+  return status;
+}
+
 // Adds `path`, stored as `name`, and, for a folder, everything below it. Links are stored as
 // links and never followed. Other kinds of files (sockets, pipes, devices) have no place in a
 // zip archive and are left out.
@@ -103,12 +124,18 @@ Result<void, Zipper::Failure> addTree(const std::string& path, const std::string
     archive_entry_copy_symlink(entry, target.c_str());
   }
   // Opened before its entry is written, so an unreadable file fails before any of it is.
-  const int fd = isFile ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW) : -1;
+  // Without blocking: a FIFO swapped in since the lstat is left out like any other.
+  const int fd =
+      isFile ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY) : -1;
   if (isFile && fd < 0) {
     return Zipper::Failure{"Couldn't open " + name + ": " + std::strerror(errno)};
   }
   const FileCloser closer(fd);
-  if (archive_write_header(zip, entry) < ARCHIVE_WARN) {
+  struct stat opened {};
+  if (isFile && (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode))) {
+    return {};
+  }
+  if (writeHeader(zip, entry, name) < ARCHIVE_WARN) {
     return Zipper::Failure{textOf(zip)};
   }
   if (isFile) {

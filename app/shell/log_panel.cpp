@@ -45,8 +45,11 @@ void LogNotifier::update(const std::string& title, const std::string& body) {
 
 void LogNotifier::failed(const std::string& title, const std::optional<std::string>& path,
                          const std::string& reason) {
-  Log::app.error("Notification: %s (%s): %s", title.c_str(), path.value_or("").c_str(),
-                 reason.c_str());
+  if (path) {
+    Log::app.error("Notification: %s (%s): %s", title.c_str(), path->c_str(), reason.c_str());
+  } else {
+    Log::app.error("Notification: %s: %s", title.c_str(), reason.c_str());
+  }
 }
 
 void LogNotifier::saved(const std::string& path) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <xcb/xcb.h>
@@ -46,12 +47,23 @@ std::string displayProblem(bool wayland) {
   return {};
 }
 
-// SIGTERM and SIGINT end the event loop normally, so pending history saves are written.
+// SIGTERM and SIGINT end the event loop normally, so pending history saves are written. A
+// second later the process ends whatever it is doing: a worker stuck in a read, or the main
+// thread waiting on one, must not keep Vesk running after it was asked to quit.
 int signalPipe[2] = {-1, -1};
+constexpr suseconds_t kQuitGraceMicroseconds = 800'000;
 
 void onSignal(int) {
   const char byte = 1;
   (void)!::write(signalPipe[1], &byte, 1);
+  // setitimer is a plain system call on Linux, safe in a handler.
+  struct itimerval deadline {};
+  deadline.it_value.tv_usec = kQuitGraceMicroseconds;
+  (void)::setitimer(ITIMER_REAL, &deadline, nullptr);
+}
+
+void onQuitDeadline(int) {
+  ::_exit(0);
 }
 
 void quitOnSignals(QObject* parent) {
@@ -70,6 +82,10 @@ void quitOnSignals(QObject* parent) {
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  struct sigaction deadline {};
+  deadline.sa_handler = onQuitDeadline;
+  sigemptyset(&deadline.sa_mask);
+  sigaction(SIGALRM, &deadline, nullptr);
 }
 
 // What a later start's request asks of the running instance (or of this one, once started).

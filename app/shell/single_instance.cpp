@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -31,6 +32,12 @@ constexpr int kConnectTimeoutMs = 1000;
 constexpr int kAnswerTimeoutMs = 2000;
 // A starting primary may hold the lock a moment before it listens.
 constexpr int kConnectAttempts = 5;
+// A second start writes its request at once: a connection that doesn't is dropped after this,
+// and no more than this many are served at a time (a new one displaces the oldest), so that
+// a flood of idle connections costs the main thread nothing.
+constexpr int kIdleMs = 2000;
+constexpr size_t kMaxConnections = 8;
+constexpr int kListenBacklog = 16;
 
 std::string environment(const char* name) {
   const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): main thread at start
@@ -153,6 +160,8 @@ void SingleInstance::listen(std::function<void(Request)> onRequest) {
   QLocalServer::removeServer(socketPath);  // A socket left by a crashed run.
   server_ = new QLocalServer(this);
   server_->setSocketOptions(QLocalServer::UserAccessOption);
+  server_->setListenBacklogSize(kListenBacklog);
+  server_->setMaxPendingConnections(static_cast<int>(kMaxConnections));
   if (!server_->listen(socketPath)) {
     problem_ =
         "Couldn't listen for a second start of Vesk: " + server_->errorString().toStdString();
@@ -163,6 +172,13 @@ void SingleInstance::listen(std::function<void(Request)> onRequest) {
 
 void SingleInstance::accept() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {
+    std::erase_if(connections_, [](const QPointer<QLocalSocket>& open) { return open.isNull(); });
+    if (connections_.size() >= kMaxConnections) {
+      drop(connections_.front());
+      connections_.erase(connections_.begin());
+    }
+    connections_.emplace_back(socket);
+    QTimer::singleShot(kIdleMs, socket, [socket] { drop(socket); });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
       if (!socket->canReadLine()) {
@@ -185,6 +201,19 @@ void SingleInstance::accept() {
       }
     });
   }
+}
+
+void SingleInstance::drop(QLocalSocket* socket) {
+  if (socket != nullptr) {
+    socket->abort();
+    socket->deleteLater();
+  }
+}
+
+size_t SingleInstance::openConnections() const {
+  return static_cast<size_t>(
+      std::count_if(connections_.begin(), connections_.end(),
+                    [](const QPointer<QLocalSocket>& open) { return !open.isNull(); }));
 }
 
 }  // namespace vesk

@@ -13,6 +13,8 @@
 
 #include <QLockFile>
 #include <QObject>
+#include <QPointer>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -22,6 +24,7 @@
 #include "core/base/result.h"
 
 class QLocalServer;
+class QLocalSocket;
 
 namespace vesk {
 
@@ -64,6 +67,9 @@ class SingleInstance final : public QObject {
   // The reason `send` failed, or why `listen` could not listen.
   const std::string& problem() const { return problem_; }
 
+  // The connections of later starts being served now; a few at most.
+  size_t openConnections() const;
+
   // $XDG_RUNTIME_DIR. Without one: the temporary folder's "vesk-UID" when it is a directory of
   // this user with mode 0700 (created so when missing); when someone else made it, or made it
   // wider, Vesk's own "vesk/run" under the user's cache folder. The failure says in one
@@ -72,11 +78,13 @@ class SingleInstance final : public QObject {
 
  private:
   void accept();
+  static void drop(QLocalSocket* socket);
 
   std::string folder_;
   std::unique_ptr<QLockFile> lock_;
   QLocalServer* server_ = nullptr;
   std::function<void(Request)> onRequest_;
+  std::vector<QPointer<QLocalSocket>> connections_;
   std::string problem_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,23 +30,34 @@ RegularFile::Problem judge(const struct stat& status, size_t maxBytes) {
   return RegularFile::Problem::none;
 }
 
-class Descriptor final {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
+}  // namespace
+
+RegularFile::Descriptor::~Descriptor() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+  }
+}
+
+RegularFile::Descriptor& RegularFile::Descriptor::operator=(Descriptor&& other) noexcept {
+  if (this != &other) {
     if (fd_ >= 0) {
       ::close(fd_);
     }
+    fd_ = other.release();
   }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
+  return *this;
+}
 
- private:
-  int fd_;
-};
+int RegularFile::Descriptor::release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
 
-}  // namespace
+bool RegularFile::isTrusted() const {
+  const bool ours = owner == ::geteuid() || owner == 0;
+  return ours && (mode & (S_IWGRP | S_IWOTH)) == 0;
+}
 
 RegularFile RegularFile::check(const std::string& path, size_t maxBytes) {
   struct stat status {};
@@ -54,10 +66,12 @@ RegularFile RegularFile::check(const std::string& path, size_t maxBytes) {
   }
   RegularFile file;
   file.problem = judge(status, maxBytes);
+  file.owner = status.st_uid;
+  file.mode = status.st_mode;
   return file;
 }
 
-RegularFile RegularFile::read(const std::string& path, size_t maxBytes) {
+RegularFile RegularFile::open(const std::string& path, size_t maxBytes) {
   // Checked before opening, so that no device or FIFO is ever opened, and again on the open
   // descriptor, for a file swapped in between. O_NONBLOCK keeps a FIFO that appears in the
   // meantime from blocking the open; it changes nothing for regular files.
@@ -65,7 +79,7 @@ RegularFile RegularFile::read(const std::string& path, size_t maxBytes) {
   if (file.problem != Problem::none) {
     return file;
   }
-  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) {
     return failed(errno);
   }
@@ -74,8 +88,23 @@ RegularFile RegularFile::read(const std::string& path, size_t maxBytes) {
     return failed(errno);
   }
   file.problem = judge(status, maxBytes);
+  file.owner = status.st_uid;
+  file.mode = status.st_mode;
+  if (file.problem == Problem::none) {
+    file.file = std::move(fd);
+  }
+  return file;
+}
+
+RegularFile RegularFile::read(const std::string& path, size_t maxBytes) {
+  RegularFile file = open(path, maxBytes);
   if (file.problem != Problem::none) {
     return file;
+  }
+  const Descriptor fd = std::move(file.file);
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0) {
+    return failed(errno);
   }
   // The file may grow while it is read: read at most one byte past the bound to notice.
   file.bytes.resize(static_cast<size_t>(status.st_size) + 1);

@@ -42,6 +42,18 @@ Result<void> openFolder(const std::string& path) {
   return {};
 }
 
+// Whether the failed call says that no file manager serves the interface (rather than that one
+// is slow to answer).
+bool isMissingFileManager(const QDBusMessage& reply) {
+  if (reply.type() != QDBusMessage::ErrorMessage) {
+    return true;
+  }
+  const QString name = reply.errorName();
+  return name != QLatin1String("org.freedesktop.DBus.Error.NoReply") &&
+         name != QLatin1String("org.freedesktop.DBus.Error.Timeout") &&
+         name != QLatin1String("org.freedesktop.DBus.Error.TimedOut");
+}
+
 }  // namespace
 
 Result<void> DBusFileManager::reveal(const std::vector<std::string>& paths) {
@@ -69,7 +81,9 @@ Result<void> DBusFileManager::reveal(const std::vector<std::string>& paths) {
           : QDBusConnection::connectToBus(QString::fromStdString(busAddress_),
                                           "vesk.files." + QString::fromStdString(busAddress_));
   const QDBusMessage reply = bus.call(call, QDBus::Block, kRevealTimeoutMs);
-  if (reply.type() == QDBusMessage::ReplyMessage) {
+  if (reply.type() == QDBusMessage::ReplyMessage || !isMissingFileManager(reply)) {
+    // A reply that doesn't come in time is a file manager still starting: it will show the
+    // file, and a second window opened now would be one too many.
     return {};
   }
   return openFolder(paths.front());

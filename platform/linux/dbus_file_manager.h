@@ -1,7 +1,8 @@
 #pragma once
 // DBusFileManager: FileManager over the freedesktop file-manager interface
 // (org.freedesktop.FileManager1.ShowItems on the session bus), falling back to opening the
-// first path's folder with its default application, and GIO's trash (g_file_trash, the
+// first path's folder with its default application when no file manager serves it (one that
+// answers late is still starting and shows the file itself), and GIO's trash (g_file_trash, the
 // freedesktop trash of the file's volume).
 
 #include <string>
@@ -13,7 +14,8 @@ namespace vesk {
 
 class DBusFileManager final : public FileManager {
  public:
-  // How long a reveal waits for the file manager to answer before falling back.
+  // How long a reveal waits for the file manager's answer; without one by then the reveal
+  // counts as done.
   static constexpr int kRevealTimeoutMs = 2000;
 
   // `busAddress` empty: the session bus; otherwise the bus at that D-Bus address.

@@ -125,21 +125,17 @@ void EwmhAppIdentity::load() {
   byWmClass_.clear();
   byProgram_.clear();
   byFileId_.clear();
-  GList* all = g_app_info_get_all();
-  for (GList* node = all; node != nullptr; node = node->next) {
-    auto* info = G_DESKTOP_APP_INFO(node->data);
-    const char* id = g_app_info_get_id(G_APP_INFO(info));
-    const char* file = g_desktop_app_info_get_filename(info);
-    if (id == nullptr || file == nullptr) {
-      continue;
-    }
-    std::string plainId = id;
+  // Read through DesktopEntries, not GIO's listing: on the main thread, an entry that blocks
+  // would freeze Vesk.
+  for (const DesktopEntries::Listed& listed : desktopEntries_.all()) {
+    GDesktopAppInfo* info = listed.app.get();
+    std::string plainId = listed.id;
     if (plainId.ends_with(".desktop")) {
       plainId.resize(plainId.size() - 8);
     }
     const char* name = g_app_info_get_name(G_APP_INFO(info));
     const size_t index = entries_.size();
-    entries_.push_back({plainId, resolved(file), name != nullptr ? name : plainId});
+    entries_.push_back({plainId, resolved(listed.path.c_str()), name != nullptr ? name : plainId});
     byId_.emplace(lower(plainId), index);
     if (const char* wmClass = g_desktop_app_info_get_startup_wm_class(info)) {
       byWmClass_.emplace(lower(wmClass), index);
@@ -151,13 +147,12 @@ void EwmhAppIdentity::load() {
       byProgram_.emplace(baseName(tryExec), index);
       g_free(tryExec);
     }
-    std::string fileId = baseName(file);
+    std::string fileId = baseName(listed.path);
     if (fileId.ends_with(".desktop")) {
       fileId.resize(fileId.size() - 8);
     }
     byFileId_.emplace(std::move(fileId), index);
   }
-  g_list_free_full(all, g_object_unref);
   loaded_ = std::chrono::steady_clock::now();
   everLoaded_ = true;
 }

@@ -18,6 +18,7 @@
 
 #include <xcb/xcb.h>
 
+#include "platform/linux/desktop_entries.h"
 #include "platform/workspace.h"
 
 namespace vesk {
@@ -55,6 +56,7 @@ class EwmhAppIdentity final {
   bool isLocal(xcb_window_t window);
 
   XcbConnection& connection_;
+  DesktopEntries desktopEntries_;
   std::vector<Entry> entries_;
   std::unordered_map<std::string, size_t> byId_;       // lower-cased id → entry
   std::unordered_map<std::string, size_t> byWmClass_;  // lower-cased StartupWMClass → entry

@@ -15,6 +15,7 @@
 #include <gio/gio.h>
 
 #include "core/base/regular_file.h"
+#include "platform/linux/desktop_entries.h"
 
 namespace vesk {
 
@@ -76,9 +77,10 @@ const std::unordered_set<std::string>& registeredTypes() {
   return types;
 }
 
-// GIO reads an entry with a blocking open and no size limit: only a regular file (or a link to
-// one) within the bound reaches it, so a FIFO or a runaway file can't stall the index.
-DesktopApp desktopAppAt(const std::string& path) {
+// The entry to launch: GIO reads it again from its path, so that it knows the entry's desktop
+// id (for D-Bus activation) and file (for %k). Only a regular file within the bound reaches it;
+// the user chose this one.
+DesktopApp launchableAt(const std::string& path) {
   if (RegularFile::check(path, GioAppCatalog::kMaxEntryBytes).problem !=
       RegularFile::Problem::none) {
     return nullptr;
@@ -121,7 +123,10 @@ std::string text(const char* value) {
 // Name= of its own (GIO would call it "Unnamed") is dropped.
 void readActionGroups(const std::string& path, std::vector<AppCatalog::Entry::Action>& actions) {
   std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), g_key_file_free);
-  if (!g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, nullptr)) {
+  const RegularFile entry = RegularFile::read(path, GioAppCatalog::kMaxEntryBytes);
+  if (entry.problem != RegularFile::Problem::none ||
+      !g_key_file_load_from_data(file.get(), entry.bytes.data(), entry.bytes.size(),
+                                 G_KEY_FILE_NONE, nullptr)) {
     actions.clear();
     return;
   }
@@ -146,13 +151,15 @@ std::string desktopIdOfPath(const std::string& path) {
 }  // namespace
 
 std::optional<std::string> GioAppCatalog::listedName(const std::string& path) const {
-  const DesktopApp app = desktopAppAt(path);
+  // GIO refuses entries that are not Type=Application or whose TryExec program is missing;
+  // the entry is read only when it is a regular file.
+  const DesktopEntries::App app = DesktopEntries::read(path);
   const char* name = listedNameOf(app.get());
   return name != nullptr ? std::optional<std::string>(name) : std::nullopt;
 }
 
 std::optional<AppCatalog::Entry> GioAppCatalog::listedEntry(const std::string& path) const {
-  const DesktopApp app = desktopAppAt(path);
+  const DesktopEntries::App app = DesktopEntries::read(path);
   const char* name = listedNameOf(app.get());
   if (name == nullptr) {
     return std::nullopt;
@@ -213,11 +220,11 @@ std::optional<std::string> GioAppCatalog::pathForDesktopId(const std::string& de
   if (!id.ends_with(".desktop")) {
     id += ".desktop";
   }
-  const DesktopApp app(g_desktop_app_info_new(id.c_str()));
-  if (!app) {
+  auto path = entries_.pathForId(id);
+  if (!path || !DesktopEntries::read(*path)) {
     return std::nullopt;
   }
-  return filenameOf(G_APP_INFO(app.get()));
+  return path;
 }
 
 bool GioAppCatalog::isKnownType(const std::string& type) const {
@@ -306,8 +313,7 @@ bool GioAppCatalog::isTerminalEmulator(const std::string& path) const {
   if (path.empty()) {
     return false;
   }
-  const std::unique_ptr<GDesktopAppInfo, ObjectUnref> info(
-      g_desktop_app_info_new_from_filename(path.c_str()));
+  const DesktopEntries::App info = DesktopEntries::read(path);
   return info != nullptr && isTerminalEntry(info.get());
 }
 
@@ -323,20 +329,12 @@ std::optional<std::string> GioAppCatalog::systemTerminal() const {
     }
   }
   std::optional<std::string> first;
-  std::optional<std::string> matched;
-  GList* all = g_app_info_get_all();
-  for (GList* node = all; node != nullptr && !matched; node = node->next) {
-    auto* info = G_APP_INFO(node->data);
-    if (!G_IS_DESKTOP_APP_INFO(info) || g_app_info_should_show(info) == FALSE) {
+  for (const DesktopEntries::Listed& entry : entries_.all()) {
+    auto* info = G_APP_INFO(entry.app.get());
+    if (g_app_info_should_show(info) == FALSE || !isTerminalEntry(entry.app.get())) {
       continue;
     }
-    if (!isTerminalEntry(G_DESKTOP_APP_INFO(info))) {
-      continue;
-    }
-    const auto file = filenameOf(info);
-    if (!file) {
-      continue;
-    }
+    const std::optional<std::string> file = entry.path;
     if (!first) {
       first = file;
     }
@@ -350,11 +348,10 @@ std::optional<std::string> GioAppCatalog::systemTerminal() const {
     }
     const auto real = std::filesystem::canonical(program, error);
     if (!error && (real.string() == alternative || program == alternative)) {
-      matched = file;
+      return file;
     }
   }
-  g_list_free_full(all, g_object_unref);
-  return matched ? matched : first;
+  return first;
 }
 
 namespace {
@@ -376,6 +373,84 @@ void changeDirectory(gpointer folder) {
   if (folder != nullptr) {
     (void)::chdir(static_cast<const char*>(folder));
   }
+}
+
+struct KeyFileFree {
+  void operator()(GKeyFile* file) const { g_key_file_free(file); }
+};
+
+// How each terminal is told the command it runs: the rest of its arguments after this option.
+std::string_view commandOption(std::string_view program) {
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kOptions = {{
+      {"gnome-terminal", "--"},
+      {"kgx", "--"},
+      {"ptyxis", "--"},
+      {"mate-terminal", "-x"},
+      {"xfce4-terminal", "-x"},
+      {"terminator", "-x"},
+  }};
+  for (const auto& [name, option] : kOptions) {
+    if (program == name) {
+      return option;
+    }
+  }
+  return "-e";  // xterm, konsole, alacritty, kitty, foot, urxvt, tilix, …
+}
+
+// One argument of an Exec line, quoted as desktop entries quote.
+std::string quotedArgument(std::string_view argument) {
+  std::string quoted = "\"";
+  for (const char c : argument) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') {
+      quoted.push_back('\\');
+    }
+    quoted.push_back(c);
+  }
+  quoted.push_back('"');
+  return quoted;
+}
+
+// The entry at `path` rewritten to run in the entry `terminal` when it asks for a terminal
+// (Terminal=true), which GIO would otherwise look for among a few programs of its own; none
+// for an entry that runs without one.
+DesktopApp inTerminal(const std::string& path, const std::string& terminal) {
+  if (terminal.empty()) {
+    return nullptr;
+  }
+  const RegularFile file = RegularFile::read(path, GioAppCatalog::kMaxEntryBytes);
+  if (file.problem != RegularFile::Problem::none) {
+    return nullptr;
+  }
+  const std::unique_ptr<GKeyFile, KeyFileFree> keys(g_key_file_new());
+  constexpr const char* kGroup = G_KEY_FILE_DESKTOP_GROUP;
+  if (g_key_file_load_from_data(keys.get(), file.bytes.data(), file.bytes.size(), G_KEY_FILE_NONE,
+                                nullptr) == FALSE ||
+      g_key_file_get_boolean(keys.get(), kGroup, G_KEY_FILE_DESKTOP_KEY_TERMINAL, nullptr) ==
+          FALSE) {
+    return nullptr;
+  }
+  const DesktopEntries::App terminalApp = DesktopEntries::read(terminal);
+  const char* program =
+      terminalApp ? g_app_info_get_executable(G_APP_INFO(terminalApp.get())) : nullptr;
+  const std::string exec =
+      takeString(g_key_file_get_string(keys.get(), kGroup, G_KEY_FILE_DESKTOP_KEY_EXEC, nullptr));
+  if (program == nullptr || exec.empty()) {
+    return nullptr;
+  }
+  const std::string name = std::filesystem::path(program).filename().string();
+  const std::string wrapped =
+      quotedArgument(program) + " " + std::string(commandOption(name)) + " " + exec;
+  g_key_file_set_string(keys.get(), kGroup, G_KEY_FILE_DESKTOP_KEY_EXEC, wrapped.c_str());
+  g_key_file_set_boolean(keys.get(), kGroup, G_KEY_FILE_DESKTOP_KEY_TERMINAL, FALSE);
+  return DesktopApp(g_desktop_app_info_new_from_keyfile(keys.get()));
+}
+
+// The entry to start: in the configured terminal when it needs one, else as it is.
+DesktopApp startable(const std::string& path, const AppCatalog::LaunchOptions& options) {
+  if (DesktopApp wrapped = inTerminal(path, options.terminal)) {
+    return wrapped;
+  }
+  return launchableAt(path);
 }
 
 Result<void> launchEntry(const std::string& appPath, GDesktopAppInfo* app, GList* uris,
@@ -415,7 +490,7 @@ Result<void> launchEntry(const std::string& appPath, GDesktopAppInfo* app, GList
 }  // namespace
 
 Result<void> GioAppCatalog::launch(const std::string& appPath, const LaunchOptions& options) const {
-  const DesktopApp app = desktopAppAt(appPath);
+  const DesktopApp app = startable(appPath, options);
   if (!app) {
     return Failure{"\"" + appPath + "\" isn't an application entry"};
   }
@@ -424,7 +499,7 @@ Result<void> GioAppCatalog::launch(const std::string& appPath, const LaunchOptio
 
 Result<void> GioAppCatalog::open(const std::vector<std::string>& targets,
                                  const std::string& appPath, const LaunchOptions& options) const {
-  const DesktopApp app = desktopAppAt(appPath);
+  const DesktopApp app = startable(appPath, options);
   if (!app) {
     return Failure{"\"" + appPath + "\" isn't an application entry"};
   }

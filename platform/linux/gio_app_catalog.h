@@ -1,6 +1,7 @@
 #pragma once
 // GioAppCatalog: AppCatalog over GIO's GDesktopAppInfo and content types (shared-mime-info and
-// the mimeapps.list associations that freedesktop desktops share).
+// the mimeapps.list associations that freedesktop desktops share). Entries are read through
+// DesktopEntries, never by GIO's own blocking listing.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "platform/app_catalog.h"
+#include "platform/linux/desktop_entries.h"
 
 namespace vesk {
 
@@ -22,8 +24,9 @@ class GioAppCatalog final : public AppCatalog {
 
   // A larger desktop entry is not an application: real ones, with every translation, stay
   // well under 100 KB.
-  static constexpr size_t kMaxEntryBytes = size_t{1} << 20;
+  static constexpr size_t kMaxEntryBytes = DesktopEntries::kMaxEntryBytes;
 
+  // The application folders of the process environment.
   GioAppCatalog() = default;
 
   std::optional<std::string> listedName(const std::string& path) const override;
@@ -41,6 +44,9 @@ class GioAppCatalog final : public AppCatalog {
                     const LaunchOptions& options) const override;
   Result<void> openWithDefault(const std::string& target,
                                const LaunchOptions& options) const override;
+
+ private:
+  DesktopEntries entries_;
 };
 
 }  // namespace vesk

@@ -6,6 +6,8 @@
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
+#include "core/base/regular_file.h"
+
 namespace vesk {
 
 namespace {
@@ -16,7 +18,6 @@ struct ObjectUnref {
 struct GFree {
   void operator()(gpointer memory) const { g_free(memory); }
 };
-using DesktopApp = std::unique_ptr<GDesktopAppInfo, ObjectUnref>;
 using GIconPtr = std::unique_ptr<GIcon, ObjectUnref>;
 using OwnedText = std::unique_ptr<gchar, GFree>;
 
@@ -105,7 +106,11 @@ IconSources::Icon GioIconSources::appIcon(const std::string& entryPath) const {
     const std::string group = "Desktop Action " + entryPath.substr(mark + kActionMark.size());
     const std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(),
                                                                      g_key_file_free);
-    if (g_key_file_load_from_file(file.get(), entry.c_str(), G_KEY_FILE_NONE, nullptr)) {
+    // Read only as a regular file: an entry that is a FIFO would block the icon thread.
+    const RegularFile bytes = RegularFile::read(entry, DesktopEntries::kMaxEntryBytes);
+    if (bytes.problem == RegularFile::Problem::none &&
+        g_key_file_load_from_data(file.get(), bytes.bytes.data(), bytes.bytes.size(),
+                                  G_KEY_FILE_NONE, nullptr)) {
       const OwnedText name(g_key_file_get_string(file.get(), group.c_str(), "Icon", nullptr));
       if (name && name.get()[0] != '\0') {
         const std::unique_ptr<GIcon, decltype(&g_object_unref)> icon(
@@ -117,7 +122,7 @@ IconSources::Icon GioIconSources::appIcon(const std::string& entryPath) const {
     }
     return appIcon(entry);
   }
-  const DesktopApp app(g_desktop_app_info_new_from_filename(entryPath.c_str()));
+  const DesktopEntries::App app = DesktopEntries::read(entryPath);
   if (!app) {
     return {};
   }
@@ -133,15 +138,15 @@ std::optional<IconSources::App> GioIconSources::appForDesktopId(
   if (!id.ends_with(".desktop")) {
     id += ".desktop";
   }
-  const DesktopApp app(g_desktop_app_info_new(id.c_str()));
+  const std::optional<std::string> path = entries_.pathForId(id);
+  if (!path) {
+    return std::nullopt;
+  }
+  const DesktopEntries::App app = DesktopEntries::read(*path);
   if (!app) {
     return std::nullopt;
   }
-  const char* file = g_desktop_app_info_get_filename(app.get());
-  if (file == nullptr) {
-    return std::nullopt;
-  }
-  App found{file, {}};
+  App found{*path, {}};
   if (const char* name = g_app_info_get_name(G_APP_INFO(app.get())); name != nullptr) {
     found.name = name;
   }

@@ -1,11 +1,13 @@
 #pragma once
 // GioIconSources: IconSources over GIO's content types (shared-mime-info) and desktop entries,
-// with the icon themes of the freedesktop icon folders read by XdgIconThemes.
+// with the icon themes of the freedesktop icon folders read by XdgIconThemes. Entries are read
+// through DesktopEntries, so an entry that is a FIFO or a device never blocks a render.
 
 #include <memory>
 #include <mutex>
 
 #include "platform/icon_sources.h"
+#include "platform/linux/desktop_entries.h"
 #include "platform/linux/xdg_icon_themes.h"
 
 namespace vesk {
@@ -28,6 +30,7 @@ class GioIconSources final : public IconSources {
  private:
   mutable std::mutex mutex_;
   mutable XdgIconThemes themes_;
+  DesktopEntries entries_;
 };
 
 }  // namespace vesk

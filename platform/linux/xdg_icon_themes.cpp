@@ -4,10 +4,11 @@
 #include <array>
 #include <climits>
 #include <filesystem>
-#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string_view>
 
+#include "core/base/regular_file.h"
 #include "core/base/xdg_folders.h"
 
 namespace vesk {
@@ -16,6 +17,8 @@ namespace {
 
 constexpr std::array<std::string_view, 3> kExtensions = {".png", ".svg", ".xpm"};
 constexpr const char* kLastTheme = "hicolor";
+// The largest theme index read; real ones are a few tens of kilobytes.
+constexpr size_t kMaxIndexBytes = size_t{4} << 20;
 
 std::string trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
@@ -56,7 +59,12 @@ using IniSections = std::unordered_map<std::string, std::unordered_map<std::stri
 
 IniSections readIni(const std::string& path) {
   IniSections sections;
-  std::ifstream in(path);
+  // Anyone who can write an icon folder could leave a FIFO here: only a regular file is read.
+  const RegularFile file = RegularFile::read(path, kMaxIndexBytes);
+  if (file.problem != RegularFile::Problem::none) {
+    return sections;
+  }
+  std::istringstream in(file.bytes);
   std::string line;
   std::string section;
   while (std::getline(in, line)) {

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
@@ -120,6 +122,23 @@ TEST_F(ShellE2E, ADesktopEntryCopiedIntoTheApplicationsFolderLeadsToOneRebuild) 
   EXPECT_TRUE(vesk->waitForLog("Indexed app: Test Tool", 5s)) << vesk->log();
   pumpUntil([] { return false; }, 2500ms);
   EXPECT_EQ(vesk->count("Rebuilt the application index"), 2U) << vesk->log();
+}
+
+// FIFOs named like desktop entries, there before Vesk starts and made while it runs: Vesk
+// starts, keeps indexing the entries that come after them, and quits when asked.
+TEST_F(ShellE2E, FifoEntriesNeitherStopTheStartNorLaterIndexingNorTheQuit) {
+  std::filesystem::create_directories(home.applications());
+  ASSERT_EQ(::mkfifo((home.applications() + "/before.desktop").c_str(), 0600), 0);
+  startVesk();
+  ASSERT_TRUE(vesk->waitForLog("Rebuilt the application index (generation 1)")) << vesk->log();
+
+  ASSERT_EQ(::mkfifo((home.applications() + "/while.desktop").c_str(), 0600), 0);
+  writeText(home.applications() + "/later.desktop",
+            "[Desktop Entry]\nType=Application\nName=Later Tool\nExec=/bin/true\n");
+  EXPECT_TRUE(vesk->waitForLog("Indexed app: Later Tool", 10s)) << vesk->log();
+  // Still answering: a second start is told to present the launcher.
+  EXPECT_EQ(runProgram(home, {VESK_BINARY}), 0) << vesk->log();
+  EXPECT_EQ(vesk->stop(), 0) << "Vesk didn't end on SIGTERM by itself";
 }
 
 TEST(ShellWithoutDisplay, SaysInOneSentenceThatItNeedsAnX11Display) {

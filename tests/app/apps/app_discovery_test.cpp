@@ -1,6 +1,7 @@
 // Finding applications (real desktop entries read by GIO), resolving the configured ones
 // (against a catalog given as tables) and tracking the running ones.
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -8,7 +9,9 @@
 #include <set>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -174,6 +177,85 @@ TEST(AppScanner, EntriesBringKeywordsActionsAndTheDesktopsTheyShowIn) {
   EXPECT_EQ(GioAppCatalog::launchedDesktopId("other-launcher-1_TIME5"), std::nullopt);
 }
 
+// An entry with Terminal=true starts the configured terminal with the entry's command after the
+// option that terminal takes; GIO alone looks for a few terminals of its own and fails without.
+TEST(GioAppCatalog, TerminalEntriesRunInTheConfiguredTerminal) {
+  test::TempFolder folder;
+  const std::string args = folder / "args";
+  const std::string program = folder / "bin/my-terminal";
+  test::writeFile(program, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + args + ".part'\nmv '" + args +
+                               ".part' '" + args + "'\n");
+  ::chmod(program.c_str(), 0755);
+  const std::string terminal = folder / "my-terminal.desktop";
+  test::writeFile(terminal,
+                  entry("My Terminal").replace(entry("My Terminal").find("/bin/true"), 9, program));
+  const std::string tool = folder / "tool.desktop";
+  test::writeFile(tool,
+                  "[Desktop Entry]\nType=Application\nName=Tool\nTerminal=true\n"
+                  "Exec=/usr/bin/tool --flag \"two words\" %f\n");
+
+  GioAppCatalog catalog;
+  const auto opened = catalog.open({folder / "notes.txt"}, tool, {0, {}, terminal});
+  ASSERT_TRUE(opened) << opened.failure().description;
+  ASSERT_TRUE(test::pumpUntil([&] { return std::filesystem::exists(args); }));
+  EXPECT_EQ(test::readFile(args),
+            "-e\n/usr/bin/tool\n--flag\ntwo words\n" + (folder / "notes.txt") + "\n");
+}
+
+// FIFOs, a socket, a device and links to them named like entries in an application folder:
+// listing every entry (the terminal's discovery), finding one by id and reading one never
+// block, and the real entries beside them are still found.
+TEST(GioAppCatalog, EntriesThatAreNotRegularFilesNeverBlockAListingOrALookup) {
+  const std::string applications = test::dataHome() + "/applications";
+  test::writeFile(applications + "/vesk-test-term.desktop",
+                  entry("Term", "Categories=System;TerminalEmulator;\n"));
+  std::vector<std::string> odd;
+  for (const std::string name : {"fifo-a", "fifo-b", "fifo-c"}) {
+    odd.push_back(applications + "/vesk-test-" + name + ".desktop");
+    ASSERT_EQ(::mkfifo(odd.back().c_str(), 0600), 0);
+  }
+  odd.push_back(applications + "/vesk-test-zero.desktop");
+  std::filesystem::create_symlink("/dev/zero", odd.back());
+  odd.push_back(applications + "/vesk-test-link.desktop");
+  std::filesystem::create_symlink(odd.front(), odd.back());
+  odd.push_back(applications + "/vesk-test-socket.desktop");
+  const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", odd.back().c_str());
+  ASSERT_EQ(::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+  GioAppCatalog catalog;
+  auto asking = std::async(std::launch::async, [&] {
+    std::vector<std::string> answers{catalog.systemTerminal().value_or("none")};
+    for (const std::string& path : odd) {
+      const std::string id = std::filesystem::path(path).filename().string();
+      answers.push_back(catalog.pathForDesktopId(id).value_or("none"));
+      answers.push_back(catalog.isTerminalEmulator(path) ? "terminal" : "no");
+      answers.push_back(catalog.listedName(path).value_or("none"));
+      answers.push_back(catalog.launch(path, {}) ? "launched" : "refused");
+    }
+    return answers;
+  });
+  const bool answered = asking.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  EXPECT_TRUE(answered) << "a FIFO entry blocked the catalog";
+  while (asking.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+    for (const std::string& path : odd) {
+      ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    }
+  }
+  std::vector<std::string> expected{applications + "/vesk-test-term.desktop"};
+  for (size_t i = 0; i < odd.size(); ++i) {
+    expected.insert(expected.end(), {"none", "no", "none", "refused"});
+  }
+  EXPECT_EQ(asking.get(), expected);
+  ::close(listening);
+  for (const std::string& path : odd) {
+    std::filesystem::remove(path);
+  }
+  std::filesystem::remove(applications + "/vesk-test-term.desktop");
+}
+
 TEST(AppScanner, OnlyDesktopEntriesAffectTheIndex) {
   EXPECT_TRUE(AppScanner::affectsIndex("/home/me/.local/share/applications/tool.desktop"));
   EXPECT_FALSE(AppScanner::affectsIndex("/home/me/.local/share/applications/mimeinfo.cache"));
@@ -211,6 +293,32 @@ TEST_F(AppResolverTest, ReferencesResolveByPathNameOrDesktopIdInThatOrder) {
   EXPECT_EQ(AppResolver::resolve("org.example.Mail", apps, catalog, home),
             "/apps/org.example.Mail.desktop");
   EXPECT_EQ(AppResolver::resolve("No Such App", apps, catalog, home), std::nullopt);
+}
+
+// An entry named by path runs what it says, so one that another user could change is refused
+// with a problem saying so; the same entry made private is used.
+TEST_F(AppResolverTest, AnEntryOthersCanChangeIsNotUsed) {
+  test::TempFolder folder;
+  const std::string tool = folder / "tool.desktop";
+  test::writeFile(tool, entry("Tool"));
+  ::chmod(tool.c_str(), 0666);
+  const std::string link = folder / "link.desktop";
+  std::filesystem::create_symlink(tool, link);
+
+  const auto resolved = AppResolver::resolveConfigured({{"txt", tool}}, {{"mailto", link}}, link,
+                                                       apps, catalog, home);
+  EXPECT_TRUE(resolved.openWith.empty());
+  EXPECT_TRUE(resolved.openLinks.empty());
+  EXPECT_FALSE(resolved.terminal);
+  EXPECT_EQ(
+      resolved.problems,
+      (std::vector<std::string>{
+          "open_with.txt: \"" + tool + "\" can be changed by other users, so it isn't used",
+          "open_links.mailto: \"" + link + "\" can be changed by other users, so it isn't used",
+          "actions.terminal: \"" + link + "\" can be changed by other users, so it isn't used"}));
+
+  ::chmod(tool.c_str(), 0644);
+  EXPECT_EQ(AppResolver::resolve(link, apps, catalog, home), link);
 }
 
 TEST_F(AppResolverTest, HttpsAlsoServesHttpUnlessHttpHasItsOwnEntry) {

@@ -168,5 +168,40 @@ TEST_F(ConfigStoreTest, SomethingOtherThanARegularFileOrAHugeOneKeepsTheSettings
   EXPECT_EQ(linked->parsed.config.maxDepth, 3);
 }
 
+// A config.toml (or the file it links to) that someone else may write could make Vesk run their
+// programs: it is not read, and the settings in force stay.
+TEST_F(ConfigStoreTest, AFileOthersCanWriteOrOwnKeepsTheSettingsAsTheyWere) {
+  Config previous;
+  previous.maxDepth = 5;
+  const std::string target = folder / "shared/vesk.toml";
+  test::writeFile(target, "[launcher]\nmax_depth = 3\n");
+  const std::string link = folder / "link.toml";
+  std::filesystem::create_symlink(target, link);
+  const auto problems = [&] {
+    const std::optional<ConfigStore::Loaded> loaded = readWithin(link, previous);
+    EXPECT_TRUE(loaded);
+    if (loaded) {
+      EXPECT_EQ(loaded->parsed.config.maxDepth, loaded->parsed.problems.empty() ? 3 : 5);
+    }
+    return loaded ? loaded->parsed.problems : std::vector<std::string>{"blocked"};
+  };
+
+  for (const mode_t mode : {0666, 0620}) {
+    ::chmod(target.c_str(), mode);
+    EXPECT_EQ(problems(), std::vector<std::string>{"config.toml can be changed by other users, so "
+                                                   "the settings stay as they were"})
+        << std::oct << mode;
+  }
+  ::chmod(target.c_str(), 0644);
+  EXPECT_TRUE(problems().empty());
+  if (::geteuid() != 0) {
+    return;  // only root can give a file away
+  }
+  ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(problems(),
+            std::vector<std::string>{
+                "config.toml belongs to another user, so the settings stay as they were"});
+}
+
 }  // namespace
 }  // namespace vesk

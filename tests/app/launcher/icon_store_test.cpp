@@ -7,11 +7,17 @@
 #include <QIcon>
 #include <QImage>
 #include <QPalette>
+#include <condition_variable>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -219,6 +225,7 @@ TEST_F(IconStoreTest, AppearanceChangeDropsRendersInFlightAndRendersTheWantedSet
     return store.style() == 1 && store.apps().size() == 2 && store.rendering().empty() &&
            store.symbols().size() == Symbols::rendered().size();
   }));
+  store.waitForRenders();
   test::settle();  // Stale light renders come back.
   store.onChange = nullptr;
   QGuiApplication::setPalette(light);
@@ -284,6 +291,100 @@ TEST_F(IconStoreTest, ClipSourcesResolveByDesktopIdAndAMissingOneFallsBackToASym
   // The found app stays wanted across loads, so its icon is kept.
   store.load({});
   EXPECT_TRUE(store.iconForBundleID("vesk-editor", IconSize::row));
+}
+
+// Entries that are FIFOs (found by a search in a shared folder) and an entry whose Icon= names a
+// FIFO or a device: every one gets an icon, drawn from the fallbacks, and no render blocks.
+TEST_F(IconStoreTest, EntriesAndIconFilesThatAreNotRegularFilesFallBackWithoutBlocking) {
+  test::TempFolder folder;
+  std::vector<std::string> urls;
+  for (const std::string name : {"a", "b", "c"}) {
+    urls.push_back(folder / (name + ".desktop"));
+    ASSERT_EQ(::mkfifo(urls.back().c_str(), 0600), 0);
+  }
+  const std::string fifoIcon = folder / "icon.png";
+  ASSERT_EQ(::mkfifo(fifoIcon.c_str(), 0600), 0);
+  urls.push_back(folder / "fifo-icon.desktop");
+  test::writeFile(urls.back(), desktopEntry("Fifo Icon", fifoIcon));
+  urls.push_back(folder / "zero-icon.desktop");
+  test::writeFile(urls.back(), desktopEntry("Zero Icon", "/dev/zero"));
+
+  store.load(urls);
+  for (const std::string& url : urls) {
+    (void)store.iconForFile(url, IconSize::row);  // as a file row: its type key is its own
+  }
+  const bool drawn = test::pumpUntil(
+      [&] { return store.apps().size() == urls.size() && store.types().size() == urls.size(); });
+  EXPECT_TRUE(drawn) << "a render blocked on a FIFO";
+  if (!drawn) {
+    for (int round = 0; round < 100 && !store.rendering().empty(); ++round) {
+      for (const std::string& path : urls) {
+        ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+      }
+      ::close(::open(fifoIcon.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+      test::pumpFor(std::chrono::milliseconds(50));
+    }
+    return;
+  }
+  for (const std::string& url : urls) {
+    EXPECT_TRUE(store.icon(url, IconSize::tile)) << url;
+  }
+}
+
+// Sources whose application icons take until the test lets them go, as a theme on a stalled
+// mount would.
+class StalledIconSources final : public IconSources {
+ public:
+  std::string findIcon(const std::string&, const std::vector<std::string>&, int) const override {
+    return {};
+  }
+  void forgetThemes() const override {}
+  FileType folderType() const override { return {}; }
+  FileType typeForExtension(const std::string&) const override { return {}; }
+  FileType appType() const override { return {}; }
+  Icon appIcon(const std::string&) const override {
+    std::unique_lock lock(mutex_);
+    ++stalled_;
+    released_.wait(lock, [this] { return open_; });
+    return {};
+  }
+  std::optional<App> appForDesktopId(const std::string&) const override { return std::nullopt; }
+
+  void release() {
+    const std::lock_guard lock(mutex_);
+    open_ = true;
+    released_.notify_all();
+  }
+  int stalled() const {
+    const std::lock_guard lock(mutex_);
+    return stalled_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable released_;
+  mutable int stalled_ = 0;
+  bool open_ = false;
+};
+
+// However many renders are stuck, the work launches and pastes run on goes on.
+TEST(IconStore, StuckRendersLeaveTheBackgroundPoolsFree) {
+  const auto sources = std::make_shared<StalledIconSources>();
+  {
+    IconStore store(sources, 256);
+    std::vector<std::string> urls;
+    for (int i = 0; i < 200; ++i) {  // more jobs than any pool has threads
+      urls.push_back("/apps/app-" + std::to_string(i) + ".desktop");
+    }
+    store.load(urls);
+    ASSERT_TRUE(test::pumpUntil([&] { return sources->stalled() > 0; }));
+    bool ran = false;
+    runInBackground(
+        QoS::userInitiated, [] { return 1; }, [&](int) { ran = true; });
+    EXPECT_TRUE(test::pumpUntil([&] { return ran; }));
+    sources->release();
+  }
+  test::settle();
 }
 
 TEST(Symbols, EveryNameHasADrawingThatRendersWithoutAnyTheme) {

@@ -4,10 +4,13 @@
 
 #include "app/clipboard/clip_deliverer.h"
 #include "app/clipboard/paster.h"
+#include "app/launcher/desktop_actions.h"
 #include "app/launcher/panel_content.h"
+#include "platform/linux/x11_clipboard_types.h"
 #include "tests/app/launcher/launcher_fixture.h"
 #include "tests/fakes/fake_key_layout.h"
 #include "tests/fakes/fake_key_synthesizer.h"
+#include "tests/fakes/fake_pasteboard_writer.h"
 
 namespace vesk::test {
 namespace {
@@ -264,6 +267,54 @@ TEST_F(LauncherActionsTest, SavingTwiceInOneMinuteNumbersTheSecondFile) {
   ASSERT_TRUE(first.ends_with(".txt"));
   EXPECT_EQ(notifier.savedPaths[1], first.substr(0, first.size() - 4) + " 2.txt");
   EXPECT_EQ(readFile(notifier.savedPaths[1]), "first");
+}
+
+// The file that could not be written is named, in the title and with its folder in the reason.
+TEST_F(LauncherActionsTest, AClipThatCanNotBeSavedNamesTheFileItCouldNotWrite) {
+  writeFile(folder / "Downloads", "a file where the folder should be");
+  controller.saveFolder = folder / "Downloads";
+  copy("first");
+  controller.switchMode(Mode::clipboard);
+  controller.toggleActions();
+  selectTitled("Save as File");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([&] { return !notifier.failures.empty(); }));
+  const auto& failure = notifier.failures[0];
+  ASSERT_TRUE(failure.title.starts_with("Couldn't save Clipboard ")) << failure.title;
+  ASSERT_TRUE(failure.title.ends_with(".txt")) << failure.title;
+  const std::string name = failure.title.substr(std::string("Couldn't save ").size());
+  EXPECT_EQ(failure.reason,
+            "Couldn't write " + (folder / "Downloads/") + name + ": Not a directory");
+  EXPECT_FALSE(failure.path);
+  EXPECT_TRUE(notifier.savedPaths.empty());
+}
+
+// What an X11 client is offered for Copy Path: a UTF-8 name as text, a name that isn't UTF-8
+// only as its file URL (every byte escaped), never as UTF-8 text.
+TEST(DesktopActions, CopyPathOffersTextOnlyForAUtf8Name) {
+  const auto writer = std::make_shared<FakePasteboardWriter>();
+  DesktopActions actions(DesktopServices{nullptr, nullptr, writer, nullptr});
+  actions.copyPath("/data/caf\xC3\xA9 menu.txt");
+  actions.copyPath("/data/caf\xE9 menu.txt");
+  ASSERT_TRUE(pumpUntil([&] { return writer->writes().size() == 2; }));
+
+  const auto targets = [](const ClipItems& items) {
+    std::map<std::string, std::string> offered;
+    for (const auto& [target, bytes] : X11ClipboardTypes::offerFor(items)) {
+      offered[target] = std::string(bytes.begin(), bytes.end());
+    }
+    return offered;
+  };
+  // The two copies run side by side: the UTF-8 one is the one offering any text.
+  auto utf8 = targets(writer->writes()[0]);
+  auto other = targets(writer->writes()[1]);
+  if (!utf8.contains("UTF8_STRING")) {
+    std::swap(utf8, other);
+  }
+  EXPECT_EQ(utf8["UTF8_STRING"], "/data/caf\xC3\xA9 menu.txt");
+  EXPECT_FALSE(utf8.contains("text/uri-list"));
+  EXPECT_EQ(other, (std::map<std::string, std::string>{
+                       {"text/uri-list", "file:///data/caf%E9%20menu.txt\r\n"}}));
 }
 
 TEST_F(LauncherActionsTest, RevealingAFilesClipWhoseFilesAreGoneIsReported) {

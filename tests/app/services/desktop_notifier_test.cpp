@@ -90,8 +90,13 @@ class DesktopNotifierTest : public ::testing::Test {
   test::PrivateBus bus;
   QDBusConnection desktop{QString()};
   std::atomic<uint> nextId{1};
-  RecordingService notifications{
-      [this](const QDBusMessage&) { return QVariantList{QVariant::fromValue(nextId++)}; }};
+  QStringList capabilities{"body", "actions"};
+  RecordingService notifications{[this](const QDBusMessage& call) {
+    if (call.member() == "GetCapabilities") {
+      return QVariantList{QVariant::fromValue(capabilities)};
+    }
+    return QVariantList{QVariant::fromValue(nextId++)};
+  }};
   RecordingService fileManager;
   std::vector<std::string> lines;
   std::unique_ptr<DesktopNotifier> notifier;
@@ -167,6 +172,58 @@ TEST_F(DesktopNotifierTest, ZipPostsTheArchiveOrWhyItFailed) {
             "Couldn't read " + (folder / "Missing") + ": No such file or directory");
   ASSERT_EQ(lines.size(), 1U);
   EXPECT_EQ(lines[0], "Couldn't zip " + (folder / "Missing") + ": " + all[1].body.toStdString());
+}
+
+// A file named like markup is shown as its name, whether or not the service reads markup.
+TEST_F(DesktopNotifierTest, TextsAreEscapedExactlyWhenTheServiceReadsMarkup) {
+  test::TempFolder folder;
+  const std::string name = "<u>Qmarkup &amp; co";
+  test::writeFile(folder / (name + "/notes.txt"), "notes");
+  capabilities = {"body", "body-markup", "actions"};
+  notifier->zip(folder / name);
+  ASSERT_TRUE(pumpUntil([&] { return posts().size() == 1; }));
+  capabilities = {"body", "actions"};
+  notifier->failed("Couldn't open <b>", std::nullopt, "a & b");
+  ASSERT_TRUE(pumpUntil([&] { return posts().size() == 2; }));
+  capabilities = {"body-markup"};
+  notifier->failed("Couldn't open <b>", std::nullopt, "a & b");
+  ASSERT_TRUE(pumpUntil([&] { return posts().size() == 3; }));
+
+  const std::vector<Post> all = posts();
+  EXPECT_EQ(all[0].title, "Zipped");
+  EXPECT_EQ(all[0].body, "&lt;u&gt;Qmarkup &amp;amp; co.zip");
+  EXPECT_EQ(all[1].title, "Couldn't open <b>");
+  EXPECT_EQ(all[1].body, "a & b");
+  EXPECT_EQ(all[2].title, "Couldn't open &lt;b&gt;");
+  EXPECT_EQ(all[2].body, "a &amp; b");
+}
+
+// A file manager that takes its time (started cold by the bus) answers after the reveal gave
+// up waiting: it shows the file itself, so no folder window is opened besides, and the reveal
+// is no failure. With no file manager at all, the folder is opened instead; the tests' desktop
+// has no app for folders, so that fails.
+TEST(DBusFileManager, ASlowFileManagerIsOneWindowAndNoFailure) {
+  test::PrivateBus bus;
+  ASSERT_TRUE(bus.ok());
+  const std::string file = "/data/Report.pdf";
+  EXPECT_FALSE(DBusFileManager(bus.address()).reveal({file}));
+
+  class Silent final : public QDBusVirtualObject {
+   public:
+    bool handleMessage(const QDBusMessage& /*message*/,
+                       const QDBusConnection& /*connection*/) override {
+      ++calls;
+      return true;  // and never answers
+    }
+    QString introspect(const QString& /*path*/) const override { return {}; }
+    std::atomic<int> calls{0};
+  } silent;
+  QDBusConnection desktop = bus.connect("slow-desktop");
+  ASSERT_TRUE(desktop.interface()->registerService("org.freedesktop.FileManager1"));
+  ASSERT_TRUE(desktop.registerVirtualObject("/org/freedesktop/FileManager1", &silent));
+  EXPECT_TRUE(DBusFileManager(bus.address()).reveal({file}));
+  EXPECT_TRUE(pumpUntil([&] { return silent.calls == 1; }));
+  desktop.unregisterObject("/org/freedesktop/FileManager1");
 }
 
 // Takes every call and never answers it, as a hung service does.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -130,6 +131,46 @@ std::string zipUnprivileged(const std::string& path) {
   int status = 0;
   ::waitpid(child, &status, 0);
   return text;
+}
+
+// Whether each entry carries the UTF-8 flag, as Python's zipfile (a standard reader) sees it:
+// "utf8" or "bytes" per entry, or its error when it refuses the archive.
+std::string nameFlags(const std::string& archive) {
+  const std::string script =
+      "import sys, zipfile\n"
+      "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+      "    print('utf8' if i.flag_bits & 0x800 else 'bytes')\n";
+  const std::string file = archive + ".flags.py";
+  writeFile(file, script);
+  FILE* pipe = ::popen(("python3 '" + file + "' '" + archive + "' 2>&1").c_str(), "r");
+  std::string output;
+  char block[512];
+  size_t size = 0;
+  while ((size = std::fread(block, 1, sizeof block, pipe)) > 0) {
+    output.append(block, size);
+  }
+  ::pclose(pipe);
+  fs::remove(file);
+  return output;
+}
+
+// In a UTF-8 locale libarchive marks every non-ASCII name as UTF-8; a name that isn't would
+// then make standard readers refuse the whole archive.
+TEST(Zipper, NamesThatAreNotUtf8GoWithoutTheUtf8Flag) {
+  const locale_t utf8 = ::newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
+  ASSERT_NE(utf8, nullptr);
+  const locale_t previous = ::uselocale(utf8);
+  TempFolder folder;
+  writeFile(folder / "Caf\xE9/menu.txt", "latin-1 name");
+  writeFile(folder / "Caf\xC3\xA9/menu.txt", "utf-8 name");
+  const auto latin1 = Zipper::zip(folder / "Caf\xE9");
+  const auto unicode = Zipper::zip(folder / "Caf\xC3\xA9");
+  ::uselocale(previous);
+  ::freelocale(utf8);
+  ASSERT_TRUE(latin1) << latin1.failure().description;
+  ASSERT_TRUE(unicode) << unicode.failure().description;
+  EXPECT_EQ(nameFlags(latin1.value()), "bytes\nbytes\n");
+  EXPECT_EQ(nameFlags(unicode.value()), "utf8\nutf8\n");
 }
 
 TEST(Zipper, UnreadableFileFailsAndLeavesNoArchive) {

@@ -3,6 +3,8 @@
 
 #include "app/shell/single_instance.h"
 
+#include <QCoreApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -10,7 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -98,6 +102,61 @@ TEST_F(SingleInstanceFolder, WithNoPrivateFolderAtAllVeskSaysWhyItCantStart) {
 TEST_F(SingleInstanceFolder, TheRuntimeFolderWinsWhenTheSessionHasOne) {
   const ScopedEnvironment session("XDG_RUNTIME_DIR", cache.path());
   EXPECT_EQ(folder(), cache.path());
+}
+
+// A raw client of the instance socket that connects without blocking.
+int connectTo(const std::string& socketPath) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+  (void)::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  return fd;
+}
+
+// Whether the server closed the connection (end of file), without waiting.
+bool closedByServer(int fd) {
+  char byte = 0;
+  return ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+}
+
+// Connections that never say anything (any process of the user can open them) are dropped,
+// only a few are held at a time, and a real second start is still answered among them.
+TEST(SingleInstance, IdleConnectionsAreDroppedAndARequestIsStillAnswered) {
+  test::TempFolder folder;
+  SingleInstance instance(folder.path());
+  int reopened = 0;
+  ASSERT_TRUE(instance.lock());
+  instance.listen([&](SingleInstance::Request) { ++reopened; });
+  const std::string socketPath = folder / "vesk.socket";
+
+  std::vector<int> idle;
+  for (int i = 0; i < 200; ++i) {
+    idle.push_back(connectTo(socketPath));
+    QCoreApplication::processEvents();
+  }
+  const int request = connectTo(socketPath);
+  ASSERT_EQ(::write(request, "reopen\n", 7), 7);
+  std::string answer;
+  ASSERT_TRUE(test::pumpUntil([&] {
+    char block[8];
+    const ssize_t n = ::recv(request, block, sizeof block, MSG_DONTWAIT);
+    if (n > 0) {
+      answer.append(block, static_cast<size_t>(n));
+    }
+    return answer == "ok\n";
+  }));
+  EXPECT_EQ(reopened, 1);
+  EXPECT_LE(instance.openConnections(), 8U);
+
+  // The connections still held are dropped too, as each stays silent.
+  const int last = connectTo(socketPath);
+  EXPECT_TRUE(test::pumpUntil([&] { return closedByServer(last); }, std::chrono::seconds(10)));
+  for (const int fd : idle) {
+    ::close(fd);
+  }
+  ::close(request);
+  ::close(last);
 }
 
 TEST(SingleInstance, ALaterStartHandsItsRequestToTheRunningOne) {
