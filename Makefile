@@ -36,11 +36,7 @@ run: build
 	else $(BUILD)/tools/vesk-tool help; fi
 
 test: build
-	# Under heavy load the panel test that types the query together with the hot key and no
-	# window manager ("KeysTypedWithTheHotKey…/none") has been seen to find the hot key's own
-	# letter in the field, and xfwm4 set-ups now and then stall; until both are found, a failed
-	# test is run again, at most twice more.
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --repeat until-pass:3
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
@@ -57,13 +53,9 @@ ASAN_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1 \
   LSAN_OPTIONS=suppressions=$(SANITIZERS)/lsan.supp:print_suppressions=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-# The end-to-end tests drive a real X server and window managers, whose timing under the
-# sanitizers' load now and then misses a key; they alone get the retries `make test` gives.
 asan: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	$(ASAN_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE e2e
-	$(ASAN_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -L e2e \
-	  --repeat until-pass:3
+	$(ASAN_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 # The threaded suites under ThreadSanitizer; only their executables are built, so ctest skips
 # the placeholders of the others.

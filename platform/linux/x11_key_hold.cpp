@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include "platform/linux/xcb_connection.h"
@@ -15,7 +16,7 @@ struct Named {
   uint32_t keysym;
   int key;
 };
-constexpr std::array<Named, 13> kNamed = {{
+constexpr std::array<Named, 20> kNamed = {{
     {0xff0d, Qt::Key_Return},
     {0xff8d, Qt::Key_Enter},
     {0xff08, Qt::Key_Backspace},
@@ -29,10 +30,17 @@ constexpr std::array<Named, 13> kNamed = {{
     {0xffff, Qt::Key_Delete},
     {0xff50, Qt::Key_Home},
     {0xff57, Qt::Key_End},
+    // The keypad with NumLock off.
+    {0xff95, Qt::Key_Home},
+    {0xff96, Qt::Key_Left},
+    {0xff97, Qt::Key_Up},
+    {0xff98, Qt::Key_Right},
+    {0xff99, Qt::Key_Down},
+    {0xff9c, Qt::Key_End},
+    {0xff9f, Qt::Key_Delete},
 }};
-constexpr uint32_t kKeypadEnter = 0xff8d;
-constexpr uint32_t kFirstModifier = 0xffe1;  // Shift_L … Hyper_R
-constexpr uint32_t kLastModifier = 0xffee;
+constexpr uint32_t kFirstKeypad = 0xff80;  // KP_Space … KP_9, KP_Equal
+constexpr uint32_t kLastKeypad = 0xffbd;
 
 }  // namespace
 
@@ -40,8 +48,15 @@ X11KeyHold::X11KeyHold(XcbConnection& connection, Handler handle, IsHotKey isHot
     : connection_(connection),
       handle_(std::move(handle)),
       isHotKey_(std::move(isHotKey)),
-      symbols_(xcb_key_symbols_alloc(connection.get())),
       context_(std::make_unique<QObject>()) {
+  // Key events carry their group (bits 13 and 14 of the state) only to a connection that uses
+  // XKB.
+  if (xkb_x11_setup_xkb_extension(
+          connection.get(), XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+          XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr) != 0) {
+    device_ = xkb_x11_get_core_keyboard_device_id(connection.get());
+    xkb_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  }
   limit_.setSingleShot(true);
   limit_.setInterval(kHoldMs);
   // The panel did not take the keys in time: from now on they go where the server sends them;
@@ -65,7 +80,9 @@ X11KeyHold::~X11KeyHold() {
   if (inPress_) {
     thaw();
   }
-  xcb_key_symbols_free(symbols_);
+  xkb_state_unref(state_);
+  xkb_keymap_unref(keymap_);
+  xkb_context_unref(xkb_);
 }
 
 void X11KeyHold::duringPress(xcb_timestamp_t time, const std::function<void()>& run) {
@@ -84,9 +101,42 @@ void X11KeyHold::thaw() {
   xcb_flush(connection_.get());
 }
 
+bool X11KeyHold::loadKeymap() {
+  if (device_ < 0 || xkb_ == nullptr) {
+    return false;
+  }
+  xkb_keymap* keymap =
+      xkb_x11_keymap_new_from_device(xkb_, connection_.get(), device_, XKB_KEYMAP_COMPILE_NO_FLAGS);
+  xkb_state* state = keymap == nullptr ? nullptr : xkb_state_new(keymap);
+  if (state == nullptr) {
+    xkb_keymap_unref(keymap);
+    return false;
+  }
+  xkb_state_unref(state_);
+  xkb_keymap_unref(keymap_);
+  keymap_ = keymap;
+  state_ = state;
+  return true;
+}
+
+uint32_t X11KeyHold::keysymOf(const xcb_key_press_event_t* press) {
+  if (state_ == nullptr) {
+    return 0;
+  }
+  // The real modifiers are the low byte of the state, in XKB's order of them too.
+  const xkb_mod_mask_t modifiers = press->state & 0xFFU;
+  const auto group = static_cast<xkb_layout_index_t>((press->state >> 13U) & 0x3U);
+  xkb_state_update_mask(state_, modifiers, 0, 0, 0, 0, group);
+  return xkb_state_key_get_one_sym(state_, press->detail);
+}
+
 bool X11KeyHold::hold() {
   if (!holding_) {
     held_.clear();
+    // Read at each hold (it takes well under a millisecond): the layouts may have changed.
+    if (!loadKeymap() && keymap_ == nullptr) {
+      return false;
+    }
   }
   if (!grabbed_) {
     // Within a press this turns the hot key's own grab into a grab of the whole keyboard
@@ -132,14 +182,10 @@ bool X11KeyHold::take(const xcb_generic_event_t* event) {
       found != released_.end() && found->second == press->time) {
     return true;
   }
-  const int column = (press->state & XCB_MOD_MASK_SHIFT) != 0 ? 1 : 0;
-  xcb_keysym_t keysym = xcb_key_symbols_get_keysym(symbols_, press->detail, column);
-  if (keysym == 0) {
-    keysym = xcb_key_symbols_get_keysym(symbols_, press->detail, 0);
-  }
-  // Modifier keys alone are no key.
-  if (keysym != 0 && (keysym < kFirstModifier || keysym > kLastModifier)) {
-    held_.push_back(keyOf(keysym, press->state));
+  // Keys that neither type nor name anything (modifiers, locks, group switches) are no key.
+  Key key = keyOf(keysymOf(press), press->state);
+  if (!key.text.empty() || key.qtKey != Qt::Key_unknown) {
+    held_.push_back(std::move(key));
   }
   return true;
 }
@@ -185,12 +231,12 @@ X11KeyHold::Key X11KeyHold::keyOf(uint32_t keysym, uint16_t state) {
   if ((state & XCB_MOD_MASK_4) != 0) {
     key.qtModifiers |= Qt::MetaModifier;
   }
+  if (keysym >= kFirstKeypad && keysym <= kLastKeypad) {
+    key.qtModifiers |= Qt::KeypadModifier;
+  }
   for (const Named& named : kNamed) {
     if (named.keysym == keysym) {
       key.qtKey = named.key;
-      if (keysym == kKeypadEnter) {
-        key.qtModifiers |= Qt::KeypadModifier;
-      }
       return key;
     }
   }

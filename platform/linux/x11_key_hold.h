@@ -10,6 +10,11 @@
 // press, `hold` grabs the keyboard from now. The kept keys come back, oldest first, from
 // `release`; the grab ends by itself after kHoldMs in any case.
 //
+// The kept keys are decoded as the server would type them: through the XKB keymap, read afresh
+// at each hold, with the group and the modifiers each key event carries (Shift, CapsLock,
+// NumLock, level 3), so a second layout types its own letters and the keypad its digits. A server
+// without XKB is never held: the keys go where it sends them.
+//
 // Main thread only. The connection belongs to the owner, which passes every key event it reads
 // to `take` and must outlive the hold.
 
@@ -22,10 +27,13 @@
 #include <vector>
 
 #include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
 
 #include "platform/linux/xcb_connection.h"
 #include "platform/window_focus.h"
+
+struct xkb_context;
+struct xkb_keymap;
+struct xkb_state;
 
 namespace vesk {
 
@@ -54,7 +62,8 @@ class X11KeyHold final {
   // Lets a keyboard frozen by a press that is not handled go on.
   void thaw();
 
-  // Grabs the keyboard until `release` (or kHoldMs); false when another client has it.
+  // Grabs the keyboard until `release` (or kHoldMs); false when another client has it or the
+  // keymap can't be read.
   bool hold();
   bool holding() const { return holding_; }
   // A key event the owner read: true when it was kept (or dropped as an auto-repeat).
@@ -69,11 +78,18 @@ class X11KeyHold final {
 
  private:
   void ungrab();
+  // Reads the server's keymap; false when it can't.
+  bool loadKeymap();
+  // The key symbol the server types for a key press (0 when the keymap has none).
+  uint32_t keysymOf(const xcb_key_press_event_t* press);
 
   XcbConnection& connection_;
   Handler handle_;
   IsHotKey isHotKey_;
-  xcb_key_symbols_t* symbols_ = nullptr;
+  int32_t device_ = -1;  // the core keyboard's XKB id; -1 without XKB
+  xkb_context* xkb_ = nullptr;
+  xkb_keymap* keymap_ = nullptr;
+  xkb_state* state_ = nullptr;
   bool inPress_ = false;
   xcb_timestamp_t pressTime_ = XCB_CURRENT_TIME;
   bool holding_ = false;

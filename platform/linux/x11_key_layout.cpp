@@ -1,6 +1,7 @@
 #include "platform/linux/x11_key_layout.h"
 
 #include <array>
+#include <cstdlib>
 #include <functional>
 #include <utility>
 
@@ -150,13 +151,22 @@ bool X11KeyLayout::reload() {
     xkb_keymap_unref(keymap);
     return false;
   }
+  // The server also sends a new keyboard when typing moves to another device (the first key
+  // of another keyboard, of a virtual one): the same keymap is no change, and answering it
+  // by grabbing the hot keys again opens a gap in which a hot key reaches the focused window.
+  char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+  std::string described = text == nullptr ? std::string() : std::string(text);
+  std::free(text);  // NOLINT(cppcoreguidelines-no-malloc)
+  const uint32_t group = xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_EFFECTIVE);
   const std::lock_guard lock(mutex_);
+  const bool changed = keymap_ == nullptr || described != described_ || group != group_;
   xkb_state_unref(state_);
   xkb_keymap_unref(keymap_);
   keymap_ = keymap;
   state_ = state;
-  group_ = xkb_state_serialize_layout(state_, XKB_STATE_LAYOUT_EFFECTIVE);
-  return true;
+  described_ = std::move(described);
+  group_ = group;
+  return changed;
 }
 
 void X11KeyLayout::handle(const void* raw) {

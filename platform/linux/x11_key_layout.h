@@ -2,7 +2,8 @@
 // X11KeyLayout: KeyLayout over the server's XKB keymap (xkbcommon-x11). It keeps the keymap and
 // the current group, rebuilt when the server reports a new keyboard or key map, and tells its
 // listener when the keymap or the effective group (the layout) changed; plain modifier
-// changes are not reported.
+// changes, and a new keyboard with the same keymap (typing moved to another device), are not
+// reported.
 //
 // Created and destroyed on the main thread after the QCoreApplication exists (its events arrive
 // through the Qt event loop); `keyCode` may be called from any thread.
@@ -43,6 +44,8 @@ class X11KeyLayout final : public KeyLayout {
 
  private:
   X11KeyLayout(std::unique_ptr<XcbConnection> connection, int32_t device, uint8_t xkbEvent);
+  // Reads the server's keymap and group; whether they differ from the ones held (false when
+  // they can't be read).
   bool reload();
   void handle(const void* event);
   // The first key code, searching the current layout first, whose first-level symbol matches.
@@ -56,6 +59,7 @@ class X11KeyLayout final : public KeyLayout {
   xkb_context* context_ = nullptr;
   xkb_keymap* keymap_ = nullptr;
   xkb_state* state_ = nullptr;
+  std::string described_;  // the keymap as text, to tell a new keymap from the same one again
   uint32_t group_ = 0;
   std::function<void()> handler_;
   std::unique_ptr<XcbEventSource> events_;

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
+#include <xcb/xtest.h>
+#define explicit explicit_  // xcb/xkb.h names a member `explicit`
+#include <xcb/xkb.h>
+#undef explicit
 
 #include "platform/linux/x11_hot_key_service.h"
 #include "platform/linux/x11_key_hold.h"
@@ -240,6 +244,95 @@ TEST(X11HotKeyService, ImpossibleKeyCodeFails) {
   EXPECT_EQ(fixture.hotKeys->registerHotKey(1, 300, kCtrlAlt), HotKeyService::Outcome::failed);
 }
 
+// Types by key code, as a keyboard does, whatever the layout (xdotool remaps keys to type the
+// symbols it is given), and locks XKB groups; in order, on one connection.
+class Typist {
+ public:
+  Typist() : connection_(xcb_connect(nullptr, nullptr)) {
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    free(xcb_xkb_use_extension_reply(connection_, xcb_xkb_use_extension(connection_, 1, 0),
+                                     nullptr));  // NOLINT(cppcoreguidelines-no-malloc)
+  }
+  ~Typist() { xcb_disconnect(connection_); }
+  Typist(const Typist&) = delete;
+  Typist& operator=(const Typist&) = delete;
+
+  void press(uint8_t code) { fake(XCB_KEY_PRESS, code); }
+  void release(uint8_t code) { fake(XCB_KEY_RELEASE, code); }
+  void tap(uint8_t code) {
+    press(code);
+    release(code);
+  }
+  void lockGroup(uint8_t group) {
+    xcb_xkb_latch_lock_state(connection_, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, group, 0, 0, 0);
+    xcb_flush(connection_);
+  }
+
+ private:
+  void fake(uint8_t type, uint8_t code) {
+    xcb_test_fake_input(connection_, type, code, XCB_CURRENT_TIME, root_, 0, 0, 0);
+    xcb_flush(connection_);
+  }
+
+  xcb_connection_t* connection_;
+  xcb_window_t root_ = 0;
+};
+
+// The held keys as text, named keys as <Qt key>, keypad keys marked with #.
+std::string typedText(const std::vector<X11KeyHold::Key>& keys) {
+  std::string typed;
+  for (const X11KeyHold::Key& key : keys) {
+    if ((key.qtModifiers & Qt::KeypadModifier) != 0) {
+      typed += '#';
+    }
+    if (key.text.empty()) {
+      typed += '<';
+      typed += std::to_string(key.qtKey);
+      typed += '>';
+    } else {
+      typed += key.text;
+    }
+  }
+  return typed;
+}
+
+// Held keys come out as the layout types them: the level-3 key, CapsLock, the keypad with and
+// without NumLock, and the letters of the second group, with and without Shift.
+TEST(X11KeyHold, KeysAreDecodedWithTheirGroupAndModifiers) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  ASSERT_EQ(Xvfb::run("setxkbmap -layout de,ru"), 0);
+  X11KeyHold& hold = fixture.hotKeys->keyHold();
+  ASSERT_TRUE(hold.hold());
+  // PC key codes: E 26, Q 24, A 38, S 39, D 40, right Alt 108 (AltGr in de), Shift 50,
+  // CapsLock 66, NumLock 77, keypad 1 87 and 2 88. No key twice: xdotool's pace, a release and
+  // a press in the same millisecond, is taken for auto-repeat.
+  Typist typist;
+  typist.tap(26);
+  typist.press(108);
+  typist.tap(24);
+  typist.release(108);
+  typist.tap(66);
+  typist.tap(38);
+  typist.tap(66);
+  typist.tap(77);
+  typist.tap(87);
+  typist.tap(77);
+  typist.tap(88);
+  typist.lockGroup(1);
+  typist.tap(39);
+  typist.press(50);
+  typist.tap(40);
+  typist.release(50);
+  typist.lockGroup(0);
+  const bool all = pumpUntil([&] { return hold.kept() >= 7; });
+  const std::string typed = typedText(hold.release());
+  Xvfb::run("setxkbmap -layout us");
+  ASSERT_TRUE(all) << typed;
+  EXPECT_EQ(typed, "e@A#1#<" + std::to_string(Qt::Key_Down) + ">ыВ");
+}
+
 TEST(X11KeyLayout, FindsKeysForCharactersAndVirtualKeys) {
   VESK_REQUIRE_XVFB();
   Fixture fixture;
@@ -266,6 +359,10 @@ TEST(X11KeyLayout, LayoutChangeIsReportedAndFollowed) {
   ASSERT_EQ(Xvfb::run("setxkbmap -layout ru"), 0);
   ASSERT_TRUE(pumpUntil([&] { return changes > 0; }));
   EXPECT_TRUE(fixture.layout->keyCode("ж").has_value());
+  // The same keymap again, and the first key of another device (the server sends a new
+  // keyboard for both), are no change.
+  const int before = changes;
+  ASSERT_EQ(Xvfb::run("setxkbmap -layout ru && xdotool key shift"), 0);
   // No Cyrillic key types "v": the paste key falls back to the key at the place of "v".
   EXPECT_EQ(fixture.layout->keyCode("v"), std::nullopt);
   EXPECT_EQ(fixture.layout->keyCode(9U), 55U);
@@ -273,6 +370,7 @@ TEST(X11KeyLayout, LayoutChangeIsReportedAndFollowed) {
   // With two layouts, the second group is the fallback for characters.
   ASSERT_EQ(Xvfb::run("setxkbmap -layout ru,us"), 0);
   ASSERT_TRUE(pumpUntil([&] { return fixture.layout->keyCode("v").has_value(); }));
+  EXPECT_EQ(changes, before + 1);
   EXPECT_EQ(fixture.layout->keyCode("v"), 55U);
   Xvfb::run("setxkbmap -layout us");
 }
