@@ -26,6 +26,7 @@ class UpdateFramework {
     feedUnreadable = 1000,   // the feed is not a valid document
     noUpdateFound = 1001,    // the newest version is the running one: not a problem
     feedUnreachable = 1002,  // the feed could not be fetched
+    feedOutdated = 1003,     // the feed offers a build older than one installed before
     downloadFailed = 2001,   // from here on: problems of the update itself
     unpackFailed = 2002,
     signatureInvalid = 2003,

@@ -59,10 +59,20 @@ class Workspace {
   virtual bool activateWindow(WindowId window) = 0;
   virtual bool activate(const RunningApp& app) = 0;
 
-  // Asks each of the application's windows to close (SIGTERM to the process when its windows
-  // don't take such requests); force quit sends SIGKILL. False when nothing could be asked.
+  // Asks each of the application's windows that take such requests to close; never signals a
+  // process. False when nothing could be asked.
   virtual bool quit(const RunningApp& app) = 0;
-  virtual bool forceQuit(const RunningApp& app) = 0;
+
+  // What force quit did.
+  enum class ForceQuit {
+    nothing,        // nothing of the application was left to stop
+    killed,         // its process, which runs this application alone, got SIGKILL
+    windowsClosed,  // its process is shared or can't be told apart: only its windows were closed
+  };
+  // SIGKILL only to a process whose windows all belong to the application and whose program is
+  // the one its desktop entry starts, as this pid namespace numbers it; otherwise the
+  // application's windows are closed and the process is left alone.
+  virtual ForceQuit forceQuit(const RunningApp& app) = 0;
 
   // Replaces the observers; empty functions are not called.
   virtual void setObservers(Observers observers) = 0;

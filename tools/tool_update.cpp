@@ -1,5 +1,6 @@
 // vesk-tool update-feed: makes the signed feed that announces a release archive to the
 // updaters of user-local installs, or prints the public key builds carry (VESK_UPDATE_KEY).
+// The whole manifest is signed: version, build, address, size and the archive's SHA-256.
 
 #include <algorithm>
 #include <array>
@@ -23,8 +24,8 @@ constexpr const char* kUsage =
     "usage: vesk-tool update-feed --key KEY.pem --archive FILE --url URL --version VERSION\n"
     "                             [--build BUILD] [--out FEED.json]\n"
     "       vesk-tool update-feed --key KEY.pem --public-key\n"
-    "KEY.pem is an Ed25519 private key (openssl genpkey -algorithm ed25519); the build defaults\n"
-    "to the version.\n";
+    "KEY.pem is an Ed25519 private key (openssl genpkey -algorithm ed25519); the build is the\n"
+    "one the archive's build file names, and --build must agree with it.\n";
 
 int usage() {
   std::fputs(kUsage, stderr);
@@ -100,24 +101,39 @@ int updateFeed(const Args& args) {
   }
   const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());
-  const auto signature = FeedUpdateSteps::sign(*key, bytes);
-  if (!signature) {
-    std::fprintf(stderr, "vesk-tool: %s\n", signature.failure().description.c_str());
+  const auto named = FeedUpdateSteps::buildInArchive(*archive);
+  if (!named) {
+    std::fprintf(stderr, "vesk-tool: the archive %s names no build: %s\n", archive->c_str(),
+                 named.failure().description.c_str());
     return 1;
   }
-  FeedUpdateSteps::Feed feed{*version, build.value_or(*version), *url, bytes.size(),
-                             signature.value()};
+  if (build && *build != named.value()) {
+    std::fprintf(stderr, "vesk-tool: the archive is build %s, not %s\n", named.value().c_str(),
+                 build->c_str());
+    return 1;
+  }
+  const FeedUpdateSteps::Feed feed{*version, named.value(), *url, bytes.size(),
+                                   FeedUpdateSteps::sha256Hex(bytes)};
+  const auto document = feed.signedJson(*key);
+  if (!document) {
+    std::fprintf(stderr, "vesk-tool: %s\n", document.failure().description.c_str());
+    return 1;
+  }
   // The feed must read back as the updater reads it.
-  if (auto checked = FeedUpdateSteps::Feed::parse(feed.toJson()); !checked || bytes.empty()) {
+  const auto releaseKey = FeedUpdateSteps::publicKeyOf(*key);
+  const auto raw = releaseKey ? FeedUpdateSteps::decodeBase64(releaseKey.value()) : std::nullopt;
+  if (auto checked =
+          FeedUpdateSteps::Feed::parse(document.value(), raw.value_or(std::vector<uint8_t>{}));
+      !checked || bytes.empty()) {
     std::fprintf(stderr, "vesk-tool: the feed isn't valid: %s\n",
                  checked ? "the archive is empty" : checked.failure().description.c_str());
     return 1;
   }
   if (!out) {
-    std::fputs(feed.toJson().c_str(), stdout);
+    std::fputs(document.value().c_str(), stdout);
     return 0;
   }
-  if (auto written = AtomicFile::write(*out, feed.toJson(), 0644); !written) {
+  if (auto written = AtomicFile::write(*out, document.value(), 0644); !written) {
     std::fprintf(stderr, "vesk-tool: %s can't be written: %s\n", out->c_str(),
                  written.failure().description.c_str());
     return 1;

@@ -320,7 +320,10 @@ void DesktopActions::quit(const RunningApp& app, bool force) {
     return;
   }
   if (force) {
-    services_.workspace->forceQuit(app);
+    if (services_.workspace->forceQuit(app) == Workspace::ForceQuit::windowsClosed) {
+      report("Closed the windows of " + app.name, std::nullopt,
+             "Its process wasn't stopped: it runs other windows too, or it can't be told apart.");
+    }
   } else {
     services_.workspace->quit(app);
   }

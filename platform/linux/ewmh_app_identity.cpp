@@ -135,7 +135,9 @@ void EwmhAppIdentity::load() {
     }
     const char* name = g_app_info_get_name(G_APP_INFO(info));
     const size_t index = entries_.size();
-    entries_.push_back({plainId, resolved(listed.path.c_str()), name != nullptr ? name : plainId});
+    const char* executable = g_app_info_get_executable(G_APP_INFO(info));
+    entries_.push_back({plainId, resolved(listed.path.c_str()), name != nullptr ? name : plainId,
+                        executable != nullptr ? executable : ""});
     byId_.emplace(lower(plainId), index);
     if (const char* wmClass = g_desktop_app_info_get_startup_wm_class(info)) {
       byWmClass_.emplace(lower(wmClass), index);
@@ -250,6 +252,11 @@ std::optional<RunningApp> EwmhAppIdentity::identify(xcb_window_t window) {
     return std::nullopt;  // nothing names it: not an application window
   }
   return app;
+}
+
+std::string EwmhAppIdentity::programOf(std::string_view id) const {
+  const auto found = byId_.find(lower(id));
+  return found == byId_.end() ? std::string() : entries_[found->second].program;
 }
 
 double EwmhAppIdentity::launchDate(int32_t pid) {

@@ -35,11 +35,16 @@ class EwmhAppIdentity final {
   // What the process started at, in seconds since 1970; 0 when unknown.
   static double launchDate(int32_t pid);
 
+  // The program the desktop entry `id` (without ".desktop") starts, as its Exec line names it;
+  // empty when there is no such entry or it names none.
+  std::string programOf(std::string_view id) const;
+
  private:
   struct Entry {
     std::string id;  // without ".desktop"
     std::string path;
     std::string name;
+    std::string program;
   };
 
   void load();

@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <cstdlib>
 #include <utility>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <xcb/res.h>
 
 #include "platform/linux/ewmh_app_identity.h"
 #include "platform/linux/xcb_connection.h"
@@ -22,6 +27,46 @@ constexpr size_t kMostRemembered = 1024;
 
 bool contains(const std::vector<uint32_t>& list, uint32_t value) {
   return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+std::string realPath(const std::string& path) {
+  char buffer[PATH_MAX];
+  return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : std::string();
+}
+
+// Whether `pid` lives in this process's pid namespace.
+bool inOwnPidNamespace(int32_t pid) {
+  struct stat own {};
+  struct stat other {};
+  return ::stat("/proc/self/ns/pid", &own) == 0 &&
+         ::stat(("/proc/" + std::to_string(pid) + "/ns/pid").c_str(), &other) == 0 &&
+         own.st_ino == other.st_ino && own.st_dev == other.st_dev;
+}
+
+// Whether the process `pid` runs `program` (an Exec line's first word: a path, or a name looked
+// up in $PATH).
+bool runs(int32_t pid, const std::string& program) {
+  if (program.empty()) {
+    return false;
+  }
+  const std::string executable = realPath("/proc/" + std::to_string(pid) + "/exe");
+  if (executable.empty()) {
+    return false;
+  }
+  if (program.find('/') != std::string::npos) {
+    return realPath(program) == executable;
+  }
+  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe)
+  std::string_view folders = path != nullptr ? path : "";
+  while (!folders.empty()) {
+    const size_t colon = folders.find(':');
+    const std::string folder(folders.substr(0, colon));
+    folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
+    if (!folder.empty() && realPath(folder + "/" + program) == executable) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -301,10 +346,9 @@ bool EwmhWorkspace::quit(const RunningApp& app) {
   const xcb_atom_t protocols = connection_->atom("WM_PROTOCOLS");
   const xcb_atom_t deleteWindow = connection_->atom("WM_DELETE_WINDOW");
   bool asked = false;
-  bool unasked = false;
   for (const WindowId window : running->windows) {
+    // A window that takes no close request is left open: a signal could cost unsaved work.
     if (!contains(connection_->cardinals(window, protocols), deleteWindow)) {
-      unasked = true;
       continue;
     }
     xcb_client_message_event_t message{};
@@ -318,26 +362,107 @@ bool EwmhWorkspace::quit(const RunningApp& app) {
     asked = true;
   }
   xcb_flush(c);
-  if ((unasked || !asked) && running->pid > 0 && running->pid != ::getpid()) {
-    asked = ::kill(running->pid, SIGTERM) == 0 || asked;
-  }
   return asked;
 }
 
-bool EwmhWorkspace::forceQuit(const RunningApp& app) {
-  const auto running = current(app);
-  if (!running) {
+std::optional<uint32_t> EwmhWorkspace::clientPid(xcb_window_t window) {
+  xcb_connection_t* c = connection_->get();
+  const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_res_id);
+  if (extension == nullptr || extension->present == 0) {
+    return std::nullopt;
+  }
+  xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+  const XcbReply<xcb_res_query_client_ids_reply_t> reply(
+      xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &spec), nullptr));
+  if (!reply) {
+    return std::nullopt;
+  }
+  for (auto ids = xcb_res_query_client_ids_ids_iterator(reply.get()); ids.rem > 0;
+       xcb_res_client_id_value_next(&ids)) {
+    if ((ids.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
+        xcb_res_client_id_value_value_length(ids.data) == 1) {
+      return *xcb_res_client_id_value_value(ids.data);
+    }
+  }
+  return std::nullopt;
+}
+
+bool EwmhWorkspace::ownsItsProcess(const RunningApp& app) {
+  if (app.pid <= 0 || app.pid == ::getpid() || app.windows.empty() || !inOwnPidNamespace(app.pid) ||
+      !runs(app.pid, identify_->programOf(app.bundleIdentifier))) {
     return false;
   }
-  if (running->pid > 0 && running->pid != ::getpid()) {
-    return ::kill(running->pid, SIGKILL) == 0;
+  // The server says which process made each window: a pid a window merely claims (one of
+  // another pid namespace, say) names someone else's process.
+  for (const WindowId window : app.windows) {
+    const auto pid = clientPid(window);
+    if (pid && *pid != static_cast<uint32_t>(app.pid)) {
+      return false;
+    }
   }
-  // A process we can't signal (remote, or it doesn't say): cut its connection instead.
-  for (const WindowId window : running->windows) {
-    xcb_kill_client(connection_->get(), window);
+  // Every window of that process that names an application names this one: the managed ones
+  // and, without a window manager, the root's children.
+  xcb_connection_t* c = connection_->get();
+  const xcb_window_t root = connection_->root();
+  std::vector<uint32_t> windows =
+      connection_->cardinals(root, connection_->atom("_NET_CLIENT_LIST"));
+  if (const XcbReply<xcb_query_tree_reply_t> tree(
+          xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
+      tree) {
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    windows.insert(windows.end(), children, children + xcb_query_tree_children_length(tree.get()));
   }
-  xcb_flush(connection_->get());
-  return !running->windows.empty();
+  const xcb_atom_t pidAtom = connection_->atom("_NET_WM_PID");
+  const auto pid = static_cast<uint32_t>(app.pid);
+  for (const xcb_window_t window : windows) {
+    const auto pids = connection_->cardinals(window, pidAtom);
+    const auto owner = clientPid(window);
+    if ((pids.empty() || pids[0] != pid) && (!owner || *owner != pid)) {
+      continue;
+    }
+    if (const auto other = identity(window);
+        other && other->bundleIdentifier != app.bundleIdentifier) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void EwmhWorkspace::closeWindows(const RunningApp& app) {
+  xcb_connection_t* c = connection_->get();
+  // Window ids carry the id base of the connection that made them.
+  const uint32_t base = ~xcb_get_setup(c)->resource_id_mask;
+  std::vector<uint32_t> shared;  // bases of connections that made other applications' windows
+  for (const xcb_window_t window :
+       connection_->cardinals(connection_->root(), connection_->atom("_NET_CLIENT_LIST"))) {
+    if (contains(app.windows, window)) {
+      continue;
+    }
+    const auto other = identity(window);
+    if (!other || other->bundleIdentifier != app.bundleIdentifier) {
+      shared.push_back(window & base);
+    }
+  }
+  for (const WindowId window : app.windows) {
+    if (contains(shared, window & base)) {
+      xcb_destroy_window(c, window);  // its connection serves other applications too
+    } else {
+      xcb_kill_client(c, window);
+    }
+  }
+  xcb_flush(c);
+}
+
+EwmhWorkspace::ForceQuit EwmhWorkspace::forceQuit(const RunningApp& app) {
+  const auto running = current(app);
+  if (!running || running->windows.empty()) {
+    return ForceQuit::nothing;
+  }
+  if (ownsItsProcess(*running) && ::kill(running->pid, SIGKILL) == 0) {
+    return ForceQuit::killed;
+  }
+  closeWindows(*running);
+  return ForceQuit::windowsClosed;
 }
 
 }  // namespace vesk

@@ -40,7 +40,7 @@ class EwmhWorkspace final : public Workspace {
   bool activateWindow(WindowId window) override;
   bool activate(const RunningApp& app) override;
   bool quit(const RunningApp& app) override;
-  bool forceQuit(const RunningApp& app) override;
+  ForceQuit forceQuit(const RunningApp& app) override;
   void setObservers(Observers observers) override;
 
  private:
@@ -55,6 +55,13 @@ class EwmhWorkspace final : public Workspace {
   std::optional<RunningApp> identity(xcb_window_t window);
   std::map<std::string, RunningApp> appsById();
   std::optional<RunningApp> current(const RunningApp& app);
+  // Whether SIGKILL to `app.pid` stops `app` and nothing else (see Workspace::forceQuit).
+  bool ownsItsProcess(const RunningApp& app);
+  // The pid of the X client that made `window`, as the server knows it; none when it can't tell.
+  std::optional<uint32_t> clientPid(xcb_window_t window);
+  // Closes `windows` (the X connections that made them, or the windows themselves when such a
+  // connection also made windows of other applications).
+  void closeWindows(const RunningApp& app);
 
   std::unique_ptr<XcbConnection> connection_;
   std::unique_ptr<EwmhAppIdentity> identify_;

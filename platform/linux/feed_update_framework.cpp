@@ -7,12 +7,14 @@
 #include <QStringList>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 #include <utility>
 
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
+#include "core/base/atomic_file.h"
 #include "core/base/xdg_folders.h"
 
 namespace vesk {
@@ -30,14 +32,20 @@ UpdateFramework::Error error(int32_t code, std::string description,
   return {code, std::move(description), std::move(underlying), true};
 }
 
-std::optional<std::vector<uint8_t>> readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return std::nullopt;
+struct OpenFile {
+  explicit OpenFile(int fd) : fd(fd) {}
+  ~OpenFile() {
+    if (fd >= 0) {
+      ::close(fd);
+    }
   }
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-}
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  OpenFile(OpenFile&&) = delete;
+  OpenFile& operator=(OpenFile&&) = delete;
+
+  const int fd;
+};
 
 // Waits for this process to end (or to be a zombie, or 30 seconds at most), then starts
 // `program`: the single-instance socket is free by then, so the new copy doesn't hand itself to
@@ -73,6 +81,7 @@ FeedUpdateFramework::Options FeedUpdateFramework::standard(std::string feedUrl,
   const XDGFolders folders;
   options.home = folders.home();
   options.cacheFolder = folders.cacheHome() + "/vesk/updates";
+  options.stateFile = folders.stateHome() + "/vesk/update-state.json";
   options.relaunch = relaunchAfterExit;
   return options;
 }
@@ -133,6 +142,35 @@ void FeedUpdateFramework::checkForUpdatesInBackground() {
   });
 }
 
+std::optional<std::string> FeedUpdateFramework::newestInstalled(const std::string& stateFile) {
+  std::ifstream in(stateFile, std::ios::binary);
+  std::string text;
+  if (!in || !std::getline(in, text, '\0') || text.size() > kMaxFeedBytes) {
+    return std::nullopt;
+  }
+  const nlohmann::json state = nlohmann::json::parse(text, nullptr, false);
+  const auto build = state.is_object() ? state.find("newestBuild") : state.end();
+  if (build == state.end() || !build->is_string() || build->get<std::string>().empty()) {
+    return std::nullopt;
+  }
+  return build->get<std::string>();
+}
+
+void FeedUpdateFramework::recordInstalled(const std::string& build) const {
+  const auto newest = newestInstalled(options_.stateFile);
+  if ((newest && compareVersions(build, *newest) <= 0) || options_.stateFile.empty()) {
+    return;
+  }
+  std::error_code ignored;
+  fs::create_directories(fs::path(options_.stateFile).parent_path(), ignored);
+  const nlohmann::json state = {{"newestBuild", build}};
+  if (auto written = AtomicFile::write(options_.stateFile, state.dump() + "\n", 0600);
+      !written && options_.log) {
+    options_.log("Couldn't record the installed build " + build + ": " +
+                 written.failure().description);
+  }
+}
+
 FeedUpdateFramework::Outcome FeedUpdateFramework::runSession() const {
   Outcome outcome;
   auto text = fetchText(options_.feedUrl, kMaxFeedBytes, options_.transfer);
@@ -141,16 +179,29 @@ FeedUpdateFramework::Outcome FeedUpdateFramework::runSession() const {
         error(feedUnreachable, "The update feed can't be fetched.", text.failure().description);
     return outcome;
   }
-  auto parsed = Feed::parse(text.value());
+  auto parsed = Feed::parse(text.value(), key_);
   if (!parsed) {
     outcome.error =
         error(feedUnreadable, "The update feed isn't valid: " + parsed.failure().description + ".");
     return outcome;
   }
   const Feed& feed = parsed.value();
-  if (compareVersions(feed.build, options_.runningBuild) <= 0) {
+  // The running build counts as installed: a copy put in place by hand raises the floor too.
+  recordInstalled(options_.runningBuild);
+  std::string newest = options_.runningBuild;
+  if (auto stored = newestInstalled(options_.stateFile);
+      stored && compareVersions(*stored, newest) > 0) {
+    newest = std::move(*stored);
+  }
+  if (compareVersions(feed.build, options_.runningBuild) == 0) {
     outcome.notFound = true;
     outcome.error = error(noUpdateFound, "Vesk is up to date.");
+    return outcome;
+  }
+  if (compareVersions(feed.build, newest) <= 0) {
+    outcome.error =
+        error(feedOutdated, "The update feed offers build " + feed.build +
+                                ", which isn't newer than build " + newest + " installed before.");
     return outcome;
   }
   outcome.found = Update{feed.build, feed.version};
@@ -161,30 +212,34 @@ FeedUpdateFramework::Outcome FeedUpdateFramework::runSession() const {
   }
   std::error_code failure;
   fs::create_directories(options_.cacheFolder, failure);
-  const std::string archive = options_.cacheFolder + "/vesk-" + feed.version + ".tar.gz";
-  if (auto fetched = fetchFile(feed.url, archive, feed.size, options_.transfer); !fetched) {
+  const OpenFile archive(openNamelessFile(options_.cacheFolder));
+  if (archive.fd < 0) {
+    outcome.error = error(downloadFailed, "The download of " + name + " failed: the folder " +
+                                              options_.cacheFolder + " can't be written.");
+    return outcome;
+  }
+  auto fetched = fetchFile(feed.url, archive.fd, feed.size, options_.transfer);
+  if (!fetched) {
     outcome.error = error(downloadFailed, "The download of " + name +
                                               " failed: " + fetched.failure().description + ".");
     return outcome;
   }
-  const auto removeArchive = [&archive] {
-    std::error_code ignored;
-    fs::remove(archive, ignored);
-  };
-  const auto bytes = readAll(archive);
-  if (!bytes || !verify(key_, *bytes, feed.signature)) {
-    removeArchive();
-    outcome.error =
-        error(signatureInvalid, "The download of " + name + " isn't signed with Vesk's key.");
+  if (fetched.value() != feed.sha256) {
+    outcome.error = error(signatureInvalid,
+                          "The download of " + name + " isn't the archive Vesk's key signed.");
     return outcome;
   }
   const std::string staged = *prefix_ + "/lib/vesk/.staged-" + feed.version;
   fs::remove_all(staged, failure);
-  auto unpacked = unpack(archive, staged);
-  removeArchive();
-  if (!unpacked) {
+  if (auto unpacked = unpack(archive.fd, staged, feed.sha256); !unpacked) {
     outcome.error =
         error(unpackFailed, name + " can't be unpacked: " + unpacked.failure().description + ".");
+    return outcome;
+  }
+  if (const auto build = buildOf(staged); build != feed.build) {
+    fs::remove_all(staged, failure);
+    outcome.error = error(unpackFailed, name + " isn't the build the feed names: it is build " +
+                                            build.value_or("?") + ", not " + feed.build + ".");
     return outcome;
   }
   outcome.staged = staged;
@@ -244,6 +299,11 @@ Result<void> FeedUpdateFramework::installStaged() {
     return installed;
   }
   installed_ = true;
+  recordInstalled(staged.update.version);
+  const std::string running = fs::path(options_.executable).parent_path().parent_path().filename();
+  if (auto removed = removeOtherVersions(*prefix_, running); !removed && options_.log) {
+    options_.log("Couldn't remove the old versions of Vesk: " + removed.failure().description);
+  }
   return {};
 }
 

@@ -1,12 +1,16 @@
 #pragma once
 // FeedUpdateFramework: updates a user-local install of Vesk from a signed feed.
 //
-// A session fetches the feed (HTTPS), and when it names a newer build downloads the archive into
-// the cache folder, checks its size against the feed and its Ed25519 signature against the
-// build's public key before anything is unpacked, and unpacks it beside the installed versions
-// (<prefix>/lib/vesk/.staged-<version>). The update then waits: it is installed when Vesk quits,
-// or at once through the install action, which then relaunches Vesk. Installing switches the
-// `current` link in one rename, so an interrupted install leaves the old version running.
+// A session fetches the feed (HTTPS) and checks its Ed25519 signature against the build's public
+// key. A build not newer than the newest ever installed here (kept in the state file, the
+// running build included) is refused, so an old release, however genuinely signed, is never
+// installed again. For a newer build the archive is downloaded into a nameless file in the cache
+// folder, its size and SHA-256 checked against the signed manifest as it arrives, and that same
+// open file unpacked beside the installed versions (<prefix>/lib/vesk/.staged-<version>); the
+// unpacked folder must name the feed's build. The update then waits: it is installed when Vesk
+// quits, or at once through the install action, which then relaunches Vesk. Installing switches
+// the `current` link in one rename, so an interrupted install leaves the old version running;
+// afterwards every version but the new one and the running one is removed.
 //
 // Enabled only with a feed, a key and a user-local install (FeedUpdateSteps::userLocalPrefix);
 // a copy from a distribution package is its package manager's to update.
@@ -35,6 +39,8 @@ class FeedUpdateFramework final : public UpdateFramework {
     std::string executable;   // the running program, links resolved
     std::string home;         // the user's home folder
     std::string cacheFolder;  // where downloads go ($XDG_CACHE_HOME/vesk/updates)
+    // The newest build ever installed ($XDG_STATE_HOME/vesk/update-state.json).
+    std::string stateFile;
     FeedUpdateSteps::Transfer transfer;
     // Starts `program` once this process is gone and quits; tests record it instead.
     std::function<void(const std::string& program)> relaunch;
@@ -60,6 +66,9 @@ class FeedUpdateFramework final : public UpdateFramework {
   // The install prefix, when this is a user-local install.
   const std::optional<std::string>& prefix() const { return prefix_; }
 
+  // The newest build the state file records; none without a readable one.
+  static std::optional<std::string> newestInstalled(const std::string& stateFile);
+
  private:
   struct Staged {
     Update update;
@@ -72,6 +81,8 @@ class FeedUpdateFramework final : public UpdateFramework {
   void finish(Outcome outcome);
   Result<void> installStaged();
   void stopSession();
+  // Records `build` as installed when it is newer than the state file's.
+  void recordInstalled(const std::string& build) const;
 
   Options options_;
   std::optional<std::string> prefix_;

@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdio>
-#include <filesystem>
+#include <cerrno>
 #include <memory>
+#include <optional>
 #include <string>
-#include <system_error>
+#include <string_view>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
+#include <openssl/evp.h>
 
 #include "platform/linux/feed_update_framework_steps.h"
 
@@ -22,19 +26,46 @@ struct EasyFree {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
 
-struct FileClose {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+struct DigestFree {
+  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
 
-// Where the body goes: a string or a file, never more than `limit` bytes.
+// Where the body goes: a string, or a file and a digest, never more than `limit` bytes.
 struct Sink {
   std::string* text = nullptr;
-  std::FILE* file = nullptr;
+  int fd = -1;
+  EVP_MD_CTX* digest = nullptr;
   uint64_t limit = 0;
   uint64_t received = 0;
   bool overflowed = false;
   bool writeFailed = false;
 };
+
+std::string hex(std::span<const uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (const uint8_t byte : bytes) {
+    text.push_back(kDigits[byte >> 4]);
+    text.push_back(kDigits[byte & 15]);
+  }
+  return text;
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t done = ::write(fd, data, size);
+    if (done < 0 && errno == EINTR) {
+      continue;
+    }
+    if (done <= 0) {
+      return false;
+    }
+    data += done;
+    size -= static_cast<size_t>(done);
+  }
+  return true;
+}
 
 size_t receive(char* data, size_t size, size_t count, void* user) {
   auto& sink = *static_cast<Sink*>(user);
@@ -46,7 +77,7 @@ size_t receive(char* data, size_t size, size_t count, void* user) {
   sink.received += bytes;
   if (sink.text != nullptr) {
     sink.text->append(data, bytes);
-  } else if (std::fwrite(data, 1, bytes, sink.file) != bytes) {
+  } else if (!writeAll(sink.fd, data, bytes) || EVP_DigestUpdate(sink.digest, data, bytes) != 1) {
     sink.writeFailed = true;
     return 0;
   }
@@ -75,8 +106,9 @@ Result<void> transfer(const std::string& url, Sink& sink, const Transfer& option
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, options.connectSeconds);
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, std::max(options.minimumRate, 1L));
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, options.stallSeconds);
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT, options.deadlineSeconds);
   curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(sink.limit));
   curl_easy_setopt(handle, CURLOPT_USERAGENT, "Vesk updater");
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error.data());
@@ -93,46 +125,93 @@ Result<void> transfer(const std::string& url, Sink& sink, const Transfer& option
   if (sink.writeFailed) {
     return Failure{"the download couldn't be written to disk"};
   }
+  if (code == CURLE_OPERATION_TIMEDOUT) {
+    // curl gives one code for both limits; its text tells which.
+    if (std::string_view(error.data()).find("too slow") != std::string_view::npos) {
+      return Failure{"the server sent less than " + std::to_string(options.minimumRate) +
+                     " bytes a second"};
+    }
+    return Failure{"it took longer than " + std::to_string(options.deadlineSeconds) + " seconds"};
+  }
   if (code != CURLE_OK) {
     return Failure{error[0] != '\0' ? std::string(error.data()) : curl_easy_strerror(code)};
   }
   return {};
 }
 
+std::optional<std::string> text(const nlohmann::json& document, const char* key) {
+  const auto found = document.find(key);
+  if (found == document.end() || !found->is_string() || found->get<std::string>().empty()) {
+    return std::nullopt;
+  }
+  return found->get<std::string>();
+}
+
 }  // namespace
 
-Result<Feed> Feed::parse(std::string_view text) {
+std::string Feed::manifest() const {
+  const nlohmann::ordered_json document = {
+      {"version", version}, {"build", build}, {"url", url}, {"size", size}, {"sha256", sha256}};
+  return document.dump();
+}
+
+Result<std::string> Feed::signedJson(const std::string& keyFile) const {
+  const std::string text = manifest();
+  auto signature =
+      sign(keyFile, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+  if (!signature) {
+    return signature.failure();
+  }
+  const nlohmann::ordered_json document = {{"manifest", text}, {"signature", signature.value()}};
+  return document.dump(2) + "\n";
+}
+
+Result<Feed> Feed::parse(std::string_view text, std::span<const uint8_t> publicKey) {
   const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
   if (!document.is_object()) {
     return Failure{"it isn't a JSON object"};
   }
+  const auto manifestText = vesk::FeedUpdateSteps::text(document, "manifest");
+  const auto signature = vesk::FeedUpdateSteps::text(document, "signature");
+  if (!manifestText || !signature) {
+    return Failure{"it has no signed \"manifest\""};
+  }
+  if (!verify(
+          publicKey,
+          std::span(reinterpret_cast<const uint8_t*>(manifestText->data()), manifestText->size()),
+          *signature)) {
+    return Failure{"it isn't signed with Vesk's key"};
+  }
+  const nlohmann::json manifest = nlohmann::json::parse(*manifestText, nullptr, false);
+  if (!manifest.is_object()) {
+    return Failure{"its manifest isn't a JSON object"};
+  }
   Feed feed;
   for (auto [key, field] : {std::pair{"version", &feed.version}, std::pair{"build", &feed.build},
-                            std::pair{"url", &feed.url}, std::pair{"signature", &feed.signature}}) {
-    const auto found = document.find(key);
-    if (found == document.end() || !found->is_string() || found->get<std::string>().empty()) {
-      return Failure{std::string("it has no \"") + key + "\" text"};
+                            std::pair{"url", &feed.url}, std::pair{"sha256", &feed.sha256}}) {
+    auto value = vesk::FeedUpdateSteps::text(manifest, key);
+    if (!value) {
+      return Failure{std::string("its manifest has no \"") + key + "\" text"};
     }
-    *field = found->get<std::string>();
+    *field = std::move(*value);
   }
-  const auto size = document.find("size");
-  if (size == document.end() || !size->is_number_unsigned() || size->get<uint64_t>() == 0) {
-    return Failure{"it has no \"size\" byte count"};
+  const auto size = manifest.find("size");
+  if (size == manifest.end() || !size->is_number_unsigned() || size->get<uint64_t>() == 0) {
+    return Failure{"its manifest has no \"size\" byte count"};
   }
   feed.size = size->get<uint64_t>();
   if (!isVersionName(feed.version)) {
     return Failure{"its version \"" + feed.version + "\" can't name a folder"};
   }
+  if (feed.sha256.size() != 64 || !std::all_of(feed.sha256.begin(), feed.sha256.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+      })) {
+    return Failure{"its \"sha256\" isn't a SHA-256 digest"};
+  }
+  std::transform(feed.sha256.begin(), feed.sha256.end(), feed.sha256.begin(), [](char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  });
   return feed;
-}
-
-std::string Feed::toJson() const {
-  const nlohmann::ordered_json document = {{"version", version},
-                                           {"build", build},
-                                           {"url", url},
-                                           {"size", size},
-                                           {"signature", signature}};
-  return document.dump(2) + "\n";
 }
 
 int compareVersions(std::string_view a, std::string_view b) {
@@ -191,34 +270,52 @@ Result<std::string> fetchText(const std::string& url, size_t maxBytes, const Tra
   return text;
 }
 
-Result<void> fetchFile(const std::string& url, const std::string& file, uint64_t size,
-                       const Transfer& options) {
-  const auto removeFile = [&file] {
-    std::error_code error;
-    std::filesystem::remove(file, error);
-  };
-  Result<void> done;
-  {
-    const std::unique_ptr<std::FILE, FileClose> out(std::fopen(file.c_str(), "wbe"));
-    if (!out) {
-      return Failure{"the download folder can't be written"};
-    }
-    Sink sink;
-    sink.file = out.get();
-    sink.limit = size;
-    done = transfer(url, sink, options);
-    if (done && sink.received != size) {
-      done = Failure{"the download ended after " + std::to_string(sink.received) + " of " +
-                     std::to_string(size) + " bytes"};
-    }
-    if (done && std::fflush(out.get()) != 0) {
-      done = Failure{"the download couldn't be written to disk"};
-    }
+Result<std::string> fetchFile(const std::string& url, int fd, uint64_t size,
+                              const Transfer& options) {
+  const std::unique_ptr<EVP_MD_CTX, DigestFree> digest(EVP_MD_CTX_new());
+  if (!digest || EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr) != 1) {
+    return Failure{"the digest can't be started"};
   }
-  if (!done) {
-    removeFile();
+  Sink sink;
+  sink.fd = fd;
+  sink.digest = digest.get();
+  sink.limit = size;
+  if (auto done = transfer(url, sink, options); !done) {
+    return done.failure();
   }
-  return done;
+  if (sink.received != size) {
+    return Failure{"the download ended after " + std::to_string(sink.received) + " of " +
+                   std::to_string(size) + " bytes"};
+  }
+  std::array<uint8_t, EVP_MAX_MD_SIZE> bytes{};
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(digest.get(), bytes.data(), &length) != 1) {
+    return Failure{"the digest can't be finished"};
+  }
+  return hex(std::span(bytes.data(), length));
+}
+
+std::string sha256Hex(std::span<const uint8_t> data) {
+  std::array<uint8_t, EVP_MAX_MD_SIZE> bytes{};
+  unsigned int length = 0;
+  if (EVP_Digest(data.data(), data.size(), bytes.data(), &length, EVP_sha256(), nullptr) != 1) {
+    return {};
+  }
+  return hex(std::span(bytes.data(), length));
+}
+
+int openNamelessFile(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) {
+    return fd;
+  }
+  // A file system without unnamed files: a private name, removed at once.
+  std::string name = folder + "/.download-XXXXXX";
+  const int named = ::mkostemp(name.data(), O_CLOEXEC);
+  if (named >= 0) {
+    ::unlink(name.c_str());
+  }
+  return named;
 }
 
 }  // namespace vesk::FeedUpdateSteps

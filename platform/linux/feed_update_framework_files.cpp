@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -131,17 +134,70 @@ Result<std::string> allowedName(archive_entry* entry) {
   return *name;
 }
 
-Result<void> unpackInto(const std::string& archivePath, const std::string& folder) {
+// Reads an open file from its start for libarchive, digesting every byte handed over.
+struct DigestingReader {
+  int fd = -1;
+  off_t offset = 0;
+  std::unique_ptr<EVP_MD_CTX, ContextFree> digest{EVP_MD_CTX_new()};
+  std::vector<char> block = std::vector<char>(kReadBlock);
+  bool failed = false;
+
+  static la_ssize_t read(archive* /*handle*/, void* user, const void** data) {
+    auto& reader = *static_cast<DigestingReader*>(user);
+    *data = reader.block.data();
+    return reader.next();
+  }
+
+  la_ssize_t next() {
+    ssize_t got = -1;
+    do {
+      got = ::pread(fd, block.data(), block.size(), offset);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0 || EVP_DigestUpdate(digest.get(), block.data(), static_cast<size_t>(got)) != 1) {
+      failed = true;
+      return -1;
+    }
+    offset += got;
+    return got;
+  }
+
+  // The hex digest of the whole file, the part libarchive did not need included.
+  std::optional<std::string> finish() {
+    while (!failed) {
+      const la_ssize_t got = next();
+      if (got == 0) {
+        std::array<uint8_t, EVP_MAX_MD_SIZE> bytes{};
+        unsigned int length = 0;
+        if (EVP_DigestFinal_ex(digest.get(), bytes.data(), &length) != 1) {
+          return std::nullopt;
+        }
+        std::string hex;
+        for (size_t i = 0; i < length; ++i) {
+          static constexpr char kDigits[] = "0123456789abcdef";
+          hex.push_back(kDigits[bytes[i] >> 4]);
+          hex.push_back(kDigits[bytes[i] & 15]);
+        }
+        return hex;
+      }
+    }
+    return std::nullopt;
+  }
+};
+
+Result<void> unpackInto(int fd, const std::string& folder, std::string_view sha256) {
   const std::unique_ptr<archive, ReadFree> in(archive_read_new());
   const std::unique_ptr<archive, WriteFree> out(archive_write_disk_new());
-  if (!in || !out) {
+  DigestingReader reader;
+  reader.fd = fd;
+  if (!in || !out || !reader.digest ||
+      EVP_DigestInit_ex(reader.digest.get(), EVP_sha256(), nullptr) != 1) {
     return Failure{"libarchive is out of memory"};
   }
   archive_read_support_filter_gzip(in.get());
   archive_read_support_format_tar(in.get());
   archive_write_disk_set_options(
       out.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_NODOTDOT);
-  if (archive_read_open_filename(in.get(), archivePath.c_str(), kReadBlock) != ARCHIVE_OK) {
+  if (archive_read_open(in.get(), &reader, nullptr, DigestingReader::read, nullptr) != ARCHIVE_OK) {
     return Failure{archiveText(in.get())};
   }
   for (;;) {
@@ -176,13 +232,30 @@ Result<void> unpackInto(const std::string& archivePath, const std::string& folde
   if (archive_write_close(out.get()) != ARCHIVE_OK) {
     return Failure{archiveText(out.get())};
   }
+  if (reader.finish() != sha256) {
+    return Failure{"the archive changed while it was unpacked"};
+  }
   const std::string vesk = folder + "/bin/vesk";
   struct stat status {};
   if (::lstat(vesk.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
       ::access(vesk.c_str(), X_OK) != 0) {
     return Failure{"it holds no program bin/vesk"};
   }
+  if (!buildOf(folder)) {
+    return Failure{"it names no build"};
+  }
   return {};
+}
+
+// The build named by a `build` file's text: its first line, of at most 64 bytes.
+std::optional<std::string> buildFromText(std::string text) {
+  if (const size_t end = text.find('\n'); end != std::string::npos) {
+    text.resize(end);
+  }
+  if (text.empty() || text.size() > 64) {
+    return std::nullopt;
+  }
+  return text;
 }
 
 void syncFolder(const std::string& folder) {
@@ -269,17 +342,63 @@ Result<std::string> publicKeyOf(const std::string& keyFile) {
   return encodeBase64(std::span(raw.data(), length));
 }
 
-Result<void> unpack(const std::string& archivePath, const std::string& folder) {
+Result<void> unpack(int fd, const std::string& folder, std::string_view sha256) {
   std::error_code error;
   if (!fs::create_directory(folder, error)) {
     return Failure{"the folder " + folder +
                    " can't be made: " + (error ? error.message() : "it exists")};
   }
-  auto done = unpackInto(archivePath, folder);
+  auto done = unpackInto(fd, folder, sha256);
   if (!done) {
     fs::remove_all(folder, error);
   }
   return done;
+}
+
+std::optional<std::string> buildOf(const std::string& folder) {
+  const std::string path = folder + "/build";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  struct stat status {};
+  std::array<char, 128> text{};
+  ssize_t got = -1;
+  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    got = ::read(fd, text.data(), text.size());
+  }
+  ::close(fd);
+  if (got <= 0) {
+    return std::nullopt;
+  }
+  return buildFromText(std::string(text.data(), static_cast<size_t>(got)));
+}
+
+Result<std::string> buildInArchive(const std::string& archivePath) {
+  const std::unique_ptr<archive, ReadFree> in(archive_read_new());
+  if (!in) {
+    return Failure{"libarchive is out of memory"};
+  }
+  archive_read_support_filter_gzip(in.get());
+  archive_read_support_format_tar(in.get());
+  if (archive_read_open_filename(in.get(), archivePath.c_str(), kReadBlock) != ARCHIVE_OK) {
+    return Failure{archiveText(in.get())};
+  }
+  archive_entry* entry = nullptr;
+  while (archive_read_next_header(in.get(), &entry) == ARCHIVE_OK) {
+    const char* name = archive_entry_pathname(entry);
+    if (name == nullptr || safeName(name) != "build" || archive_entry_filetype(entry) != AE_IFREG) {
+      continue;
+    }
+    std::array<char, 128> text{};
+    const la_ssize_t got = archive_read_data(in.get(), text.data(), text.size());
+    if (auto build = got > 0 ? buildFromText(std::string(text.data(), static_cast<size_t>(got)))
+                             : std::nullopt) {
+      return *build;
+    }
+    return Failure{"its build file is empty or too long"};
+  }
+  return Failure{"it holds no build file"};
 }
 
 std::optional<std::string> userLocalPrefix(const std::string& executable, const std::string& home) {
@@ -330,6 +449,33 @@ Result<void> install(const std::string& prefix, const std::string& version,
     return Failure{"the current version can't be switched: " + errnoText(code)};
   }
   syncFolder(lib);
+  return {};
+}
+
+Result<void> removeOtherVersions(const std::string& prefix, const std::string& keep) {
+  const std::string lib = prefix + "/lib/vesk";
+  std::error_code error;
+  const std::string current = fs::read_symlink(lib + "/current", error).filename().string();
+  if (error || current.empty()) {
+    return Failure{"the current version can't be read: " + error.message()};
+  }
+  std::optional<std::string> stayed;
+  for (const auto& entry : fs::directory_iterator(lib, error)) {
+    const std::string name = entry.path().filename().string();
+    const bool staged = name.rfind(".staged-", 0) == 0;
+    if (name == "current" || name == current || name == keep || (!staged && !isVersionName(name)) ||
+        !entry.is_directory(error) || entry.is_symlink(error)) {
+      continue;
+    }
+    std::error_code removed;
+    fs::remove_all(entry.path(), removed);
+    if (removed && !stayed) {
+      stayed = name + ": " + removed.message();
+    }
+  }
+  if (stayed) {
+    return Failure{"an old version stays (" + *stayed + ")"};
+  }
   return {};
 }
 

@@ -28,8 +28,14 @@ using Clock = XcbConnection::Clock;
 using Types = X11ClipboardTypes;
 
 constexpr size_t kMostTargets = 512;
-// A hand-over keeps at most this many of the owner's targets.
-constexpr size_t kMostSavedTargets = 64;
+
+// The targets a hand-over keeps: text in any form, and images.
+bool isTextTarget(std::string_view name) {
+  return name.starts_with("text/") || name == "UTF8_STRING" || name == "STRING" || name == "TEXT";
+}
+bool isImageTarget(std::string_view name) {
+  return name.starts_with("image/");
+}
 
 // What one copy offers, fetched once per change count.
 struct Offer {
@@ -91,6 +97,7 @@ class X11Pasteboard::Worker {
         manager_(connection_->atom("CLIPBOARD_MANAGER")),
         saveTargets_(connection_->atom("SAVE_TARGETS")),
         timestamp_(connection_->atom("TIMESTAMP")),
+        nudge_(connection_->atom("VESK_NUDGE")),
         owner_(*connection_, window, clipboard_),
         reader_(
             *connection_, window, clipboard_, options_.stepTimeout, options_.maxBytes,
@@ -219,7 +226,18 @@ class X11Pasteboard::Worker {
     return std::nullopt;
   }
 
+  // Any thread, before a write is queued: a hand-over being read gives way to it at once.
+  void writeQueued() {
+    writesWaiting_.fetch_add(1);
+    // An empty append still makes the server send PropertyNotify, which wakes a waiting read.
+    // (xcb requests may come from any thread; the atom was made beforehand.)
+    xcb_change_property(connection_->get(), XCB_PROP_MODE_APPEND, window_, nudge_, XCB_ATOM_STRING,
+                        8, 0, nullptr);
+    xcb_flush(connection_->get());
+  }
+
   Result<int64_t> write(const ClipItems& items) {
+    writesWaiting_.fetch_sub(1);
     const auto time = reader_.serverTime();
     if (!time) {
       return Failure{"the X server didn't answer"};
@@ -314,10 +332,33 @@ class X11Pasteboard::Worker {
                           32, 1, &managerTime_);
       notify(request, property);
     } else if (request.target == saveTargets_) {
-      post([this, request] { save(request); });
+      // One hand-over at a time, and only from the application giving up the clipboard.
+      if (saving_ || !fromClipboardOwner(request.requestor)) {
+        notify(request, XCB_NONE);
+      } else {
+        saving_ = true;
+        post([this, request] {
+          const struct Done {
+            bool& saving;
+            ~Done() { saving = false; }
+          } done{saving_};
+          save(request);
+        });
+      }
     } else {
       notify(request, XCB_NONE);
     }
+  }
+
+  // Whether `window` was made by the X client that owns the clipboard (window ids carry the id
+  // base of the connection that made them).
+  bool fromClipboardOwner(xcb_window_t window) {
+    xcb_connection_t* c = connection_->get();
+    const XcbReply<xcb_get_selection_owner_reply_t> current(
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, clipboard_), nullptr));
+    const uint32_t base = ~xcb_get_setup(c)->resource_id_mask;
+    return current && current->owner != XCB_NONE && current->owner != window_ &&
+           (current->owner & base) == (window & base);
   }
 
   void notify(const xcb_selection_request_event_t& request, xcb_atom_t property) {
@@ -333,8 +374,9 @@ class X11Pasteboard::Worker {
     xcb_flush(connection_->get());
   }
 
-  // Reads the clipboard from the application handing it over (the targets it names, or all
-  // it offers), takes the clipboard with them, then tells it that it may quit.
+  // Reads the clipboard from the application handing it over (its text types and one image
+  // type among the targets it names, or among all it offers, within the hand-over budget), takes
+  // the clipboard with them, then tells it that it may quit. Gives up as soon as Vesk writes.
   void save(const xcb_selection_request_event_t& request) {
     const xcb_atom_t property = request.property == XCB_NONE ? request.target : request.property;
     std::vector<xcb_atom_t> wanted;
@@ -343,7 +385,8 @@ class X11Pasteboard::Worker {
     }
     const int64_t count = changeCount();
     readingCount_ = -1;
-    reader_.newCopy(options_.copyTimeout, [this, count] { return changeCount() != count; });
+    reader_.newCopy(options_.copyTimeout,
+                    [this, count] { return changeCount() != count || writesWaiting_.load() > 0; });
     std::vector<xcb_atom_t> offered;
     if (const auto list = reader_.convert(targets_)) {
       offered.resize(list->size() / 4);
@@ -362,20 +405,44 @@ class X11Pasteboard::Worker {
     });
     const bool keepable =
         !marked && (!among(offered, hint) || !hintConceals(reader_.convert(hint)));
-    std::vector<std::pair<std::string, Bytes>> offer;
-    for (const xcb_atom_t target : wanted) {
-      if (!keepable || offer.size() >= kMostSavedTargets || among(unsaved_, target)) {
+    // The text types first, then one image type (PNG when offered).
+    std::vector<std::pair<xcb_atom_t, std::string>> chosen;
+    std::optional<std::pair<xcb_atom_t, std::string>> image;
+    for (const xcb_atom_t target : keepable ? wanted : std::vector<xcb_atom_t>{}) {
+      std::string name = connection_->atomName(target);
+      if (among(unsaved_, target) || name.empty() ||
+          std::any_of(chosen.begin(), chosen.end(),
+                      [&](const auto& c) { return c.first == target; })) {
         continue;
       }
-      if (auto bytes = reader_.convert(target)) {
-        std::string name = connection_->atomName(target);
-        if (!name.empty()) {
-          offer.emplace_back(std::move(name), std::move(*bytes));
-        }
+      if (isTextTarget(name)) {
+        chosen.emplace_back(target, std::move(name));
+      } else if (isImageTarget(name) && (!image || name == "image/png")) {
+        image.emplace(target, std::move(name));
       }
     }
+    if (image) {
+      chosen.push_back(std::move(*image));
+    }
+    // Targets with the same bytes share one buffer; the budget counts each buffer once.
+    X11SelectionOwner::SharedOffer offer;
+    uint64_t left = options_.handOverBytes;
+    for (const auto& [target, name] : chosen) {
+      auto bytes = reader_.convert(target, left);
+      if (!bytes) {
+        continue;
+      }
+      const auto same = std::find_if(offer.begin(), offer.end(),
+                                     [&](const auto& kept) { return *kept.second == *bytes; });
+      if (same != offer.end()) {
+        offer.emplace_back(name, same->second);
+        continue;
+      }
+      left -= bytes->size();
+      offer.emplace_back(name, std::make_shared<const Bytes>(std::move(*bytes)));
+    }
     bool taken = false;
-    if (!offer.empty() && changeCount() == count) {
+    if (!offer.empty() && changeCount() == count && writesWaiting_.load() == 0) {
       if (const auto time = reader_.serverTime()) {
         taken = owner_.take(offer, *time);
       }
@@ -559,7 +626,7 @@ class X11Pasteboard::Worker {
   const xcb_window_t window_;
   const uint8_t xfixesEvent_;
   const int wakeFd_;
-  const xcb_atom_t clipboard_, targets_, manager_, saveTargets_, timestamp_;
+  const xcb_atom_t clipboard_, targets_, manager_, saveTargets_, timestamp_, nudge_;
   X11SelectionOwner owner_;
   X11SelectionReader reader_;
   std::vector<xcb_atom_t> markers_;  // the skip markers and the password hint
@@ -570,6 +637,8 @@ class X11Pasteboard::Worker {
   Offer offer_;
   int64_t readingCount_ = -1;  // the change count of the copy read last
   std::atomic<int64_t> changeCount_{0};
+  std::atomic<int> writesWaiting_{0};  // Vesk's own writes queued for the clipboard thread
+  bool saving_ = false;                // a hand-over is queued or being read
 
   std::mutex mutex_;
   bool stopping_ = false;
@@ -642,6 +711,7 @@ std::optional<std::string> X11Pasteboard::plainString() {
 }
 
 Result<int64_t> X11Pasteboard::write(const ClipItems& items) {
+  worker_->writeQueued();
   return worker_->call<Result<int64_t>>([this, &items] { return worker_->write(items); },
                                         Failure{"the clipboard connection was closed"});
 }

@@ -15,7 +15,9 @@
 //
 // Unless another one runs, it is also the desktop's clipboard manager: it owns
 // CLIPBOARD_MANAGER, and an application that quits and hands its clipboard over (converting
-// CLIPBOARD_MANAGER to SAVE_TARGETS) has its targets read and served by Vesk. When the owner
+// CLIPBOARD_MANAGER to SAVE_TARGETS) has its text types and one image type read, within
+// `handOverBytes`, and served by Vesk. Only the clipboard's owner may hand it over, one
+// hand-over at a time, and a write of Vesk's own ends a hand-over being read. When the owner
 // goes away without that, Vesk serves what it read of that copy for the history (so a concealed
 // or transient copy, never read, is not served). It never takes the clipboard from a live
 // owner and lets go as soon as another application copies.
@@ -51,6 +53,8 @@ class X11Pasteboard final : public Pasteboard, public PasteboardWriter {
     std::chrono::milliseconds copyTimeout{kCopyTimeout};  // all steps of one copy
     std::function<void(const std::string&)> log;          // error lines; stderr when empty
     bool manageClipboard = true;  // act as the clipboard manager when no other one runs
+    // What a hand-over keeps at most: its text types and one image type, together.
+    uint64_t handOverBytes = uint64_t{64} << 20;
   };
 
   static Result<std::unique_ptr<X11Pasteboard>> open(Options options);

@@ -26,9 +26,17 @@ X11SelectionOwner::X11SelectionOwner(XcbConnection& connection, xcb_window_t win
 
 bool X11SelectionOwner::take(const std::vector<std::pair<std::string, Bytes>>& offer,
                              xcb_timestamp_t time) {
-  offer_.clear();
+  SharedOffer shared;
   for (const auto& [target, bytes] : offer) {
-    offer_.emplace_back(connection_.atom(target), std::make_shared<const Bytes>(bytes));
+    shared.emplace_back(target, std::make_shared<const Bytes>(bytes));
+  }
+  return take(shared, time);
+}
+
+bool X11SelectionOwner::take(const SharedOffer& offer, xcb_timestamp_t time) {
+  offer_.clear();
+  for (const auto& [target, data] : offer) {
+    offer_.emplace_back(connection_.atom(target), data);
   }
   time_ = time;
   xcb_connection_t* c = connection_.get();

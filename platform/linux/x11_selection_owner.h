@@ -30,9 +30,13 @@ class X11SelectionOwner final {
   X11SelectionOwner(const X11SelectionOwner&) = delete;
   X11SelectionOwner& operator=(const X11SelectionOwner&) = delete;
 
+  // Targets whose bytes are held, not copied: several may share one buffer.
+  using SharedOffer = std::vector<std::pair<std::string, std::shared_ptr<const Bytes>>>;
+
   // Starts offering `offer` (target name, bytes) as owner since the server time `time`.
   // False when the server did not make Vesk the owner.
   bool take(const std::vector<std::pair<std::string, Bytes>>& offer, xcb_timestamp_t time);
+  bool take(const SharedOffer& offer, xcb_timestamp_t time);
 
   bool owns() const { return owned_; }
 

@@ -93,7 +93,8 @@ std::optional<xcb_timestamp_t> X11SelectionReader::serverTime() {
   return reinterpret_cast<const xcb_property_notify_event_t*>(event.get())->time;
 }
 
-std::optional<Bytes> X11SelectionReader::convert(xcb_atom_t target) {
+std::optional<Bytes> X11SelectionReader::convert(xcb_atom_t target, uint64_t limit) {
+  limit = std::min(limit, maxBytes_);
   if (ended()) {
     return std::nullopt;
   }
@@ -113,22 +114,22 @@ std::optional<Bytes> X11SelectionReader::convert(xcb_atom_t target) {
       reinterpret_cast<const xcb_selection_notify_event_t*>(event.get())->property == XCB_NONE) {
     return std::nullopt;
   }
-  const auto limit = static_cast<uint32_t>(std::min<uint64_t>(maxBytes_, UINT32_MAX - 8));
-  auto value = connection_.property(window_, property_, true, limit);
+  auto value = connection_.property(
+      window_, property_, true, static_cast<uint32_t>(std::min<uint64_t>(limit, UINT32_MAX - 8)));
   if (!value) {
     return std::nullopt;
   }
   if (value->type == incr_) {
-    return readIncremental(target);
+    return readIncremental(target, limit);
   }
-  if (value->bytesAfter > 0 || value->bytes.size() > maxBytes_) {
-    tooLarge(target);
+  if (value->bytesAfter > 0 || value->bytes.size() > limit) {
+    tooLarge(target, limit);
     return std::nullopt;
   }
   return std::move(value->bytes);
 }
 
-std::optional<Bytes> X11SelectionReader::readIncremental(xcb_atom_t target) {
+std::optional<Bytes> X11SelectionReader::readIncremental(xcb_atom_t target, uint64_t limit) {
   // Deleting the INCR property (done by the caller's read) asks for the first chunk; each
   // chunk read with delete asks for the next; an empty chunk ends the transfer.
   Bytes all;
@@ -155,21 +156,22 @@ std::optional<Bytes> X11SelectionReader::readIncremental(xcb_atom_t target) {
     if (chunk->bytes.empty()) {
       return all;
     }
-    if (chunk->bytesAfter > 0 || all.size() + chunk->bytes.size() > maxBytes_) {
-      tooLarge(target);
+    if (chunk->bytesAfter > 0 || all.size() + chunk->bytes.size() > limit) {
+      tooLarge(target, limit);
       return std::nullopt;
     }
     all.insert(all.end(), chunk->bytes.begin(), chunk->bytes.end());
   }
 }
 
-void X11SelectionReader::tooLarge(xcb_atom_t target) {
+void X11SelectionReader::tooLarge(xcb_atom_t target, uint64_t limit) {
   if (tooLargeLogged_) {
     return;
   }
   tooLargeLogged_ = true;
   log_("Couldn't read a copy of " + connection_.atomName(target) + ": it is larger than " +
-       std::to_string(maxBytes_ >> 20) + " MiB");
+       (limit >= (uint64_t{1} << 20) ? std::to_string(limit >> 20) + " MiB"
+                                     : std::to_string(limit) + " bytes"));
 }
 
 }  // namespace vesk

@@ -12,6 +12,7 @@
 // go on during a long read.
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -34,8 +35,8 @@ class X11SelectionReader final {
                      Dispatch dispatch);
 
   // The selection converted to `target`; none when the owner refuses, stops answering, or
-  // the data is too large.
-  std::optional<Bytes> convert(xcb_atom_t target);
+  // the data is larger than `maxBytes` or `limit`.
+  std::optional<Bytes> convert(xcb_atom_t target, uint64_t limit = UINT64_MAX);
 
   // A current server time stamp (from a property change on the helper window).
   std::optional<xcb_timestamp_t> serverTime();
@@ -58,8 +59,8 @@ class X11SelectionReader final {
   // owner took too long or the copy was replaced.
   XcbEvent step(const Predicate& wanted);
   bool ended() const { return gaveUp_ || (replaced_ && replaced_()); }
-  std::optional<Bytes> readIncremental(xcb_atom_t target);
-  void tooLarge(xcb_atom_t target);
+  std::optional<Bytes> readIncremental(xcb_atom_t target, uint64_t limit);
+  void tooLarge(xcb_atom_t target, uint64_t limit);
 
   XcbConnection& connection_;
   const xcb_window_t window_;

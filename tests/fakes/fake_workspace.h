@@ -58,9 +58,9 @@ class FakeWorkspace final : public Workspace {
     return find(app.bundleIdentifier) != apps.end();
   }
 
-  bool forceQuit(const RunningApp& app) override {
+  ForceQuit forceQuit(const RunningApp& app) override {
     forceQuitRequests.push_back(app.bundleIdentifier);
-    return find(app.bundleIdentifier) != apps.end();
+    return find(app.bundleIdentifier) != apps.end() ? ForceQuit::killed : ForceQuit::nothing;
   }
 
   void setObservers(Observers observers) override { observers_ = std::move(observers); }

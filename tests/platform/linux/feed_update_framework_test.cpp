@@ -102,21 +102,33 @@ class FeedUpdates : public testing::Test {
     fs::create_symlink("../lib/vesk/current/bin/vesk", prefix + "/bin/vesk");
     makeKey(folder / "key.pem");
     makeKey(folder / "other.pem");
-    archive = tarGz({{"bin", "", AE_IFDIR},
-                     {"bin/vesk", kNewProgram},
-                     {"bin/vesk-tool", "#!/bin/sh\n"},
-                     {"bin/vesk-link", "", AE_IFLNK, "vesk"}});
+    archive = release("1.5");
   }
 
-  // The feed for `bytes` (served at /vesk-1.5.tar.gz) signed with `key`.
+  // The archive of a release of `build`.
+  static std::string release(const std::string& build) {
+    return tarGz({{"bin", "", AE_IFDIR},
+                  {"bin/vesk", kNewProgram},
+                  {"bin/vesk-tool", "#!/bin/sh\n"},
+                  {"bin/vesk-link", "", AE_IFLNK, "vesk"},
+                  {"build", build + "\n"}});
+  }
+
+  // The feed document announcing `feed`, signed with `key`.
+  std::string signedFeed(const steps::Feed& feed, const std::string& key = "key.pem") {
+    auto document = feed.signedJson(folder / key);
+    EXPECT_TRUE(document) << document.failure().description;
+    return document ? document.value() : "";
+  }
+
+  // `bytes` served at /vesk-1.5.tar.gz and the feed for them, announced as `build` and signed
+  // with `key`.
   void publish(const std::string& bytes, const std::string& key = "key.pem",
-               std::optional<uint64_t> size = std::nullopt) {
-    auto signature = steps::sign(folder / key, bytesOf(bytes));
-    ASSERT_TRUE(signature);
-    const steps::Feed feed{"1.5", "1.5", server.url("/vesk-1.5.tar.gz"),
-                           size.value_or(bytes.size()), signature.value()};
-    server.serve("/feed.json", {feed.toJson(), std::nullopt, std::nullopt});
-    server.serve("/vesk-1.5.tar.gz", {bytes, std::nullopt, std::nullopt});
+               std::optional<uint64_t> size = std::nullopt, const std::string& build = "1.5") {
+    const steps::Feed feed{"1.5", build, server.url("/vesk-1.5.tar.gz"),
+                           size.value_or(bytes.size()), steps::sha256Hex(bytesOf(bytes))};
+    server.serve("/feed.json", {signedFeed(feed, key), std::nullopt, std::nullopt, std::nullopt});
+    server.serve("/vesk-1.5.tar.gz", {bytes, std::nullopt, std::nullopt, std::nullopt});
   }
 
   FeedUpdateFramework::Options options() {
@@ -129,7 +141,8 @@ class FeedUpdates : public testing::Test {
     options.executable = fs::canonical(prefix + "/bin/vesk").string();
     options.home = folder / "home";
     options.cacheFolder = folder / "cache/vesk/updates";
-    options.transfer = {5, 1, true};
+    options.stateFile = folder / "state/vesk/update-state.json";
+    options.transfer = transfer;
     options.relaunch = [this](const std::string& program) { relaunched.push_back(program); };
     return options;
   }
@@ -166,6 +179,7 @@ class FeedUpdates : public testing::Test {
   }
 
   TempFolder folder;
+  steps::Transfer transfer{5, 1, true};
   std::string prefix;
   std::string archive;
   LoopbackHttpServer server;
@@ -176,8 +190,9 @@ class FeedUpdates : public testing::Test {
 };
 
 TEST_F(FeedUpdates, ANewerVersionIsOfferedInstalledAndReportedAfterTheRestart) {
-  server.serve("/feed.json", {steps::Feed{"1.4", "1.4", server.url("/x"), 1, "c2ln"}.toJson(),
-                              std::nullopt, std::nullopt});
+  server.serve("/feed.json", {signedFeed({"1.4", "1.4", server.url("/x"), 1, std::string(64, '0')}),
+                              std::nullopt, std::nullopt, std::nullopt});
+  writeFile(prefix + "/lib/vesk/1.2/bin/vesk", "#!/bin/sh\necho 1.2\n");  // an older install
   start();
   ASSERT_TRUE(updater->isEnabled());
   EXPECT_EQ(checkNow(), UpdateResult::upToDate("1.4"));
@@ -193,6 +208,7 @@ TEST_F(FeedUpdates, ANewerVersionIsOfferedInstalledAndReportedAfterTheRestart) {
   EXPECT_EQ(current(), "1.5");
   EXPECT_EQ(readFile(prefix + "/bin/vesk"), kNewProgram);
   EXPECT_EQ(fs::read_symlink(prefix + "/lib/vesk/1.5/bin/vesk-link"), "vesk");
+  // The new one and the running one stay.
   EXPECT_EQ(versions(), (std::vector<std::string>{"1.4", "1.5"}));
 
   start("1.5");
@@ -221,15 +237,31 @@ TEST_F(FeedUpdates, ABrokenUpdateIsReportedAndLeavesTheInstalledVersion) {
     std::function<void()> serve;
     const char* reason;  // a part of the notification's body
   };
+  const std::string otherBuild = release("1.3");
+  const std::string endless(1 << 20, 'x');
   const std::vector<Case> cases = {
-      {"signed with another key", [&] { publish(archive, "other.pem"); }, "isn't signed"},
+      {"archive unlike the signed digest",
+       [&] {
+         publish(archive);
+         std::string changed = archive;
+         changed[changed.size() / 2] ^= 1;
+         server.serve("/vesk-1.5.tar.gz", {changed, std::nullopt, std::nullopt, std::nullopt});
+       },
+       "isn't the archive Vesk's key signed"},
+      {"an old release signed as the new build", [&] { publish(otherBuild); },
+       "it is build 1.3, not 1.5"},
+      {"no build in the archive",
+       [&] {
+         publish(tarGz({{"bin/vesk", kNewProgram}}));
+       },
+       "names no build"},
       {"truncated archive", [&] { publish(truncated); }, "can't be unpacked"},
       {"feed claims fewer bytes", [&] { publish(archive, "key.pem", archive.size() - 10); },
        "more than the"},
       {"feed claims more bytes",
        [&] {
          publish(archive, "key.pem", archive.size() + 10);
-         server.serve("/vesk-1.5.tar.gz", {archive, archive.size(), std::nullopt});
+         server.serve("/vesk-1.5.tar.gz", {archive, archive.size(), std::nullopt, std::nullopt});
        },
        "ended after"},
       {"server stops answering",
@@ -237,15 +269,32 @@ TEST_F(FeedUpdates, ABrokenUpdateIsReportedAndLeavesTheInstalledVersion) {
          publish(archive);
          // One byte, then silence: more would lift curl's speed average above the floor for
          // seconds.
-         server.serve("/vesk-1.5.tar.gz", {archive, std::nullopt, 1});
+         server.serve("/vesk-1.5.tar.gz", {archive, std::nullopt, 1, std::nullopt});
        },
        "The download of Vesk 1.5 failed"},
+      {"server trickles below the minimum rate",
+       [&] {
+         publish(endless);
+         server.serve("/vesk-1.5.tar.gz", {endless, std::nullopt, std::nullopt, 50});
+         transfer.minimumRate = 1000;
+       },
+       "less than 1000 bytes a second"},
+      {"server keeps the minimum rate past the deadline",
+       [&] {
+         publish(endless);
+         server.serve("/vesk-1.5.tar.gz", {endless, std::nullopt, std::nullopt, 50});
+         transfer.minimumRate = 1;
+         transfer.stallSeconds = 60;
+         transfer.deadlineSeconds = 2;
+       },
+       "took longer than 2 seconds"},
       {"entry outside the folder", [&] { publish(outside); }, "outside the version folder"},
       {"link outside the folder", [&] { publish(escapingLink); }, "points outside"},
       {"no program", [&] { publish(noProgram); }, "no program bin/vesk"},
   };
   for (const Case& broken : cases) {
     SCOPED_TRACE(broken.name);
+    transfer = {5, 1, true};
     broken.serve();
     start();
     const UpdateResult result = checkNow();
@@ -257,11 +306,63 @@ TEST_F(FeedUpdates, ABrokenUpdateIsReportedAndLeavesTheInstalledVersion) {
   }
 }
 
+TEST_F(FeedUpdates, AFeedOnlyTheKeyCouldHaveMadeOfferingANewerBuildThanEverInstalledIsUsed) {
+  const auto checkFails = [&](const std::string& reason) {
+    const UpdateResult result = checkNow();
+    EXPECT_EQ(result.title(), "Couldn't check for updates");
+    EXPECT_NE(result.body().find(reason), std::string::npos) << result.body();
+    EXPECT_EQ(current(), "1.4");
+    EXPECT_EQ(versions(), std::vector<std::string>{"1.4"});
+  };
+  start();
+  {
+    SCOPED_TRACE("signed with another key");
+    publish(archive, "other.pem");
+    checkFails("isn't signed with Vesk's key");
+  }
+  {
+    SCOPED_TRACE("a manifest changed after signing");
+    const std::string old = release("1.3");
+    server.serve("/vesk-1.5.tar.gz", {old, std::nullopt, std::nullopt, std::nullopt});
+    std::string document = signedFeed(
+        {"1.3", "1.3", server.url("/vesk-1.5.tar.gz"), old.size(), steps::sha256Hex(bytesOf(old))});
+    document.replace(document.find("\\\"1.3\\\""), 7, "\\\"9.9\\\"");
+    server.serve("/feed.json", {document, std::nullopt, std::nullopt, std::nullopt});
+    checkFails("isn't signed with Vesk's key");
+  }
+  {
+    SCOPED_TRACE("an old signed feed relabelled outside the signed part");
+    const std::string old = release("1.3");
+    std::string document = signedFeed(
+        {"1.3", "1.3", server.url("/vesk-1.5.tar.gz"), old.size(), steps::sha256Hex(bytesOf(old))});
+    document.insert(1, "\"build\": \"9.9\", \"version\": \"9.9\",");
+    server.serve("/feed.json", {document, std::nullopt, std::nullopt, std::nullopt});
+    checkFails("offers build 1.3, which isn't newer than build 1.4");
+  }
+
+  // Once 1.5 is installed, a copy of 1.4 (put back by hand) is never offered 1.5 again.
+  publish(archive);
+  ASSERT_EQ(checkNow(), UpdateResult::ready("1.5"));
+  updater->applicationWillTerminate();
+  ASSERT_EQ(current(), "1.5");
+  EXPECT_EQ(FeedUpdateFramework::newestInstalled(folder / "state/vesk/update-state.json"), "1.5");
+  fs::remove(prefix + "/lib/vesk/current");
+  fs::create_directory_symlink("1.4", prefix + "/lib/vesk/current");
+  start();
+  const UpdateResult again = checkNow();
+  EXPECT_EQ(again.title(), "Couldn't check for updates");
+  EXPECT_NE(
+      again.body().find("offers build 1.5, which isn't newer than build 1.5 installed before"),
+      std::string::npos)
+      << again.body();
+  EXPECT_EQ(current(), "1.4");
+}
+
 TEST_F(FeedUpdates, AFeedThatCantBeReadIsACheckProblem) {
   start();
-  server.serve("/feed.json", {"{\"version\": \"1.5\"}", std::nullopt, std::nullopt});
+  server.serve("/feed.json", {"{\"version\": \"1.5\"}", std::nullopt, std::nullopt, std::nullopt});
   EXPECT_EQ(checkNow().title(), "Couldn't check for updates");
-  server.serve("/feed.json", {"{}", std::nullopt, 0});  // stops answering
+  server.serve("/feed.json", {"{}", std::nullopt, 0, std::nullopt});  // stops answering
   const UpdateResult stalled = checkNow();
   EXPECT_EQ(stalled.title(), "Couldn't check for updates");
   EXPECT_FALSE(stalled.body().empty());

@@ -1,7 +1,8 @@
 #pragma once
 // LoopbackHttpServer: a plain HTTP/1.1 server on 127.0.0.1 and an ephemeral port, on its own
 // thread, serving what the test put under each path (404 for the rest). A reply may claim another
-// length than it sends, or stop answering after some bytes until the client hangs up.
+// length than it sends, stop answering after some bytes until the client hangs up, or send its
+// body a byte at a time with a pause between bytes.
 
 #include <cstdint>
 #include <map>
@@ -25,6 +26,7 @@ class LoopbackHttpServer {
     std::string body;
     std::optional<uint64_t> contentLength;  // none: the body's
     std::optional<size_t> stallAfter;       // sends this many body bytes, then nothing more
+    std::optional<int> pauseMillis;         // between one byte and the next
   };
 
   LoopbackHttpServer() {
@@ -59,16 +61,22 @@ class LoopbackHttpServer {
   }
 
  private:
-  // Waits until the client hangs up (false) or the server is stopped (true).
-  bool waitForHangUp(int client) const {
+  enum class Wait { stopped, hungUp, timedOut };
+
+  // Waits until the client hangs up, the server is stopped or `millis` pass (-1: forever).
+  Wait waitForHangUp(int client, int millis = -1) const {
     pollfd fds[2] = {{wake_[0], POLLIN, 0}, {client, POLLIN, 0}};
     for (;;) {
-      if (::poll(fds, 2, -1) < 0 || (fds[0].revents & POLLIN) != 0) {
-        return true;
+      const int ready = ::poll(fds, 2, millis);
+      if (ready < 0 || (fds[0].revents & POLLIN) != 0) {
+        return Wait::stopped;
+      }
+      if (ready == 0) {
+        return Wait::timedOut;
       }
       char byte = 0;
       if (fds[1].revents != 0 && ::recv(client, &byte, 1, 0) <= 0) {
-        return false;
+        return Wait::hungUp;
       }
     }
   }
@@ -121,7 +129,16 @@ class LoopbackHttpServer {
                 std::to_string(length) + "\r\nConnection: close\r\n\r\n");
     if (reply->stallAfter) {
       sendAll(client, reply->body.substr(0, *reply->stallAfter));
-      return waitForHangUp(client);
+      return waitForHangUp(client) == Wait::stopped;
+    }
+    if (reply->pauseMillis) {
+      for (const char byte : reply->body) {
+        sendAll(client, std::string(1, byte));
+        if (const Wait wait = waitForHangUp(client, *reply->pauseMillis); wait != Wait::timedOut) {
+          return wait == Wait::stopped;
+        }
+      }
+      return false;
     }
     sendAll(client, reply->body);
     return false;

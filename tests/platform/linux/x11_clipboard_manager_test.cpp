@@ -1,6 +1,7 @@
 // Vesk as the desktop's clipboard manager: copies whose applications quit stay pasteable.
 #include <csignal>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,8 +25,8 @@ struct Logged {
   std::vector<std::string> lines;
 };
 
-std::unique_ptr<X11Pasteboard> openPasteboard(Logged* logged = nullptr) {
-  X11Pasteboard::Options options;
+std::unique_ptr<X11Pasteboard> openPasteboard(Logged* logged = nullptr,
+                                              X11Pasteboard::Options options = {}) {
   if (logged != nullptr) {
     options.log = [logged](const std::string& line) {
       const std::lock_guard lock(logged->mutex);
@@ -133,6 +134,93 @@ TEST(X11ClipboardManager, AnOwnerHandingItsClipboardOverHasEveryTargetServed) {
   ASSERT_TRUE(Xvfb::waitUntil([&] { return owner->handedOver().has_value(); }));
   EXPECT_FALSE(*owner->handedOver());
   EXPECT_FALSE(pasteboard->ownsClipboard());
+}
+
+// A client that asks the clipboard manager to save the clipboard it doesn't own; whether the
+// manager agreed, once it answered.
+std::optional<bool> strangerHandsOver() {
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  const xcb_window_t window = xcb_generate_id(c);
+  xcb_create_window(c, 0, window, screen->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                    XCB_COPY_FROM_PARENT, 0, nullptr);
+  std::vector<xcb_atom_t> atoms;
+  for (const std::string name : {"CLIPBOARD_MANAGER", "SAVE_TARGETS", "VESK_TEST_SAVE"}) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.data()), nullptr);
+    atoms.push_back(reply != nullptr ? reply->atom : XCB_NONE);
+    free(reply);  // NOLINT(cppcoreguidelines-no-malloc)
+  }
+  xcb_convert_selection(c, window, atoms[0], atoms[1], atoms[2], XCB_CURRENT_TIME);
+  xcb_flush(c);
+  std::optional<bool> agreed;
+  Xvfb::waitUntil([&] {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+      if ((event->response_type & 0x7f) == XCB_SELECTION_NOTIFY) {
+        agreed = reinterpret_cast<xcb_selection_notify_event_t*>(event)->property != XCB_NONE;
+      }
+      free(event);  // NOLINT(cppcoreguidelines-no-malloc)
+    }
+    return agreed.has_value();
+  });
+  xcb_disconnect(c);
+  return agreed;
+}
+
+TEST(X11ClipboardManager, AHandOverIsTheOwnersOwnWithinItsBudgetAndGivesWayToVesksWrites) {
+  VESK_REQUIRE_XVFB();
+  X11Pasteboard::Options options;
+  options.handOverBytes = 4096;
+  // A hand-over read stops only when Vesk writes, never at this deadline.
+  options.copyTimeout = std::chrono::hours(1);
+  auto pasteboard = openPasteboard(nullptr, options);
+  ASSERT_TRUE(pasteboard && pasteboard->managesClipboard());
+  const std::string picture(1000, 'p');
+  {
+    SCOPED_TRACE("the text types and one image type are kept");
+    TestSelectionOwner owner({{"UTF8_STRING", TestSelectionOwner::Answer::data, "kept"},
+                              {"text/plain", TestSelectionOwner::Answer::data, "kept"},
+                              {"image/jpeg", TestSelectionOwner::Answer::data, picture},
+                              {"image/png", TestSelectionOwner::Answer::data, picture},
+                              {"application/x-blob", TestSelectionOwner::Answer::data, "blob"}});
+    owner.handOver();
+    ASSERT_TRUE(Xvfb::waitUntil([&] { return owner.handedOver().has_value(); }));
+    EXPECT_TRUE(*owner.handedOver());
+    EXPECT_EQ(owner.requested(),
+              (std::vector<std::string>{"UTF8_STRING", "text/plain", "image/png"}));
+  }
+  {
+    SCOPED_TRACE("an image beyond the budget is left out");
+    auto owner = std::make_unique<TestSelectionOwner>(std::vector<TestSelectionOwner::Target>{
+        {"UTF8_STRING", TestSelectionOwner::Answer::data, "small"},
+        {"image/png", TestSelectionOwner::Answer::data, std::string(8000, 'p')}});
+    owner->handOver();
+    ASSERT_TRUE(Xvfb::waitUntil([&] { return owner->handedOver().has_value(); }));
+    EXPECT_TRUE(*owner->handedOver());
+    owner.reset();
+    EXPECT_EQ(clipboard(), "small");
+    EXPECT_EQ(clipboard("image/png"), "");
+  }
+  {
+    SCOPED_TRACE("a client that doesn't own the clipboard");
+    TestSelectionOwner owner({{"UTF8_STRING", TestSelectionOwner::Answer::data, "not yours"}});
+    EXPECT_EQ(strangerHandsOver(), false);
+    EXPECT_TRUE(owner.requested().empty());
+  }
+  {
+    SCOPED_TRACE("Vesk writes while an owner trickles its hand-over");
+    TestSelectionOwner owner({{"UTF8_STRING", TestSelectionOwner::Answer::drip, "slow"}});
+    owner.handOver();
+    ASSERT_TRUE(Xvfb::waitUntil([&] { return owner.chunksSent() > 0; }));
+    auto written = std::async(std::launch::async, [&] {
+      return pasteboard->write({{{"public.utf8-plain-text", Bytes{'m', 'i', 'n', 'e'}}}});
+    });
+    ASSERT_EQ(written.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_TRUE(written.get().ok());
+    ASSERT_TRUE(Xvfb::waitUntil([&] { return owner.handedOver().has_value(); }));
+    EXPECT_FALSE(*owner.handedOver());
+    EXPECT_EQ(clipboard(), "mine");
+  }
 }
 
 TEST(X11ClipboardManager, AnotherManagerRunningFirstKeepsTheJob) {

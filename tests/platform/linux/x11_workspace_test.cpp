@@ -1,9 +1,15 @@
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -31,6 +37,16 @@ std::string prepareDesktopEntries() {
     std::ofstream(home + "/applications/painter.desktop")
         << "[Desktop Entry]\nType=Application\nName=Painter\nExec=/bin/false\n"
            "StartupWMClass=PaintWindow\n";
+    // Apps whose program is this test's own, which the window processes below run.
+    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+    for (const std::string name : {"Solo", "Writer", "Calc"}) {
+      std::ofstream(home + "/applications/" + name + ".desktop")
+          << "[Desktop Entry]\nType=Application\nName=" << name << "\nExec=" << self
+          << "\nStartupWMClass=" << name << "\n";
+    }
+    std::ofstream(home + "/applications/Stranger.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Stranger\nExec=/bin/true\n"
+           "StartupWMClass=Stranger\n";
     ::setenv("XDG_DATA_HOME", home.c_str(), 1);              // NOLINT(concurrency-mt-unsafe)
     ::setenv("XDG_DATA_DIRS", (home + "/none").c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
     return std::filesystem::canonical(home + "/applications").string();
@@ -44,6 +60,105 @@ std::unique_ptr<EwmhWorkspace> openWorkspace() {
   test::resetRootProperties();
   auto opened = EwmhWorkspace::open("");
   return opened ? std::move(opened).value() : nullptr;
+}
+
+// A process of its own (this program, forked) with one X connection and window for each class,
+// whose windows claim `claimedPid` (its own pid when 0). It runs until it is signalled.
+class WindowProcess {
+ public:
+  explicit WindowProcess(const std::vector<std::string>& classes, pid_t claimedPid = 0) {
+    int ids[2] = {-1, -1};
+    EXPECT_EQ(::pipe2(ids, O_CLOEXEC), 0);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      ::close(ids[0]);
+      std::vector<std::unique_ptr<TestWindow>> windows;
+      const auto pid = static_cast<uint32_t>(claimedPid != 0 ? claimedPid : ::getpid());
+      for (const std::string& name : classes) {
+        auto& window = windows.emplace_back(std::make_unique<TestWindow>(name, name));
+        window->setCardinals(window->id(), "_NET_WM_PID", XCB_ATOM_CARDINAL, {pid});
+        const xcb_window_t id = window->id();
+        (void)!::write(ids[1], &id, sizeof id);
+      }
+      ::close(ids[1]);
+      for (;;) {
+        ::pause();
+      }
+    }
+    ::close(ids[1]);
+    xcb_window_t id = 0;
+    while (windows.size() < classes.size() && ::read(ids[0], &id, sizeof id) == sizeof id) {
+      windows.push_back(id);
+    }
+    ::close(ids[0]);
+    EXPECT_EQ(windows.size(), classes.size());
+  }
+  ~WindowProcess() {
+    if (pid_ > 0) {
+      endSignal();
+    }
+  }
+  WindowProcess(const WindowProcess&) = delete;
+  WindowProcess& operator=(const WindowProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // The signal the process ended with: SIGTERM, sent now, when nothing signalled it before.
+  int endSignal() {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    const pid_t ended = ::waitpid(pid_, &status, 0);
+    pid_ = 0;
+    return ended > 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+
+  std::vector<xcb_window_t> windows;
+
+ private:
+  pid_t pid_ = 0;
+};
+
+TEST(EwmhWorkspace, ForceQuitKillsOnlyAProcessThatIsTheAppAloneAndQuitNeverSignals) {
+  VESK_REQUIRE_XVFB();
+  auto workspace = openWorkspace();
+  ASSERT_TRUE(workspace);
+  TestWindow desktop("desktop", "Desktop");
+  const auto app = [&](const std::vector<xcb_window_t>& list, const std::string& id) {
+    std::vector<uint32_t> listed(list.begin(), list.end());
+    desktop.setCardinals(desktop.root(), "_NET_CLIENT_LIST", XCB_ATOM_WINDOW, listed);
+    for (const RunningApp& running : workspace->runningApplications()) {
+      if (running.bundleIdentifier == id) {
+        return running;
+      }
+    }
+    ADD_FAILURE() << id << " isn't running";
+    return RunningApp{};
+  };
+  // A window is gone once the workspace's own requests before this one are done.
+  const auto exists = [&](xcb_window_t window) { return workspace->activateWindow(window); };
+
+  {
+    SCOPED_TRACE("the app alone in its process");
+    WindowProcess solo({"Solo"});
+    EXPECT_EQ(workspace->forceQuit(app(solo.windows, "Solo")), Workspace::ForceQuit::killed);
+    EXPECT_EQ(solo.endSignal(), SIGKILL);
+  }
+  {
+    SCOPED_TRACE("a window claiming another process's pid");
+    WindowProcess bystander({});
+    WindowProcess impostor({"Solo"}, bystander.pid());
+    EXPECT_EQ(workspace->forceQuit(app(impostor.windows, "Solo")),
+              Workspace::ForceQuit::windowsClosed);
+    EXPECT_FALSE(exists(impostor.windows[0]));
+    EXPECT_EQ(bystander.endSignal(), SIGTERM);
+  }
+  {
+    SCOPED_TRACE("quit, of a window that takes no close request");
+    WindowProcess solo({"Solo"});
+    EXPECT_FALSE(workspace->quit(app(solo.windows, "Solo")));
+    EXPECT_EQ(solo.endSignal(), SIGTERM);
+  }
 }
 
 TEST(EwmhWorkspace, FrontmostWithoutWindowManagerIsTheFocusedWindowsClass) {
