@@ -124,11 +124,6 @@ int main(int argc, char** argv) {
   for (std::string& problem : serviceProblems) {
     delegate->addPlatformProblem(std::move(problem));
   }
-  if (wayland) {
-    delegate->addPlatformProblem(
-        "This is a Wayland session: hot keys and clipboard recording only reach X11 apps here; "
-        "bind a desktop shortcut to \"vesk\" to open the launcher");
-  }
   quitOnSignals(&application);
   delegate->applicationDidFinishLaunching();
   const int status = QApplication::exec();

@@ -174,6 +174,19 @@ std::optional<RunningApp> EwmhAppIdentity::identify(xcb_window_t window) {
   return app;
 }
 
+RunningApp EwmhAppIdentity::identifyAppId(std::string_view appId) {
+  RunningApp app;
+  if (const Entry* entry = find(appId, appId, appId, 0)) {
+    app.bundleIdentifier = entry->id;
+    app.entryPath = entry->path;
+    app.name = entry->name;
+  } else {
+    app.bundleIdentifier = std::string(appId);
+    app.name = app.bundleIdentifier;
+  }
+  return app;
+}
+
 double EwmhAppIdentity::launchDate(int32_t pid) {
   if (pid <= 0) {
     return 0;
