@@ -20,13 +20,13 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <ext-data-control-v1-client-protocol.h>
 #include <wayland-client.h>
+#include <wlr-data-control-unstable-v1-client-protocol.h>
 
 #include "core/clipboard/clip_reading.h"
-#include "ext-data-control-v1-client-protocol.h"
 #include "platform/linux/x11_clipboard_types.h"
 #include "platform/wayland/wayland_connection.h"
-#include "wlr-data-control-unstable-v1-client-protocol.h"
 
 namespace vesk {
 namespace {
@@ -406,8 +406,7 @@ class WaylandClipboard::Worker {
     }
     const ClipItems items = kept_.items;
     if (auto written = write(items); !written) {
-      log("Couldn't keep the copy of an application that quit: " +
-          written.failure().description);
+      log("Couldn't keep the copy of an application that quit: " + written.failure().description);
     }
   }
 
@@ -515,8 +514,7 @@ class WaylandClipboard::Worker {
       wl_display_dispatch_pending(display);
     }
     wl_display_flush(display);
-    std::vector<pollfd> descriptors{{wakeFd_, POLLIN, 0},
-                                    {wl_display_get_fd(display), POLLIN, 0}};
+    std::vector<pollfd> descriptors{{wakeFd_, POLLIN, 0}, {wl_display_get_fd(display), POLLIN, 0}};
     const size_t first = descriptors.size() + (fd >= 0 ? 1 : 0);
     if (fd >= 0) {
       descriptors.push_back({fd, POLLIN, 0});
@@ -528,7 +526,8 @@ class WaylandClipboard::Worker {
     for (const Send& send : sends_) {
       until = std::min(until, send.progressed + options_.copyTimeout);
     }
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::max(until - now, Clock::duration::zero()));
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+        std::max(until - now, Clock::duration::zero()));
     // A broken connection stays readable: then wait for the others only.
     if (connection_->broken()) {
       descriptors[1].fd = -1;
@@ -682,7 +681,8 @@ Result<std::unique_ptr<WaylandClipboard>> WaylandClipboard::open(Options options
   std::string name = protocol.manager->name;
   auto worker = std::make_unique<Worker>(std::move(options), std::move(connection), protocol,
                                          manager, device, wakeFd);
-  return std::unique_ptr<WaylandClipboard>(new WaylandClipboard(std::move(worker), std::move(name)));
+  return std::unique_ptr<WaylandClipboard>(
+      new WaylandClipboard(std::move(worker), std::move(name)));
 }
 
 WaylandClipboard::WaylandClipboard(std::unique_ptr<Worker> worker, std::string protocol)

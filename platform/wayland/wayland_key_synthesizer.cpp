@@ -9,11 +9,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <virtual-keyboard-unstable-v1-client-protocol.h>
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include "platform/wayland/wayland_connection.h"
-#include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 namespace vesk {
 namespace {
@@ -71,8 +71,7 @@ struct WaylandKeySynthesizer::State {
   static void onEnter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {}
   static void onLeave(void*, wl_keyboard*, uint32_t, wl_surface*) {}
   static void onKey(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {}
-  static void onModifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {
-  }
+  static void onModifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {}
   static void onRepeat(void*, wl_keyboard*, int32_t, int32_t) {}
   static constexpr wl_keyboard_listener kKeyboardListener{onKeymap, onEnter,     onLeave,
                                                           onKey,    onModifiers, onRepeat};
@@ -141,7 +140,8 @@ Result<std::unique_ptr<WaylandKeySynthesizer>> WaylandKeySynthesizer::open(Optio
   state->seat = static_cast<wl_seat*>(connection.bind(wl_seat_interface, 1));
   if (state->manager == nullptr || state->seat == nullptr) {
     // Nothing to press with: no connection kept.
-    return std::unique_ptr<WaylandKeySynthesizer>(new WaylandKeySynthesizer(std::move(options), {}));
+    return std::unique_ptr<WaylandKeySynthesizer>(
+        new WaylandKeySynthesizer(std::move(options), {}));
   }
   state->keyboard = wl_seat_get_keyboard(state->seat);
   wl_keyboard_add_listener(state->keyboard, &State::kKeyboardListener, state.get());

@@ -28,10 +28,10 @@ class WaylandConnection;
 class WaylandKeySynthesizer final : public KeySynthesizer {
  public:
   struct Options {
-    std::string display;                            // "" = $WAYLAND_DISPLAY
-    std::function<void()> cannotPress;              // any thread
-    std::function<WindowId()> activeWindow;         // the X11 active window, for `target`
-    std::function<void(const std::string&)> log;    // error lines; stderr when empty
+    std::string display;                          // "" = $WAYLAND_DISPLAY
+    std::function<void()> cannotPress;            // any thread
+    std::function<WindowId()> activeWindow;       // the X11 active window, for `target`
+    std::function<void(const std::string&)> log;  // error lines; stderr when empty
   };
 
   // Fails only when there is no compositor; a compositor without the protocol gives a

@@ -1,15 +1,15 @@
 #include "platform/wayland/wayland_workspace.h"
 
+#include <QSocketNotifier>
 #include <algorithm>
 #include <functional>
 #include <unordered_map>
 
-#include <QSocketNotifier>
 #include <wayland-client.h>
+#include <wlr-foreign-toplevel-management-unstable-v1-client-protocol.h>
 
 #include "platform/linux/ewmh_workspace.h"
 #include "platform/wayland/wayland_connection.h"
-#include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 namespace vesk {
 

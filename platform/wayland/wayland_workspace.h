@@ -27,7 +27,7 @@ class WaylandWorkspace final : public Workspace {
  public:
   // `windows` may be null (no XWayland): then only the frontmost application is known.
   static Result<std::unique_ptr<WaylandWorkspace>> open(const std::string& display,
-                                                       std::shared_ptr<EwmhWorkspace> windows);
+                                                        std::shared_ptr<EwmhWorkspace> windows);
   ~WaylandWorkspace() override;
 
   std::optional<RunningApp> frontmostApplication() override;
