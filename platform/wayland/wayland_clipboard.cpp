@@ -237,7 +237,9 @@ class WaylandClipboard::Worker {
       return Failure{"the compositor stopped sharing the clipboard"};
     }
     Source* source = nullptr;
-    if (!items.empty()) {
+    if (items.empty()) {
+      kept_ = Kept{};  // emptied on purpose: nothing to offer again
+    } else {
       source = reinterpret_cast<Source*>(wl_proxy_marshal_flags(
           reinterpret_cast<wl_proxy*>(manager_), kCreateDataSource, protocol_.source,
           wl_proxy_get_version(reinterpret_cast<wl_proxy*>(manager_)), 0, nullptr));
