@@ -3,6 +3,7 @@
 #include "app/apps/app_scanner.h"
 #include "app/apps/history_store.h"
 #include "app/base/log.h"
+#include "app/base/run_in_background.h"
 #include "app/config/config_store.h"
 #include "app/launcher/message_window.h"
 #include "app/services/desktop_notifier.h"
@@ -22,8 +23,79 @@
 #include "platform/linux/x11_key_synthesizer.h"
 #include "platform/linux/x11_pasteboard.h"
 #include "platform/linux/x11_window_focus.h"
+#include "platform/wayland/wayland_clipboard.h"
+#include "platform/wayland/wayland_key_synthesizer.h"
+#include "platform/wayland/wayland_workspace.h"
 
 namespace vesk {
+namespace {
+
+void logLine(const std::string& line) {
+  Log::app.error("%s", line.c_str());
+}
+
+// In a Wayland session the clipboard, the paste key and the frontmost application come from
+// the compositor where it offers their protocols; the rest goes through XWayland. One log line
+// per job says which serves it.
+//
+// The Wayland clipboard, where the compositor offers data-control; else none, and the problem
+// row says what is missing.
+std::shared_ptr<WaylandClipboard> waylandClipboard(std::vector<std::string>& problems) {
+  X11Pasteboard::Options options;
+  options.log = logLine;
+  auto clipboard = WaylandClipboard::open(std::move(options));
+  if (clipboard) {
+    std::shared_ptr<WaylandClipboard> shared = std::move(clipboard).value();
+    Log::app.info("Clipboard: Wayland, through %s", shared->protocol().c_str());
+    problems.push_back(
+        "This is a Wayland session: hot keys only reach X11 apps here; bind a desktop shortcut "
+        "to \"vesk --launcher\" to open the launcher");
+    return shared;
+  }
+  Log::app.info("Clipboard: X11 through XWayland, as %s", clipboard.failure().description.c_str());
+  problems.push_back(
+      "This is a Wayland session: hot keys and clipboard recording only reach X11 apps here (" +
+      clipboard.failure().description +
+      "); bind a desktop shortcut to \"vesk --launcher\" to open the launcher");
+  return nullptr;
+}
+
+// The paste key and the frontmost application come from the compositor where it offers their
+// protocols.
+void useWayland(AppServices& services) {
+  WaylandKeySynthesizer::Options keys;
+  std::weak_ptr<Notifier> notifier = services.notifier;
+  keys.cannotPress = [notifier] {
+    postToMain([notifier] {
+      if (const auto shared = notifier.lock()) {
+        shared->update("Copied: press Ctrl+V to paste", "");
+      }
+    });
+  };
+  std::weak_ptr<Workspace> workspace = services.workspace;
+  keys.activeWindow = [workspace] {
+    const auto shared = workspace.lock();
+    return shared ? shared->activeWindow() : WindowId{0};
+  };
+  keys.log = logLine;
+  if (auto synthesizer = WaylandKeySynthesizer::open(std::move(keys))) {
+    Log::app.info("Paste key: %s", synthesizer.value()->canPress()
+                                       ? "Wayland, through zwp_virtual_keyboard_manager_v1"
+                                       : "none (the compositor offers no virtual keyboard): "
+                                         "pastes are copies the user is told to paste");
+    services.keySynthesizer = std::move(synthesizer).value();
+  }
+  auto windows = std::dynamic_pointer_cast<EwmhWorkspace>(services.workspace);
+  if (auto toplevels = WaylandWorkspace::open("", windows)) {
+    Log::app.info("Frontmost app: Wayland, through zwlr_foreign_toplevel_manager_v1");
+    services.workspace = std::move(toplevels).value();
+  } else {
+    Log::app.info("Frontmost app: X11 windows only, as %s",
+                  toplevels.failure().description.c_str());
+  }
+}
+
+}  // namespace
 
 AppPaths AppPaths::standard() {
   AppPaths paths;
@@ -53,16 +125,24 @@ AppServices linuxServices(std::vector<std::string>& problems) {
   };
   services.notifier = std::move(notifier);
 
-  X11Pasteboard::Options options;
-  options.log = [](const std::string& line) { Log::app.error("%s", line.c_str()); };
-  auto pasteboard = X11Pasteboard::open(std::move(options));
-  if (pasteboard) {
-    std::shared_ptr<X11Pasteboard> shared = std::move(pasteboard).value();
-    services.pasteboard = shared;
-    services.pasteboardWriter = shared;
+  const char* display = std::getenv("WAYLAND_DISPLAY");  // NOLINT(concurrency-mt-unsafe)
+  const bool wayland = display != nullptr && *display != '\0';
+  std::shared_ptr<WaylandClipboard> clipboard = wayland ? waylandClipboard(problems) : nullptr;
+  if (clipboard) {
+    services.pasteboard = clipboard;
+    services.pasteboardWriter = clipboard;
   } else {
-    problems.push_back("The clipboard can't be read, so copies aren't recorded: " +
-                       pasteboard.failure().description);
+    X11Pasteboard::Options options;
+    options.log = logLine;
+    auto pasteboard = X11Pasteboard::open(std::move(options));
+    if (pasteboard) {
+      std::shared_ptr<X11Pasteboard> shared = std::move(pasteboard).value();
+      services.pasteboard = shared;
+      services.pasteboardWriter = shared;
+    } else {
+      problems.push_back("The clipboard can't be read, so copies aren't recorded: " +
+                         pasteboard.failure().description);
+    }
   }
   std::shared_ptr<X11HotKeyService> hotKeys;
   if (auto opened = X11HotKeyService::open("")) {
@@ -101,6 +181,9 @@ AppServices linuxServices(std::vector<std::string>& problems) {
   } else {
     Log::app.error("The panel can't take the focus itself: %s",
                    focus.failure().description.c_str());
+  }
+  if (wayland) {
+    useWayland(services);
   }
   return services;
 }

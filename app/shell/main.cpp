@@ -184,11 +184,6 @@ int main(int argc, char** argv) {
   for (std::string& problem : serviceProblems) {
     delegate->addPlatformProblem(std::move(problem));
   }
-  if (wayland) {
-    delegate->addPlatformProblem(
-        "This is a Wayland session: hot keys and clipboard recording only reach X11 apps here; "
-        "bind a desktop shortcut to \"vesk --launcher\" to open the launcher");
-  }
   quitOnSignals(&application);
   delegate->applicationDidFinishLaunching();
   if (*request != vesk::SingleInstance::Request::reopen) {

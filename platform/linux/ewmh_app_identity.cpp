@@ -259,6 +259,20 @@ std::string EwmhAppIdentity::programOf(std::string_view id) const {
   return found == byId_.end() ? std::string() : entries_[found->second].program;
 }
 
+RunningApp EwmhAppIdentity::identifyAppId(std::string_view appId) {
+  RunningApp app;
+  if (const Entry* entry =
+          find(Clues{{}, std::string(appId), std::string(appId), std::string(appId), 0})) {
+    app.bundleIdentifier = entry->id;
+    app.entryPath = entry->path;
+    app.name = entry->name;
+  } else {
+    app.bundleIdentifier = std::string(appId);
+    app.name = app.bundleIdentifier;
+  }
+  return app;
+}
+
 double EwmhAppIdentity::launchDate(int32_t pid) {
   if (pid <= 0) {
     return 0;

@@ -32,6 +32,10 @@ class EwmhAppIdentity final {
   // The application of `window`, without its window list; none for a window that is gone.
   std::optional<RunningApp> identify(xcb_window_t window);
 
+  // The application a Wayland compositor names by `appId` (a desktop-entry id or a window
+  // class), found as a window's would be; without an entry it is known by `appId` itself.
+  RunningApp identifyAppId(std::string_view appId);
+
   // What the process started at, in seconds since 1970; 0 when unknown.
   static double launchDate(int32_t pid);
 

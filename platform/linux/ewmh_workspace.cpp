@@ -98,6 +98,10 @@ EwmhWorkspace::EwmhWorkspace(std::unique_ptr<XcbConnection> connection)
 
 EwmhWorkspace::~EwmhWorkspace() = default;
 
+RunningApp EwmhWorkspace::applicationOf(std::string_view appId) {
+  return identify_->identifyAppId(appId);
+}
+
 void EwmhWorkspace::setObservers(Observers observers) {
   observers_ = std::move(observers);
 }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -42,6 +43,10 @@ class EwmhWorkspace final : public Workspace {
   bool quit(const RunningApp& app) override;
   ForceQuit forceQuit(const RunningApp& app) override;
   void setObservers(Observers observers) override;
+
+  // The application of a Wayland window's app id, mapped to a desktop entry as a window's
+  // class is.
+  RunningApp applicationOf(std::string_view appId);
 
  private:
   explicit EwmhWorkspace(std::unique_ptr<XcbConnection> connection);

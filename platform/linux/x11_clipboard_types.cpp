@@ -179,4 +179,26 @@ std::vector<std::pair<std::string, Bytes>> X11ClipboardTypes::offerFor(const Cli
   return offer;
 }
 
+bool X11ClipboardTypes::hintConceals(const std::optional<Bytes>& value) {
+  constexpr size_t kLongestHint = 64;
+  if (!value) {
+    return true;
+  }
+  std::string text(value->begin(), value->end());
+  while (!text.empty() && text.back() == '\0') {
+    text.pop_back();  // some owners end their strings with NUL
+  }
+  std::string word(ClipReading::trimmed(text));
+  const auto plain = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
+  };
+  if (word.empty() || word.size() > kLongestHint || !std::all_of(word.begin(), word.end(), plain)) {
+    return true;
+  }
+  std::transform(word.begin(), word.end(), word.begin(),
+                 [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+  return word == "secret";
+}
+
 }  // namespace vesk

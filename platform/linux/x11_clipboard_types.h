@@ -5,7 +5,8 @@
 // On X11 the clipboard holds one item; a URI list (text/uri-list) stands for several items,
 // one per URI, file URIs as "public.file-url" and others as "public.url". Marker types
 // ("org.nspasteboard.*") are targets of the same name, and KDE's password-manager hint with
-// the value "secret" means the copy is concealed.
+// the value "secret" means the copy is concealed. The Wayland clipboard offers the same MIME
+// types and markers, and maps them here too.
 
 #include <optional>
 #include <string>
@@ -36,6 +37,10 @@ struct X11ClipboardTypes {
   // Whether a target's bytes are Latin-1 text that must become UTF-8.
   static bool isLatin1(std::string_view target) { return target == "STRING"; }
   static std::string latin1ToUtf8(const std::vector<uint8_t>& bytes);
+
+  // Whether a password manager's hint (the value of kKdePasswordHint) conceals the copy: unless
+  // it can be read and is a short plain word other than "secret" (in any case), it does.
+  static bool hintConceals(const std::optional<Bytes>& value);
 
   // The URIs of a text/uri-list, comments and blank lines left out.
   static std::vector<std::string> parseUriList(std::string_view list);

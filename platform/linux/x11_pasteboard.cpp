@@ -57,30 +57,6 @@ bool contains(const std::vector<std::string>& list, std::string_view value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-// Whether a password manager's hint conceals the copy: unless its value can be read and is a
-// short plain word other than "secret" (in any case), it is taken for "secret".
-bool hintConceals(const std::optional<Bytes>& value) {
-  constexpr size_t kLongestHint = 64;
-  if (!value) {
-    return true;
-  }
-  std::string text(value->begin(), value->end());
-  while (!text.empty() && text.back() == '\0') {
-    text.pop_back();  // some owners end their strings with NUL
-  }
-  std::string word(ClipReading::trimmed(text));
-  const auto plain = [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_' || c == '.';
-  };
-  if (word.empty() || word.size() > kLongestHint || !std::all_of(word.begin(), word.end(), plain)) {
-    return true;
-  }
-  std::transform(word.begin(), word.end(), word.begin(),
-                 [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-  return word == "secret";
-}
-
 }  // namespace
 
 class X11Pasteboard::Worker {
@@ -404,7 +380,7 @@ class X11Pasteboard::Worker {
       return atom != hint && among(markers_, atom);
     });
     const bool keepable =
-        !marked && (!among(offered, hint) || !hintConceals(reader_.convert(hint)));
+        !marked && (!among(offered, hint) || !Types::hintConceals(reader_.convert(hint)));
     // The text types first, then one image type (PNG when offered).
     std::vector<std::pair<xcb_atom_t, std::string>> chosen;
     std::optional<std::pair<xcb_atom_t, std::string>> image;
@@ -609,7 +585,7 @@ class X11Pasteboard::Worker {
                     [](const auto& target) { return ClipReading::isSkipMarker(target); });
     offer_.marked = marked;
     if (!marked && contains(offer_.targets, Types::kKdePasswordHint)) {
-      offer_.concealed = hintConceals(convert(std::string(Types::kKdePasswordHint)));
+      offer_.concealed = Types::hintConceals(convert(std::string(Types::kKdePasswordHint)));
     }
     if (!marked && !offer_.concealed && contains(offer_.targets, Types::kUriList)) {
       if (const auto list = convert(std::string(Types::kUriList))) {

@@ -1,0 +1,193 @@
+#include "platform/wayland/wayland_workspace.h"
+
+#include <QSocketNotifier>
+#include <algorithm>
+#include <functional>
+#include <unordered_map>
+
+#include <wayland-client.h>
+#include <wlr-foreign-toplevel-management-unstable-v1-client-protocol.h>
+
+#include "platform/linux/ewmh_workspace.h"
+#include "platform/wayland/wayland_connection.h"
+
+namespace vesk {
+
+using Handle = zwlr_foreign_toplevel_handle_v1;
+
+struct WaylandWorkspace::Toplevels {
+  struct Toplevel {
+    std::string appId;
+    bool activated = false;
+    bool pendingActivated = false;
+  };
+
+  std::unique_ptr<WaylandConnection> connection;
+  zwlr_foreign_toplevel_manager_v1* manager = nullptr;
+  std::unordered_map<Handle*, Toplevel> toplevels;
+  std::function<void()> changed;
+
+  ~Toplevels() {
+    for (auto& [handle, toplevel] : toplevels) {
+      zwlr_foreign_toplevel_handle_v1_destroy(handle);
+    }
+    if (manager != nullptr) {
+      zwlr_foreign_toplevel_manager_v1_destroy(manager);
+    }
+  }
+
+  // The app id of the activated toplevel, if any.
+  std::optional<std::string> active() const {
+    for (const auto& [handle, toplevel] : toplevels) {
+      if (toplevel.activated && !toplevel.appId.empty()) {
+        return toplevel.appId;
+      }
+    }
+    return std::nullopt;
+  }
+
+  static void onToplevel(void* data, zwlr_foreign_toplevel_manager_v1* /*manager*/,
+                         Handle* handle) {
+    auto* self = static_cast<Toplevels*>(data);
+    self->toplevels.emplace(handle, Toplevel{});
+    zwlr_foreign_toplevel_handle_v1_add_listener(handle, &kHandleListener, self);
+  }
+  static void onFinished(void* /*data*/, zwlr_foreign_toplevel_manager_v1* /*manager*/) {}
+  static constexpr zwlr_foreign_toplevel_manager_v1_listener kManagerListener{onToplevel,
+                                                                              onFinished};
+
+  static void onTitle(void*, Handle*, const char*) {}
+  static void onAppId(void* data, Handle* handle, const char* appId) {
+    static_cast<Toplevels*>(data)->toplevels[handle].appId = appId;
+  }
+  static void onOutputEnter(void*, Handle*, wl_output*) {}
+  static void onOutputLeave(void*, Handle*, wl_output*) {}
+  static void onState(void* data, Handle* handle, wl_array* states) {
+    bool activated = false;
+    const auto* state = static_cast<const uint32_t*>(states->data);
+    for (size_t i = 0; i < states->size / sizeof(uint32_t); ++i) {
+      activated = activated || state[i] == ZWLR_FOREIGN_TOPLEVEL_HANDLE_V1_STATE_ACTIVATED;
+    }
+    static_cast<Toplevels*>(data)->toplevels[handle].pendingActivated = activated;
+  }
+  static void onDone(void* data, Handle* handle) {
+    auto* self = static_cast<Toplevels*>(data);
+    Toplevel& toplevel = self->toplevels[handle];
+    toplevel.activated = toplevel.pendingActivated;
+    if (self->changed) {
+      self->changed();
+    }
+  }
+  static void onClosed(void* data, Handle* handle) {
+    auto* self = static_cast<Toplevels*>(data);
+    self->toplevels.erase(handle);
+    zwlr_foreign_toplevel_handle_v1_destroy(handle);
+    if (self->changed) {
+      self->changed();
+    }
+  }
+  static void onParent(void*, Handle*, Handle*) {}
+  static constexpr zwlr_foreign_toplevel_handle_v1_listener kHandleListener{
+      onTitle, onAppId, onOutputEnter, onOutputLeave, onState, onDone, onClosed, onParent};
+};
+
+Result<std::unique_ptr<WaylandWorkspace>> WaylandWorkspace::open(
+    const std::string& display, std::shared_ptr<EwmhWorkspace> windows) {
+  auto opened = WaylandConnection::open(display);
+  if (!opened) {
+    return opened.failure();
+  }
+  auto toplevels = std::make_unique<Toplevels>();
+  toplevels->connection = std::move(opened).value();
+  toplevels->manager = static_cast<zwlr_foreign_toplevel_manager_v1*>(
+      toplevels->connection->bind(zwlr_foreign_toplevel_manager_v1_interface, 3));
+  if (toplevels->manager == nullptr) {
+    return Failure{"the compositor doesn't say which window is active"};
+  }
+  zwlr_foreign_toplevel_manager_v1_add_listener(toplevels->manager, &Toplevels::kManagerListener,
+                                                toplevels.get());
+  toplevels->connection->roundtrip();
+  return std::unique_ptr<WaylandWorkspace>(
+      new WaylandWorkspace(std::move(windows), std::move(toplevels)));
+}
+
+WaylandWorkspace::WaylandWorkspace(std::shared_ptr<EwmhWorkspace> windows,
+                                   std::unique_ptr<Toplevels> toplevels)
+    : windows_(std::move(windows)), toplevels_(std::move(toplevels)) {
+  frontmostId_ = toplevels_->active();
+  toplevels_->changed = [this] { activeChanged(); };
+  wl_display* display = toplevels_->connection->display();
+  wl_display_flush(display);
+  notifier_ = std::make_unique<QSocketNotifier>(wl_display_get_fd(display), QSocketNotifier::Read);
+  QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, display] {
+    if (wl_display_dispatch(display) < 0) {
+      notifier_->setEnabled(false);  // the compositor went away
+      return;
+    }
+    wl_display_flush(display);
+  });
+}
+
+WaylandWorkspace::~WaylandWorkspace() {
+  notifier_.reset();
+  toplevels_->changed = nullptr;
+}
+
+void WaylandWorkspace::activeChanged() {
+  const auto active = toplevels_->active();
+  // Vesk's own panel is not an application: the one used before stays frontmost.
+  if (active == frontmostId_ || active == std::optional<std::string>("vesk")) {
+    return;
+  }
+  frontmostId_ = active;
+  if (observers_.didActivate) {
+    observers_.didActivate(frontmostApplication());
+  }
+}
+
+std::optional<RunningApp> WaylandWorkspace::frontmostApplication() {
+  if (!frontmostId_) {
+    return std::nullopt;
+  }
+  if (windows_) {
+    return windows_->applicationOf(*frontmostId_);
+  }
+  RunningApp app;
+  app.bundleIdentifier = *frontmostId_;
+  app.name = *frontmostId_;
+  return app;
+}
+
+std::vector<RunningApp> WaylandWorkspace::runningApplications() {
+  return windows_ ? windows_->runningApplications() : std::vector<RunningApp>{};
+}
+
+WindowId WaylandWorkspace::activeWindow() {
+  return windows_ ? windows_->activeWindow() : 0;
+}
+
+bool WaylandWorkspace::activateWindow(WindowId window) {
+  return windows_ && windows_->activateWindow(window);
+}
+
+bool WaylandWorkspace::activate(const RunningApp& app) {
+  return windows_ && windows_->activate(app);
+}
+
+bool WaylandWorkspace::quit(const RunningApp& app) {
+  return windows_ && windows_->quit(app);
+}
+
+bool WaylandWorkspace::forceQuit(const RunningApp& app) {
+  return windows_ && windows_->forceQuit(app);
+}
+
+void WaylandWorkspace::setObservers(Observers observers) {
+  observers_ = observers;
+  if (windows_) {
+    observers.didActivate = nullptr;  // the compositor says which application is frontmost
+    windows_->setObservers(std::move(observers));
+  }
+}
+
+}  // namespace vesk
