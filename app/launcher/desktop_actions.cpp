@@ -131,14 +131,13 @@ void DesktopActions::openApp(const Item& app, const std::optional<RunningApp>& r
   if (!path || !services_.catalog) {
     return;
   }
-  reporting("Couldn't open " + app.name, std::optional<std::string>(),
-            ([catalog = services_.catalog, entry = *path, userTime,
-              action = app.kind.action,
-              terminal = configuredTerminal()]() -> std::optional<std::string> {
-              const Result<void> launched =
-                  catalog->launch(entry, {userTime, {}, action, terminal});
-              return launched ? std::nullopt : std::optional(launched.failure().description);
-            }));
+  reporting(
+      "Couldn't open " + app.name, std::optional<std::string>(),
+      ([catalog = services_.catalog, entry = *path, userTime, action = app.kind.action,
+        terminal = configuredTerminal()]() -> std::optional<std::string> {
+        const Result<void> launched = catalog->launch(entry, {userTime, {}, action, terminal});
+        return launched ? std::nullopt : std::optional(launched.failure().description);
+      }));
 }
 
 void DesktopActions::open(const std::vector<std::string>& targets,
@@ -211,7 +210,7 @@ void DesktopActions::openInTerminal(const std::string& folder,
             std::optional<std::string>(folder),
             ([catalog = services_.catalog, app = *terminal, folder,
               userTime]() -> std::optional<std::string> {
-              const Result<void> launched = catalog->launch(app, {userTime, folder, {}});
+              const Result<void> launched = catalog->launch(app, {userTime, folder, {}, {}});
               return launched ? std::nullopt : std::optional(launched.failure().description);
             }));
 }

@@ -120,17 +120,18 @@ void DesktopNotifier::post(const std::string& title, const std::string& body, co
                                                           QStringLiteral("GetCapabilities"));
   auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(ask), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,
-          [this, title, body, path](QDBusPendingCallWatcher* finished) {
+          [this, title, body, label,
+           onClick = std::move(onClick)](QDBusPendingCallWatcher* finished) mutable {
             finished->deleteLater();
             const QDBusPendingReply<QStringList> reply = *finished;
             const bool markup =
                 !reply.isError() && reply.value().contains(QStringLiteral("body-markup"));
-            notify(title, body, path, markup);
+            notify(title, body, label, std::move(onClick), markup);
           });
 }
 
 void DesktopNotifier::notify(const std::string& title, const std::string& body,
-                             const std::optional<std::string>& path, bool markup) {
+                             const QString& label, std::function<void()> onClick, bool markup) {
   // A service that reads markup would take a file named "<u>x &amp; y" as markup.
   const auto text = [markup](const std::string& plain) {
     return markup ? qt(plain).toHtmlEscaped() : qt(plain);

@@ -72,8 +72,9 @@ class DesktopNotifier final : public QObject, public Notifier {
   // Posts with the default action `label` running `onClick`, when that is set.
   void post(const std::string& title, const std::string& body, const QString& label,
             std::function<void()> onClick);
-  void notify(const std::string& title, const std::string& body,
-              const std::optional<std::string>& path, bool markup);
+  // Sends the notification, its texts escaped when the service reads markup.
+  void notify(const std::string& title, const std::string& body, const QString& label,
+              std::function<void()> onClick, bool markup);
   void reveal(const std::string& path);
   void notShown(const std::string& title, const std::string& body,
                 const std::function<void()>& onClick, const std::string& why);

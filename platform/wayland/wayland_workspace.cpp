@@ -178,8 +178,8 @@ bool WaylandWorkspace::quit(const RunningApp& app) {
   return windows_ && windows_->quit(app);
 }
 
-bool WaylandWorkspace::forceQuit(const RunningApp& app) {
-  return windows_ && windows_->forceQuit(app);
+Workspace::ForceQuit WaylandWorkspace::forceQuit(const RunningApp& app) {
+  return windows_ ? windows_->forceQuit(app) : ForceQuit::nothing;
 }
 
 void WaylandWorkspace::setObservers(Observers observers) {

@@ -36,7 +36,7 @@ class WaylandWorkspace final : public Workspace {
   bool activateWindow(WindowId window) override;
   bool activate(const RunningApp& app) override;
   bool quit(const RunningApp& app) override;
-  bool forceQuit(const RunningApp& app) override;
+  ForceQuit forceQuit(const RunningApp& app) override;
   void setObservers(Observers observers) override;
 
  private:

@@ -165,8 +165,8 @@ TEST(AppScanner, EntriesBringKeywordsActionsAndTheDesktopsTheyShowIn) {
 
   // The action runs through the entry, and the started program carries a startup id that
   // names the entry Vesk launched.
-  EXPECT_FALSE(catalog.launch(newWindow.kind.url, {0, {}, "no-such-action"}));
-  ASSERT_TRUE(catalog.launch(newWindow.kind.url, {0, {}, "new-window"}));
+  EXPECT_FALSE(catalog.launch(newWindow.kind.url, {0, {}, "no-such-action", {}}));
+  ASSERT_TRUE(catalog.launch(newWindow.kind.url, {0, {}, "new-window", {}}));
   std::string startupId;
   EXPECT_TRUE(test::pumpUntil([&] {
     std::ifstream file(marker);
@@ -195,7 +195,7 @@ TEST(GioAppCatalog, TerminalEntriesRunInTheConfiguredTerminal) {
                   "Exec=/usr/bin/tool --flag \"two words\" %f\n");
 
   GioAppCatalog catalog;
-  const auto opened = catalog.open({folder / "notes.txt"}, tool, {0, {}, terminal});
+  const auto opened = catalog.open({folder / "notes.txt"}, tool, {0, {}, {}, terminal});
   ASSERT_TRUE(opened) << opened.failure().description;
   ASSERT_TRUE(test::pumpUntil([&] { return std::filesystem::exists(args); }));
   EXPECT_EQ(test::readFile(args),
