@@ -1,5 +1,6 @@
 #include "app/services/desktop_notifier.h"
 
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -115,15 +116,20 @@ void DesktopNotifier::post(const std::string& title, const std::string& body, co
     return;
   }
   // Asked before every post: the service may have been replaced since the last one. A
-  // service that doesn't answer is taken to show plain text.
+  // service that refuses the question is taken to show plain text; one that doesn't answer
+  // within kAnswerTimeoutMs would not show the post either.
   const QDBusMessage ask = QDBusMessage::createMethodCall(kService, kPath, kInterface,
                                                           QStringLiteral("GetCapabilities"));
-  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(ask), this);
+  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(ask, kAnswerTimeoutMs), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,
           [this, title, body, label,
            onClick = std::move(onClick)](QDBusPendingCallWatcher* finished) mutable {
             finished->deleteLater();
             const QDBusPendingReply<QStringList> reply = *finished;
+            if (reply.isError() && reply.error().type() == QDBusError::NoReply) {
+              notShown(title, body, onClick, reply.error().message().toStdString());
+              return;
+            }
             const bool markup =
                 !reply.isError() && reply.value().contains(QStringLiteral("body-markup"));
             notify(title, body, label, std::move(onClick), markup);

@@ -21,8 +21,10 @@ namespace fs = std::filesystem;
 // Deeper folders than this hold no entries on any real system; a loop of links ends here too.
 constexpr int kMaxDepth = 4;
 
+// An app info made from the key file keeps a reference to it and reads its actions from it
+// later: g_key_file_free would empty it under the app info.
 struct KeyFileFree {
-  void operator()(GKeyFile* file) const { g_key_file_free(file); }
+  void operator()(GKeyFile* file) const { g_key_file_unref(file); }
 };
 
 std::vector<std::string> standardFolders() {

@@ -375,8 +375,10 @@ void changeDirectory(gpointer folder) {
   }
 }
 
+// An app info made from the key file keeps a reference to it and reads its actions from it
+// later: g_key_file_free would empty it under the app info.
 struct KeyFileFree {
-  void operator()(GKeyFile* file) const { g_key_file_free(file); }
+  void operator()(GKeyFile* file) const { g_key_file_unref(file); }
 };
 
 // How each terminal is told the command it runs: the rest of its arguments after this option.

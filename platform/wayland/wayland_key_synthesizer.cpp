@@ -76,6 +76,18 @@ struct WaylandKeySynthesizer::State {
   static constexpr wl_keyboard_listener kKeyboardListener{onKeymap, onEnter,     onLeave,
                                                           onKey,    onModifiers, onRepeat};
 
+  // A seat without a keyboard (yet) refuses get_keyboard with a protocol error that would end
+  // the connection: the seat's key map is asked for only once it has one.
+  static void onCapabilities(void* data, wl_seat* seat, uint32_t capabilities) {
+    auto* state = static_cast<State*>(data);
+    if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) != 0 && state->keyboard == nullptr) {
+      state->keyboard = wl_seat_get_keyboard(seat);
+      wl_keyboard_add_listener(state->keyboard, &kKeyboardListener, state);
+    }
+  }
+  static void onSeatName(void*, wl_seat*, const char*) {}
+  static constexpr wl_seat_listener kSeatListener{onCapabilities, onSeatName};
+
   // Gives the virtual keyboard the seat's key map (or the default one), once per change.
   Result<bool> upload() {
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
@@ -143,11 +155,11 @@ Result<std::unique_ptr<WaylandKeySynthesizer>> WaylandKeySynthesizer::open(Optio
     return std::unique_ptr<WaylandKeySynthesizer>(
         new WaylandKeySynthesizer(std::move(options), {}));
   }
-  state->keyboard = wl_seat_get_keyboard(state->seat);
-  wl_keyboard_add_listener(state->keyboard, &State::kKeyboardListener, state.get());
+  wl_seat_add_listener(state->seat, &State::kSeatListener, state.get());
   state->virtualKeyboard =
       zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(state->manager, state->seat);
-  connection.roundtrip();  // the seat's key map
+  connection.roundtrip();  // the seat's capabilities
+  connection.roundtrip();  // its key map, when it has a keyboard
   if (connection.broken()) {
     return Failure{"the compositor refused Vesk a virtual keyboard"};
   }

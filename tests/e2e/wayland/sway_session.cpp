@@ -147,8 +147,17 @@ SwaySession::SwaySession() {
     [[maybe_unused]] const int sharedOwned =
         ::chown(shared.c_str(), nobody->pw_uid, nobody->pw_gid);
   }
-  std::ofstream(root_ + "/config") << "xwayland enable\n"
-                                   << "exec sh -c 'echo $DISPLAY > " << shared << "/display'\n";
+  // Xwayland lets in only the compositor's user: the test's own user (who runs Vesk) is let in
+  // before the display is announced.
+  std::string letIn;
+  if (isRoot()) {
+    const passwd* self = ::getpwuid(::geteuid());
+    letIn = "xhost +si:localuser:" + std::string(self != nullptr ? self->pw_name : "root") +
+            " >/dev/null && ";
+  }
+  std::ofstream(root_ + "/config")
+      << "xwayland enable\n"
+      << "exec sh -c '" << letIn << "echo $DISPLAY > " << shared << "/display'\n";
   const std::map<std::string, std::string> env = {
       {"PATH", "/usr/bin:/bin"},    {"HOME", shared},           {"XDG_RUNTIME_DIR", runtime},
       {"WLR_BACKENDS", "headless"}, {"WLR_RENDERER", "pixman"}, {"WLR_LIBINPUT_NO_DEVICES", "1"},

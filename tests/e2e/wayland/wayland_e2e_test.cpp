@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -99,8 +100,10 @@ TEST_F(WaylandE2E, WaylandAndX11CopiesAreRecordedOnceWithTheirKindsAndConcealedO
   wlCopy("plain words");
   ASSERT_TRUE(waitForNewest("text", "plain words")) << vesk->log();
 
+  // Offered as HTML alone, the copy's text is its markup, as on X11.
   wlCopy("<b>bold</b> words", "text/html");
-  ASSERT_TRUE(waitForNewest("rich-text", "bold words")) << vesk->log();
+  ASSERT_TRUE(waitForNewest("rich-text", "<b>bold</b> words"))
+      << (clips().empty() ? "" : clips().front().kind + ": " + clips().front().text) << vesk->log();
 
   QImage image(8, 6, QImage::Format_RGB32);
   image.fill(Qt::red);
@@ -132,6 +135,13 @@ TEST_F(WaylandE2E, WaylandAndX11CopiesAreRecordedOnceWithTheirKindsAndConcealedO
   EXPECT_FALSE(storedAnywhere("hunter2-secret"));
 
   // An X11 app copies through Xwayland: the compositor passes it on, and it is recorded once.
+  // It passes on only the copies of an X11 app that has the focus, as one that copies does.
+  std::map<std::string, std::string> x11 = home.environment();
+  x11["DISPLAY"] = sway.x11Display();
+  Child window({"xmessage", "-geometry", "200x80", "an X11 app"}, x11);
+  ASSERT_TRUE(pumpUntil([&] {
+    return runProgram(home, {"xdotool", "search", "--onlyvisible", "--class", "Xmessage"}) == 0;
+  }));
   ASSERT_EQ(runProgram(home, {"xclip", "-selection", "clipboard"}, "from an X11 app"), 0);
   ASSERT_TRUE(waitForNewest("text", "from an X11 app")) << vesk->log();
   pumpUntil([] { return false; }, 1200ms);

@@ -1,7 +1,7 @@
 // wayland_offer: puts a copy on a Wayland compositor's clipboard through wlr data-control, as a
 // test's copying application, and serves it until another copy replaces it.
 //
-//   wayland_offer [--stall] MIME=VALUE...
+//   wayland_offer [--stall] MIME=VALUE...   (split at the last "=")
 //
 // Each MIME type is offered with its value; with --stall, requests are accepted and never
 // answered (the pipes stay open, nothing is written), as an owner that hangs. Prints "offered"
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   State state;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
-    const size_t equals = argument.find('=');
+    const size_t equals = argument.rfind('=');
     if (argument == "--stall") {
       state.stall = true;
     } else if (equals != std::string::npos) {
