@@ -85,8 +85,13 @@ TEST_F(DesktopKeysE2E, TheFirstStartNotifiesTheKeysThatOpenVeskAndTheClickOpensI
   QDBusConnection desktop = bus.connect("notifications");
   ASSERT_TRUE(desktop.interface()->registerService("org.freedesktop.Notifications"));
   std::atomic<uint> nextId{1};
-  RecordingService notifications(
-      [&nextId](const QDBusMessage&) { return QVariantList{QVariant::fromValue(nextId++)}; });
+  // Ids only for posts: Vesk asks for the service's capabilities before each one.
+  RecordingService notifications([&nextId](const QDBusMessage& call) {
+    if (call.member() == "GetCapabilities") {
+      return QVariantList{QStringList{"body", "actions"}};
+    }
+    return QVariantList{QVariant::fromValue(nextId++)};
+  });
   ASSERT_TRUE(desktop.registerVirtualObject("/org/freedesktop/Notifications", &notifications));
   home.extra["DBUS_SESSION_BUS_ADDRESS"] = bus.address();
 

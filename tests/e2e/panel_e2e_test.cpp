@@ -217,16 +217,16 @@ class DesktopEntriesE2E : public testing::Test {
 };
 
 TEST_F(DesktopEntriesE2E, AKeywordFindsTheAppAndItsOwnActionRunsFromItsActions) {
-  keys({"super+p"});
+  keys({"ctrl+alt+space"});
   ASSERT_TRUE(vesk->waitForLog("panel drawn")) << vesk->log();
   keys({"m", "a", "t", "h", "Return"});
   EXPECT_TRUE(pumpUntil([&] { return std::filesystem::exists(appMarker); })) << vesk->log();
   ASSERT_TRUE(pumpUntil([&] { return vesk->count("The panel closed") >= 1; })) << vesk->log();
 
-  keys({"super+p"});
+  keys({"ctrl+alt+space"});
   ASSERT_TRUE(pumpUntil([&] { return vesk->count("panel drawn") >= 2; })) << vesk->log();
   keys({"m", "a", "t", "h"});
-  keys({"super+k"});
+  keys({"ctrl+k"});
   keys({"n", "e", "w", "Return"});
   EXPECT_TRUE(pumpUntil([&] { return std::filesystem::exists(actionMarker); })) << vesk->log();
 }
@@ -237,7 +237,7 @@ TEST_F(DesktopEntriesE2E, SavingAClipWithoutANotificationServiceShowsVesksOwnMes
   ASSERT_TRUE(pumpUntil([&] { return !storedClips(home.database()).empty(); })) << vesk->log();
   keys({"super+shift+v"});
   ASSERT_TRUE(vesk->waitForLog("panel drawn")) << vesk->log();
-  keys({"super+k"});
+  keys({"ctrl+k"});
   keys({"s", "a", "v", "e", "Return"});
   EXPECT_TRUE(vesk->waitForLog("Couldn't show the notification \"Saved to Downloads\"", 5s))
       << vesk->log();
