@@ -25,6 +25,7 @@ class WindowFocus {
     int qtKey = 0;        // a Qt::Key value
     int qtModifiers = 0;  // Qt::KeyboardModifiers
     std::string text;     // UTF-8, empty for named keys
+    uint32_t time = 0;    // the X server time of the press (0: unknown)
   };
 
   virtual ~WindowFocus() = default;

@@ -56,9 +56,11 @@ LauncherController::LauncherController(HistoryStore& history, RunningApps* runni
   desktop_.failed = [this](const std::string& title, const std::optional<std::string>& path,
                            const std::string& reason) { failed(title, path, reason); };
   desktop_.terminalApp = &terminalApp;
-  deferTimer_.setSingleShot(true);
-  deferTimer_.setInterval(kPendingSearchWait);
-  QObject::connect(&deferTimer_, &QTimer::timeout, [this] { runDeferred(); });
+  queueTimer_.setSingleShot(true);
+  queueTimer_.setInterval(kNoRowsWait);
+  QObject::connect(&queueTimer_, &QTimer::timeout, [this] { queueTimedOut(); });
+  indexRowsTimer_.setSingleShot(true);
+  QObject::connect(&indexRowsTimer_, &QTimer::timeout, [this] { showIndexRows(); });
 }
 
 LauncherController::~LauncherController() {
@@ -80,6 +82,7 @@ void LauncherController::setIndex(SearchIndex index) {
   applyAlias();
   recomputeBoosts();
   loadIcons();
+  indexChanged_ = true;  // e.g. during a package update: the selected app stays selected
   refresh();
 }
 
@@ -188,21 +191,28 @@ bool LauncherController::showsEmptyClipboard() const {
 
 void LauncherController::refresh(std::optional<Keystroke> keystroke) {
   ++searchGeneration_;
+  keepsSelected_ = userMoved_ || std::exchange(indexChanged_, false);
+  // Every list but a launcher search's is made at once.
+  rowsCurrent_ = true;
+  pendingSearch_.reset();
+  indexRows_.reset();
+  indexRowsTimer_.stop();
   if (sublist_) {
     update(sublistRows(*sublist_, text_, sublistContext()), 0, keystroke);
-    return;
-  }
-  if (mode_ == Mode::clipboard) {
+  } else if (mode_ == Mode::clipboard) {
     LauncherLists::Listed listed = LauncherLists::clips(
         clipboard_ != nullptr ? &clipboard_->index() : nullptr, text_, notices_);
     const size_t selection = keptSelection(listed.rows, listed.selection);
     update(std::move(listed.rows), selection, keystroke);
-    return;
-  }
-  if (LauncherLists::hasText(text_)) {
+  } else if (LauncherLists::hasText(text_)) {
     launcherSearch(text_, keystroke);
-    return;
+  } else {
+    showEmptyState(keystroke);
   }
+  runQueued();
+}
+
+void LauncherController::showEmptyState(std::optional<Keystroke> keystroke) {
   LauncherLists::EmptyStateInput input;
   input.emptyState = emptyState;
   input.problems = &problems;
@@ -220,6 +230,15 @@ void LauncherController::launcherSearch(const std::string& query,
   std::vector<SearchIndex::Scored> scored =
       index_.scoredSearch(query, LauncherLists::kResultLimit, boosts_);
   pendingSearch_ = generation;
+  // The index hits are drawn at once; until then, or when there are none, the rows drawn are
+  // the last query's.
+  rowsCurrent_ = false;
+  indexRows_.reset();
+  indexRowsTimer_.stop();
+  if (!scored.empty()) {
+    indexRows_ = LauncherLists::merge(index_, scored, {}, commandRules());
+    indexRowsTimer_.start(indexHitsWait);
+  }
   std::future<FileSearchEngine::Hits> future =
       searchFiles(query, static_cast<int>(LauncherLists::kResultLimit), generation);
   std::weak_ptr<LauncherController*> weak = self_;
@@ -247,10 +266,43 @@ void LauncherController::searchFinished(int64_t generation, std::vector<SearchIn
     return;  // a newer refresh started: only its result counts
   }
   pendingSearch_.reset();
-  if (hits) {
-    update(LauncherLists::merge(index_, scored, *hits, commandRules()), 0, keystroke);
+  indexRows_.reset();
+  indexRowsTimer_.stop();
+  // A search the engine dropped or that failed has no file hits.
+  Rows rows =
+      LauncherLists::merge(index_, scored, hits ? *hits : std::vector<FileHit>{}, commandRules());
+  // Better hits may have come to the top: the first row is selected unless the user moved.
+  const size_t selecting = selectionIn(rows, 0);
+  update(std::move(rows), selecting, keystroke);
+  rowsCurrent_ = true;
+  runQueued();
+}
+
+void LauncherController::showIndexRows() {
+  if (!indexRows_) {
+    return;
   }
-  runDeferred();
+  Rows rows = std::move(*indexRows_);
+  indexRows_.reset();
+  const size_t selecting = selectionIn(rows, 0);
+  update(std::move(rows), selecting, std::nullopt);
+  rowsCurrent_ = true;
+  runQueued();
+}
+
+size_t LauncherController::selectionIn(const Rows& rows, size_t fallback) const {
+  if (!(keepsSelected_ || userMoved_) || selection_ >= rows_.size()) {
+    return fallback;
+  }
+  const Row& selected = rows_[selection_];
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const Item* item = rows[i].item();
+    if (item != nullptr && selected.item() != nullptr ? item->id == selected.item()->id
+                                                      : rows[i] == selected) {
+      return i;
+    }
+  }
+  return fallback;
 }
 
 size_t LauncherController::keptSelection(const Rows& rows, size_t selection) {
@@ -338,6 +390,7 @@ void LauncherController::userSelected(size_t row) {
     return;
   }
   disarm();
+  userMoved_ = true;
   selection_ = row;
   view_->refreshStage();
 }
@@ -362,6 +415,10 @@ void LauncherController::setText(std::string text, size_t caret) {
 }
 
 void LauncherController::prepareToShow(Mode mode) {
+  if (!view_->isVisible()) {
+    // The window the user is in: once the panel is up, it is the panel or nothing.
+    openedTarget_ = pasteTarget ? std::optional(pasteTarget()) : std::nullopt;
+  }
   if (running_ != nullptr && running_->sync()) {
     loadIcons();
   }
@@ -382,8 +439,14 @@ void LauncherController::reset() {
   sublist_.reset();
   backStack_.clear();
   confirming_ = false;
-  deferred_.clear();
-  deferTimer_.stop();
+  // Keys typed after the panel closed are not the next open's.
+  queue_.clear();
+  queueTimer_.stop();
+  userMoved_ = false;
+  rowsCurrent_ = true;
+  indexRows_.reset();
+  indexRowsTimer_.stop();
+  ++context_;
   mode_ = Mode::launcher;
   applyLook();
   setText({}, 0);
@@ -404,7 +467,7 @@ void LauncherController::switchMode(Mode mode) {
   sublist_.reset();
   backStack_.clear();
   confirming_ = false;
-  deferred_.clear();
+  ++context_;
   mode_ = mode;
   applyLook();
   setText({}, 0);
@@ -415,6 +478,20 @@ void LauncherController::switchMode(Mode mode) {
 }
 
 void LauncherController::textDidChange(std::string text, std::optional<double> eventTime) {
+  if (!queue_.empty()) {
+    // Behind a waiting key: the field's newest text replaces the text that waits right before.
+    if (queue_.back().typed) {
+      queue_.back().typed = std::move(text);
+    } else {
+      queue_.push_back({{}, std::move(text), text_, context_});
+    }
+    return;
+  }
+  textDidChangeNow(std::move(text), eventTime);
+}
+
+void LauncherController::textDidChangeNow(std::string text, std::optional<double> eventTime) {
+  userMoved_ = false;  // a new query
   text_ = std::move(text);
   if (mode_ == Mode::launcher && !sublist_ && !alias_.empty() &&
       lowered(text_) == lowered(alias_) + " ") {

@@ -8,13 +8,17 @@
 // `tableRows`. The shell sets the fields below and receives requests through the callbacks.
 //
 // Main thread only. A file search runs on the engine's queue; its result is used only while the
-// `searchGeneration` it started with is current. Keys that open or act on a row while the
-// newest file search is still out wait until it has been shown, at most kPendingSearchWait,
-// so that ⏎ never opens a row of an older query.
+// `searchGeneration` it started with is current. A query's index hits (apps, commands) are
+// drawn at once (at most kIndexHitsWait later) and its file hits merge in when they arrive; the
+// selection stays on the item the user moved to. Keys run in the order typed: a key that acts on
+// the rows waits while the rows drawn still answer an older query, and every later key (text
+// included) waits behind it, so that ⏎ never opens a row of a query other than the one it was typed
+// after.
 
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <future>
 #include <map>
@@ -58,9 +62,13 @@ class LauncherController final {
     double received = 0;
   };
 
-  // How long ⏎ and the action keys wait for the newest file search before acting on the rows
-  // that are there.
-  static constexpr std::chrono::milliseconds kPendingSearchWait{150};
+  // How long keys wait for the first rows of the newest query; then they are dropped, nothing
+  // is opened, and the user is told.
+  static constexpr std::chrono::milliseconds kNoRowsWait{2000};
+  // How long a query's index hits wait for its file hits before they are drawn alone: a file
+  // search that answers within it is drawn with them in one go, so the list doesn't shrink
+  // and grow again at each keystroke.
+  static constexpr std::chrono::milliseconds kIndexHitsWait{30};
   static constexpr std::string_view kLatencyLabel = "keystroke \u2192 results drawn";
 
   // The file search: up to `limit` hits for `query`, none when superseded. A seam for tests;
@@ -96,12 +104,15 @@ class LauncherController final {
   std::optional<std::string> version;
   std::string openSymbol = "Enter";
   ClipDeliverer* deliverer = nullptr;  // none: clips can't be delivered
-  // The window a paste goes to: the one active before the panel (0: whichever is active), and
-  // whether it belongs to a terminal emulator.
+  // The window a paste goes to: the one active now (0: whichever is active), and whether it
+  // belongs to a terminal emulator. Asked when the panel opens, for the pastes from it, and at
+  // each paste-next without the panel.
   std::function<PasteTarget()> pasteTarget;
   // The X server time of the last key press in the panel, for launches (0: unknown).
   uint32_t userTime = 0;
   FileSearch searchFiles;
+  // kIndexHitsWait by default; tests set their own.
+  std::chrono::milliseconds indexHitsWait = kIndexHitsWait;
 
   std::function<void(Command)> runCommand;
   std::function<void(ClipboardNotice)> resolveNotice;
@@ -145,6 +156,8 @@ class LauncherController final {
   int64_t searchGeneration() const { return searchGeneration_; }
   // Whether the newest launcher search still waits for its file hits.
   bool isSearchPending() const;
+  // Whether the rows drawn answer an older query than the newest (keys that act on rows wait).
+  bool waitsForRows() const { return !rowsCurrent_; }
   bool showsEmptyClipboard() const;
   // The prompt of the armed row ("Press ⏎ again to …"), if one is armed.
   std::optional<std::string> confirmationPrompt() const;
@@ -201,6 +214,8 @@ class LauncherController final {
 
   LauncherLists::CommandRules commandRules() const;
   SublistContext sublistContext() const;
+  void showEmptyState(std::optional<Keystroke> keystroke);
+  void showIndexRows();
   void launcherSearch(const std::string& query, std::optional<Keystroke> keystroke);
   void searchFinished(int64_t generation, std::vector<SearchIndex::Scored> scored,
                       FileSearchEngine::Hits hits, std::optional<Keystroke> keystroke);
@@ -218,11 +233,22 @@ class LauncherController final {
   void loadIcons();
   void applyAlias();
   void keepSelectedClip();
-  bool deferWhileSearching(std::function<void()> key);
-  void runDeferred();
+  // Queues `key` behind the keys already waiting, or while the rows are stale and the key acts
+  // on them (`onRows`); false: nothing waits, run it now.
+  bool queue(std::function<void()> key, bool onRows);
+  // Runs the waiting keys in order while the rows drawn answer the newest query.
+  void runQueued();
+  // Nothing came for the newest query in time: the waiting keys are dropped.
+  void queueTimedOut();
+  void textDidChangeNow(std::string text, std::optional<double> eventTime);
+  // Where the row selected in the rows drawn now is in `rows`; `fallback` when it isn't there
+  // or the selection isn't to be kept (the user hasn't moved, the index didn't change).
+  size_t selectionIn(const Rows& rows, size_t fallback) const;
   bool performNow(PanelKey key);
   bool runActionNow(size_t number);
   bool isRunning(const Item& item) const;
+  // The paste target taken when the panel opened (the one active now when it wasn't taken).
+  PasteTarget pasteTargetFromPanel() const;
 
   HistoryStore& history_;
   RunningApps* running_;
@@ -260,8 +286,33 @@ class LauncherController final {
   std::map<std::string, LinkApp> linkApps_;
   std::optional<PasteRun> pasteRun_;
 
-  std::vector<std::function<void()>> deferred_;
-  QTimer deferTimer_;
+  // Whether `rows_` answer the newest query (always, but for a launcher search whose first
+  // rows haven't come yet).
+  bool rowsCurrent_ = true;
+  // Whether the user moved the selection in the newest query's rows; whether the next refresh
+  // comes from a new application index; whether the newest search keeps the selected item
+  // where it can (for either reason).
+  bool userMoved_ = false;
+  bool indexChanged_ = false;
+  bool keepsSelected_ = false;
+  // Keys waiting their turn. Typed text waits as the field's whole text, with the text it was
+  // typed after and the field it was typed in (`context_`), so that when the field changed
+  // meanwhile (a sublist, another mode) only what was typed after goes into the new one.
+  struct Queued {
+    std::function<void()> key;
+    std::optional<std::string> typed;
+    std::string typedAfter;
+    uint64_t context = 0;
+  };
+  std::deque<Queued> queue_;
+  bool runningQueue_ = false;
+  uint64_t context_ = 0;
+  QTimer queueTimer_;
+  // The newest query's index hits, until they are drawn.
+  std::optional<Rows> indexRows_;
+  QTimer indexRowsTimer_;
+  // The window a paste from the panel goes to, taken when the panel opened.
+  std::optional<PasteTarget> openedTarget_;
   std::shared_ptr<LauncherController*> self_;
 };
 

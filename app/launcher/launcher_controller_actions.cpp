@@ -21,45 +21,83 @@
 
 namespace vesk {
 
-// Keys, deferred while the newest file search is out.
+// Keys, in the order typed.
 
 bool LauncherController::isSearchPending() const {
   return pendingSearch_ && *pendingSearch_ == searchGeneration_;
 }
 
-bool LauncherController::deferWhileSearching(std::function<void()> key) {
-  if (deferred_.empty() && !isSearchPending()) {
+bool LauncherController::queue(std::function<void()> key, bool onRows) {
+  if (queue_.empty() && (rowsCurrent_ || !onRows)) {
     return false;
   }
-  deferred_.push_back(std::move(key));
-  if (!deferTimer_.isActive()) {
-    deferTimer_.start();
+  queue_.push_back({std::move(key), std::nullopt, {}, context_});
+  if (!rowsCurrent_ && !queueTimer_.isActive()) {
+    queueTimer_.start();
   }
   return true;
 }
 
-void LauncherController::runDeferred() {
-  deferTimer_.stop();
-  std::vector<std::function<void()>> keys = std::move(deferred_);
-  deferred_.clear();
-  for (const auto& key : keys) {
-    key();
+void LauncherController::runQueued() {
+  if (runningQueue_) {
+    return;  // a key of the queue refreshed the list: the loop below goes on with the rest
+  }
+  runningQueue_ = true;
+  while (!queue_.empty() && rowsCurrent_) {
+    Queued next = std::move(queue_.front());
+    queue_.pop_front();
+    if (next.key) {
+      next.key();
+    } else if (next.context == context_) {
+      textDidChangeNow(std::move(*next.typed), std::nullopt);
+    } else if (next.typed->starts_with(next.typedAfter) &&
+               next.typed->size() > next.typedAfter.size()) {
+      // The key before opened another list: what was typed after it goes into that one.
+      std::string text = text_ + next.typed->substr(next.typedAfter.size());
+      setText(text, text.size());
+      textDidChangeNow(std::move(text), std::nullopt);
+    }
+  }
+  runningQueue_ = false;
+  if (queue_.empty()) {
+    queueTimer_.stop();
+  } else if (!queueTimer_.isActive()) {
+    queueTimer_.start();
+  }
+}
+
+void LauncherController::queueTimedOut() {
+  if (rowsCurrent_ || queue_.empty()) {
+    return;
+  }
+  queue_.clear();
+  Log::app.info("Nothing came for \"%s\" in time: the keys typed after it were dropped",
+                text_.c_str());
+  if (reportFailure) {
+    reportFailure("Nothing was opened", std::nullopt,
+                  "The search for \u201c" + text_ +
+                      "\u201d is taking long. Press Enter again once its results are shown.");
   }
 }
 
 bool LauncherController::perform(PanelKey key) {
-  const bool waits = key == PanelKey::open || key == PanelKey::actions || !deferred_.empty();
-  if (waits && deferWhileSearching([this, key] { performNow(key); })) {
+  // Keys that aren't the controller's (the preview's, or going back to a launcher already
+  // shown) go to the panel's own handling at once.
+  const bool consumed = key == PanelKey::up || key == PanelKey::down || key == PanelKey::open ||
+                        key == PanelKey::actions || key == PanelKey::back ||
+                        (key == PanelKey::toLauncher && mode_ != Mode::launcher);
+  const bool onRows = key != PanelKey::back && key != PanelKey::toLauncher;
+  if (consumed && queue([this, key] { performNow(key); }, onRows)) {
     return true;
   }
   return performNow(key);
 }
 
 bool LauncherController::runAction(size_t number) {
-  if (allActions().size() <= number && deferred_.empty()) {
+  if (allActions().size() <= number && queue_.empty()) {
     return false;  // not consumed
   }
-  if (deferWhileSearching([this, number] { runActionNow(number); })) {
+  if (queue([this, number] { runActionNow(number); }, true)) {
     return true;
   }
   return runActionNow(number);
@@ -70,12 +108,14 @@ bool LauncherController::performNow(PanelKey key) {
     case PanelKey::up:
       disarm();  // any other input disarms, even a move at the end of the list
       if (!rows_.empty() && selection_ > 0) {
+        userMoved_ = true;
         select(selection_ - 1, true);
       }
       return true;
     case PanelKey::down:
       disarm();
       if (!rows_.empty() && selection_ + 1 < rows_.size()) {
+        userMoved_ = true;
         select(selection_ + 1, true);
       }
       return true;
@@ -286,6 +326,7 @@ std::optional<std::string> LauncherController::confirmationPrompt() const {
 }
 
 void LauncherController::enter(Sublist sublist) {
+  ++context_;
   backStack_.push_back({sublist_, text_, rows_, selection_});
   sublist_ = std::move(sublist);
   applyLook();
@@ -297,10 +338,12 @@ void LauncherController::goBack() {
   if (backStack_.empty()) {
     return;
   }
+  ++context_;
   Saved saved = std::move(backStack_.back());
   backStack_.pop_back();
   sublist_ = std::move(saved.sublist);
   ++searchGeneration_;
+  rowsCurrent_ = true;  // the rows of the query gone back to
   confirming_ = false;
   applyLook();
   const size_t caret = saved.query.size();

@@ -162,16 +162,23 @@ void LauncherController::perform(ClipAction action, const Clip& target) {
   }
 }
 
+PasteTarget LauncherController::pasteTargetFromPanel() const {
+  if (openedTarget_) {
+    return *openedTarget_;
+  }
+  return pasteTarget ? pasteTarget() : PasteTarget{};
+}
+
 void LauncherController::deliver(const Clip& clip, ClipDelivery delivery) {
   if (clipboard_ == nullptr || deliverer == nullptr) {
     return;
   }
   if (delivery == ClipDelivery::pasteNext) {
-    deliverer->pasteNext(clip, pasteTarget ? pasteTarget() : PasteTarget{}, [](bool, auto) {});
+    deliverer->pasteNext(clip, pasteTargetFromPanel(), [](bool, auto) {});
     return;
   }
   std::weak_ptr<LauncherController*> weak = self_;
-  deliverer->deliver(clip, delivery, pasteTarget ? pasteTarget() : PasteTarget{},
+  deliverer->deliver(clip, delivery, pasteTargetFromPanel(),
                      [weak, delivery](const std::optional<Failure>& failure) {
                        const auto self = weak.lock();
                        if (failure && self && *self != nullptr) {
@@ -193,33 +200,35 @@ void LauncherController::pasteNext(double pressedAt) {
   if (!clip) {
     return;
   }
+  PasteTarget target;
   if (view_->isVisible()) {
+    target = pasteTargetFromPanel();
     dismiss();
+  } else if (pasteTarget) {
+    target = pasteTarget();
   }
   std::weak_ptr<LauncherController*> weak = self_;
-  deliverer->pasteNext(*clip, pasteTarget ? pasteTarget() : PasteTarget{},
-                       [weak](bool trusted, const std::optional<Failure>& failure) {
-                         const auto self = weak.lock();
-                         if (!self || *self == nullptr) {
-                           return;
-                         }
-                         LauncherController& controller = **self;
-                         if (failure) {
-                           controller.failed("Couldn't paste the clip", std::nullopt,
-                                             failure->description);
-                         }
-                         const bool changed = controller.canPaste != trusted;
-                         controller.canPaste = trusted;
-                         if (changed && controller.mode_ == Mode::clipboard) {
-                           controller.refresh();
-                         }
-                         if (changed && controller.onCanPasteChange) {
-                           controller.onCanPasteChange(trusted);
-                         }
-                         if (!trusted && controller.askForAccessibility) {
-                           controller.askForAccessibility();
-                         }
-                       });
+  deliverer->pasteNext(*clip, target, [weak](bool trusted, const std::optional<Failure>& failure) {
+    const auto self = weak.lock();
+    if (!self || *self == nullptr) {
+      return;
+    }
+    LauncherController& controller = **self;
+    if (failure) {
+      controller.failed("Couldn't paste the clip", std::nullopt, failure->description);
+    }
+    const bool changed = controller.canPaste != trusted;
+    controller.canPaste = trusted;
+    if (changed && controller.mode_ == Mode::clipboard) {
+      controller.refresh();
+    }
+    if (changed && controller.onCanPasteChange) {
+      controller.onCanPasteChange(trusted);
+    }
+    if (!trusted && controller.askForAccessibility) {
+      controller.askForAccessibility();
+    }
+  });
 }
 
 void LauncherController::failed(const std::string& title, const std::optional<std::string>& path,

@@ -431,6 +431,7 @@ void LauncherPanel::focusArrived() {
   for (const WindowFocus::Key& key : keys) {
     QKeyEvent event(QEvent::KeyPress, key.qtKey, Qt::KeyboardModifiers(key.qtModifiers),
                     QString::fromStdString(key.text));
+    event.setTimestamp(key.time);
     QApplication::sendEvent(field_, &event);
   }
 }
@@ -474,6 +475,11 @@ bool LauncherPanel::isComposing() const {
 bool LauncherPanel::handleKey(const QKeyEvent& event) {
   if (event.type() != QEvent::KeyPress || isComposing()) {
     return false;
+  }
+  // On X11 a key event's time is the server's: launches started by this key carry it, so that
+  // a window manager that prevents focus stealing lets their windows have the focus.
+  if (event.timestamp() != 0) {
+    launcher_.userTime = static_cast<uint32_t>(event.timestamp());
   }
   const std::optional<TypedKey> key = PanelKeys::fromQt(event);
   if (!key) {

@@ -349,5 +349,25 @@ TEST_F(LauncherActionsTest, PasteNextStartsOverTenSecondsAfterTheLastPress) {
   EXPECT_EQ(pasted(), (std::vector<std::string>{"new", "old", "new"}));
 }
 
+// A paste from the panel goes to the window the user was in when it opened, not to the one
+// active when the panel has closed; a paste-next without the panel, to the one active then.
+TEST_F(LauncherActionsTest, APasteFromThePanelGoesToTheWindowActiveWhenItOpened) {
+  copy("a clip");
+  WindowId active = 7;
+  controller.pasteTarget = [&active] { return PasteTarget{active, false}; };
+  controller.canPaste = true;
+  view.visible = false;  // as the panel is, until it has been prepared
+  controller.prepareToShow(Mode::clipboard);
+  view.visible = true;
+  active = 99;  // the panel, or nothing, once it is up
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] { return !keys->presses().empty(); }));
+  EXPECT_EQ(keys->presses()[0].target, 7U);
+
+  controller.pasteNext(200);
+  ASSERT_TRUE(pumpUntil([this] { return keys->presses().size() == 2; }));
+  EXPECT_EQ(keys->presses()[1].target, 99U);
+}
+
 }  // namespace
 }  // namespace vesk::test

@@ -111,14 +111,79 @@ TEST_F(LauncherTest, ReturnDuringTheNewestSearchOpensItsFirstRow) {
             std::vector<std::string>{"file:" + home("Projects/report.md")});
 }
 
-TEST_F(LauncherTest, ReturnWaitsForASlowSearchOnlySoLong) {
+// Keys typed ahead of a busy file search, as a user types them in one burst: each acts on the
+// rows of the query it was typed after, in the order typed.
+TEST_F(LauncherTest, KeysTypedAheadOfTheFileSearchActOnTheirOwnQueryInOrder) {
+  // "mail⏎": the app's row is drawn from the index at once and opened, never a recent item.
+  history.record("file:" + home("Notes/todo.txt"), clock - 1);
+  type("notes");
+  ASSERT_GT(controller.rows().size(), 1U);
+  const std::optional<std::string> second = controller.rows()[1].item()->url();
   type("todo");
   HeldSearches searches(controller, engine);
+  controller.indexHitsWait = std::chrono::milliseconds(0);
+  controller.textDidChange("mail");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] { return !catalog->launches().empty(); }));
+  EXPECT_EQ(catalog->launches().front().app, home("Apps/mail.desktop"));
+
+  // "notes↓⏎" with no index hit: ↓ and ⏎ wait for the rows of "notes" and open its second.
+  controller.indexHitsWait = LauncherTest::kHeldIndexHits;
+  controller.prepareToShow(Mode::launcher);
+  controller.textDidChange("notes");
+  controller.perform(PanelKey::down);
+  controller.perform(PanelKey::open);
+  EXPECT_EQ(view.dismissals, 1);  // still waiting for the rows of "notes"
+  searches.release(searches.count() - 1);
+  ASSERT_TRUE(pumpUntil([this] { return catalog->launches().size() == 2; }));
+  EXPECT_EQ(catalog->launches()[1].targets, std::vector<std::string>{*second});
+
+  // "report⏎cd": ⏎ opens report's row and closes the panel; "cd" is not the next query.
+  controller.prepareToShow(Mode::launcher);
   controller.textDidChange("report");
   controller.perform(PanelKey::open);
-  // The search never answers: after the wait, the rows that are there are opened.
-  ASSERT_TRUE(pumpUntil([this] { return !catalog->launches().empty(); }));
-  EXPECT_EQ(catalog->launches().front().targets, std::vector<std::string>{home("Notes/todo.txt")});
+  controller.textDidChange("reportc");
+  controller.textDidChange("reportcd");
+  searches.release(searches.count() - 1);
+  ASSERT_TRUE(pumpUntil([this] { return catalog->launches().size() == 3; }));
+  EXPECT_EQ(catalog->launches()[2].targets, std::vector<std::string>{home("Projects/report.md")});
+  EXPECT_EQ(controller.text(), "");
+  EXPECT_EQ(view.text, "");
+
+  // A search that never answers: after the wait nothing is opened, and the user is told.
+  controller.prepareToShow(Mode::launcher);
+  controller.textDidChange("report");
+  controller.perform(PanelKey::open);
+  ASSERT_TRUE(pumpUntil([this] { return !notifier.failures.empty(); },
+                        LauncherController::kNoRowsWait + std::chrono::seconds(3)));
+  EXPECT_EQ(notifier.failures[0].title, "Nothing was opened");
+  EXPECT_EQ(catalog->launches().size(), 3U);
+}
+
+// The item the user moved to stays selected when the file hits merge in or the application
+// index changes under it, and ⏎ opens it.
+TEST_F(LauncherTest, TheSelectedItemStaysWhenFileHitsArriveOrTheIndexChanges) {
+  std::vector<Item> indexed = items();
+  indexed.push_back(Item::app("Maps", home("Apps/maps.desktop")));
+  controller.setIndex(SearchIndex(indexed));
+  HeldSearches searches(controller, engine);
+  controller.indexHitsWait = std::chrono::milliseconds(0);
+  controller.textDidChange("m");
+  ASSERT_TRUE(pumpUntil([this] { return !controller.waitsForRows(); }));
+  ASSERT_GT(controller.rows().size(), 1U);
+  controller.perform(PanelKey::down);
+  const std::string chosen = controller.rows()[controller.selection()].item()->id;
+  searches.release(0);
+  ASSERT_TRUE(pumpUntil([this] { return !controller.isSearchPending(); }));
+  EXPECT_EQ(controller.rows()[controller.selection()].item()->id, chosen);
+
+  indexed.insert(indexed.begin(), Item::app("Mm", home("Apps/mm.desktop")));
+  controller.setIndex(SearchIndex(indexed));
+  ASSERT_TRUE(pumpUntil([this] { return !controller.waitsForRows(); }));
+  EXPECT_EQ(controller.rows()[controller.selection()].item()->id, chosen);
+  searches.release(1);
+  ASSERT_TRUE(pumpUntil([this] { return !controller.isSearchPending(); }));
+  EXPECT_EQ(controller.rows()[controller.selection()].item()->id, chosen);
 }
 
 TEST_F(LauncherTest, UnchangedRowsAreNotResentAndTheTailIsInsertedOrRemoved) {

@@ -82,6 +82,7 @@ class FakeLauncherView final : public LauncherView {
 class LauncherTest : public testing::Test {
  protected:
   using Mode = LauncherController::Mode;
+  static constexpr std::chrono::milliseconds kHeldIndexHits = std::chrono::minutes(10);
 
   LauncherTest() {
     for (const char* file : {"Notes/notes.txt", "Notes/todo.txt", "Projects/report.md",
@@ -95,6 +96,9 @@ class LauncherTest : public testing::Test {
     EXPECT_TRUE(pumpUntil([this] { return clipboard.isLoaded(); }));
     controller.setView(&view);
     view.controller = &controller;
+    // A query's index hits are drawn with its file hits, however slow the machine, unless a
+    // test says otherwise.
+    controller.indexHitsWait = kHeldIndexHits;
     controller.now = [this] { return clock; };
     controller.notifier = &notifier;
     controller.setClipboard(&clipboard);
