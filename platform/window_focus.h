@@ -28,7 +28,12 @@ class WindowFocus {
     uint32_t time = 0;    // the X server time of the press (0: unknown)
   };
 
+  WindowFocus() = default;
   virtual ~WindowFocus() = default;
+  WindowFocus(const WindowFocus&) = delete;
+  WindowFocus& operator=(const WindowFocus&) = delete;
+  WindowFocus(WindowFocus&&) = delete;
+  WindowFocus& operator=(WindowFocus&&) = delete;
 
   // The window that has the focus now (the active window, else the input focus); 0 if none.
   virtual WindowId focusedWindow() = 0;

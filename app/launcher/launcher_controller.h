@@ -82,6 +82,8 @@ class LauncherController final {
   ~LauncherController();
   LauncherController(const LauncherController&) = delete;
   LauncherController& operator=(const LauncherController&) = delete;
+  LauncherController(LauncherController&&) = delete;
+  LauncherController& operator=(LauncherController&&) = delete;
 
   // The panel; none (the default) is a view that shows nothing.
   void setView(LauncherView* view);
@@ -95,12 +97,10 @@ class LauncherController final {
   Notifier* notifier = nullptr;
   // The icons of rows and the stage; none: rows have no icons. Owned by the shell.
   IconStore* icons = nullptr;
-  WallClock now;  // the system clock by default
-  bool canPaste = false;
+  WallClock now;           // the system clock by default
   std::string saveFolder;  // the XDG Downloads folder by default
   std::optional<std::string> clipboardHotkey;
   std::optional<std::string> readyUpdate;
-  bool checksForUpdates = false;
   std::optional<std::string> version;
   std::string openSymbol = "Enter";
   ClipDeliverer* deliverer = nullptr;  // none: clips can't be delivered
@@ -108,6 +108,8 @@ class LauncherController final {
   // belongs to a terminal emulator. Asked when the panel opens, for the pastes from it, and at
   // each paste-next without the panel.
   std::function<PasteTarget()> pasteTarget;
+  bool canPaste = false;
+  bool checksForUpdates = false;
   // The X server time of the last key press in the panel, for launches (0: unknown).
   uint32_t userTime = 0;
   FileSearch searchFiles;
@@ -175,7 +177,7 @@ class LauncherController final {
   void textDidChange(std::string text, std::optional<double> eventTime = std::nullopt);
   bool perform(PanelKey key);
   bool runAction(size_t number);
-  void activate(size_t row);
+  void activate(size_t position);
   // The user selected a row in the table (a click).
   void userSelected(size_t row);
   void clipboardChanged();
@@ -188,11 +190,11 @@ class LauncherController final {
   void enter(Sublist sublist);
   void goBack();
   void toggleActions();
-  void perform(Action action, const Item& item);
-  void perform(ClipAction action, const Clip& clip);
+  void perform(Action action, const Item& target);
+  void perform(ClipAction action, const Clip& target);
   void deliver(const Clip& clip, ClipDelivery delivery);
   void failed(const std::string& title, const std::optional<std::string>& path,
-              const std::string& reason);
+              const std::string& reason) const;
   // The app that opens a link clip: its entry and name, once looked up; none for a clip whose
   // text is no URL.
   struct LinkApp {
@@ -226,6 +228,11 @@ class LauncherController final {
   void disarm();
   void arm();
   void open(const Item& item);
+  // ⏎ on an item row (in an open-with list, the app to open the file with) and on a clip row.
+  void activate(const Item& item);
+  void activate(const Clip& clip);
+  // Lists the apps that open `path` once they are known, in place of the item's actions.
+  void listOpenWith(const Item& item, const std::string& path);
   void dismiss();
   void applyLook();
   void setText(std::string text, size_t caret);
@@ -280,21 +287,9 @@ class LauncherController final {
     size_t position = 0;
   };
   std::optional<KeptClip> keepSelection_;
-  bool isExpanded_ = false;
-  bool isSelecting_ = false;
-  bool confirming_ = false;
   std::map<std::string, LinkApp> linkApps_;
   std::optional<PasteRun> pasteRun_;
 
-  // Whether `rows_` answer the newest query (always, but for a launcher search whose first
-  // rows haven't come yet).
-  bool rowsCurrent_ = true;
-  // Whether the user moved the selection in the newest query's rows; whether the next refresh
-  // comes from a new application index; whether the newest search keeps the selected item
-  // where it can (for either reason).
-  bool userMoved_ = false;
-  bool indexChanged_ = false;
-  bool keepsSelected_ = false;
   // Keys waiting their turn. Typed text waits as the field's whole text, with the text it was
   // typed after and the field it was typed in (`context_`), so that when the field changed
   // meanwhile (a sublist, another mode) only what was typed after goes into the new one.
@@ -305,7 +300,6 @@ class LauncherController final {
     uint64_t context = 0;
   };
   std::deque<Queued> queue_;
-  bool runningQueue_ = false;
   uint64_t context_ = 0;
   QTimer queueTimer_;
   // The newest query's index hits, until they are drawn.
@@ -313,6 +307,20 @@ class LauncherController final {
   QTimer indexRowsTimer_;
   // The window a paste from the panel goes to, taken when the panel opened.
   std::optional<PasteTarget> openedTarget_;
+  bool isExpanded_ = false;
+  bool isSelecting_ = false;
+  bool confirming_ = false;
+  // Whether `rows_` answer the newest query (always, but for a launcher search whose first
+  // rows haven't come yet).
+  bool rowsCurrent_ = true;
+  // Whether the user moved the selection in the newest query's rows; whether the next refresh
+  // comes from a new application index; whether the newest search keeps the selected item
+  // where it can (for either reason).
+  bool userMoved_ = false;
+  bool indexChanged_ = false;
+  bool keepsSelected_ = false;
+  bool runningQueue_ = false;
+
   std::shared_ptr<LauncherController*> self_;
 };
 

@@ -153,27 +153,42 @@ void LauncherController::dismiss() {
 
 // Opening a row.
 
+void LauncherController::activate(const Item& item) {
+  if (sublist_ && sublist_->isOpenWith()) {
+    const Item file = std::get<Sublist::OpenWith>(sublist_->value).file;
+    history_.record(file.id, now());
+    dismiss();
+    if (const auto path = file.url()) {
+      desktop_.open({*path}, item.url(), userTime);
+    }
+    return;
+  }
+  if (item.kind.tag == Item::Kind::Tag::command && item.kind.command == Command::clearClipboard &&
+      !confirming_) {
+    arm();
+    return;
+  }
+  open(item);
+}
+
+void LauncherController::activate(const Clip& clip) {
+  if (canPaste) {
+    perform(ClipAction::paste, clip);
+    return;
+  }
+  perform(ClipAction::copy, clip);
+  if (askForAccessibility) {
+    askForAccessibility();
+  }
+}
+
 void LauncherController::activate(size_t position) {
   if (position >= rows_.size()) {
     return;
   }
   const Row row = rows_[position];
   if (const Item* item = row.item()) {
-    if (sublist_ && sublist_->isOpenWith()) {
-      const Item file = std::get<Sublist::OpenWith>(sublist_->value).file;
-      history_.record(file.id, now());
-      dismiss();
-      if (const auto path = file.url()) {
-        desktop_.open({*path}, item->url(), userTime);
-      }
-      return;
-    }
-    if (item->kind.tag == Item::Kind::Tag::command &&
-        item->kind.command == Command::clearClipboard && !confirming_) {
-      arm();
-      return;
-    }
-    open(*item);
+    activate(*item);
   } else if (row.problem() != nullptr) {
     dismiss();
     if (runCommand) {
@@ -191,14 +206,7 @@ void LauncherController::activate(size_t position) {
     const Item item = actions->item;  // performing may close the sublist that holds it
     perform(*action, item);
   } else if (const Clip* clip = row.clip()) {
-    if (canPaste) {
-      perform(ClipAction::paste, *clip);
-    } else {
-      perform(ClipAction::copy, *clip);
-      if (askForAccessibility) {
-        askForAccessibility();
-      }
-    }
+    activate(*clip);
   } else if (const ClipAction* clipAction = row.clipAction()) {
     const auto* clipActions =
         sublist_ ? std::get_if<Sublist::ClipActions>(&sublist_->value) : nullptr;
@@ -320,7 +328,8 @@ std::optional<std::string> LauncherController::confirmationPrompt() const {
   }
   if (row.action() != nullptr && sublist_) {
     const auto* actions = std::get_if<Sublist::Actions>(&sublist_->value);
-    return "Press Enter again to force quit " + (actions ? actions->item.name : std::string());
+    return "Press Enter again to force quit " +
+           (actions != nullptr ? actions->item.name : std::string());
   }
   return "Press Enter again to delete this pinned clip";
 }

@@ -21,6 +21,31 @@
 
 namespace vesk {
 
+void LauncherController::listOpenWith(const Item& item, const std::string& path) {
+  // The panel stays open; the list of apps replaces the actions once it is known, unless the
+  // user moved to another list meanwhile.
+  const std::optional<Sublist> sublist = sublist_;
+  const size_t depth = backStack_.size();
+  std::weak_ptr<LauncherController*> weak = self_;
+  runInBackground(
+      QoS::userInitiated,
+      [catalog = desktop_.services().catalog, known = AppResolver::knownApps(index_),
+       file = path]() -> std::vector<Item> {
+        return catalog ? AppResolver::apps(file, known, *catalog) : std::vector<Item>{};
+      },
+      [weak, sublist, depth, item](std::vector<Item> apps) {
+        const auto self = weak.lock();
+        if (!self || *self == nullptr) {
+          return;
+        }
+        LauncherController& controller = **self;
+        if (controller.sublist_ != sublist || controller.backStack_.size() != depth) {
+          return;  // late: the user is elsewhere now
+        }
+        controller.enter(Sublist{Sublist::OpenWith{item, std::move(apps)}});
+      });
+}
+
 void LauncherController::perform(Action action, const Item& target) {
   const Item item = target;  // dismissing below clears the sublist `target` may live in
   const std::optional<std::string> path = item.url();
@@ -28,28 +53,7 @@ void LauncherController::perform(Action action, const Item& target) {
     return;  // commands have no actions
   }
   if (action == Action::openWith) {
-    // The panel stays open; the list of apps replaces the actions once it is known, unless the
-    // user moved to another list meanwhile.
-    const std::optional<Sublist> sublist = sublist_;
-    const size_t depth = backStack_.size();
-    std::weak_ptr<LauncherController*> weak = self_;
-    runInBackground(
-        QoS::userInitiated,
-        [catalog = desktop_.services().catalog, known = AppResolver::knownApps(index_),
-         file = *path]() -> std::vector<Item> {
-          return catalog ? AppResolver::apps(file, known, *catalog) : std::vector<Item>{};
-        },
-        [weak, sublist, depth, item](std::vector<Item> apps) {
-          const auto self = weak.lock();
-          if (!self || *self == nullptr) {
-            return;
-          }
-          LauncherController& controller = **self;
-          if (controller.sublist_ != sublist || controller.backStack_.size() != depth) {
-            return;  // late: the user is elsewhere now
-          }
-          controller.enter(Sublist{Sublist::OpenWith{item, std::move(apps)}});
-        });
+    listOpenWith(item, *path);
     return;
   }
   if (action == Action::open) {
@@ -232,7 +236,7 @@ void LauncherController::pasteNext(double pressedAt) {
 }
 
 void LauncherController::failed(const std::string& title, const std::optional<std::string>& path,
-                                const std::string& reason) {
+                                const std::string& reason) const {
   if (path) {
     Log::app.error("%s (%s): %s", title.c_str(), path->c_str(), reason.c_str());
   } else {
