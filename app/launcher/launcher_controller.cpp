@@ -38,8 +38,9 @@ LauncherController::LauncherController(HistoryStore& history, RunningApps* runni
       desktop_(desktop),
       view_(&LauncherView::none()),
       self_(std::make_shared<LauncherController*>(this)) {
-  searchFiles = [this](std::string query, int limit, int64_t generation) {
-    return files_.search(std::move(query), limit, generation);
+  searchFiles = [this](std::string query, int limit, int64_t generation,
+                       std::function<void(FileSearchEngine::Hits)> done) {
+    files_.search(std::move(query), limit, generation, std::move(done));
   };
   deliverClip = [this](const Clip& clip, ClipDelivery delivery) { deliver(clip, delivery); };
   reportSaved = [this](const std::string& path) {
@@ -239,23 +240,16 @@ void LauncherController::launcherSearch(const std::string& query,
     indexRows_ = LauncherLists::merge(index_, scored, {}, commandRules());
     indexRowsTimer_.start(indexHitsWait);
   }
-  std::future<FileSearchEngine::Hits> future =
-      searchFiles(query, static_cast<int>(LauncherLists::kResultLimit), generation);
+  // The hits come on the engine's queue and go on to the main thread: no thread waits for them.
   std::weak_ptr<LauncherController*> weak = self_;
-  runInBackground(
-      QoS::userInitiated,
-      [future = std::move(future)]() mutable -> FileSearchEngine::Hits {
-        try {
-          return future.get();
-        } catch (const std::exception& error) {
-          Log::app.error("The file search failed: %s", error.what());
-          return std::nullopt;
-        }
-      },
+  searchFiles(
+      query, static_cast<int>(LauncherLists::kResultLimit), generation,
       [weak, generation, scored = std::move(scored), keystroke](FileSearchEngine::Hits hits) {
-        if (const auto self = weak.lock(); self && *self != nullptr) {
-          (*self)->searchFinished(generation, scored, std::move(hits), keystroke);
-        }
+        postToMain([weak, generation, scored, keystroke, hits = std::move(hits)] {
+          if (const auto self = weak.lock(); self && *self != nullptr) {
+            (*self)->searchFinished(generation, scored, hits, keystroke);
+          }
+        });
       });
 }
 

@@ -20,7 +20,6 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -71,10 +70,10 @@ class LauncherController final {
   static constexpr std::chrono::milliseconds kIndexHitsWait{30};
   static constexpr std::string_view kLatencyLabel = "keystroke \u2192 results drawn";
 
-  // The file search: up to `limit` hits for `query`, none when superseded. A seam for tests;
-  // by default the engine's `search`.
-  using FileSearch = std::function<std::future<FileSearchEngine::Hits>(std::string query, int limit,
-                                                                       int64_t generation)>;
+  // The file search: up to `limit` hits for `query` (none when superseded) handed to `done`,
+  // on any thread. A seam for tests; by default the engine's `search`.
+  using FileSearch = std::function<void(std::string query, int limit, int64_t generation,
+                                        std::function<void(FileSearchEngine::Hits)> done)>;
 
   // `running` may be null (no workspace): then no app counts as running.
   LauncherController(HistoryStore& history, RunningApps* running, FileSearchEngine& files,

@@ -208,16 +208,29 @@ void FileSearchEngine::onEvents(uint64_t g, std::vector<Event> events) {
 
 std::future<FileSearchEngine::Hits> FileSearchEngine::search(std::string query, int limit,
                                                              int64_t generation) {
-  latestSearch_ = generation;
   auto result = std::make_shared<std::promise<Hits>>();
   auto ready = result->get_future();
-  queue_.async([this, query = std::move(query), limit, generation, result] {
-    if (stopping_ || generation != latestSearch_.load()) {
-      return result->set_value(std::nullopt);
-    }
-    result->set_value(index_.search(query, limit));
-  });
+  search(std::move(query), limit, generation,
+         [result](Hits hits) { result->set_value(std::move(hits)); });
   return ready;
+}
+
+void FileSearchEngine::search(std::string query, int limit, int64_t generation,
+                              std::function<void(Hits)> done) {
+  latestSearch_ = generation;
+  queue_.async([this, query = std::move(query), limit, generation, done = std::move(done)] {
+    if (stopping_ || generation != latestSearch_.load()) {
+      done(std::nullopt);
+      return;
+    }
+    Hits hits;
+    try {
+      hits = index_.search(query, limit);
+    } catch (const std::exception&) {
+      hits.reset();  // out of memory: no file hits rather than no answer at all
+    }
+    done(std::move(hits));
+  });
 }
 
 void FileSearchEngine::setBoosts(FileBoosts boosts) {

@@ -12,8 +12,8 @@
 // rebuild for more than 100 ms; those not yet allowed are left out and join through a
 // follow-up rebuild once allowed.
 //
-// Every public member may be called from any thread. Results come back as futures: wait on
-// them or hand them to a background task. The destructor waits for work already running.
+// Every public member may be called from any thread. Results come back as futures, or for a
+// search also through a callback. The destructor waits for work already running.
 
 #include <atomic>
 #include <chrono>
@@ -63,6 +63,9 @@ class FileSearchEngine final {
   // Up to `limit` hits, best first; absent when a search with another generation was started
   // before this one ran.
   std::future<Hits> search(std::string query, int limit, int64_t generation);
+  // The same search, its hits handed to `done` on the engine's queue, so that no thread waits
+  // for them. `done` must not block: it hands the hits on.
+  void search(std::string query, int limit, int64_t generation, std::function<void(Hits)> done);
   void setBoosts(FileBoosts boosts);
   std::future<size_t> count();
   // Asks again about every folder whose access was refused.

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <future>
+#include <utility>
 
 #include "app/launcher/launcher_lists.h"
 #include "tests/app/launcher/launcher_fixture.h"
@@ -17,9 +19,9 @@ using Hits = FileSearchEngine::Hits;
 class HeldSearches {
  public:
   explicit HeldSearches(LauncherController& controller, FileSearchEngine& engine) {
-    controller.searchFiles = [this, &engine](std::string query, int limit, int64_t g) {
-      held_.push_back({engine.search(std::move(query), limit, g), {}});
-      return held_.back().answer.get_future();
+    controller.searchFiles = [this, &engine](std::string query, int limit, int64_t g,
+                                             std::function<void(Hits)> done) {
+      held_.push_back({engine.search(std::move(query), limit, g), std::move(done)});
     };
   }
   ~HeldSearches() {
@@ -32,17 +34,15 @@ class HeldSearches {
 
   size_t count() const { return held_.size(); }
   void release(size_t i) {
-    if (!held_[i].released) {
-      held_[i].released = true;
-      held_[i].answer.set_value(held_[i].real.get());
+    if (held_[i].done) {
+      std::exchange(held_[i].done, nullptr)(held_[i].real.get());
     }
   }
 
  private:
   struct Held {
     std::future<Hits> real;
-    std::promise<Hits> answer;
-    bool released = false;
+    std::function<void(Hits)> done;
   };
   std::deque<Held> held_;
 };
