@@ -1,8 +1,6 @@
 #include "app/launcher/preview_window.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -10,9 +8,16 @@
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QPdfDocument>
+#include <QPointer>
 #include <QScreen>
+#include <QThreadPool>
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <utility>
+#include <vector>
 
+#include "app/base/run_in_background.h"
 #include "app/launcher/icon_store.h"
 #include "app/launcher/palette.h"
 #include "app/launcher/panel_content.h"
@@ -31,6 +36,26 @@ constexpr int kIconSide = points(IconSize::tile);
 // Larger images and documents are shown as files: decoding them would stall the panel.
 constexpr size_t kMaxPreviewBytes = size_t{256} << 20;
 
+// The preview's own threads: a read stuck on a stalled mount holds up only other previews. The
+// pool is never destroyed, so that quitting never waits for such a read.
+QThreadPool& previewThreads() {
+  static QThreadPool* const pool = [] {
+    auto* threads = new QThreadPool;  // NOLINT(cppcoreguidelines-owning-memory): kept for good
+    threads->setMaxThreadCount(2);
+    return threads;
+  }();
+  return *pool;
+}
+
+// A name as the user reads it; bytes that aren't UTF-8 become U+FFFD.
+QString readable(const std::string& bytes) {
+  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string fileNameOf(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
 }  // namespace
 
 PreviewWindow::PreviewWindow()
@@ -38,16 +63,26 @@ PreviewWindow::PreviewWindow()
                            Qt::WindowDoesNotAcceptFocus) {
   setAttribute(Qt::WA_ShowWithoutActivating);
   setWindowTitle("Vesk Preview");
+  loadTimer_.setSingleShot(true);
+  loadTimer_.setInterval(kLoadWait);
+  connect(&loadTimer_, &QTimer::timeout, this, [this] {
+    if (kind_ == "loading") {
+      ++generation_;  // what comes back now is too late
+      kind_ = "file";
+      update();
+    }
+  });
 }
 
 std::string PreviewWindow::kindOf(const std::string& path) {
-  const QFileInfo info(QString::fromStdString(path));
-  if (info.isDir()) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
     return "folder";
   }
-  static QMimeDatabase database;
-  const QMimeType type = database.mimeTypeForFile(info);
+  static const QMimeDatabase database;
   // Judged by the name: the file is only opened once it is known to be a regular file.
+  const QMimeType type =
+      database.mimeTypeForFile(readable(fileNameOf(path)), QMimeDatabase::MatchExtension);
   static const QList<QByteArray> images = QImageReader::supportedMimeTypes();
   if (type.name().startsWith("image/") && images.contains(type.name().toLatin1())) {
     return "image";
@@ -82,66 +117,111 @@ QImage firstPage(const QString& file, QSize limit, qreal scale) {
 
 }  // namespace
 
-void PreviewWindow::show(const std::string& path, QScreen* screen, IconStore* icons) {
-  icons_ = icons;
-  path_ = path;
-  kind_ = kindOf(path);
-  image_ = QImage();
-  text_.clear();
-  lines_.clear();
-  const QString file = QString::fromStdString(path);
-  const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
-  const QSize limit(static_cast<int>(available.width() * kScreenShare),
-                    static_cast<int>(available.height() * kScreenShare));
-  QSize size(520, 420);
+PreviewWindow::Content PreviewWindow::load(const std::string& path, QSize limit, qreal scale) {
+  Content content;
+  content.kind = kindOf(path);
+  content.size = QSize(520, 420);
+  std::error_code error;
+  if (const uintmax_t bytes = std::filesystem::file_size(path, error); !error) {
+    content.bytes = bytes;
+  }
   // The file is opened once, without blocking, and only if it is a regular file: the index
   // found it, so it may be a FIFO or a device by now. Every reader reads that open file.
   RegularFile opened;
   QFile input;
-  if (kind_ == "image" || kind_ == "pdf" || kind_ == "text") {
-    opened = RegularFile::open(path, kind_ == "text" ? SIZE_MAX : kMaxPreviewBytes);
+  const std::string& kind = content.kind;
+  if (kind == "image" || kind == "pdf" || kind == "text") {
+    opened = RegularFile::open(path, kind == "text" ? SIZE_MAX : kMaxPreviewBytes);
     if (opened.problem != RegularFile::Problem::none ||
         !input.open(opened.file.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-      kind_ = "file";
+      content.kind = "file";
     }
   }
-  if (kind_ == "image") {
+  if (kind == "image") {
     QImageReader reader(&input);
     reader.setAutoTransform(true);
     const QSize full = reader.size();
     if (full.isValid() && (full.width() > limit.width() || full.height() > limit.height())) {
       reader.setScaledSize(full.scaled(limit, Qt::KeepAspectRatio));
     }
-    image_ = reader.read();
-    if (image_.isNull()) {
-      kind_ = "file";
+    content.image = reader.read();
+    if (content.image.isNull()) {
+      content.kind = "file";
     } else {
-      size = image_.size().expandedTo(QSize(160, 120)) + QSize(2 * kMargin, 2 * kMargin);
+      content.size =
+          content.image.size().expandedTo(QSize(160, 120)) + QSize(2 * kMargin, 2 * kMargin);
     }
-  } else if (kind_ == "pdf") {
+  } else if (kind == "pdf") {
     // The PDF reader takes a path: the open file's own, which can't be swapped.
     const QString same = QStringLiteral("/proc/self/fd/") + QString::number(opened.file.get());
-    image_ = firstPage(same, limit - QSize(2 * kMargin, 2 * kMargin),
-                       screen != nullptr ? screen->devicePixelRatio() : 1);
-    if (image_.isNull()) {
-      kind_ = "file";
+    content.image = firstPage(same, limit - QSize(2 * kMargin, 2 * kMargin), scale);
+    if (content.image.isNull()) {
+      content.kind = "file";
     } else {
-      size = image_.deviceIndependentSize().toSize() + QSize(2 * kMargin, 2 * kMargin);
+      content.size =
+          content.image.deviceIndependentSize().toSize() + QSize(2 * kMargin, 2 * kMargin);
     }
-  } else if (kind_ == "text") {
-    text_ = QString::fromUtf8(input.read(kTextBytes));  // invalid bytes become U+FFFD
-    size = QSize(640, 480).boundedTo(limit);
-  } else if (kind_ == "folder") {
-    const QDir folder(file);
-    const QStringList entries =
-        folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsFirst);
-    lines_ << QString("%1 items").arg(entries.size());
-    lines_ << entries.mid(0, kFolderEntries);
+  } else if (kind == "text") {
+    content.text = QString::fromUtf8(input.read(kTextBytes));  // invalid bytes become U+FFFD
+    content.size = QSize(640, 480).boundedTo(limit);
+  } else if (kind == "folder") {
+    std::vector<std::pair<bool, std::string>> entries;  // folders first, then by name
+    for (std::filesystem::directory_iterator it(path, error), end; !error && it != end;
+         it.increment(error)) {
+      std::error_code ignored;
+      entries.emplace_back(!it->is_directory(ignored), it->path().filename().string());
+    }
+    std::sort(entries.begin(), entries.end());
+    content.lines << QString("%1 items").arg(entries.size());
+    for (size_t i = 0; i < entries.size() && i < kFolderEntries; ++i) {
+      content.lines << readable(entries[i].second);
+    }
   }
-  resize(size);
-  move(available.center() - rect().center());
+  return content;
+}
+
+void PreviewWindow::show(const std::string& path, QScreen* screen, IconStore* icons) {
+  icons_ = icons;
+  path_ = path;
+  kind_ = "loading";
+  image_ = QImage();
+  text_.clear();
+  lines_.clear();
+  bytes_.reset();
+  available_ = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
+  const QSize limit(static_cast<int>(available_.width() * kScreenShare),
+                    static_cast<int>(available_.height() * kScreenShare));
+  const qreal scale = screen != nullptr ? screen->devicePixelRatio() : 1;
+  resize(QSize(520, 420));
+  move(available_.center() - rect().center());
   QWidget::show();
   raise();
+  update();
+  const uint64_t generation = ++generation_;
+  loadTimer_.start();
+  QPointer<PreviewWindow> self(this);
+  previewThreads().start([self, generation, path, limit, scale] {
+    Content content = load(path, limit, scale);
+    postToMain([self, generation, content = std::move(content)]() mutable {
+      if (self) {
+        self->loaded(generation, std::move(content));
+      }
+    });
+  });
+}
+
+void PreviewWindow::loaded(uint64_t generation, Content content) {
+  if (generation != generation_ || !isVisible()) {
+    return;
+  }
+  loadTimer_.stop();
+  kind_ = std::move(content.kind);
+  image_ = std::move(content.image);
+  text_ = std::move(content.text);
+  lines_ = std::move(content.lines);
+  bytes_ = content.bytes;
+  resize(content.size);
+  move(available_.center() - rect().center());
   update();
 }
 
@@ -161,7 +241,6 @@ void PreviewWindow::paintEvent(QPaintEvent* /*event*/) {
   painter.setPen(palette[Palette::Role::edge]);
   painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
   const QRectF inner = QRectF(rect()).adjusted(kMargin, kMargin, -kMargin, -kMargin);
-  const QFileInfo info(QString::fromStdString(path_));
   if (kind_ == "pdf") {
     // A page is white paper whatever the file says.
     const QSizeF shown = image_.deviceIndependentSize();
@@ -208,7 +287,7 @@ void PreviewWindow::paintEvent(QPaintEvent* /*event*/) {
   title.setWeight(QFont::DemiBold);
   painter.setFont(title);
   const QRectF text(inner.left() + kIconSide + 16, inner.top(), inner.width() - kIconSide - 16, 28);
-  painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, info.fileName());
+  painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, readable(fileNameOf(path_)));
   QFont small = font();
   small.setPixelSize(13);
   painter.setFont(small);
@@ -216,11 +295,13 @@ void PreviewWindow::paintEvent(QPaintEvent* /*event*/) {
   QStringList facts;
   if (kind_ == "folder") {
     facts = lines_;
-  } else {
+  } else if (kind_ != "loading") {
     if (icons_ != nullptr) {
       facts << QString::fromStdString(icons_->typeName(path_).value_or(""));
     }
-    facts << QString::fromStdString(PanelContent::fileSize(info.size()));
+    if (bytes_) {
+      facts << QString::fromStdString(PanelContent::fileSize(static_cast<int64_t>(*bytes_)));
+    }
   }
   qreal y = inner.top() + 32;
   for (const QString& line : facts) {

@@ -5,10 +5,21 @@
 // keeps the keyboard: the panel stays the focused window and keys reaching the preview go to
 // `onKey`.
 //
+// The file is read, decoded and rendered on threads of the preview's own, so that a file on a
+// stalled mount never freezes the panel or holds up launches and pastes: the window shows the
+// file's name until the content is back, and its facts when that takes longer than kLoadWait.
+// Paths stay bytes: a name that isn't UTF-8 previews like any other.
+//
 // Main thread only.
 
+#include <QImage>
+#include <QStringList>
+#include <QTimer>
 #include <QWidget>
+#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class QKeyEvent;
@@ -26,25 +37,49 @@ class PreviewWindow final : public QWidget {
   // file come from `icons` (none: neither).
   void show(const std::string& path, QScreen* screen, IconStore* icons);
   const std::string& path() const { return path_; }
-  // What is shown (see `kindOf`): "file" also when the file couldn't be read as its kind.
+  // What is shown (see `kindOf`): "file" also when the file couldn't be read as its kind, or
+  // took too long; "loading" until the content is back.
   const std::string& kind() const { return kind_; }
+
+  static constexpr std::chrono::milliseconds kLoadWait{1000};
 
   std::function<bool(QKeyEvent&)> onKey;
 
   // What the preview shows for a path, as a kind: "image", "pdf", "text", "folder" or "file".
+  // It may block (it asks the file system).
   static std::string kindOf(const std::string& path);
+
+  // What a preview shows, read and rendered; made on any thread.
+  struct Content {
+    std::string kind;
+    QImage image;
+    QString text;
+    QStringList lines;
+    QSize size;
+    std::optional<uintmax_t> bytes;  // a file's size, when it could be read
+  };
+  // Reads `path` for a preview that fits into `limit` at `scale` device pixels per point.
+  static Content load(const std::string& path, QSize limit, qreal scale);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  void loaded(uint64_t generation, Content content);
+
   std::string path_;
   std::string kind_;
   IconStore* icons_ = nullptr;
   QImage image_;
   QString text_;
   QStringList lines_;
+  std::optional<uintmax_t> bytes_;
+  QRect available_;
+  // The preview asked for last: a content that comes back for an earlier one, or after the
+  // wait, is dropped.
+  uint64_t generation_ = 0;
+  QTimer loadTimer_;
 };
 
 }  // namespace vesk

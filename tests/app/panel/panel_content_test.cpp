@@ -8,6 +8,8 @@
 #include <QRect>
 #include <algorithm>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "app/launcher/action.h"
@@ -90,10 +92,24 @@ TEST(PreviewWindow, APdfShowsItsFirstPageAndABrokenOneItsFacts) {
   test::writeFile(broken, "%PDF-1.4\nnot really a document");
 
   PreviewWindow preview;
-  preview.show(pdf, QGuiApplication::primaryScreen(), nullptr);
-  EXPECT_EQ(preview.kind(), "pdf");
-  preview.show(broken, QGuiApplication::primaryScreen(), nullptr);
-  EXPECT_EQ(preview.kind(), "file");
+  const auto shown = [&preview](const std::string& path) {
+    preview.show(path, QGuiApplication::primaryScreen(), nullptr);
+    EXPECT_EQ(preview.kind(), "loading");
+    EXPECT_TRUE(test::pumpUntil([&preview] { return preview.kind() != "loading"; }));
+    return preview.kind();
+  };
+  EXPECT_EQ(shown(pdf), "pdf");
+  EXPECT_EQ(shown(broken), "file");
+
+  // A FIFO named like a document, and a folder whose entries aren't UTF-8: neither blocks nor
+  // fails, and the folder's entries are listed.
+  const std::string fifo = folder / "stuck.pdf";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(shown(fifo), "file");
+  const std::string odd = folder / "caf\xe9";
+  std::filesystem::create_directory(odd);
+  test::writeFile(odd + "/menu\xff.txt", "soup");
+  EXPECT_EQ(shown(odd), "folder");
   preview.hide();
 }
 
