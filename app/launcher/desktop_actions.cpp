@@ -36,7 +36,7 @@ std::string stemOf(const std::string& path) {
 }
 
 std::string fileURL(const std::string& path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
+  static constexpr std::string_view kHex = "0123456789ABCDEF";
   std::string url = "file://";
   for (const char c : path) {
     const auto byte = static_cast<unsigned char>(c);
@@ -101,8 +101,8 @@ DesktopActions::~DesktopActions() {
   *self_ = nullptr;
 }
 
-void DesktopActions::report(const std::string& title, std::optional<std::string> path,
-                            std::string reason) {
+void DesktopActions::report(const std::string& title, const std::optional<std::string>& path,
+                            const std::string& reason) const {
   if (failed) {
     failed(title, path, reason);
   }
@@ -188,7 +188,7 @@ void DesktopActions::openFile(const std::string& path,
       [catalog = services_.catalog, path, openWith] {
         return AppResolver::app(path, openWith, *catalog);
       },
-      [weak, path, userTime](std::optional<std::string> app) {
+      [weak, path, userTime](const std::optional<std::string>& app) {
         if (const auto self = weak.lock(); self && *self != nullptr) {
           (*self)->open({path}, app, userTime);
         }
@@ -243,7 +243,7 @@ void DesktopActions::revealExisting(const std::vector<std::string>& paths) {
         }
         return existing;
       },
-      [weak, first = paths.front()](std::vector<std::string> existing) {
+      [weak, first = paths.front()](const std::vector<std::string>& existing) {
         const auto self = weak.lock();
         if (!self || *self == nullptr) {
           return;
@@ -300,7 +300,8 @@ void DesktopActions::trash(const Item& item, std::function<void()> trashed) {
   runInBackground(
       QoS::userInitiated,
       [manager = services_.fileManager, path = *path] { return manager->trash(path); },
-      [weak, path = *path, name = item.name, trashed = std::move(trashed)](Result<void> done) {
+      [weak, path = *path, name = item.name,
+       trashed = std::move(trashed)](const Result<void>& done) {
         const auto self = weak.lock();
         if (!self || *self == nullptr) {
           return;

@@ -43,6 +43,8 @@ class DesktopActions final {
   ~DesktopActions();
   DesktopActions(const DesktopActions&) = delete;
   DesktopActions& operator=(const DesktopActions&) = delete;
+  DesktopActions(DesktopActions&&) = delete;
+  DesktopActions& operator=(DesktopActions&&) = delete;
 
   const DesktopServices& services() const { return services_; }
   std::string configuredTerminal() const;
@@ -81,7 +83,8 @@ class DesktopActions final {
             double now, std::function<void(const std::string&)> saved);
 
  private:
-  void report(const std::string& title, std::optional<std::string> path, std::string reason);
+  void report(const std::string& title, const std::optional<std::string>& path,
+              const std::string& reason) const;
   template <class Work>
   void reporting(std::string title, std::optional<std::string> path, Work work);
 

@@ -115,6 +115,23 @@ QImage firstPage(const QString& file, QSize limit, qreal scale) {
   return image;
 }
 
+// A folder's count of entries, then the first of them: folders first, then by name.
+QStringList folderLines(const std::string& path) {
+  std::vector<std::pair<bool, std::string>> entries;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(path, error), end; !error && it != end;
+       it.increment(error)) {
+    std::error_code ignored;
+    entries.emplace_back(!it->is_directory(ignored), it->path().filename().string());
+  }
+  std::sort(entries.begin(), entries.end());
+  QStringList lines{QString("%1 items").arg(entries.size())};
+  for (size_t i = 0; i < entries.size() && i < kFolderEntries; ++i) {
+    lines << readable(entries[i].second);
+  }
+  return lines;
+}
+
 }  // namespace
 
 PreviewWindow::Content PreviewWindow::load(const std::string& path, QSize limit, qreal scale) {
@@ -165,17 +182,7 @@ PreviewWindow::Content PreviewWindow::load(const std::string& path, QSize limit,
     content.text = QString::fromUtf8(input.read(kTextBytes));  // invalid bytes become U+FFFD
     content.size = QSize(640, 480).boundedTo(limit);
   } else if (kind == "folder") {
-    std::vector<std::pair<bool, std::string>> entries;  // folders first, then by name
-    for (std::filesystem::directory_iterator it(path, error), end; !error && it != end;
-         it.increment(error)) {
-      std::error_code ignored;
-      entries.emplace_back(!it->is_directory(ignored), it->path().filename().string());
-    }
-    std::sort(entries.begin(), entries.end());
-    content.lines << QString("%1 items").arg(entries.size());
-    for (size_t i = 0; i < entries.size() && i < kFolderEntries; ++i) {
-      content.lines << readable(entries[i].second);
-    }
+    content.lines = folderLines(path);
   }
   return content;
 }
@@ -203,7 +210,7 @@ void PreviewWindow::show(const std::string& path, QScreen* screen, IconStore* ic
   previewThreads().start([self, generation, path, limit, scale] {
     Content content = load(path, limit, scale);
     postToMain([self, generation, content = std::move(content)]() mutable {
-      if (self) {
+      if (!self.isNull()) {
         self->loaded(generation, std::move(content));
       }
     });

@@ -146,7 +146,7 @@ void DesktopNotifier::notify(const std::string& title, const std::string& body,
       QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
   const QStringList actions = onClick ? QStringList{kDefaultAction, label} : QStringList{};
   const QVariantMap hints{{QStringLiteral("desktop-entry"), kDesktopEntry}};
-  call << kAppName << uint(0) << kIcon << text(title) << text(body) << actions << hints
+  call << kAppName << static_cast<uint>(0) << kIcon << text(title) << text(body) << actions << hints
        << kExpireDefault;
   auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kAnswerTimeoutMs), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -49,6 +49,8 @@ class DesktopNotifier final : public QObject, public Notifier {
   ~DesktopNotifier() override;
   DesktopNotifier(const DesktopNotifier&) = delete;
   DesktopNotifier& operator=(const DesktopNotifier&) = delete;
+  DesktopNotifier(DesktopNotifier&&) = delete;
+  DesktopNotifier& operator=(DesktopNotifier&&) = delete;
 
   void update(const std::string& title, const std::string& body) override;
   void failed(const std::string& title, const std::optional<std::string>& path,

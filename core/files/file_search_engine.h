@@ -56,6 +56,8 @@ class FileSearchEngine final {
   ~FileSearchEngine();
   FileSearchEngine(const FileSearchEngine&) = delete;
   FileSearchEngine& operator=(const FileSearchEngine&) = delete;
+  FileSearchEngine(FileSearchEngine&&) = delete;
+  FileSearchEngine& operator=(FileSearchEngine&&) = delete;
 
   // Rebuilds the index under `rules`. Ready when the new index is in use or a newer rebuild
   // superseded this one.

@@ -107,7 +107,7 @@ namespace {
 // TryExec program is missing; hidden ones, NoDisplay ones and those that OnlyShowIn/NotShowIn
 // keep out of the current desktop (XDG_CURRENT_DESKTOP) are left out here.
 const char* listedNameOf(GDesktopAppInfo* app) {
-  if (app == nullptr || g_desktop_app_info_get_is_hidden(app) ||
+  if (app == nullptr || g_desktop_app_info_get_is_hidden(app) != FALSE ||
       g_app_info_should_show(G_APP_INFO(app)) == FALSE) {
     return nullptr;
   }
@@ -125,14 +125,14 @@ void readActionGroups(const std::string& path, std::vector<AppCatalog::Entry::Ac
   std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), g_key_file_free);
   const RegularFile entry = RegularFile::read(path, GioAppCatalog::kMaxEntryBytes);
   if (entry.problem != RegularFile::Problem::none ||
-      !g_key_file_load_from_data(file.get(), entry.bytes.data(), entry.bytes.size(),
-                                 G_KEY_FILE_NONE, nullptr)) {
+      g_key_file_load_from_data(file.get(), entry.bytes.data(), entry.bytes.size(), G_KEY_FILE_NONE,
+                                nullptr) == FALSE) {
     actions.clear();
     return;
   }
   std::erase_if(actions, [&file](AppCatalog::Entry::Action& action) {
     const std::string group = "Desktop Action " + action.id;
-    if (!g_key_file_has_key(file.get(), group.c_str(), "Name", nullptr)) {
+    if (g_key_file_has_key(file.get(), group.c_str(), "Name", nullptr) == FALSE) {
       return true;
     }
     action.icon = takeString(g_key_file_get_string(file.get(), group.c_str(), "Icon", nullptr));
@@ -240,7 +240,7 @@ bool GioAppCatalog::isKnownType(const std::string& type) const {
 
 std::optional<std::string> GioAppCatalog::typeOfFile(const std::string& path) const {
   const std::string type = guessedType(path);
-  if (type.empty() || g_content_type_is_unknown(type.c_str())) {
+  if (type.empty() || g_content_type_is_unknown(type.c_str()) != FALSE) {
     return std::nullopt;
   }
   std::string mime = takeString(g_content_type_get_mime_type(type.c_str()));
@@ -334,7 +334,7 @@ std::optional<std::string> GioAppCatalog::systemTerminal() const {
     if (g_app_info_should_show(info) == FALSE || !isTerminalEntry(entry.app.get())) {
       continue;
     }
-    const std::optional<std::string> file = entry.path;
+    std::optional<std::string> file = entry.path;
     if (!first) {
       first = file;
     }
@@ -511,9 +511,10 @@ Result<void> GioAppCatalog::open(const std::vector<std::string>& targets,
     uris.push_back(uriFor(target));
   }
   GList* list = nullptr;
-  for (std::string& uri : std::views::reverse(uris)) {
+  for (std::string& uri : uris) {
     list = g_list_prepend(list, uri.data());
   }
+  list = g_list_reverse(list);
   Result<void> launched = launchEntry(appPath, app.get(), list, options);
   g_list_free(list);
   return launched;

@@ -40,6 +40,11 @@ struct WaylandKeySynthesizer::State {
   uint32_t control = 0;  // modifier masks in `uploaded`
   uint32_t shift = 0;
 
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  State(State&&) = delete;
+  State& operator=(State&&) = delete;
   ~State() {
     if (virtualKeyboard != nullptr) {
       zwp_virtual_keyboard_v1_destroy(virtualKeyboard);
@@ -68,11 +73,18 @@ struct WaylandKeySynthesizer::State {
     }
     ::close(fd);
   }
-  static void onEnter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {}
-  static void onLeave(void*, wl_keyboard*, uint32_t, wl_surface*) {}
-  static void onKey(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {}
-  static void onModifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {}
-  static void onRepeat(void*, wl_keyboard*, int32_t, int32_t) {}
+  // Only the key map matters: Vesk never reads keys from the seat.
+  static void onEnter(void* /*data*/, wl_keyboard* /*keyboard*/, uint32_t /*serial*/,
+                      wl_surface* /*surface*/, wl_array* /*keys*/) {}
+  static void onLeave(void* /*data*/, wl_keyboard* /*keyboard*/, uint32_t /*serial*/,
+                      wl_surface* /*surface*/) {}
+  static void onKey(void* /*data*/, wl_keyboard* /*keyboard*/, uint32_t /*serial*/,
+                    uint32_t /*time*/, uint32_t /*key*/, uint32_t /*state*/) {}
+  static void onModifiers(void* /*data*/, wl_keyboard* /*keyboard*/, uint32_t /*serial*/,
+                          uint32_t /*depressed*/, uint32_t /*latched*/, uint32_t /*locked*/,
+                          uint32_t /*group*/) {}
+  static void onRepeat(void* /*data*/, wl_keyboard* /*keyboard*/, int32_t /*rate*/,
+                       int32_t /*delay*/) {}
   static constexpr wl_keyboard_listener kKeyboardListener{onKeymap, onEnter,     onLeave,
                                                           onKey,    onModifiers, onRepeat};
 
@@ -85,7 +97,7 @@ struct WaylandKeySynthesizer::State {
       wl_keyboard_add_listener(state->keyboard, &kKeyboardListener, state);
     }
   }
-  static void onSeatName(void*, wl_seat*, const char*) {}
+  static void onSeatName(void* /*data*/, wl_seat* /*seat*/, const char* /*name*/) {}
   static constexpr wl_seat_listener kSeatListener{onCapabilities, onSeatName};
 
   // Gives the virtual keyboard the seat's key map (or the default one), once per change.

@@ -27,6 +27,11 @@ struct WaylandWorkspace::Toplevels {
   std::unordered_map<Handle*, Toplevel> toplevels;
   std::function<void()> changed;
 
+  Toplevels() = default;
+  Toplevels(const Toplevels&) = delete;
+  Toplevels& operator=(const Toplevels&) = delete;
+  Toplevels(Toplevels&&) = delete;
+  Toplevels& operator=(Toplevels&&) = delete;
   ~Toplevels() {
     for (auto& [handle, toplevel] : toplevels) {
       zwlr_foreign_toplevel_handle_v1_destroy(handle);
@@ -56,12 +61,12 @@ struct WaylandWorkspace::Toplevels {
   static constexpr zwlr_foreign_toplevel_manager_v1_listener kManagerListener{onToplevel,
                                                                               onFinished};
 
-  static void onTitle(void*, Handle*, const char*) {}
+  static void onTitle(void* /*data*/, Handle* /*handle*/, const char* /*title*/) {}
   static void onAppId(void* data, Handle* handle, const char* appId) {
     static_cast<Toplevels*>(data)->toplevels[handle].appId = appId;
   }
-  static void onOutputEnter(void*, Handle*, wl_output*) {}
-  static void onOutputLeave(void*, Handle*, wl_output*) {}
+  static void onOutputEnter(void* /*data*/, Handle* /*handle*/, wl_output* /*output*/) {}
+  static void onOutputLeave(void* /*data*/, Handle* /*handle*/, wl_output* /*output*/) {}
   static void onState(void* data, Handle* handle, wl_array* states) {
     bool activated = false;
     const auto* state = static_cast<const uint32_t*>(states->data);
@@ -86,7 +91,7 @@ struct WaylandWorkspace::Toplevels {
       self->changed();
     }
   }
-  static void onParent(void*, Handle*, Handle*) {}
+  static void onParent(void* /*data*/, Handle* /*handle*/, Handle* /*parent*/) {}
   static constexpr zwlr_foreign_toplevel_handle_v1_listener kHandleListener{
       onTitle, onAppId, onOutputEnter, onOutputLeave, onState, onDone, onClosed, onParent};
 };

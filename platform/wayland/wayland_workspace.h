@@ -29,6 +29,10 @@ class WaylandWorkspace final : public Workspace {
   static Result<std::unique_ptr<WaylandWorkspace>> open(const std::string& display,
                                                         std::shared_ptr<EwmhWorkspace> windows);
   ~WaylandWorkspace() override;
+  WaylandWorkspace(const WaylandWorkspace&) = delete;
+  WaylandWorkspace& operator=(const WaylandWorkspace&) = delete;
+  WaylandWorkspace(WaylandWorkspace&&) = delete;
+  WaylandWorkspace& operator=(WaylandWorkspace&&) = delete;
 
   std::optional<RunningApp> frontmostApplication() override;
   std::vector<RunningApp> runningApplications() override;
