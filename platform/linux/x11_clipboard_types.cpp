@@ -43,6 +43,10 @@ const Mapping* mappingOfTarget(std::string_view target) {
   return nullptr;
 }
 
+bool contains(const std::vector<std::string>& list, std::string_view value) {
+  return std::find(list.begin(), list.end(), value) != list.end();
+}
+
 }  // namespace
 
 std::vector<std::string> X11ClipboardTypes::typesOf(const std::vector<std::string>& targets) {
@@ -60,6 +64,49 @@ std::vector<std::string> X11ClipboardTypes::typesOf(const std::vector<std::strin
     }
   }
   return types;
+}
+
+std::vector<std::vector<std::string>> X11ClipboardTypes::itemTypesOf(const Offer& offer) {
+  std::vector<std::vector<std::string>> items(std::max<size_t>(1, offer.uris.size()));
+  items[0] = typesOf(offer.targets);
+  if (offer.concealed && !contains(items[0], kConcealed)) {
+    items[0].emplace_back(kConcealed);
+  }
+  for (size_t i = 0; i < offer.uris.size(); ++i) {
+    items[i].emplace_back(isFileUri(offer.uris[i]) ? kFileUrl : kUrl);
+  }
+  return items;
+}
+
+std::optional<X11ClipboardTypes::Read> X11ClipboardTypes::read(const Offer& offer, size_t item,
+                                                               const std::string& type,
+                                                               const Receive& receive) {
+  if (type == kFileUrl || type == kUrl) {
+    if (item >= offer.uris.size() || isFileUri(offer.uris[item]) != (type == kFileUrl)) {
+      return std::nullopt;
+    }
+    const std::string& uri = offer.uris[item];
+    return Read{Bytes(uri.begin(), uri.end())};
+  }
+  if (item != 0) {
+    return std::nullopt;
+  }
+  if (type == kConcealed && offer.concealed && !contains(offer.targets, kConcealed)) {
+    return Read{Bytes{'s', 'e', 'c', 'r', 'e', 't'}, false};
+  }
+  for (const std::string& target : targetsFor(type)) {
+    if (!contains(offer.targets, target)) {
+      continue;
+    }
+    if (std::optional<Bytes> bytes = receive(target)) {
+      if (isLatin1(target)) {
+        const std::string text = latin1ToUtf8(*bytes);
+        bytes = Bytes(text.begin(), text.end());
+      }
+      return Read{std::move(*bytes)};
+    }
+  }
+  return std::nullopt;
 }
 
 std::vector<std::string> X11ClipboardTypes::targetsFor(std::string_view type) {

@@ -8,6 +8,7 @@
 // the value "secret" means the copy is concealed. The Wayland clipboard offers the same MIME
 // types and markers, and maps them here too.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +46,28 @@ struct X11ClipboardTypes {
   // The URIs of a text/uri-list, comments and blank lines left out.
   static std::vector<std::string> parseUriList(std::string_view list);
   static bool isFileUri(std::string_view uri);
+
+  // An offer as its owner made it: the targets it offers, the URIs of its URI list, and
+  // whether a password manager's hint concealed it.
+  struct Offer {
+    const std::vector<std::string>& targets;
+    const std::vector<std::string>& uris;
+    bool concealed = false;
+  };
+  // The stored types of each item of `offer`: the targets' types on the first (with the
+  // concealed marker where a hint concealed it), a URL type on each item of the URI list.
+  static std::vector<std::vector<std::string>> itemTypesOf(const Offer& offer);
+  // Reads the bytes of `target` from the owner; none when it can't give them.
+  using Receive = std::function<std::optional<Bytes>(const std::string& target)>;
+  // The bytes of `type` on item `item` of `offer`: a URI of its list, the concealed marker's
+  // value, or the first of the type's targets that `receive` gets (Latin-1 made UTF-8).
+  // `fromOwner` says whether they are the owner's bytes (then they may be kept).
+  struct Read {
+    Bytes bytes;
+    bool fromOwner = true;
+  };
+  static std::optional<Read> read(const Offer& offer, size_t item, const std::string& type,
+                                  const Receive& receive);
 
   // What Vesk offers for a write of `items`: target name and bytes, in offer order. Text is
   // offered under the UTF-8 names, URLs of every item together as one URI list (and, for

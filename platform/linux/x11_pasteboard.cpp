@@ -153,15 +153,7 @@ class X11Pasteboard::Worker {
     if (offer == nullptr) {
       return std::nullopt;
     }
-    std::vector<std::vector<std::string>> items(std::max<size_t>(1, offer->uris.size()));
-    items[0] = Types::typesOf(offer->targets);
-    if (offer->concealed && !contains(items[0], Types::kConcealed)) {
-      items[0].emplace_back(Types::kConcealed);
-    }
-    for (size_t i = 0; i < offer->uris.size(); ++i) {
-      items[i].emplace_back(Types::isFileUri(offer->uris[i]) ? Types::kFileUrl : Types::kUrl);
-    }
-    return items;
+    return Types::itemTypesOf({offer->targets, offer->uris, offer->concealed});
   }
 
   std::optional<Bytes> data(size_t item, const std::string& type) {
@@ -169,37 +161,16 @@ class X11Pasteboard::Worker {
     if (offer == nullptr) {
       return std::nullopt;
     }
-    if (type == Types::kFileUrl || type == Types::kUrl) {
-      if (item >= offer->uris.size() ||
-          Types::isFileUri(offer->uris[item]) != (type == Types::kFileUrl)) {
-        return std::nullopt;
-      }
-      const std::string& uri = offer->uris[item];
-      Bytes bytes(uri.begin(), uri.end());
-      keep(*offer, item, type, bytes);
-      return bytes;
-    }
-    if (item != 0) {
+    std::optional<Types::Read> read =
+        Types::read({offer->targets, offer->uris, offer->concealed}, item, type,
+                    [this](const std::string& target) { return convert(target); });
+    if (!read) {
       return std::nullopt;
     }
-    if (type == Types::kConcealed && offer->concealed &&
-        !contains(offer->targets, Types::kConcealed)) {
-      return Bytes{'s', 'e', 'c', 'r', 'e', 't'};
+    if (read->fromOwner) {
+      keep(*offer, item, type, read->bytes);
     }
-    for (const std::string& target : Types::targetsFor(type)) {
-      if (!contains(offer->targets, target)) {
-        continue;
-      }
-      if (auto bytes = convert(target)) {
-        if (Types::isLatin1(target)) {
-          const std::string text = Types::latin1ToUtf8(*bytes);
-          bytes = Bytes(text.begin(), text.end());
-        }
-        keep(*offer, item, type, *bytes);
-        return bytes;
-      }
-    }
-    return std::nullopt;
+    return std::move(read->bytes);
   }
 
   // Any thread, before a write is queued: a hand-over being read gives way to it at once.

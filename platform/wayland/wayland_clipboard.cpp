@@ -183,15 +183,7 @@ class WaylandClipboard::Worker {
     if (offer == nullptr) {
       return std::nullopt;
     }
-    std::vector<std::vector<std::string>> items(std::max<size_t>(1, offer->uris.size()));
-    items[0] = Types::typesOf(offer->mimeTypes);
-    if (offer->concealed && !contains(items[0], Types::kConcealed)) {
-      items[0].emplace_back(Types::kConcealed);
-    }
-    for (size_t i = 0; i < offer->uris.size(); ++i) {
-      items[i].emplace_back(Types::isFileUri(offer->uris[i]) ? Types::kFileUrl : Types::kUrl);
-    }
-    return items;
+    return Types::itemTypesOf({offer->mimeTypes, offer->uris, offer->concealed});
   }
 
   std::optional<Bytes> data(size_t item, const std::string& type) {
@@ -199,37 +191,16 @@ class WaylandClipboard::Worker {
     if (offer == nullptr) {
       return std::nullopt;
     }
-    if (type == Types::kFileUrl || type == Types::kUrl) {
-      if (item >= offer->uris.size() ||
-          Types::isFileUri(offer->uris[item]) != (type == Types::kFileUrl)) {
-        return std::nullopt;
-      }
-      const std::string& uri = offer->uris[item];
-      Bytes bytes(uri.begin(), uri.end());
-      keep(*offer, item, type, bytes);
-      return bytes;
-    }
-    if (item != 0) {
+    std::optional<Types::Read> read =
+        Types::read({offer->mimeTypes, offer->uris, offer->concealed}, item, type,
+                    [this](const std::string& mimeType) { return receive(mimeType); });
+    if (!read) {
       return std::nullopt;
     }
-    if (type == Types::kConcealed && offer->concealed &&
-        !contains(offer->mimeTypes, Types::kConcealed)) {
-      return Bytes{'s', 'e', 'c', 'r', 'e', 't'};
+    if (read->fromOwner) {
+      keep(*offer, item, type, read->bytes);
     }
-    for (const std::string& mimeType : Types::targetsFor(type)) {
-      if (!contains(offer->mimeTypes, mimeType)) {
-        continue;
-      }
-      if (auto bytes = receive(mimeType)) {
-        if (Types::isLatin1(mimeType)) {
-          const std::string text = Types::latin1ToUtf8(*bytes);
-          bytes = Bytes(text.begin(), text.end());
-        }
-        keep(*offer, item, type, *bytes);
-        return bytes;
-      }
-    }
-    return std::nullopt;
+    return std::move(read->bytes);
   }
 
   Result<int64_t> write(const ClipItems& items) {
