@@ -26,6 +26,8 @@ class WindowFocus {
     int qtModifiers = 0;  // Qt::KeyboardModifiers
     std::string text;     // UTF-8, empty for named keys
     uint32_t time = 0;    // the X server time of the press (0: unknown)
+    uint32_t code = 0;    // the key code that typed it (0: unknown)
+    uint32_t state = 0;   // the modifier state of the press, as the X server gives it
   };
 
   WindowFocus() = default;
@@ -47,6 +49,11 @@ class WindowFocus {
   virtual void holdKeys() = 0;
   // End the grab; the keys pressed meanwhile, oldest first.
   virtual std::vector<Key> releaseKeys() = 0;
+  // Types `keys` (from `releaseKeys`) again, into the window that has the focus now: the keys
+  // typed after one that closed the panel were meant for the window the user is back in. Keys
+  // typed with Ctrl, Alt, Super or AltGr are not typed again: a shortcut has no business in
+  // another window.
+  virtual void replay(const std::vector<Key>& keys) = 0;
   // Wait until the X server has handled every request sent so far (for the latency lines).
   virtual void sync() = 0;
   // Whether a compositing manager draws translucent windows.

@@ -70,6 +70,13 @@ void LauncherController::queueTimedOut() {
   if (rowsCurrent_ || queue_.empty()) {
     return;
   }
+  // The keys that act on rows are dropped; what was typed becomes the query, as the field shows.
+  std::optional<std::string> typed;
+  for (Queued& queued : queue_) {
+    if (queued.typed && queued.context == context_) {
+      typed = std::move(queued.typed);
+    }
+  }
   queue_.clear();
   Log::app.info("Nothing came for \"%s\" in time: the keys typed after it were dropped",
                 text_.c_str());
@@ -77,6 +84,9 @@ void LauncherController::queueTimedOut() {
     reportFailure("Nothing was opened", std::nullopt,
                   "The search for \u201c" + text_ +
                       "\u201d is taking long. Press Enter again once its results are shown.");
+  }
+  if (typed) {
+    textDidChangeNow(std::move(*typed), std::nullopt);
   }
 }
 

@@ -428,12 +428,44 @@ void LauncherPanel::focusArrived() {
   // Keys typed while the panel was coming up, in the order they were typed.
   const std::vector<WindowFocus::Key> keys = focus_->releaseKeys();
   Log::app.debug("The panel has the focus (%zu keys typed before)", keys.size());
-  for (const WindowFocus::Key& key : keys) {
-    QKeyEvent event(QEvent::KeyPress, key.qtKey, Qt::KeyboardModifiers(key.qtModifiers),
-                    QString::fromStdString(key.text));
-    event.setTimestamp(key.time);
+  for (auto key = keys.begin(); key != keys.end(); ++key) {
+    if (!QWidget::isVisible()) {
+      // One of them closed the panel: the rest were typed for the window the user is back in.
+      replayBehind({key, keys.end()});
+      return;
+    }
+    QKeyEvent event(QEvent::KeyPress, key->qtKey, Qt::KeyboardModifiers(key->qtModifiers),
+                    QString::fromStdString(key->text));
+    event.setTimestamp(key->time);
     QApplication::sendEvent(field_, &event);
   }
+}
+
+void LauncherPanel::replayBehind(std::vector<WindowFocus::Key> keys) {
+  const WindowId behind = previousWindow_;
+  if (focus_ == nullptr || behind == 0) {
+    Log::app.debug("%zu keys typed after the panel closed went nowhere", keys.size());
+    return;
+  }
+  // Once the window the user came from has the focus back; dropped when it doesn't take it
+  // within kReplayWait, or when the panel opens again first.
+  const double until = Log::uptime() + kReplayWait;
+  auto* poll = new QTimer(this);
+  poll->setInterval(10);
+  connect(poll, &QTimer::timeout, this, [this, poll, behind, until, keys = std::move(keys)] {
+    if (QWidget::isVisible() || focus_->focusedWindow() == behind) {
+      if (!QWidget::isVisible()) {
+        Log::app.debug("%zu keys typed after the panel closed go to the window before",
+                       keys.size());
+        focus_->replay(keys);
+      }
+      poll->deleteLater();
+    } else if (Log::uptime() > until) {
+      Log::app.debug("%zu keys typed after the panel closed went nowhere", keys.size());
+      poll->deleteLater();
+    }
+  });
+  poll->start();
 }
 
 void LauncherPanel::changeEvent(QEvent* event) {

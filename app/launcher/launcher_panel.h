@@ -17,11 +17,13 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/launcher/launcher_controller.h"
 #include "app/launcher/launcher_view.h"
 #include "app/launcher/panel_content.h"
 #include "app/launcher/panel_keys.h"
+#include "platform/window_focus.h"
 
 class QLabel;
 class QListView;
@@ -35,7 +37,6 @@ class RowModel;
 class RunningApps;
 class SearchField;
 class StageView;
-class WindowFocus;
 
 class LauncherPanel final : public QWidget, public LauncherView {
  public:
@@ -118,6 +119,8 @@ class LauncherPanel final : public QWidget, public LauncherView {
   std::optional<FileFact> fact(const std::string& path);
   void applyWindowShape();
   void focusArrived();
+  // Types `keys` into the window the user came from once it has the focus back.
+  void replayBehind(std::vector<WindowFocus::Key> keys);
   void pollFocus();
   // The latency line, once the first frame has reached the X server.
   void logPresent();
@@ -145,6 +148,7 @@ class LauncherPanel final : public QWidget, public LauncherView {
   QTimer presentLog_;
   double holdStarted_ = 0;
   static constexpr double kHoldSeconds = 0.5;
+  static constexpr double kReplayWait = 0.5;
   bool updatingField_ = false;
   int64_t previewedKey_ = 0;  // the key event that last toggled the preview
   std::optional<std::string> previewing_;

@@ -185,6 +185,8 @@ bool X11KeyHold::take(const xcb_generic_event_t* event) {
   // Keys that neither type nor name anything (modifiers, locks, group switches) are no key.
   Key key = keyOf(keysymOf(press), press->state);
   key.time = press->time;
+  key.code = press->detail;
+  key.state = press->state;
   if (!key.text.empty() || key.qtKey != Qt::Key_unknown) {
     held_.push_back(std::move(key));
   }

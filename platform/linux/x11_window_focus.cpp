@@ -6,6 +6,9 @@
 
 #include <QtGui/qguiapplication_platform.h>
 
+#include <xcb/xcb_keysyms.h>
+#include <xcb/xtest.h>
+
 #include "platform/linux/x11_hot_key_service.h"
 #include "platform/linux/x11_key_hold.h"
 #include "platform/linux/xcb_connection.h"
@@ -189,6 +192,37 @@ std::vector<WindowFocus::Key> X11WindowFocus::releaseKeys() {
   std::vector<Key> keys = hold().release();
   holdingOn_.reset();
   return keys;
+}
+
+void X11WindowFocus::replay(const std::vector<Key>& keys) {
+  xcb_connection_t* c = connection_->get();
+  xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
+  constexpr xcb_keysym_t kShiftL = 0xffe1;
+  const XcbReply<xcb_keycode_t> shiftCodes(xcb_key_symbols_get_keycode(symbols, kShiftL));
+  xcb_key_symbols_free(symbols);
+  const xcb_keycode_t shift = shiftCodes ? *shiftCodes : XCB_NO_SYMBOL;
+  constexpr uint32_t kShortcut =
+      XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4 | XCB_MOD_MASK_5;
+  const auto fake = [c, root = connection_->root()](uint8_t type, xcb_keycode_t code) {
+    xcb_test_fake_input(c, type, code, XCB_CURRENT_TIME, root, 0, 0, 0);
+  };
+  for (const Key& key : keys) {
+    const bool shifted = (key.state & XCB_MOD_MASK_SHIFT) != 0;
+    if (key.code == 0 || key.code > 255 || (key.state & kShortcut) != 0 ||
+        (shifted && shift == XCB_NO_SYMBOL)) {
+      continue;
+    }
+    // Caps Lock, Num Lock and the layout group are the server's own state: they still hold.
+    if (shifted) {
+      fake(XCB_KEY_PRESS, shift);
+    }
+    fake(XCB_KEY_PRESS, static_cast<xcb_keycode_t>(key.code));
+    fake(XCB_KEY_RELEASE, static_cast<xcb_keycode_t>(key.code));
+    if (shifted) {
+      fake(XCB_KEY_RELEASE, shift);
+    }
+  }
+  xcb_flush(c);
 }
 
 void X11WindowFocus::sync() {

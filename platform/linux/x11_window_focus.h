@@ -41,6 +41,7 @@ class X11WindowFocus final : public WindowFocus {
   void giveBack(WindowId previous) override;
   void holdKeys() override;
   std::vector<Key> releaseKeys() override;
+  void replay(const std::vector<Key>& keys) override;
   void sync() override;
   bool hasCompositor() override;
 

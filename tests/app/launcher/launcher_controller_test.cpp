@@ -150,14 +150,17 @@ TEST_F(LauncherTest, KeysTypedAheadOfTheFileSearchActOnTheirOwnQueryInOrder) {
   EXPECT_EQ(controller.text(), "");
   EXPECT_EQ(view.text, "");
 
-  // A search that never answers: after the wait nothing is opened, and the user is told.
+  // A search that never answers: after the wait nothing is opened, the user is told, and what
+  // was typed after ⏎ is the query, as the field shows it.
   controller.prepareToShow(Mode::launcher);
   controller.textDidChange("report");
   controller.perform(PanelKey::open);
+  controller.textDidChange("reports");
   ASSERT_TRUE(pumpUntil([this] { return !notifier.failures.empty(); },
                         LauncherController::kNoRowsWait + std::chrono::seconds(3)));
   EXPECT_EQ(notifier.failures[0].title, "Nothing was opened");
   EXPECT_EQ(catalog->launches().size(), 3U);
+  EXPECT_EQ(controller.text(), "reports");
 }
 
 // The item the user moved to stays selected when the file hits merge in or the application

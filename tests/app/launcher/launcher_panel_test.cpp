@@ -1,0 +1,47 @@
+// The panel over the controller: the keys typed while it came up.
+
+#include <QApplication>
+
+#include "app/launcher/launcher_panel.h"
+#include "tests/app/launcher/launcher_fixture.h"
+#include "tests/fakes/fake_window_focus.h"
+
+namespace vesk::test {
+namespace {
+
+WindowFocus::Key typed(char letter) {
+  WindowFocus::Key key;
+  key.qtKey = Qt::Key_A + (letter - 'a');
+  key.text = std::string(1, letter);
+  key.code = 38 + static_cast<uint32_t>(letter - 'a');
+  return key;
+}
+
+// Hot key, "ab", Esc, "cd" in one burst, all before the panel had the focus: "ab" goes into
+// the panel, Esc closes it, and "cd" is typed into the window the user came from, not into the
+// hidden panel, whose next open starts empty.
+TEST_F(LauncherTest, KeysTypedAfterAKeyThatClosedThePanelGoToTheWindowBefore) {
+  constexpr WindowId kBefore = 42;
+  FakeWindowFocus focus;
+  focus.focused = kBefore;
+  LauncherPanel panel(controller, history, &running, &focus);
+  WindowFocus::Key escape;
+  escape.qtKey = Qt::Key_Escape;
+  focus.held = {typed('a'), typed('b'), escape, typed('c'), typed('d')};
+
+  panel.present(Mode::launcher, 0);
+  ASSERT_TRUE(pumpUntil([&] { return !panel.isVisible(); }));
+  ASSERT_TRUE(pumpUntil([&] { return focus.replayed.size() == 2; }));
+  EXPECT_EQ(focus.replayed[0].text, "c");
+  EXPECT_EQ(focus.replayed[1].text, "d");
+  EXPECT_EQ(controller.text(), "");
+
+  panel.present(Mode::launcher, 0);
+  ASSERT_TRUE(pumpUntil([&] { return panel.isVisible(); }));
+  test::pumpFor(std::chrono::milliseconds(50));
+  EXPECT_EQ(controller.text(), "");
+  EXPECT_EQ(focus.replayed.size(), 2U);
+}
+
+}  // namespace
+}  // namespace vesk::test
