@@ -5,7 +5,6 @@
 #include <chrono>
 
 #include <QtGui/qguiapplication_platform.h>
-
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 

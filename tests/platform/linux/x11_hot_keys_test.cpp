@@ -13,6 +13,7 @@
 #include "platform/linux/x11_hot_key_service.h"
 #include "platform/linux/x11_key_hold.h"
 #include "platform/linux/x11_key_layout.h"
+#include "platform/linux/x11_window_focus.h"
 #include "platform/linux/xcb_event_source.h"
 #include "tests/platform/linux/qt_pump.h"
 #include "tests/platform/linux/test_window.h"
@@ -331,6 +332,38 @@ TEST(X11KeyHold, KeysAreDecodedWithTheirGroupAndModifiers) {
   Xvfb::run("setxkbmap -layout us");
   ASSERT_TRUE(all) << typed;
   EXPECT_EQ(typed, "e@A#1#<" + std::to_string(Qt::Key_Down) + ">ыВ");
+}
+
+// Keys held from the hot key and typed again elsewhere are the keys that were typed, Shift
+// included; a shortcut is not typed again.
+TEST(X11WindowFocus, KeysTypedAgainAreTheTextKeysThatWereTyped) {
+  VESK_REQUIRE_XVFB();
+  Fixture fixture;
+  ASSERT_TRUE(fixture.open());
+  ASSERT_EQ(Xvfb::run("setxkbmap -layout us"), 0);
+  auto focus = X11WindowFocus::open("", {});
+  ASSERT_TRUE(focus);
+  X11KeyHold& hold = fixture.hotKeys->keyHold();
+  ASSERT_TRUE(hold.hold());
+  // PC key codes: A 38, B 56, C 54, Shift 50, Control 37.
+  Typist typist;
+  typist.tap(38);
+  typist.press(50);
+  typist.tap(56);
+  typist.release(50);
+  typist.press(37);
+  typist.tap(54);
+  typist.release(37);
+  ASSERT_TRUE(pumpUntil([&] { return hold.kept() >= 3; }));
+  const std::vector<X11KeyHold::Key> typed = hold.release();
+
+  // The hold catches the keys typed again, as the window before would get them.
+  ASSERT_TRUE(hold.hold());
+  focus.value()->replay(typed);
+  const bool both = pumpUntil([&] { return hold.kept() >= 2; });
+  const std::vector<X11KeyHold::Key> again = hold.release();
+  ASSERT_TRUE(both) << typedText(again);
+  EXPECT_EQ(typedText(again), "aB");
 }
 
 TEST(X11KeyLayout, FindsKeysForCharactersAndVirtualKeys) {

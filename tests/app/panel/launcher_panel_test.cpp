@@ -1,8 +1,9 @@
 // The panel over the controller: the keys typed while it came up.
 
+#include "app/launcher/launcher_panel.h"
+
 #include <QApplication>
 
-#include "app/launcher/launcher_panel.h"
 #include "tests/app/launcher/launcher_fixture.h"
 #include "tests/fakes/fake_window_focus.h"
 
