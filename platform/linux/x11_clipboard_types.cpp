@@ -43,6 +43,52 @@ const Mapping* mappingOfTarget(std::string_view target) {
   return nullptr;
 }
 
+// The targets that offer a representation of the copy's first item, with their bytes: the
+// mapped targets of its type (never the Latin-1 one), or for another type (a marker) the type
+// itself, with KDE's password hint beside the concealed marker.
+std::vector<std::pair<std::string_view, Bytes>> targetsOffering(
+    const Representation& representation) {
+  const std::string_view type = representation.type;
+  std::vector<std::pair<std::string_view, Bytes>> targets;
+  const auto* const mapping =
+      std::find_if(kMappings.begin(), kMappings.end(),
+                   [&](const Mapping& candidate) { return candidate.type == type; });
+  if (mapping == kMappings.end()) {
+    targets.emplace_back(type, representation.data);
+    if (type == X11ClipboardTypes::kConcealed) {
+      targets.emplace_back(X11ClipboardTypes::kKdePasswordHint,
+                           Bytes{'s', 'e', 'c', 'r', 'e', 't'});
+    }
+    return targets;
+  }
+  for (const std::string_view target : mapping->targets) {
+    if (!target.empty() && !X11ClipboardTypes::isLatin1(target)) {
+      targets.emplace_back(target, representation.data);
+    }
+  }
+  return targets;
+}
+
+// The URLs of every item as one URI list and, for files, in the file managers' copied-files
+// form.
+std::vector<std::pair<std::string_view, Bytes>> uriOffer(const std::vector<std::string>& uris,
+                                                         bool allFiles) {
+  std::string list;
+  for (const std::string& uri : uris) {
+    list += uri + "\r\n";
+  }
+  std::vector<std::pair<std::string_view, Bytes>> offer;
+  offer.emplace_back(X11ClipboardTypes::kUriList, Bytes(list.begin(), list.end()));
+  if (allFiles) {
+    std::string copied = "copy";
+    for (const std::string& uri : uris) {
+      copied += "\n" + uri;
+    }
+    offer.emplace_back(kCopiedFiles, Bytes(copied.begin(), copied.end()));
+  }
+  return offer;
+}
+
 bool contains(const std::vector<std::string>& list, std::string_view value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
@@ -192,35 +238,14 @@ std::vector<std::pair<std::string, Bytes>> X11ClipboardTypes::offerFor(const Cli
       if (index != 0) {
         continue;  // the X11 clipboard has one item; the first one speaks for the copy
       }
-      const auto mapping =
-          std::find_if(kMappings.begin(), kMappings.end(),
-                       [&](const Mapping& candidate) { return candidate.type == type; });
-      if (mapping == kMappings.end()) {
-        add(type, representation.data);
-        if (type == kConcealed) {
-          add(kKdePasswordHint, Bytes{'s', 'e', 'c', 'r', 'e', 't'});
-        }
-        continue;
-      }
-      for (const std::string_view target : mapping->targets) {
-        if (!target.empty() && !isLatin1(target)) {
-          add(target, representation.data);
-        }
+      for (auto& [target, bytes] : targetsOffering(representation)) {
+        add(target, bytes);
       }
     }
   }
   if (!uris.empty()) {
-    std::string list;
-    for (const std::string& uri : uris) {
-      list += uri + "\r\n";
-    }
-    add(kUriList, Bytes(list.begin(), list.end()));
-    if (allFiles) {
-      std::string copied = "copy";
-      for (const std::string& uri : uris) {
-        copied += "\n" + uri;
-      }
-      add(kCopiedFiles, Bytes(copied.begin(), copied.end()));
+    for (auto& [target, bytes] : uriOffer(uris, allFiles)) {
+      add(target, bytes);
     }
   }
   return offer;

@@ -107,6 +107,8 @@ class X11Pasteboard::Worker {
 
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
+  Worker(Worker&&) = delete;
+  Worker& operator=(Worker&&) = delete;
 
   int64_t changeCount() const { return changeCount_.load(); }
 
@@ -267,29 +269,30 @@ class X11Pasteboard::Worker {
   void answerManager(const xcb_selection_request_event_t& request) {
     const xcb_atom_t property = request.property == XCB_NONE ? request.target : request.property;
     xcb_connection_t* c = connection_->get();
-    if (!managing_) {
-      notify(request, XCB_NONE);
-    } else if (request.target == targets_) {
+    if (managing_ && request.target == targets_) {
       const std::array<xcb_atom_t, 3> atoms{targets_, saveTargets_, timestamp_};
       xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property, XCB_ATOM_ATOM, 32,
                           atoms.size(), atoms.data());
       notify(request, property);
-    } else if (request.target == timestamp_) {
+    } else if (managing_ && request.target == timestamp_) {
       xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property, XCB_ATOM_INTEGER,
                           32, 1, &managerTime_);
       notify(request, property);
-    } else if (request.target == saveTargets_) {
+    } else if (managing_ && request.target == saveTargets_) {
       // One hand-over at a time, and only from the application giving up the clipboard.
       if (saving_ || !fromClipboardOwner(request.requestor)) {
         notify(request, XCB_NONE);
       } else {
         saving_ = true;
         post([this, request] {
-          const struct Done {
-            bool& saving;
-            ~Done() { saving = false; }
-          } done{saving_};
-          save(request);
+          // The next hand-over may come however this one ends.
+          try {
+            save(request);
+          } catch (...) {
+            saving_ = false;
+            throw;
+          }
+          saving_ = false;
         });
       }
     } else {
@@ -352,12 +355,26 @@ class X11Pasteboard::Worker {
     });
     const bool keepable =
         !marked && (!among(offered, hint) || !Types::hintConceals(reader_.convert(hint)));
-    // The text types first, then one image type (PNG when offered).
+    const X11SelectionOwner::SharedOffer offer =
+        keepable ? readHandOver(chosenHandOver(wanted)) : X11SelectionOwner::SharedOffer{};
+    bool taken = false;
+    if (!offer.empty() && changeCount() == count && writesWaiting_.load() == 0) {
+      if (const auto time = reader_.serverTime()) {
+        taken = owner_.take(offer, *time);
+      }
+    }
+    notify(request, taken ? property : XCB_NONE);
+  }
+
+  // What of the `wanted` targets a hand-over keeps: the text types first, then one image type
+  // (PNG when offered).
+  std::vector<std::pair<xcb_atom_t, std::string>> chosenHandOver(
+      const std::vector<xcb_atom_t>& wanted) {
     std::vector<std::pair<xcb_atom_t, std::string>> chosen;
     std::optional<std::pair<xcb_atom_t, std::string>> image;
-    for (const xcb_atom_t target : keepable ? wanted : std::vector<xcb_atom_t>{}) {
+    for (const xcb_atom_t target : wanted) {
       std::string name = connection_->atomName(target);
-      if (among(unsaved_, target) || name.empty() ||
+      if (std::find(unsaved_.begin(), unsaved_.end(), target) != unsaved_.end() || name.empty() ||
           std::any_of(chosen.begin(), chosen.end(),
                       [&](const auto& c) { return c.first == target; })) {
         continue;
@@ -371,7 +388,13 @@ class X11Pasteboard::Worker {
     if (image) {
       chosen.push_back(std::move(*image));
     }
-    // Targets with the same bytes share one buffer; the budget counts each buffer once.
+    return chosen;
+  }
+
+  // Reads the chosen targets of a hand-over within its budget. Targets with the same bytes
+  // share one buffer; the budget counts each buffer once.
+  X11SelectionOwner::SharedOffer readHandOver(
+      const std::vector<std::pair<xcb_atom_t, std::string>>& chosen) {
     X11SelectionOwner::SharedOffer offer;
     uint64_t left = options_.handOverBytes;
     for (const auto& [target, name] : chosen) {
@@ -388,13 +411,7 @@ class X11Pasteboard::Worker {
       left -= bytes->size();
       offer.emplace_back(name, std::make_shared<const Bytes>(std::move(*bytes)));
     }
-    bool taken = false;
-    if (!offer.empty() && changeCount() == count && writesWaiting_.load() == 0) {
-      if (const auto time = reader_.serverTime()) {
-        taken = owner_.take(offer, *time);
-      }
-    }
-    notify(request, taken ? property : XCB_NONE);
+    return offer;
   }
 
   // The clipboard's owner went away without handing it over: serve the copy kept of it, unless

@@ -59,7 +59,7 @@ constexpr uint32_t kCreateDataSource = 0;
 constexpr uint32_t kGetDataDevice = 1;
 
 constexpr size_t kMostTypes = 512;
-constexpr size_t kChunk = 64 * 1024;
+constexpr size_t kChunk = size_t{64} * 1024;
 
 bool contains(const std::vector<std::string>& list, std::string_view value) {
   return std::find(list.begin(), list.end(), value) != list.end();
@@ -143,6 +143,8 @@ class WaylandClipboard::Worker {
 
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
+  Worker(Worker&&) = delete;
+  Worker& operator=(Worker&&) = delete;
 
   int64_t changeCount() const { return changeCount_.load(); }
 
@@ -437,12 +439,7 @@ class WaylandClipboard::Worker {
       }
       const auto now = Clock::now();
       if (now >= deadline_) {
-        gaveUp_ = true;
-        std::array<char, 32> seconds{};
-        std::snprintf(seconds.data(), seconds.size(), "%g",
-                      std::chrono::duration<double>(options_.copyTimeout).count());
-        log("Gave up reading a copy: the application holding it took longer than " +
-            std::string(seconds.data()) + " s to send it");
+        giveUp();
         break;
       }
       if (now >= quiet) {
@@ -464,11 +461,7 @@ class WaylandClipboard::Worker {
         break;
       }
       if (bytes.size() + static_cast<size_t>(got) > options_.maxBytes) {
-        if (!tooLargeLogged_) {
-          tooLargeLogged_ = true;
-          log("Couldn't read a copy of " + mimeType + ": it is larger than " +
-              std::to_string(options_.maxBytes >> 20) + " MiB");
-        }
+        tooLarge(mimeType);
         break;
       }
       bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
@@ -476,6 +469,25 @@ class WaylandClipboard::Worker {
     }
     ::close(fd);
     return std::nullopt;
+  }
+
+  // The copy took longer than copyTimeout: nothing more of it is read.
+  void giveUp() {
+    gaveUp_ = true;
+    std::array<char, 32> seconds{};
+    std::snprintf(seconds.data(), seconds.size(), "%g",
+                  std::chrono::duration<double>(options_.copyTimeout).count());
+    log("Gave up reading a copy: the application holding it took longer than " +
+        std::string(seconds.data()) + " s to send it");
+  }
+
+  // Said once per copy: a type of it is larger than maxBytes.
+  void tooLarge(const std::string& mimeType) {
+    if (!tooLargeLogged_) {
+      tooLargeLogged_ = true;
+      log("Couldn't read a copy of " + mimeType + ": it is larger than " +
+          std::to_string(options_.maxBytes >> 20) + " MiB");
+    }
   }
 
   // One round of waiting: sends what is queued to the compositor, waits until it, the wake-up
