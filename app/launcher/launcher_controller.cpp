@@ -196,7 +196,7 @@ void LauncherController::refresh(std::optional<Keystroke> keystroke) {
   // Every list but a launcher search's is made at once.
   rowsCurrent_ = true;
   pendingSearch_.reset();
-  indexRows_.reset();
+  indexHits_.reset();
   indexRowsTimer_.stop();
   if (sublist_) {
     update(sublistRows(*sublist_, text_, sublistContext()), 0, keystroke);
@@ -234,10 +234,10 @@ void LauncherController::launcherSearch(const std::string& query,
   // The index hits are drawn at once; until then, or when there are none, the rows drawn are
   // the last query's.
   rowsCurrent_ = false;
-  indexRows_.reset();
+  indexHits_.reset();
   indexRowsTimer_.stop();
   if (!scored.empty()) {
-    indexRows_ = LauncherLists::merge(index_, scored, {}, commandRules());
+    indexHits_ = scored;
     indexRowsTimer_.start(indexHitsWait);
   }
   // The hits come on the engine's queue and go on to the main thread: no thread waits for them.
@@ -245,9 +245,9 @@ void LauncherController::launcherSearch(const std::string& query,
   searchFiles(
       query, static_cast<int>(LauncherLists::kResultLimit), generation,
       [weak, generation, scored = std::move(scored), keystroke](FileSearchEngine::Hits hits) {
-        postToMain([weak, generation, scored, keystroke, hits = std::move(hits)] {
+        postToMain([weak, generation, scored, keystroke, hits = std::move(hits)]() mutable {
           if (const auto self = weak.lock(); self && *self != nullptr) {
-            (*self)->searchFinished(generation, scored, hits, keystroke);
+            (*self)->searchFinished(generation, std::move(scored), std::move(hits), keystroke);
           }
         });
       });
@@ -260,7 +260,7 @@ void LauncherController::searchFinished(int64_t generation, std::vector<SearchIn
     return;  // a newer refresh started: only its result counts
   }
   pendingSearch_.reset();
-  indexRows_.reset();
+  indexHits_.reset();
   indexRowsTimer_.stop();
   // A search the engine dropped or that failed has no file hits.
   Rows rows =
@@ -273,11 +273,11 @@ void LauncherController::searchFinished(int64_t generation, std::vector<SearchIn
 }
 
 void LauncherController::showIndexRows() {
-  if (!indexRows_) {
+  if (!indexHits_) {
     return;
   }
-  Rows rows = std::move(*indexRows_);
-  indexRows_.reset();
+  Rows rows = LauncherLists::merge(index_, *indexHits_, {}, commandRules());
+  indexHits_.reset();
   const size_t selecting = selectionIn(rows, 0);
   update(std::move(rows), selecting, std::nullopt);
   rowsCurrent_ = true;
@@ -438,7 +438,7 @@ void LauncherController::reset() {
   queueTimer_.stop();
   userMoved_ = false;
   rowsCurrent_ = true;
-  indexRows_.reset();
+  indexHits_.reset();
   indexRowsTimer_.stop();
   ++context_;
   mode_ = Mode::launcher;

@@ -301,8 +301,9 @@ class LauncherController final {
   std::deque<Queued> queue_;
   uint64_t context_ = 0;
   QTimer queueTimer_;
-  // The newest query's index hits, until they are drawn.
-  std::optional<Rows> indexRows_;
+  // The newest query's index hits, until they are drawn (merged into rows only if the file
+  // hits don't come first).
+  std::optional<std::vector<SearchIndex::Scored>> indexHits_;
   QTimer indexRowsTimer_;
   // The window a paste from the panel goes to, taken when the panel opened.
   std::optional<PasteTarget> openedTarget_;

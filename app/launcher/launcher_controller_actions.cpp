@@ -82,8 +82,8 @@ void LauncherController::queueTimedOut() {
                 text_.c_str());
   if (reportFailure) {
     reportFailure("Nothing was opened", std::nullopt,
-                  "The search for \u201c" + text_ +
-                      "\u201d is taking long. Press Enter again once its results are shown.");
+                  "The search for \u201c" + text_ + "\u201d is taking long. Press " + openSymbol +
+                      " again once its results are shown.");
   }
   if (typed) {
     textDidChangeNow(std::move(*typed), std::nullopt);

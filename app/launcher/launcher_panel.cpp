@@ -20,6 +20,7 @@
 #include "app/base/log.h"
 #include "app/base/run_in_background.h"
 #include "app/clipboard/clipboard_history.h"
+#include "app/launcher/message_window.h"
 #include "app/launcher/preview_window.h"
 #include "app/launcher/result_cell.h"
 #include "app/launcher/stage_view.h"
@@ -318,6 +319,9 @@ void LauncherPanel::present(LauncherController::Mode mode, double pressedAt) {
     return;
   }
   setGeometry(placement(screen->availableGeometry(), height()));
+  if (MessageWindow* message = MessageWindow::current()) {
+    message->makeRoomForPanel(screen->availableGeometry());
+  }
   const bool first = !testAttribute(Qt::WA_WState_Created);
   if (first) {
     winId();

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 #include "app/launcher/launcher_panel.h"
@@ -58,6 +59,19 @@ MessageWindow* MessageWindow::current() {
   return shown().data();
 }
 
+QRect MessageWindow::placement(const QRect& available, bool panelOpen) {
+  if (!panelOpen) {
+    return LauncherPanel::placement(available, kHeight);
+  }
+  const QRect panel = LauncherPanel::placement(available, LauncherPanel::kTallHeight);
+  constexpr int kGap = 24;
+  return {panel.x(), panel.bottom() + 1 + kGap, panel.width(), kHeight};
+}
+
+void MessageWindow::makeRoomForPanel(const QRect& available) {
+  setGeometry(placement(available, true));
+}
+
 MessageWindow* MessageWindow::display(const std::string& title, const std::string& text,
                                       std::function<void()> clicked) {
   if (MessageWindow* previous = shown().data()) {
@@ -71,7 +85,11 @@ MessageWindow* MessageWindow::display(const std::string& title, const std::strin
     screen = QGuiApplication::primaryScreen();
   }
   if (screen != nullptr) {
-    window->setGeometry(LauncherPanel::placement(screen->availableGeometry(), kHeight));
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    const bool panelOpen = std::any_of(windows.begin(), windows.end(), [](QWidget* shown) {
+      return dynamic_cast<LauncherPanel*>(shown) != nullptr && shown->isVisible();
+    });
+    window->setGeometry(placement(screen->availableGeometry(), panelOpen));
   } else {
     window->resize(LauncherPanel::kWidth, kHeight);
   }

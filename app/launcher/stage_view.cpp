@@ -40,11 +40,12 @@ QFont wordFont() {
   return sized(12.5);
 }
 
-// Lines of `text` wrapped anywhere at `width`.
+// Lines of `text` wrapped at `width`: where a line may break (after a slash or a hyphen of a
+// URL), else anywhere.
 int lineCount(const QString& text, const QFont& font, qreal width) {
   QTextLayout layout(text, font);
   QTextOption option;
-  option.setWrapMode(QTextOption::WrapAnywhere);
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   layout.setTextOption(option);
   layout.beginLayout();
   int lines = 0;
@@ -284,7 +285,7 @@ void StageView::drawDetails(QPainter& painter, const QRectF& area) {
     const QRectF placeRect(textX, y, textWidth, placeLines * lineHeight);
     if (content_.placeLines > 1) {
       QTextOption option;
-      option.setWrapMode(QTextOption::WrapAnywhere);
+      option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
       painter.drawText(placeRect, place, option);
     } else {
       painter.drawText(placeRect, Qt::AlignVCenter | Qt::AlignLeft,

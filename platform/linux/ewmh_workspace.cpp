@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <utility>
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,8 +30,9 @@ bool contains(const std::vector<uint32_t>& list, uint32_t value) {
 }
 
 std::string realPath(const std::string& path) {
-  char buffer[PATH_MAX];
-  return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : std::string();
+  std::array<char, PATH_MAX> buffer{};
+  return ::realpath(path.c_str(), buffer.data()) != nullptr ? std::string(buffer.data())
+                                                            : std::string();
 }
 
 // Whether `pid` lives in this process's pid namespace.
@@ -62,7 +63,9 @@ bool runs(int32_t pid, const std::string& program) {
     const size_t colon = folders.find(':');
     const std::string folder(folders.substr(0, colon));
     folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
-    if (!folder.empty() && realPath(folder + "/" + program) == executable) {
+    std::string candidate = folder;
+    candidate.append("/").append(program);
+    if (!folder.empty() && realPath(candidate) == executable) {
       return true;
     }
   }
@@ -375,9 +378,9 @@ std::optional<uint32_t> EwmhWorkspace::clientPid(xcb_window_t window) {
   if (extension == nullptr || extension->present == 0) {
     return std::nullopt;
   }
-  xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+  xcb_res_client_id_spec_t asked{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
   const XcbReply<xcb_res_query_client_ids_reply_t> reply(
-      xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &spec), nullptr));
+      xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &asked), nullptr));
   if (!reply) {
     return std::nullopt;
   }
@@ -418,18 +421,16 @@ bool EwmhWorkspace::ownsItsProcess(const RunningApp& app) {
   }
   const xcb_atom_t pidAtom = connection_->atom("_NET_WM_PID");
   const auto pid = static_cast<uint32_t>(app.pid);
-  for (const xcb_window_t window : windows) {
+  // Every window of the process names the application.
+  return std::ranges::all_of(windows, [&](xcb_window_t window) {
     const auto pids = connection_->cardinals(window, pidAtom);
     const auto owner = clientPid(window);
     if ((pids.empty() || pids[0] != pid) && (!owner || *owner != pid)) {
-      continue;
+      return true;  // another process's window
     }
-    if (const auto other = identity(window);
-        other && other->bundleIdentifier != app.bundleIdentifier) {
-      return false;
-    }
-  }
-  return true;
+    const auto other = identity(window);
+    return !other || other->bundleIdentifier == app.bundleIdentifier;
+  });
 }
 
 void EwmhWorkspace::closeWindows(const RunningApp& app) {
