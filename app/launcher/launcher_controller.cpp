@@ -20,6 +20,10 @@ namespace vesk {
 
 namespace {
 
+std::string downloads() {
+  return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation).toStdString();
+}
+
 std::string lowered(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -28,35 +32,28 @@ std::string lowered(std::string text) {
 
 }  // namespace
 
-LauncherController::LauncherController(HistoryStore& history, RunningApps* running,
-                                       FileSearchEngine& files, DesktopActions& desktop)
-    : now(secondsSince1970),
-      saveFolder(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation).toStdString()),
-      history_(history),
-      running_(running),
-      files_(files),
-      desktop_(desktop),
+LauncherController::LauncherController(LauncherServices services, LauncherRequests requests)
+    : services_(std::move(services)),
+      requests_(std::move(requests)),
+      history_(services_.history),
+      running_(services_.running),
+      files_(services_.files),
+      desktop_(services_.desktop),
       view_(&LauncherView::none()),
+      saveFolder_(downloads()),
       self_(std::make_shared<LauncherController*>(this)) {
-  searchFiles = [this](std::string query, int limit, int64_t generation,
-                       std::function<void(FileSearchEngine::Hits)> done) {
-    files_.search(std::move(query), limit, generation, std::move(done));
-  };
-  deliverClip = [this](const Clip& clip, ClipDelivery delivery) { deliver(clip, delivery); };
-  reportSaved = [this](const std::string& path) {
-    if (notifier != nullptr) {
-      notifier->saved(path);
-    }
-  };
-  reportFailure = [this](const std::string& title, const std::optional<std::string>& path,
-                         const std::string& reason) {
-    if (notifier != nullptr) {
-      notifier->failed(title, path, reason);
-    }
-  };
+  if (!services_.now) {
+    services_.now = secondsSince1970;
+  }
+  if (!services_.searchFiles) {
+    services_.searchFiles = [&files = files_](std::string query, int limit, int64_t generation,
+                                              std::function<void(FileSearchEngine::Hits)> done) {
+      files.search(std::move(query), limit, generation, std::move(done));
+    };
+  }
   desktop_.failed = [this](const std::string& title, const std::optional<std::string>& path,
                            const std::string& reason) { failed(title, path, reason); };
-  desktop_.terminalApp = &terminalApp;
+  desktop_.terminalApp = &settings_.terminalApp;
   queueTimer_.setSingleShot(true);
   queueTimer_.setInterval(kNoRowsWait);
   QObject::connect(&queueTimer_, &QTimer::timeout, [this] { queueTimedOut(); });
@@ -67,6 +64,7 @@ LauncherController::LauncherController(HistoryStore& history, RunningApps* runni
 LauncherController::~LauncherController() {
   *self_ = nullptr;
   desktop_.failed = nullptr;
+  desktop_.terminalApp = nullptr;
   if (clipboard_ != nullptr) {
     clipboard_->onChange = nullptr;
   }
@@ -76,7 +74,33 @@ void LauncherController::setView(LauncherView* view) {
   view_ = view != nullptr ? view : &LauncherView::none();
 }
 
-// Settings with side effects.
+void LauncherController::apply(LauncherSettings settings) {
+  if (settings == settings_) {
+    return;
+  }
+  const LauncherSettings previous = std::exchange(settings_, std::move(settings));
+  saveFolder_ = settings_.saveFolder.empty() ? downloads() : settings_.saveFolder;
+  if (settings_.openLinks != previous.openLinks) {
+    linkApps_.clear();
+  }
+  if (settings_.clipboardAlias != previous.clipboardAlias) {
+    applyAlias();
+  }
+  if (settings_.keys != previous.keys) {
+    const std::vector<Shortcut> open = settings_.keys[PanelKey::open];
+    openSymbol_ = open.empty() ? std::string() : open.front().symbols();
+    view_->reconfigureVisibleRows();
+    view_->refreshStage();
+  }
+  // The plain ones show at the next refresh, but the clipboard's notices are rows of the list
+  // shown and a new paste behaviour changes its stage.
+  if (mode_ == Mode::clipboard && (settings_.clipboardNotices != previous.clipboardNotices ||
+                                   settings_.canPaste != previous.canPaste)) {
+    refresh();
+  }
+}
+
+// The application index and the clipboard history.
 
 void LauncherController::setIndex(SearchIndex index) {
   index_ = std::move(index);
@@ -104,52 +128,16 @@ void LauncherController::setClipboard(ClipboardHistory* clipboard) {
   clipboardChanged();
 }
 
-void LauncherController::setClipboardNotices(std::vector<ClipboardNotice> notices) {
-  if (notices == notices_) {
-    return;
-  }
-  notices_ = std::move(notices);
-  if (mode_ == Mode::clipboard) {
-    refresh();
-  }
-}
-
-void LauncherController::setKeys(KeyBindings keys) {
-  if (keys == keys_) {
-    return;
-  }
-  keys_ = std::move(keys);
-  const std::vector<Shortcut> open = keys_[PanelKey::open];
-  openSymbol = open.empty() ? std::string() : open.front().symbols();
-  view_->reconfigureVisibleRows();
-  view_->refreshStage();
-}
-
-void LauncherController::setOpenLinks(std::map<std::string, std::string> openLinks) {
-  if (openLinks == openLinks_) {
-    return;
-  }
-  openLinks_ = std::move(openLinks);
-  linkApps_.clear();
-}
-
-void LauncherController::setClipboardAlias(std::string alias) {
-  if (alias == alias_) {
-    return;
-  }
-  alias_ = std::move(alias);
-  applyAlias();
-}
-
 void LauncherController::applyAlias() {
+  const std::string& alias = settings_.clipboardAlias;
   const std::vector<std::string> aliases =
-      alias_.empty() ? std::vector<std::string>{} : std::vector<std::string>{alias_};
+      alias.empty() ? std::vector<std::string>{} : std::vector<std::string>{alias};
   index_.setAliases(aliases, Command::clipboard);
 }
 
 // The icons wanted now: every indexed item with a location and every running app's entry.
 void LauncherController::loadIcons() {
-  if (icons == nullptr) {
+  if (services_.icons == nullptr) {
     return;
   }
   std::vector<std::string> urls;
@@ -167,7 +155,7 @@ void LauncherController::loadIcons() {
       }
     }
   }
-  icons->load(urls);
+  services_.icons->load(urls);
 }
 
 void LauncherController::iconsChanged() {
@@ -176,18 +164,19 @@ void LauncherController::iconsChanged() {
 }
 
 void LauncherController::recomputeBoosts() {
-  boosts_ = history_.history().boosts(index_, now());
+  boosts_ = history_.history().boosts(index_, services_.now());
 }
 
 // The lists.
 
 LauncherLists::CommandRules LauncherController::commandRules() const {
-  return {&hiddenCommands, checksForUpdates, readyUpdate.has_value()};
+  return {&settings_.hiddenCommands, settings_.checksForUpdates, settings_.readyUpdate.has_value()};
 }
 
 bool LauncherController::showsEmptyClipboard() const {
   return mode_ == Mode::clipboard && !sublist_ && !LauncherLists::hasText(text_) &&
-         (clipboard_ == nullptr || clipboard_->index().count() == 0) && notices_.empty();
+         (clipboard_ == nullptr || clipboard_->index().count() == 0) &&
+         settings_.clipboardNotices.empty();
 }
 
 void LauncherController::refresh(std::optional<Keystroke> keystroke) {
@@ -202,7 +191,7 @@ void LauncherController::refresh(std::optional<Keystroke> keystroke) {
     update(sublistRows(*sublist_, text_, sublistContext()), 0, keystroke);
   } else if (mode_ == Mode::clipboard) {
     LauncherLists::Listed listed = LauncherLists::clips(
-        clipboard_ != nullptr ? &clipboard_->index() : nullptr, text_, notices_);
+        clipboard_ != nullptr ? &clipboard_->index() : nullptr, text_, settings_.clipboardNotices);
     const size_t selection = keptSelection(listed.rows, listed.selection);
     update(std::move(listed.rows), selection, keystroke);
   } else if (LauncherLists::hasText(text_)) {
@@ -215,8 +204,8 @@ void LauncherController::refresh(std::optional<Keystroke> keystroke) {
 
 void LauncherController::showEmptyState(std::optional<Keystroke> keystroke) {
   LauncherLists::EmptyStateInput input;
-  input.emptyState = emptyState;
-  input.problems = &problems;
+  input.emptyState = settings_.emptyState;
+  input.problems = &settings_.problems;
   input.rules = commandRules();
   input.index = &index_;
   input.history = &history_.history();
@@ -238,11 +227,11 @@ void LauncherController::launcherSearch(const std::string& query,
   indexRowsTimer_.stop();
   if (!scored.empty()) {
     indexHits_ = scored;
-    indexRowsTimer_.start(indexHitsWait);
+    indexRowsTimer_.start(settings_.indexHitsWait);
   }
   // The hits come on the engine's queue and go on to the main thread: no thread waits for them.
   std::weak_ptr<LauncherController*> weak = self_;
-  searchFiles(
+  services_.searchFiles(
       query, static_cast<int>(LauncherLists::kResultLimit), generation,
       [weak, generation, scored = std::move(scored), keystroke](FileSearchEngine::Hits hits) {
         postToMain([weak, generation, scored, keystroke, hits = std::move(hits)]() mutable {
@@ -411,20 +400,20 @@ void LauncherController::setText(std::string text, size_t caret) {
 void LauncherController::prepareToShow(Mode mode) {
   if (!view_->isVisible()) {
     // The window the user is in: once the panel is up, it is the panel or nothing.
-    openedTarget_ = pasteTarget ? std::optional(pasteTarget()) : std::nullopt;
+    openedTarget_ = services_.pasteTarget ? std::optional(services_.pasteTarget()) : std::nullopt;
   }
   if (running_ != nullptr && running_->sync()) {
     loadIcons();
   }
   recomputeBoosts();
-  files_.setBoosts(history_.history().fileBoosts(now()));
+  files_.setBoosts(history_.history().fileBoosts(services_.now()));
   files_.recheckRefused();
   if (mode != mode_) {
     mode_ = mode;
     applyLook();
   }
-  if (mode_ == Mode::clipboard && onShowClipboard) {
-    onShowClipboard();
+  if (mode_ == Mode::clipboard && requests_.onShowClipboard) {
+    requests_.onShowClipboard();
   }
   refresh();
 }
@@ -449,8 +438,8 @@ void LauncherController::reset() {
   if (!rows_.empty() || isExpanded_) {
     show({}, 0, false);
   }
-  if (icons != nullptr) {
-    icons->trimTypes();
+  if (services_.icons != nullptr) {
+    services_.icons->trimTypes();
   }
 }
 
@@ -465,8 +454,8 @@ void LauncherController::switchMode(Mode mode) {
   mode_ = mode;
   applyLook();
   setText({}, 0);
-  if (mode_ == Mode::clipboard && onShowClipboard) {
-    onShowClipboard();
+  if (mode_ == Mode::clipboard && requests_.onShowClipboard) {
+    requests_.onShowClipboard();
   }
   refresh();
 }
@@ -487,8 +476,8 @@ void LauncherController::textDidChange(std::string text, std::optional<double> e
 void LauncherController::textDidChangeNow(std::string text, std::optional<double> eventTime) {
   userMoved_ = false;  // a new query
   text_ = std::move(text);
-  if (mode_ == Mode::launcher && !sublist_ && !alias_.empty() &&
-      lowered(text_) == lowered(alias_) + " ") {
+  if (mode_ == Mode::launcher && !sublist_ && !settings_.clipboardAlias.empty() &&
+      lowered(text_) == lowered(settings_.clipboardAlias) + " ") {
     switchMode(Mode::clipboard);
     return;
   }

@@ -5,7 +5,8 @@
 // selection stable while lists change under it, and turns opening a row into its effect.
 //
 // The panel is a thin view (`LauncherView`): the controller tells it what changed and it reads
-// `tableRows`. The shell sets the fields below and receives requests through the callbacks.
+// `tableRows`. The shell gives it its services once and its settings as one value (`apply`), and
+// receives its requests through `LauncherRequests`.
 //
 // Main thread only. A file search runs on the engine's queue; its result is used only while the
 // `searchGeneration` it started with is current. A query's index hits (apps, commands) are
@@ -30,6 +31,7 @@
 #include "app/clipboard/clip_images.h"
 #include "app/clipboard/paster.h"
 #include "app/launcher/launcher_lists.h"
+#include "app/launcher/launcher_settings.h"
 #include "app/launcher/row.h"
 #include "app/launcher/sublist.h"
 #include "core/base/wall_clock.h"
@@ -64,20 +66,12 @@ class LauncherController final {
   // How long keys wait for the first rows of the newest query; then they are dropped, nothing
   // is opened, and the user is told.
   static constexpr std::chrono::milliseconds kNoRowsWait{2000};
-  // How long a query's index hits wait for its file hits before they are drawn alone: a file
-  // search that answers within it is drawn with them in one go, so the list doesn't shrink
-  // and grow again at each keystroke.
-  static constexpr std::chrono::milliseconds kIndexHitsWait{30};
+  static constexpr std::chrono::milliseconds kIndexHitsWait = LauncherSettings::kIndexHitsWait;
   static constexpr std::string_view kLatencyLabel = "keystroke \u2192 results drawn";
 
-  // The file search: up to `limit` hits for `query` (none when superseded) handed to `done`,
-  // on any thread. A seam for tests; by default the engine's `search`.
-  using FileSearch = std::function<void(std::string query, int limit, int64_t generation,
-                                        std::function<void(FileSearchEngine::Hits)> done)>;
+  using FileSearch = LauncherServices::FileSearch;
 
-  // `running` may be null (no workspace): then no app counts as running.
-  LauncherController(HistoryStore& history, RunningApps* running, FileSearchEngine& files,
-                     DesktopActions& desktop);
+  LauncherController(LauncherServices services, LauncherRequests requests);
   ~LauncherController();
   LauncherController(const LauncherController&) = delete;
   LauncherController& operator=(const LauncherController&) = delete;
@@ -87,59 +81,26 @@ class LauncherController final {
   // The panel; none (the default) is a view that shows nothing.
   void setView(LauncherView* view);
 
-  // Settings and state from the shell. The plain ones take effect at the next refresh.
-  Config::EmptyState emptyState = Config::EmptyState::recent;
-  std::vector<std::string> problems;
-  std::set<Command> hiddenCommands = {Command::resumeClipboard};
-  std::map<std::string, std::string> openWithApps;  // extension or type → app entry
-  std::optional<std::string> terminalApp;
-  Notifier* notifier = nullptr;
-  // The icons of rows and the stage; none: rows have no icons. Owned by the shell.
-  IconStore* icons = nullptr;
-  WallClock now;           // the system clock by default
-  std::string saveFolder;  // the XDG Downloads folder by default
-  std::optional<std::string> clipboardHotkey;
-  std::optional<std::string> readyUpdate;
-  std::optional<std::string> version;
-  std::string openSymbol = "Enter";
-  ClipDeliverer* deliverer = nullptr;  // none: clips can't be delivered
-  // The window a paste goes to: the one active now (0: whichever is active), and whether it
-  // belongs to a terminal emulator. Asked when the panel opens, for the pastes from it, and at
-  // each paste-next without the panel.
-  std::function<PasteTarget()> pasteTarget;
-  bool canPaste = false;
-  bool checksForUpdates = false;
-  // The X server time of the last key press in the panel, for launches (0: unknown).
-  uint32_t userTime = 0;
-  FileSearch searchFiles;
-  // kIndexHitsWait by default; tests set their own.
-  std::chrono::milliseconds indexHitsWait = kIndexHitsWait;
-
-  std::function<void(Command)> runCommand;
-  std::function<void(ClipboardNotice)> resolveNotice;
-  std::function<void()> askForAccessibility;
-  // Told when a paste-next found that pasting is (no longer) allowed.
-  std::function<void(bool canPaste)> onCanPasteChange;
-  std::function<void()> onShowClipboard;
-  std::function<void(const Clip&, ClipDelivery)> deliverClip;  // `deliver` by default
-  std::function<void(const std::string& path)> reportSaved;    // the notifier by default
-  std::function<void(const std::string& title, const std::optional<std::string>& path,
-                     const std::string& reason)>
-      reportFailure;  // the notifier by default
-
-  // Settings with side effects.
+  // Takes the new settings; what changed is drawn again where it shows.
+  void apply(LauncherSettings settings);
+  const LauncherSettings& settings() const { return settings_; }
+  // The application index and the clipboard history (none: no clips).
   void setIndex(SearchIndex index);
   void setClipboard(ClipboardHistory* clipboard);
-  void setClipboardNotices(std::vector<ClipboardNotice> notices);
-  void setKeys(KeyBindings keys);
-  void setOpenLinks(std::map<std::string, std::string> openLinks);
-  void setClipboardAlias(std::string alias);
+  // The X server time of the last key press in the panel, for launches (0: unknown).
+  void setUserTime(uint32_t time) { userTime_ = time; }
 
+  IconStore* icons() const { return services_.icons; }
+  double now() const { return services_.now(); }
+  // The open key's symbols, for the rows' marks and messages.
+  const std::string& openSymbol() const { return openSymbol_; }
   const SearchIndex& index() const { return index_; }
   ClipboardHistory* clipboard() const { return clipboard_; }
-  const std::vector<ClipboardNotice>& clipboardNotices() const { return notices_; }
-  const KeyBindings& keys() const { return keys_; }
-  const std::string& clipboardAlias() const { return alias_; }
+  const std::vector<ClipboardNotice>& clipboardNotices() const {
+    return settings_.clipboardNotices;
+  }
+  const KeyBindings& keys() const { return settings_.keys; }
+  const std::string& clipboardAlias() const { return settings_.clipboardAlias; }
   ClipImages& clipImages() { return clipImages_; }
 
   // What the panel shows.
@@ -256,6 +217,9 @@ class LauncherController final {
   // The paste target taken when the panel opened (the one active now when it wasn't taken).
   PasteTarget pasteTargetFromPanel() const;
 
+  LauncherServices services_;
+  LauncherRequests requests_;
+  LauncherSettings settings_;
   HistoryStore& history_;
   RunningApps* running_;
   FileSearchEngine& files_;
@@ -264,10 +228,9 @@ class LauncherController final {
 
   SearchIndex index_;
   ClipboardHistory* clipboard_ = nullptr;
-  std::vector<ClipboardNotice> notices_;
-  KeyBindings keys_ = KeyBindings::defaults();
-  std::map<std::string, std::string> openLinks_;
-  std::string alias_ = "c";
+  std::string openSymbol_ = "Enter";
+  std::string saveFolder_;  // the settings' or the XDG Downloads folder
+  uint32_t userTime_ = 0;
   ClipImages clipImages_;
 
   Mode mode_ = Mode::launcher;

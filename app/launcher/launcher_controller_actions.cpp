@@ -80,10 +80,10 @@ void LauncherController::queueTimedOut() {
   queue_.clear();
   Log::app.info("Nothing came for \"%s\" in time: the keys typed after it were dropped",
                 text_.c_str());
-  if (reportFailure) {
-    reportFailure("Nothing was opened", std::nullopt,
-                  "The search for \u201c" + text_ + "\u201d is taking long. Press " + openSymbol +
-                      " again once its results are shown.");
+  if (services_.notifier != nullptr) {
+    services_.notifier->failed("Nothing was opened", std::nullopt,
+                               "The search for \u201c" + text_ + "\u201d is taking long. Press " +
+                                   openSymbol_ + " again once its results are shown.");
   }
   if (typed) {
     textDidChangeNow(std::move(*typed), std::nullopt);
@@ -166,10 +166,10 @@ void LauncherController::dismiss() {
 void LauncherController::activate(const Item& item) {
   if (sublist_ && sublist_->isOpenWith()) {
     const Item file = std::get<Sublist::OpenWith>(sublist_->value).file;
-    history_.record(file.id, now());
+    history_.record(file.id, services_.now());
     dismiss();
     if (const auto path = file.url()) {
-      desktop_.open({*path}, item.url(), userTime);
+      desktop_.open({*path}, item.url(), userTime_);
     }
     return;
   }
@@ -182,13 +182,13 @@ void LauncherController::activate(const Item& item) {
 }
 
 void LauncherController::activate(const Clip& clip) {
-  if (canPaste) {
+  if (settings_.canPaste) {
     perform(ClipAction::paste, clip);
     return;
   }
   perform(ClipAction::copy, clip);
-  if (askForAccessibility) {
-    askForAccessibility();
+  if (requests_.askForAccessibility) {
+    requests_.askForAccessibility();
   }
 }
 
@@ -201,8 +201,8 @@ void LauncherController::activate(size_t position) {
     activate(*item);
   } else if (row.problem() != nullptr) {
     dismiss();
-    if (runCommand) {
-      runCommand(Command::openConfig);
+    if (requests_.runCommand) {
+      requests_.runCommand(Command::openConfig);
     }
   } else if (const Action* action = row.action()) {
     const auto* actions = sublist_ ? std::get_if<Sublist::Actions>(&sublist_->value) : nullptr;
@@ -228,14 +228,14 @@ void LauncherController::activate(size_t position) {
     if (*notice != ClipboardNotice::paused) {
       dismiss();
     }
-    if (resolveNotice) {
-      resolveNotice(*notice);
+    if (requests_.resolveNotice) {
+      requests_.resolveNotice(*notice);
     }
   }
 }
 
 void LauncherController::open(const Item& item) {
-  history_.record(item.id, now());
+  history_.record(item.id, services_.now());
   if (item.kind.tag == Item::Kind::Tag::command && item.kind.command == Command::clipboard) {
     switchMode(Mode::clipboard);
     return;
@@ -244,17 +244,17 @@ void LauncherController::open(const Item& item) {
   switch (item.kind.tag) {
     case Item::Kind::Tag::app:
       desktop_.openApp(item, running_ != nullptr ? running_->application(item.id) : std::nullopt,
-                       userTime);
+                       userTime_);
       break;
     case Item::Kind::Tag::file:
-      desktop_.openFile(item.kind.url, openWithApps, userTime);
+      desktop_.openFile(item.kind.url, settings_.openWithApps, userTime_);
       break;
     case Item::Kind::Tag::folder:
-      desktop_.open({item.kind.url}, std::nullopt, userTime);
+      desktop_.open({item.kind.url}, std::nullopt, userTime_);
       break;
     case Item::Kind::Tag::command:
-      if (runCommand) {
-        runCommand(item.kind.command);
+      if (requests_.runCommand) {
+        requests_.runCommand(item.kind.command);
       }
       break;
   }
@@ -264,7 +264,7 @@ void LauncherController::open(const Item& item) {
 
 SublistContext LauncherController::sublistContext() const {
   SublistContext context;
-  context.canPaste = canPaste;
+  context.canPaste = settings_.canPaste;
   if (!sublist_) {
     return context;
   }

@@ -71,14 +71,14 @@ void LauncherController::perform(Action action, const Item& target) {
       desktop_.copyPath(*path);
       break;
     case Action::openInTerminal:
-      desktop_.openInTerminal(*path, terminalApp, userTime);
+      desktop_.openInTerminal(*path, settings_.terminalApp, userTime_);
       break;
     case Action::copyItem:
       desktop_.copyItem(*path);
       break;
     case Action::zip:
-      if (notifier != nullptr) {
-        notifier->zip(*path);
+      if (services_.notifier != nullptr) {
+        services_.notifier->zip(*path);
       }
       break;
     case Action::trash: {
@@ -135,13 +135,14 @@ void LauncherController::perform(ClipAction action, const Clip& target) {
   dismiss();
   switch (action) {
     case ClipAction::paste:
-      deliverClip(clip, ClipDelivery::paste);
+      deliver(clip, ClipDelivery::paste);
       break;
     case ClipAction::copy:
-      deliverClip(clip, ClipDelivery::copy);
+      deliver(clip, ClipDelivery::copy);
       break;
     case ClipAction::pastePlainText:
-      deliverClip(clip, canPaste ? ClipDelivery::pastePlainText : ClipDelivery::copyPlainText);
+      deliver(clip,
+              settings_.canPaste ? ClipDelivery::pastePlainText : ClipDelivery::copyPlainText);
       break;
     case ClipAction::openLink: {
       const std::optional<URL> url = URL::parse(clip.text);
@@ -149,7 +150,7 @@ void LauncherController::perform(ClipAction action, const Clip& target) {
         return;
       }
       const std::optional<LinkApp> app = linkApp(clip);
-      desktop_.open({clip.text}, app ? app->app : std::nullopt, userTime);
+      desktop_.open({clip.text}, app ? app->app : std::nullopt, userTime_);
       break;
     }
     case ClipAction::reveal:
@@ -157,8 +158,12 @@ void LauncherController::perform(ClipAction action, const Clip& target) {
       break;
     case ClipAction::save:
       if (clipboard_ != nullptr) {
-        desktop_.save(clip, clipboard_->store(), saveFolder, now(),
-                      [this](const std::string& saved) { reportSaved(saved); });
+        desktop_.save(clip, clipboard_->store(), saveFolder_, services_.now(),
+                      [notifier = services_.notifier](const std::string& saved) {
+                        if (notifier != nullptr) {
+                          notifier->saved(saved);
+                        }
+                      });
       }
       break;
     default:
@@ -170,30 +175,30 @@ PasteTarget LauncherController::pasteTargetFromPanel() const {
   if (openedTarget_) {
     return *openedTarget_;
   }
-  return pasteTarget ? pasteTarget() : PasteTarget{};
+  return services_.pasteTarget ? services_.pasteTarget() : PasteTarget{};
 }
 
 void LauncherController::deliver(const Clip& clip, ClipDelivery delivery) {
-  if (clipboard_ == nullptr || deliverer == nullptr) {
+  if (clipboard_ == nullptr || services_.deliverer == nullptr) {
     return;
   }
   if (delivery == ClipDelivery::pasteNext) {
-    deliverer->pasteNext(clip, pasteTargetFromPanel(), [](bool, auto) {});
+    services_.deliverer->pasteNext(clip, pasteTargetFromPanel(), [](bool, auto) {});
     return;
   }
   std::weak_ptr<LauncherController*> weak = self_;
-  deliverer->deliver(clip, delivery, pasteTargetFromPanel(),
-                     [weak, delivery](const std::optional<Failure>& failure) {
-                       const auto self = weak.lock();
-                       if (failure && self && *self != nullptr) {
-                         (*self)->failed(ClipDeliverer::failureTitle(delivery), std::nullopt,
-                                         failure->description);
-                       }
-                     });
+  services_.deliverer->deliver(clip, delivery, pasteTargetFromPanel(),
+                               [weak, delivery](const std::optional<Failure>& failure) {
+                                 const auto self = weak.lock();
+                                 if (failure && self && *self != nullptr) {
+                                   (*self)->failed(ClipDeliverer::failureTitle(delivery),
+                                                   std::nullopt, failure->description);
+                                 }
+                               });
 }
 
 void LauncherController::pasteNext(double pressedAt) {
-  if (clipboard_ == nullptr || deliverer == nullptr) {
+  if (clipboard_ == nullptr || services_.deliverer == nullptr) {
     return;
   }
   const int64_t copies = clipboard_->copies();
@@ -208,31 +213,32 @@ void LauncherController::pasteNext(double pressedAt) {
   if (view_->isVisible()) {
     target = pasteTargetFromPanel();
     dismiss();
-  } else if (pasteTarget) {
-    target = pasteTarget();
+  } else if (services_.pasteTarget) {
+    target = services_.pasteTarget();
   }
   std::weak_ptr<LauncherController*> weak = self_;
-  deliverer->pasteNext(*clip, target, [weak](bool trusted, const std::optional<Failure>& failure) {
-    const auto self = weak.lock();
-    if (!self || *self == nullptr) {
-      return;
-    }
-    LauncherController& controller = **self;
-    if (failure) {
-      controller.failed("Couldn't paste the clip", std::nullopt, failure->description);
-    }
-    const bool changed = controller.canPaste != trusted;
-    controller.canPaste = trusted;
-    if (changed && controller.mode_ == Mode::clipboard) {
-      controller.refresh();
-    }
-    if (changed && controller.onCanPasteChange) {
-      controller.onCanPasteChange(trusted);
-    }
-    if (!trusted && controller.askForAccessibility) {
-      controller.askForAccessibility();
-    }
-  });
+  services_.deliverer->pasteNext(
+      *clip, target, [weak](bool trusted, const std::optional<Failure>& failure) {
+        const auto self = weak.lock();
+        if (!self || *self == nullptr) {
+          return;
+        }
+        LauncherController& controller = **self;
+        if (failure) {
+          controller.failed("Couldn't paste the clip", std::nullopt, failure->description);
+        }
+        const bool changed = controller.settings_.canPaste != trusted;
+        controller.settings_.canPaste = trusted;
+        if (changed && controller.mode_ == Mode::clipboard) {
+          controller.refresh();
+        }
+        if (changed && controller.requests_.onCanPasteChange) {
+          controller.requests_.onCanPasteChange(trusted);
+        }
+        if (!trusted && controller.requests_.askForAccessibility) {
+          controller.requests_.askForAccessibility();
+        }
+      });
 }
 
 void LauncherController::failed(const std::string& title, const std::optional<std::string>& path,
@@ -242,8 +248,8 @@ void LauncherController::failed(const std::string& title, const std::optional<st
   } else {
     Log::app.error("%s: %s", title.c_str(), reason.c_str());
   }
-  if (reportFailure) {
-    reportFailure(title, path, reason);
+  if (services_.notifier != nullptr) {
+    services_.notifier->failed(title, path, reason);
   }
 }
 
@@ -257,7 +263,8 @@ std::optional<LauncherController::LinkApp> LauncherController::linkApp(const Cli
   }
   linkApps_[url->scheme] = LinkApp{};  // looked up once
   std::optional<std::string> configured;
-  if (const auto found = openLinks_.find(url->scheme); found != openLinks_.end()) {
+  if (const auto found = settings_.openLinks.find(url->scheme);
+      found != settings_.openLinks.end()) {
     configured = found->second;
   }
   std::weak_ptr<LauncherController*> weak = self_;

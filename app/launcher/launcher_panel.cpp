@@ -40,13 +40,6 @@ constexpr int kFieldWidth = 612;
 // A selection change this soon after the user's last key counts as the user's.
 constexpr double kUserWindow = 1.0;
 
-double nowSince1970() {
-  return static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::system_clock::now().time_since_epoch())
-                                 .count()) /
-         1000.0;
-}
-
 FileFact readFact(const std::string& path) {
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
@@ -192,7 +185,7 @@ LauncherPanel::LauncherPanel(LauncherController& launcher, const HistoryStore& h
 
   symbol_ = new QLabel(this);
   field_ = new SearchField(*this);
-  const auto icons = [this] { return launcher_.icons; };
+  const auto icons = [this] { return launcher_.icons(); };
   stage_ = new StageView(icons, this);
   list_ = new QListView(this);
   model_ = new RowModel(*this, this);
@@ -254,7 +247,7 @@ PanelContext LauncherPanel::context() const {
   };
   context.home = XDGFolders().home();
   context.configFile = configFile;
-  context.now = launcher_.now ? launcher_.now() : nowSince1970();
+  context.now = launcher_.now();
   ClipboardHistory* clipboard = launcher_.clipboard();
   context.clipImage = [this, clipboard](const Clip& clip, bool preview) -> std::optional<QImage> {
     if (clipboard == nullptr || !clipboard->store()) {
@@ -266,7 +259,7 @@ PanelContext LauncherPanel::context() const {
   context.fact = [this](const std::string& path) {
     return const_cast<LauncherPanel*>(this)->fact(path);
   };
-  context.icons = launcher_.icons;
+  context.icons = launcher_.icons();
   return context;
 }
 
@@ -515,7 +508,7 @@ bool LauncherPanel::handleKey(const QKeyEvent& event) {
   // On X11 a key event's time is the server's: launches started by this key carry it, so that
   // a window manager that prevents focus stealing lets their windows have the focus.
   if (event.timestamp() != 0) {
-    launcher_.userTime = static_cast<uint32_t>(event.timestamp());
+    launcher_.setUserTime(static_cast<uint32_t>(event.timestamp()));
   }
   const std::optional<TypedKey> key = PanelKeys::fromQt(event);
   if (!key) {
@@ -603,7 +596,7 @@ void LauncherPanel::setSymbol(const std::string& symbol) {
 
 void LauncherPanel::showSymbol() {
   const std::optional<QImage> image = PanelIcons::image(IconRef::symbol(symbolName_), IconSize::row,
-                                                        launcher_.icons, devicePixelRatioF());
+                                                        launcher_.icons(), devicePixelRatioF());
   if (image && image->cacheKey() != symbolImage_) {
     symbolImage_ = image->cacheKey();
     symbol_->setPixmap(QPixmap::fromImage(*image));

@@ -60,7 +60,7 @@ void LauncherPanel::showPreview(const std::string& target) {
   // Transient for the panel: window managers keep it above the panel, which keeps the focus.
   preview_->winId();
   preview_->windowHandle()->setTransientParent(windowHandle());
-  preview_->show(target, screen(), launcher_.icons);
+  preview_->show(target, screen(), launcher_.icons());
   activateWindow();
   preview_->raise();
   focusField();

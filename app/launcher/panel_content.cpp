@@ -106,7 +106,7 @@ CellContent cell(const Row& row, size_t position, const PanelContext& context) {
   CellContent cell;
   const bool armed = isArmed(position, controller);
   if (position == controller.selection()) {
-    cell.mark = controller.openSymbol;
+    cell.mark = controller.openSymbol();
   }
   if (const Item* item = row.item()) {
     cell.title = item->name;

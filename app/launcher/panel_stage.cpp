@@ -86,14 +86,14 @@ StageContent itemStage(const Item& item, const PanelContext& context) {
     case Item::Kind::Tag::command:
       break;
   }
-  const std::string version = controller.version.value_or("");
+  const std::string version = controller.settings().version.value_or("");
   stage.place = "Vesk command";
   stage.primary = "Run";
   switch (item.kind.command) {
     case Command::clipboard:
       stage.primary = "Open";
-      stage.kind = controller.clipboardHotkey
-                       ? "Also " + *controller.clipboardHotkey + ", from any app"
+      stage.kind = controller.settings().clipboardHotkey
+                       ? "Also " + *controller.settings().clipboardHotkey + ", from any app"
                        : std::string();
       break;
     case Command::clearClipboard:
@@ -106,7 +106,7 @@ StageContent itemStage(const Item& item, const PanelContext& context) {
       break;
     case Command::installUpdate:
       stage.primary = "Restart";
-      stage.place = "Vesk " + controller.readyUpdate.value_or("") + " is ready";
+      stage.place = "Vesk " + controller.settings().readyUpdate.value_or("") + " is ready";
       stage.kind = "Vesk restarts into it";
       break;
     case Command::checkForUpdates:
@@ -206,7 +206,7 @@ StageContent clipStage(const Clip& clip, const PanelContext& context) {
       filesStage(clip, context, stage);
       break;
   }
-  stage.primary = controller.canPaste ? "Paste" : "Copy";
+  stage.primary = controller.settings().canPaste ? "Paste" : "Copy";
   stage.primaryCaps = capsOf(controller, PanelKey::open);
   stage.secondary = StageContent::Key{"Actions", capsOf(controller, PanelKey::actions)};
   return stage;

@@ -82,7 +82,6 @@ AppDelegate::~AppDelegate() {
     icons_->onChange = nullptr;
   }
   if (launcher_) {
-    launcher_->icons = nullptr;
     launcher_->setView(nullptr);
     launcher_->setClipboard(nullptr);
   }
@@ -215,7 +214,7 @@ void AppDelegate::connectUpdater() {
   }
   updater_->onReady = [alive](const std::optional<std::string>& version) {
     if (AppDelegate* self = alive()) {
-      self->launcher_->readyUpdate = version;
+      self->changeLauncher([&](LauncherSettings& settings) { settings.readyUpdate = version; });
     }
   };
   updater_->onResult = [alive](const UpdateResult& result) {
@@ -224,7 +223,8 @@ void AppDelegate::connectUpdater() {
     }
   };
   updater_->reportLastUpdate();
-  launcher_->checksForUpdates = updater_->isEnabled();
+  changeLauncher(
+      [&](LauncherSettings& settings) { settings.checksForUpdates = updater_->isEnabled(); });
 }
 
 void AppDelegate::connectDesktop() {
@@ -260,32 +260,21 @@ void AppDelegate::connectDesktop() {
 }
 
 // The launcher controller over the history, the running apps and the file engine, with the
-// shell's callbacks; its panel, for now, logs what it would show.
+// shell's requests, and its panel: a window in a widget application, else the log panel.
 void AppDelegate::startLauncher() {
   notifier_ = services_.notifier ? services_.notifier : std::make_shared<LogNotifier>();
   desktop_ = std::make_unique<DesktopActions>(DesktopServices{
       services_.catalog, services_.fileManager, services_.pasteboardWriter, services_.workspace});
-  launcher_ =
-      std::make_unique<LauncherController>(*history_, runningApps_.get(), *files_, *desktop_);
   if (services_.iconSources) {
     icons_ = std::make_unique<IconStore>(services_.iconSources, kTypeIconsKept);
-    icons_->onChange = [this] { launcher_->iconsChanged(); };
-    launcher_->icons = icons_.get();
   }
-  if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
-    window_ = std::make_unique<LauncherPanel>(*launcher_, *history_, runningApps_.get(),
-                                              services_.windowFocus.get());
-    window_->configFile = paths_.configFile;
-  } else {
-    panel_ = std::make_unique<LogPanel>(*launcher_);
-    launcher_->setView(panel_.get());
-  }
-  launcher_->notifier = notifier_.get();
-  launcher_->deliverer = deliverer_.get();
-  launcher_->canPaste = canPaste_;
-  launcher_->hiddenCommands = hiddenCommands_;
+  LauncherServices launcherServices{*history_, *files_, *desktop_};
+  launcherServices.running = runningApps_.get();
+  launcherServices.notifier = notifier_.get();
+  launcherServices.icons = icons_.get();
+  launcherServices.deliverer = deliverer_.get();
   if (services_.workspace) {
-    launcher_->pasteTarget = [workspace = services_.workspace, catalog = services_.catalog] {
+    launcherServices.pasteTarget = [workspace = services_.workspace, catalog = services_.catalog] {
       return PasteTarget::active(*workspace, *catalog);
     };
   }
@@ -297,24 +286,47 @@ void AppDelegate::startLauncher() {
       }
     };
   };
-  launcher_->runCommand = with([](AppDelegate& self, Command command) { self.run(command); });
-  launcher_->resolveNotice = with([](AppDelegate& self, ClipboardNotice notice) {
+  LauncherRequests requests;
+  requests.runCommand = with([](AppDelegate& self, Command command) { self.run(command); });
+  requests.resolveNotice = with([](AppDelegate& self, ClipboardNotice notice) {
     if (notice == ClipboardNotice::paused) {
       self.setRecordingPaused(false, true);
     }
     // The settings pages of the other notices do not exist on X11: nothing to open.
   });
-  launcher_->onShowClipboard = with([](AppDelegate& self) { self.checkAccessibility(); });
-  launcher_->askForAccessibility = with([](AppDelegate& self) { self.askForAccessibility(); });
-  launcher_->onCanPasteChange = with([](AppDelegate& self, bool canPaste) {
-    self.canPaste_ = canPaste;
-    self.publishClipboardNotices();
-  });
+  requests.onShowClipboard = with([](AppDelegate& self) { self.checkAccessibility(); });
+  requests.askForAccessibility = with([](AppDelegate& self) { self.askForAccessibility(); });
+  requests.onCanPasteChange = with([](AppDelegate& self, bool) { self.publishClipboardNotices(); });
+  launcher_ =
+      std::make_unique<LauncherController>(std::move(launcherServices), std::move(requests));
+  LauncherSettings settings;
+  settings.canPaste = true;  // until the key synthesizer says otherwise
+  launcher_->apply(std::move(settings));
+  if (icons_) {
+    icons_->onChange = [this] { launcher_->iconsChanged(); };
+  }
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+    window_ = std::make_unique<LauncherPanel>(*launcher_, *history_, runningApps_.get(),
+                                              services_.windowFocus.get());
+    window_->configFile = paths_.configFile;
+  } else {
+    panel_ = std::make_unique<LogPanel>(*launcher_);
+    launcher_->setView(panel_.get());
+  }
   launcher_->setClipboard(clipboard_.get());
   if (runningApps_) {
     runningApps_->onChange = with(
         [](AppDelegate& self, bool membership) { self.launcher_->runningAppsChanged(membership); });
   }
+}
+
+void AppDelegate::changeLauncher(const std::function<void(LauncherSettings&)>& change) {
+  if (!launcher_) {
+    return;
+  }
+  LauncherSettings settings = launcher_->settings();
+  change(settings);
+  launcher_->apply(std::move(settings));
 }
 
 void AppDelegate::askForAccessibility() {
@@ -350,23 +362,29 @@ int64_t AppDelegate::indexGeneration() const {
   return indexer_->generation();
 }
 
+const SearchIndex& AppDelegate::index() const {
+  static const SearchIndex none;
+  return launcher_ ? launcher_->index() : none;
+}
+
+const std::set<Command>& AppDelegate::hiddenCommands() const {
+  static const std::set<Command> none;
+  return launcher_ ? launcher_->settings().hiddenCommands : none;
+}
+
 void AppDelegate::installIndex(SearchIndex index) {
-  index_ = std::move(index);
-  if (!configStore_->config().clipboardAlias.empty()) {
-    const std::vector<std::string> alias = {configStore_->config().clipboardAlias};
-    index_.setAliases(alias, Command::clipboard);
+  if (!launcher_) {
+    return;
   }
-  if (launcher_) {
-    launcher_->setIndex(index_);
-  }
+  launcher_->setIndex(std::move(index));
   if (onIndex) {
-    onIndex(index_);
+    onIndex(launcher_->index());
   }
   resolveApps();
 }
 
 void AppDelegate::resolveApps() {
-  if (index_.size() == 0) {
+  if (index().size() == 0) {
     return;
   }
   const Config config = configStore_->config();
@@ -374,7 +392,7 @@ void AppDelegate::resolveApps() {
   std::weak_ptr<AppDelegate*> weak = self_;
   runInBackground(
       QoS::utility,
-      [config, known = AppResolver::knownApps(index_), catalog = services_.catalog,
+      [config, known = AppResolver::knownApps(index()), catalog = services_.catalog,
        home = paths_.home] {
         return AppResolver::resolveConfigured(config.openWith, config.openLinks, config.terminal,
                                               known, *catalog, home);
@@ -385,14 +403,11 @@ void AppDelegate::resolveApps() {
           return;
         }
         AppDelegate& delegate = **self;
-        delegate.openWithApps_ = std::move(resolved.openWith);
-        delegate.openLinks_ = std::move(resolved.openLinks);
-        delegate.terminalApp_ = std::move(resolved.terminal);
-        if (delegate.launcher_) {
-          delegate.launcher_->openWithApps = delegate.openWithApps_;
-          delegate.launcher_->setOpenLinks(delegate.openLinks_);
-          delegate.launcher_->terminalApp = delegate.terminalApp_;
-        }
+        delegate.changeLauncher([&](LauncherSettings& settings) {
+          settings.openWithApps = std::move(resolved.openWith);
+          settings.openLinks = std::move(resolved.openLinks);
+          settings.terminalApp = std::move(resolved.terminal);
+        });
         delegate.appProblems_ = std::move(resolved.problems);
         delegate.publishProblems();
       });
@@ -410,20 +425,14 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
       postStartNotice();
     }
   }
-  if (launcher_) {
+  changeLauncher([&](LauncherSettings& settings) {
     const auto clipboardKey = hotkeys_ ? hotkeys_->current("clipboard") : std::nullopt;
-    launcher_->clipboardHotkey =
+    settings.clipboardHotkey =
         clipboardKey ? std::optional<std::string>(clipboardKey->symbols()) : std::nullopt;
-    launcher_->setKeys(config.keys);
-    launcher_->setClipboardAlias(config.clipboardAlias);
-    launcher_->emptyState = config.emptyState;
-  }
-  if (index_.size() > 0) {
-    const std::vector<std::string> alias = config.clipboardAlias.empty()
-                                               ? std::vector<std::string>{}
-                                               : std::vector<std::string>{config.clipboardAlias};
-    index_.setAliases(alias, Command::clipboard);
-  }
+    settings.keys = config.keys;
+    settings.clipboardAlias = config.clipboardAlias;
+    settings.emptyState = config.emptyState;
+  });
   const ClipboardStore::Retention retention = config.clipboardRetention();
   if (!previous || previous->clipboardRetention() != retention || !clipboard_->retention()) {
     clipboard_->setRetention(retention);
@@ -566,10 +575,9 @@ void AppDelegate::setRecordingPaused(bool paused, bool save) {
   if (recorder_) {
     recorder_->setPaused(paused);
   }
-  hiddenCommands_ = {paused ? Command::pauseClipboard : Command::resumeClipboard};
-  if (launcher_) {
-    launcher_->hiddenCommands = hiddenCommands_;
-  }
+  changeLauncher([paused](LauncherSettings& settings) {
+    settings.hiddenCommands = {paused ? Command::pauseClipboard : Command::resumeClipboard};
+  });
   publishClipboardNotices();
   if (save) {
     runInBackground(QoS::utility, [store = clipboardStore_, paused] {
@@ -605,10 +613,7 @@ void AppDelegate::clearClipboard() {
 
 void AppDelegate::checkAccessibility() {
   if (!services_.keySynthesizer) {
-    canPaste_ = false;
-    if (launcher_) {
-      launcher_->canPaste = false;
-    }
+    changeLauncher([](LauncherSettings& settings) { settings.canPaste = false; });
     publishClipboardNotices();
     return;
   }
@@ -620,16 +625,9 @@ void AppDelegate::checkAccessibility() {
         if (!self || *self == nullptr) {
           return;
         }
-        AppDelegate& delegate = **self;
-        const bool changed = delegate.canPaste_ != trusted;
-        delegate.canPaste_ = trusted;
-        if (delegate.launcher_) {
-          delegate.launcher_->canPaste = trusted;
-          if (changed && delegate.launcher_->mode() == LauncherController::Mode::clipboard) {
-            delegate.launcher_->refresh();
-          }
-        }
-        delegate.publishClipboardNotices();
+        (*self)->changeLauncher(
+            [trusted](LauncherSettings& settings) { settings.canPaste = trusted; });
+        (*self)->publishClipboardNotices();
       });
 }
 
@@ -637,17 +635,15 @@ void AppDelegate::publishProblems() {
   status_.publishProblems(platformProblems_, configStore_->problems(),
                           hotkeys_ ? hotkeys_->problems() : std::vector<std::string>{},
                           appProblems_);
-  if (launcher_) {
-    launcher_->problems = status_.problems();
-  }
+  changeLauncher([&](LauncherSettings& settings) { settings.problems = status_.problems(); });
 }
 
 void AppDelegate::publishClipboardNotices() {
-  status_.publishClipboardNotices(canReadClipboard_, canPaste_, isRecordingPaused_,
+  const bool canPaste = !launcher_ || launcher_->settings().canPaste;
+  status_.publishClipboardNotices(canReadClipboard_, canPaste, isRecordingPaused_,
                                   clipboard_ && clipboard_->loadFailure().has_value());
-  if (launcher_) {
-    launcher_->setClipboardNotices(status_.clipboardNotices());
-  }
+  changeLauncher(
+      [&](LauncherSettings& settings) { settings.clipboardNotices = status_.clipboardNotices(); });
 }
 
 }  // namespace vesk

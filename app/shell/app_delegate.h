@@ -4,9 +4,9 @@
 // builds, runs the built-in commands, and keeps the clipboard notices and the problem list
 // (StatusLists) current.
 //
-// Until the launcher panel exists, presenting the launcher or the clipboard history is a log
-// line, and the lists the panel would show (problems, notices, hidden commands, the index) are
-// kept here for it.
+// The launcher controller holds what the panel shows (the index, the problems, the notices, the
+// hidden commands); the delegate changes it through the controller's settings and keeps no copy.
+// Without a widget application the log panel stands in for the panel window.
 //
 // Main thread only. Background work goes through runInBackground and comes back with the
 // generation it started with; callbacks hold the object weakly.
@@ -45,6 +45,7 @@ class HotKeyCenter;
 class IconStore;
 class LauncherController;
 class LauncherPanel;
+struct LauncherSettings;
 class LogPanel;
 class Notifier;
 class RunningApps;
@@ -82,8 +83,8 @@ class AppDelegate final {
   const std::vector<ClipboardNotice>& clipboardNotices() const {
     return status_.clipboardNotices();
   }
-  const std::set<Command>& hiddenCommands() const { return hiddenCommands_; }
-  const SearchIndex& index() const { return index_; }
+  const std::set<Command>& hiddenCommands() const;
+  const SearchIndex& index() const;
   int64_t indexGeneration() const;
   bool isRecordingPaused() const { return isRecordingPaused_; }
   ConfigStore& configStore() { return *configStore_; }
@@ -121,6 +122,8 @@ class AppDelegate final {
   void startLauncher();
   void askForAccessibility();
   void connectUpdater();
+  // Changes the launcher's settings, once it is started.
+  void changeLauncher(const std::function<void(LauncherSettings&)>& change);
 
   // Declared first, destroyed last: everything below works through them.
   AppServices services_;
@@ -145,7 +148,6 @@ class AppDelegate final {
   std::unique_ptr<LauncherPanel> window_;
 
   bool canReadClipboard_ = true;
-  bool canPaste_ = true;
   bool isRecordingPaused_ = false;
   bool askedForAccessibility_ = false;
   std::optional<FileRules> fileRules_;
@@ -153,13 +155,8 @@ class AppDelegate final {
   std::vector<std::string> appProblems_;
   int64_t resolveGeneration_ = 0;
 
-  SearchIndex index_;
-  std::map<std::string, std::string> openWithApps_;
-  std::map<std::string, std::string> openLinks_;
-  std::optional<std::string> terminalApp_;
   std::vector<std::string> platformProblems_;
   StatusLists status_;
-  std::set<Command> hiddenCommands_ = {Command::resumeClipboard};
 
   std::shared_ptr<AppDelegate*> self_;
   std::unique_ptr<AppIndexer> indexer_;  // declared last: stops first

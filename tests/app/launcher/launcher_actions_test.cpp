@@ -26,10 +26,7 @@ std::string textOf(const ClipItems& items, std::string_view type = ClipReading::
 
 class LauncherActionsTest : public LauncherTest {
  protected:
-  LauncherActionsTest() {
-    layout->characters = {{"v", 55}};
-    controller.deliverer = &deliverer;
-  }
+  LauncherActionsTest() { layout->characters = {{"v", 55}}; }
 
   // Selects the row with this title in the current list.
   void selectTitled(const std::string& title) {
@@ -45,11 +42,6 @@ class LauncherActionsTest : public LauncherTest {
     controller.toggleActions();
     ASSERT_TRUE(controller.sublist().has_value());
   }
-
-  std::shared_ptr<FakeKeySynthesizer> keys = std::make_shared<FakeKeySynthesizer>();
-  std::shared_ptr<FakeKeyLayout> layout = std::make_shared<FakeKeyLayout>();
-  std::shared_ptr<Paster> paster = std::make_shared<Paster>(writer, keys, layout);
-  ClipDeliverer deliverer{store, paster, clipboard};
 };
 
 TEST_F(LauncherActionsTest, RunningAppsOfferQuitAndTheListFollowsWhileShown) {
@@ -190,7 +182,7 @@ TEST_F(LauncherActionsTest, TrashMovesTheFileAndForgetsItInTheHistory) {
 }
 
 TEST_F(LauncherActionsTest, CopyFolderPastesAsAFileAndTerminalStartsInTheFolder) {
-  controller.terminalApp = "/apps/terminal.desktop";
+  change([](LauncherSettings& settings) { settings.terminalApp = "/apps/terminal.desktop"; });
   openActionsOf("projects", "Projects");
   selectTitled("Copy Folder");
   controller.perform(PanelKey::open);
@@ -250,7 +242,7 @@ TEST_F(LauncherActionsTest, PinningKeepsTheClipSelectedAmongThePinned) {
 }
 
 TEST_F(LauncherActionsTest, SavingTwiceInOneMinuteNumbersTheSecondFile) {
-  controller.saveFolder = folder / "Downloads";
+  change([this](LauncherSettings& settings) { settings.saveFolder = folder / "Downloads"; });
   copy("first");
   clock = 1'704'190'500;  // within one minute
   for (int i = 0; i < 2; ++i) {
@@ -272,7 +264,7 @@ TEST_F(LauncherActionsTest, SavingTwiceInOneMinuteNumbersTheSecondFile) {
 // The file that could not be written is named, in the title and with its folder in the reason.
 TEST_F(LauncherActionsTest, AClipThatCanNotBeSavedNamesTheFileItCouldNotWrite) {
   writeFile(folder / "Downloads", "a file where the folder should be");
-  controller.saveFolder = folder / "Downloads";
+  change([this](LauncherSettings& settings) { settings.saveFolder = folder / "Downloads"; });
   copy("first");
   controller.switchMode(Mode::clipboard);
   controller.toggleActions();
@@ -354,8 +346,8 @@ TEST_F(LauncherActionsTest, PasteNextStartsOverTenSecondsAfterTheLastPress) {
 TEST_F(LauncherActionsTest, APasteFromThePanelGoesToTheWindowActiveWhenItOpened) {
   copy("a clip");
   WindowId active = 7;
-  controller.pasteTarget = [&active] { return PasteTarget{active, false}; };
-  controller.canPaste = true;
+  pasteTarget = [&active] { return PasteTarget{active, false}; };
+  change([](LauncherSettings& settings) { settings.canPaste = true; });
   view.visible = false;  // as the panel is, until it has been prepared
   controller.prepareToShow(Mode::clipboard);
   view.visible = true;

@@ -18,9 +18,9 @@ using Hits = FileSearchEngine::Hits;
 // File searches that the test answers itself, in any order, with the engine's real hits.
 class HeldSearches {
  public:
-  explicit HeldSearches(LauncherController& controller, FileSearchEngine& engine) {
-    controller.searchFiles = [this, &engine](std::string query, int limit, int64_t g,
-                                             std::function<void(Hits)> done) {
+  explicit HeldSearches(LauncherServices::FileSearch& seam, FileSearchEngine& engine) {
+    seam = [this, &engine](std::string query, int limit, int64_t g,
+                           std::function<void(Hits)> done) {
       held_.push_back({engine.search(std::move(query), limit, g), std::move(done)});
     };
   }
@@ -76,7 +76,7 @@ TEST(LauncherLists, MergeAddsTheIndexBonusAndKeepsArrivalOrderOnTies) {
 }
 
 TEST_F(LauncherTest, StaleFileHitsNeverReplaceTheNewestQuery) {
-  HeldSearches searches(controller, engine);
+  HeldSearches searches(searchFiles, engine);
   controller.textDidChange("todo");
   controller.textDidChange("report");
   ASSERT_EQ(searches.count(), 2u);
@@ -88,7 +88,7 @@ TEST_F(LauncherTest, StaleFileHitsNeverReplaceTheNewestQuery) {
 }
 
 TEST_F(LauncherTest, FileHitsArrivingAfterDismissalLeaveTheHiddenListEmpty) {
-  HeldSearches searches(controller, engine);
+  HeldSearches searches(searchFiles, engine);
   controller.textDidChange("report");
   view.dismiss();
   searches.release(0);
@@ -99,7 +99,7 @@ TEST_F(LauncherTest, FileHitsArrivingAfterDismissalLeaveTheHiddenListEmpty) {
 
 TEST_F(LauncherTest, ReturnDuringTheNewestSearchOpensItsFirstRow) {
   type("todo");
-  HeldSearches searches(controller, engine);
+  HeldSearches searches(searchFiles, engine);
   controller.textDidChange("report");
   EXPECT_TRUE(controller.perform(PanelKey::open));
   EXPECT_EQ(view.dismissals, 0);  // still waiting for the newest list
@@ -120,15 +120,15 @@ TEST_F(LauncherTest, KeysTypedAheadOfTheFileSearchActOnTheirOwnQueryInOrder) {
   ASSERT_GT(controller.rows().size(), 1U);
   const std::optional<std::string> second = controller.rows()[1].item()->url();
   type("todo");
-  HeldSearches searches(controller, engine);
-  controller.indexHitsWait = std::chrono::milliseconds(0);
+  HeldSearches searches(searchFiles, engine);
+  change([](LauncherSettings& settings) { settings.indexHitsWait = std::chrono::milliseconds(0); });
   controller.textDidChange("mail");
   controller.perform(PanelKey::open);
   ASSERT_TRUE(pumpUntil([this] { return !catalog->launches().empty(); }));
   EXPECT_EQ(catalog->launches().front().app, home("Apps/mail.desktop"));
 
   // "notes↓⏎" with no index hit: ↓ and ⏎ wait for the rows of "notes" and open its second.
-  controller.indexHitsWait = LauncherTest::kHeldIndexHits;
+  change([](LauncherSettings& settings) { settings.indexHitsWait = LauncherTest::kHeldIndexHits; });
   controller.prepareToShow(Mode::launcher);
   controller.textDidChange("notes");
   controller.perform(PanelKey::down);
@@ -169,8 +169,8 @@ TEST_F(LauncherTest, TheSelectedItemStaysWhenFileHitsArriveOrTheIndexChanges) {
   std::vector<Item> indexed = items();
   indexed.push_back(Item::app("Maps", home("Apps/maps.desktop")));
   controller.setIndex(SearchIndex(indexed));
-  HeldSearches searches(controller, engine);
-  controller.indexHitsWait = std::chrono::milliseconds(0);
+  HeldSearches searches(searchFiles, engine);
+  change([](LauncherSettings& settings) { settings.indexHitsWait = std::chrono::milliseconds(0); });
   controller.textDidChange("m");
   ASSERT_TRUE(pumpUntil([this] { return !controller.waitsForRows(); }));
   ASSERT_GT(controller.rows().size(), 1U);
@@ -204,9 +204,11 @@ TEST_F(LauncherTest, UnchangedRowsAreNotResentAndTheTailIsInsertedOrRemoved) {
 }
 
 TEST_F(LauncherTest, BlankQueryShowsTheEmptyStateWithProblemsAndTheReadyUpdateFirst) {
-  controller.problems = {"line 3: bad"};
-  controller.readyUpdate = "2.0";
-  controller.checksForUpdates = true;
+  change([](LauncherSettings& settings) {
+    settings.problems = {"line 3: bad"};
+    settings.readyUpdate = "2.0";
+    settings.checksForUpdates = true;
+  });
   history.record("command:install-update", clock - 10);
   history.record("command:check-for-updates", clock - 5);
   history.record("file:" + home("Notes/todo.txt"), clock - 1);
@@ -219,8 +221,10 @@ TEST_F(LauncherTest, BlankQueryShowsTheEmptyStateWithProblemsAndTheReadyUpdateFi
 }
 
 TEST_F(LauncherTest, RunningEmptyStateSelectsThePreviousAppWhenTwoRun) {
-  controller.emptyState = Config::EmptyState::running;
-  controller.problems = {"p"};
+  change([](LauncherSettings& settings) {
+    settings.emptyState = Config::EmptyState::running;
+    settings.problems = {"p"};
+  });
   workspace->launch(runningApp("Mail", home("Apps/mail.desktop"), 1));
   running.changed();
   controller.refresh();
@@ -246,13 +250,13 @@ TEST_F(LauncherTest, AliasAndOneSpaceSwitchesToTheClipboard) {
 
 TEST_F(LauncherTest, ClipboardListSelectsTheFirstClipBelowTheNotices) {
   controller.switchMode(Mode::clipboard);
-  controller.setClipboardNotices({ClipboardNotice::paused});
+  change([](LauncherSettings& settings) { settings.clipboardNotices = {ClipboardNotice::paused}; });
   EXPECT_EQ(controller.selection(), 0u);
   EXPECT_FALSE(controller.showsEmptyClipboard());
   copy("one");
   EXPECT_EQ(titles(), (std::vector<std::string>{"Recording is paused", "one"}));
   EXPECT_EQ(controller.selection(), 1u);
-  controller.setClipboardNotices({});
+  change([](LauncherSettings& settings) { settings.clipboardNotices = {}; });
   EXPECT_EQ(titles(), std::vector<std::string>{"one"});
 }
 
@@ -284,7 +288,7 @@ TEST_F(LauncherTest, SelectionClampsWithoutWrapping) {
 
 TEST_F(LauncherTest, ClearClipboardNeedsASecondReturnAndAnyMoveDisarms) {
   std::vector<Command> ran;
-  controller.runCommand = [&](Command command) { ran.push_back(command); };
+  runCommand = [&](Command command) { ran.push_back(command); };
   type("clear clipboard");
   ASSERT_EQ(selectedTitle(), title(Command::clearClipboard));
   controller.perform(PanelKey::open);
@@ -301,7 +305,7 @@ TEST_F(LauncherTest, ClearClipboardNeedsASecondReturnAndAnyMoveDisarms) {
 }
 
 TEST_F(LauncherTest, OpeningAnAppActivatesItWhenRunningElseLaunchesIt) {
-  controller.userTime = 4242;
+  controller.setUserTime(4242);
   type("mail");
   controller.perform(PanelKey::open);
   ASSERT_TRUE(pumpUntil([this] { return !catalog->launches().empty(); }));

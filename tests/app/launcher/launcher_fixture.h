@@ -13,7 +13,9 @@
 
 #include "app/apps/history_store.h"
 #include "app/apps/running_apps.h"
+#include "app/clipboard/clip_deliverer.h"
 #include "app/clipboard/clipboard_history.h"
+#include "app/clipboard/paster.h"
 #include "app/launcher/desktop_actions.h"
 #include "app/launcher/launcher_controller.h"
 #include "app/launcher/launcher_view.h"
@@ -23,6 +25,8 @@
 #include "tests/app/app_test_support.h"
 #include "tests/fakes/fake_app_catalog.h"
 #include "tests/fakes/fake_file_manager.h"
+#include "tests/fakes/fake_key_layout.h"
+#include "tests/fakes/fake_key_synthesizer.h"
 #include "tests/fakes/fake_notifier.h"
 #include "tests/fakes/fake_pasteboard_writer.h"
 #include "tests/fakes/fake_workspace.h"
@@ -98,11 +102,44 @@ class LauncherTest : public testing::Test {
     view.controller = &controller;
     // A query's index hits are drawn with its file hits, however slow the machine, unless a
     // test says otherwise.
-    controller.indexHitsWait = kHeldIndexHits;
-    controller.now = [this] { return clock; };
-    controller.notifier = &notifier;
+    change([](LauncherSettings& settings) { settings.indexHitsWait = kHeldIndexHits; });
     controller.setClipboard(&clipboard);
     controller.setIndex(SearchIndex(items()));
+  }
+
+  // Changes the controller's settings as the shell does.
+  void change(const std::function<void(LauncherSettings&)>& edit) {
+    LauncherSettings settings = controller.settings();
+    edit(settings);
+    controller.apply(std::move(settings));
+  }
+
+  LauncherServices services() {
+    LauncherServices services{history, engine, desktop};
+    services.running = &running;
+    services.notifier = &notifier;
+    services.deliverer = &deliverer;
+    services.now = [this] { return clock; };
+    services.pasteTarget = [this] { return pasteTarget ? pasteTarget() : PasteTarget{}; };
+    services.searchFiles = [this](std::string query, int limit, int64_t generation,
+                                  std::function<void(FileSearchEngine::Hits)> done) {
+      if (searchFiles) {
+        searchFiles(std::move(query), limit, generation, std::move(done));
+      } else {
+        engine.search(std::move(query), limit, generation, std::move(done));
+      }
+    };
+    return services;
+  }
+
+  LauncherRequests requests() {
+    LauncherRequests requests;
+    requests.runCommand = [this](Command command) {
+      if (runCommand) {
+        runCommand(command);
+      }
+    };
+    return requests;
   }
 
   std::string home(const std::string& path = "") const {
@@ -175,7 +212,16 @@ class LauncherTest : public testing::Test {
   DesktopActions desktop{DesktopServices{catalog, fileManager, writer, workspace}};
   FakeNotifier notifier;
   FakeLauncherView view;
-  LauncherController controller{history, &running, engine, desktop};
+  std::shared_ptr<FakeKeySynthesizer> keys = std::make_shared<FakeKeySynthesizer>();
+  std::shared_ptr<FakeKeyLayout> layout = std::make_shared<FakeKeyLayout>();
+  std::shared_ptr<Paster> paster = std::make_shared<Paster>(writer, keys, layout);
+  ClipDeliverer deliverer{store, paster, clipboard};
+  // Seams a test may set: the file search (the engine's by default), the paste target, and
+  // where the controller's commands go.
+  LauncherServices::FileSearch searchFiles;
+  std::function<PasteTarget()> pasteTarget;
+  std::function<void(Command)> runCommand;
+  LauncherController controller{services(), requests()};
 };
 
 }  // namespace vesk::test

@@ -343,7 +343,7 @@ TEST_F(AppDelegateTest, ThePanelShowsThePausedNoticeAndResumingFromItRestoresThe
   launcher.activate(0);
   EXPECT_FALSE(delegate->isRecordingPaused());
   EXPECT_TRUE(launcher.rows().empty() || launcher.rows()[0].notice() == nullptr);
-  EXPECT_EQ(launcher.hiddenCommands, std::set<Command>{Command::resumeClipboard});
+  EXPECT_EQ(launcher.settings().hiddenCommands, std::set<Command>{Command::resumeClipboard});
 }
 
 }  // namespace
