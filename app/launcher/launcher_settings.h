@@ -77,9 +77,9 @@ struct LauncherServices {
   HistoryStore& history;
   FileSearchEngine& files;
   DesktopActions& desktop;
-  RunningApps* running = nullptr;  // none (no workspace): no app counts as running
-  Notifier* notifier = nullptr;    // none: outcomes are only logged
-  IconStore* icons = nullptr;      // none: rows have no icons
+  RunningApps* running = nullptr;      // none (no workspace): no app counts as running
+  Notifier* notifier = nullptr;        // none: outcomes are only logged
+  IconStore* icons = nullptr;          // none: rows have no icons
   ClipDeliverer* deliverer = nullptr;  // none: clips can't be delivered
   // The window a paste goes to: the one active now (0: whichever is active), and whether it
   // belongs to a terminal emulator. Asked when the panel opens and at each paste-next without

@@ -1,19 +1,15 @@
-// LauncherController, third part: what each action and clip action does, delivering clips,
-// paste-next, the link's app and failures.
+// LauncherController: opening a clip, what each clip action does, delivering clips and
+// paste-next, and the app that opens a link.
 
-#include <filesystem>
+#include "app/launcher/launcher_controller.h"
+
 #include <utility>
 
-#include "app/apps/app_resolver.h"
-#include "app/apps/history_store.h"
-#include "app/apps/running_apps.h"
-#include "app/base/log.h"
 #include "app/base/run_in_background.h"
 #include "app/clipboard/clip_deliverer.h"
 #include "app/clipboard/clip_text.h"
 #include "app/clipboard/clipboard_history.h"
 #include "app/launcher/desktop_actions.h"
-#include "app/launcher/launcher_controller.h"
 #include "app/launcher/launcher_view.h"
 #include "core/clipboard/url.h"
 #include "platform/app_catalog.h"
@@ -21,85 +17,14 @@
 
 namespace vesk {
 
-void LauncherController::listOpenWith(const Item& item, const std::string& path) {
-  // The panel stays open; the list of apps replaces the actions once it is known, unless the
-  // user moved to another list meanwhile.
-  const std::optional<Sublist> sublist = sublist_;
-  const size_t depth = backStack_.size();
-  std::weak_ptr<LauncherController*> weak = self_;
-  runInBackground(
-      QoS::userInitiated,
-      [catalog = desktop_.services().catalog, known = AppResolver::knownApps(index_),
-       file = path]() -> std::vector<Item> {
-        return catalog ? AppResolver::apps(file, known, *catalog) : std::vector<Item>{};
-      },
-      [weak, sublist, depth, item](std::vector<Item> apps) {
-        const auto self = weak.lock();
-        if (!self || *self == nullptr) {
-          return;
-        }
-        LauncherController& controller = **self;
-        if (controller.sublist_ != sublist || controller.backStack_.size() != depth) {
-          return;  // late: the user is elsewhere now
-        }
-        controller.enter(Sublist{Sublist::OpenWith{item, std::move(apps)}});
-      });
-}
-
-void LauncherController::perform(Action action, const Item& target) {
-  const Item item = target;  // dismissing below clears the sublist `target` may live in
-  const std::optional<std::string> path = item.url();
-  if (!path) {
-    return;  // commands have no actions
-  }
-  if (action == Action::openWith) {
-    listOpenWith(item, *path);
+void LauncherController::activate(const Clip& clip) {
+  if (settings_.canPaste) {
+    perform(ClipAction::paste, clip);
     return;
   }
-  if (action == Action::open) {
-    open(item);  // dismisses the panel itself
-    return;
-  }
-  dismiss();
-  switch (action) {
-    case Action::open:
-      break;
-    case Action::reveal:
-      desktop_.reveal({*path});
-      break;
-    case Action::copyPath:
-      desktop_.copyPath(*path);
-      break;
-    case Action::openInTerminal:
-      desktop_.openInTerminal(*path, settings_.terminalApp, userTime_);
-      break;
-    case Action::copyItem:
-      desktop_.copyItem(*path);
-      break;
-    case Action::zip:
-      if (services_.notifier != nullptr) {
-        services_.notifier->zip(*path);
-      }
-      break;
-    case Action::trash: {
-      std::weak_ptr<LauncherController*> weak = self_;
-      desktop_.trash(item, [weak, trashed = *path] {
-        if (const auto self = weak.lock(); self && *self != nullptr) {
-          (*self)->history_.forget({trashed});
-        }
-      });
-      break;
-    }
-    case Action::quit:
-    case Action::forceQuit:
-      if (running_ != nullptr) {
-        if (const auto app = running_->application(item.id)) {
-          desktop_.quit(*app, action == Action::forceQuit);
-        }
-      }
-      break;
-    case Action::openWith:
-      break;
+  perform(ClipAction::copy, clip);
+  if (requests_.askForAccessibility) {
+    requests_.askForAccessibility();
   }
 }
 
@@ -239,18 +164,6 @@ void LauncherController::pasteNext(double pressedAt) {
           controller.requests_.askForAccessibility();
         }
       });
-}
-
-void LauncherController::failed(const std::string& title, const std::optional<std::string>& path,
-                                const std::string& reason) const {
-  if (path) {
-    Log::app.error("%s (%s): %s", title.c_str(), path->c_str(), reason.c_str());
-  } else {
-    Log::app.error("%s: %s", title.c_str(), reason.c_str());
-  }
-  if (services_.notifier != nullptr) {
-    services_.notifier->failed(title, path, reason);
-  }
 }
 
 std::optional<LauncherController::LinkApp> LauncherController::linkApp(const Clip& clip) {

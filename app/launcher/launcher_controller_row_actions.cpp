@@ -1,5 +1,7 @@
-// LauncherController, second half: opening rows, the panel keys, sublists and what each action
-// and clip action does.
+// LauncherController: opening a row, the sublists of a row's actions, and what each action on
+// an item does.
+
+#include "app/launcher/launcher_controller.h"
 
 #include <algorithm>
 #include <utility>
@@ -9,157 +11,12 @@
 #include "app/apps/running_apps.h"
 #include "app/base/log.h"
 #include "app/base/run_in_background.h"
-#include "app/clipboard/clip_deliverer.h"
 #include "app/clipboard/clip_text.h"
-#include "app/clipboard/clipboard_history.h"
 #include "app/launcher/desktop_actions.h"
-#include "app/launcher/launcher_controller.h"
-#include "app/launcher/launcher_view.h"
 #include "core/clipboard/url.h"
-#include "platform/app_catalog.h"
 #include "platform/notifier.h"
 
 namespace vesk {
-
-// Keys, in the order typed.
-
-bool LauncherController::isSearchPending() const {
-  return pendingSearch_ && *pendingSearch_ == searchGeneration_;
-}
-
-bool LauncherController::queue(std::function<void()> key, bool onRows) {
-  if (queue_.empty() && (rowsCurrent_ || !onRows)) {
-    return false;
-  }
-  queue_.push_back({std::move(key), std::nullopt, {}, context_});
-  if (!rowsCurrent_ && !queueTimer_.isActive()) {
-    queueTimer_.start();
-  }
-  return true;
-}
-
-void LauncherController::runQueued() {
-  if (runningQueue_) {
-    return;  // a key of the queue refreshed the list: the loop below goes on with the rest
-  }
-  runningQueue_ = true;
-  while (!queue_.empty() && rowsCurrent_) {
-    Queued next = std::move(queue_.front());
-    queue_.pop_front();
-    if (next.key) {
-      next.key();
-    } else if (next.context == context_) {
-      textDidChangeNow(std::move(*next.typed), std::nullopt);
-    } else if (next.typed->starts_with(next.typedAfter) &&
-               next.typed->size() > next.typedAfter.size()) {
-      // The key before opened another list: what was typed after it goes into that one.
-      std::string text = text_ + next.typed->substr(next.typedAfter.size());
-      setText(text, text.size());
-      textDidChangeNow(std::move(text), std::nullopt);
-    }
-  }
-  runningQueue_ = false;
-  if (queue_.empty()) {
-    queueTimer_.stop();
-  } else if (!queueTimer_.isActive()) {
-    queueTimer_.start();
-  }
-}
-
-void LauncherController::queueTimedOut() {
-  if (rowsCurrent_ || queue_.empty()) {
-    return;
-  }
-  // The keys that act on rows are dropped; what was typed becomes the query, as the field shows.
-  std::optional<std::string> typed;
-  for (Queued& queued : queue_) {
-    if (queued.typed && queued.context == context_) {
-      typed = std::move(queued.typed);
-    }
-  }
-  queue_.clear();
-  Log::app.info("Nothing came for \"%s\" in time: the keys typed after it were dropped",
-                text_.c_str());
-  if (services_.notifier != nullptr) {
-    services_.notifier->failed("Nothing was opened", std::nullopt,
-                               "The search for \u201c" + text_ + "\u201d is taking long. Press " +
-                                   openSymbol_ + " again once its results are shown.");
-  }
-  if (typed) {
-    textDidChangeNow(std::move(*typed), std::nullopt);
-  }
-}
-
-bool LauncherController::perform(PanelKey key) {
-  // Keys that aren't the controller's (the preview's, or going back to a launcher already
-  // shown) go to the panel's own handling at once.
-  const bool consumed = key == PanelKey::up || key == PanelKey::down || key == PanelKey::open ||
-                        key == PanelKey::actions || key == PanelKey::back ||
-                        (key == PanelKey::toLauncher && mode_ != Mode::launcher);
-  const bool onRows = key != PanelKey::back && key != PanelKey::toLauncher;
-  if (consumed && queue([this, key] { performNow(key); }, onRows)) {
-    return true;
-  }
-  return performNow(key);
-}
-
-bool LauncherController::runAction(size_t number) {
-  if (allActions().size() <= number && queue_.empty()) {
-    return false;  // not consumed
-  }
-  if (queue([this, number] { runActionNow(number); }, true)) {
-    return true;
-  }
-  return runActionNow(number);
-}
-
-bool LauncherController::performNow(PanelKey key) {
-  switch (key) {
-    case PanelKey::up:
-      disarm();  // any other input disarms, even a move at the end of the list
-      if (!rows_.empty() && selection_ > 0) {
-        userMoved_ = true;
-        select(selection_ - 1, true);
-      }
-      return true;
-    case PanelKey::down:
-      disarm();
-      if (!rows_.empty() && selection_ + 1 < rows_.size()) {
-        userMoved_ = true;
-        select(selection_ + 1, true);
-      }
-      return true;
-    case PanelKey::open:
-      activate(selection_);
-      return true;
-    case PanelKey::actions:
-      toggleActions();
-      return true;
-    case PanelKey::back:
-      if (confirming_) {
-        disarm();
-      } else if (sublist_) {
-        goBack();
-      } else {
-        dismiss();
-      }
-      return true;
-    case PanelKey::toLauncher:
-      if (mode_ == Mode::launcher) {
-        return false;
-      }
-      switchMode(Mode::launcher);
-      return true;
-    case PanelKey::preview:
-    case PanelKey::runActions:
-      return false;
-  }
-  return false;
-}
-
-void LauncherController::dismiss() {
-  view_->dismiss();
-}
 
 // Opening a row.
 
@@ -179,17 +36,6 @@ void LauncherController::activate(const Item& item) {
     return;
   }
   open(item);
-}
-
-void LauncherController::activate(const Clip& clip) {
-  if (settings_.canPaste) {
-    perform(ClipAction::paste, clip);
-    return;
-  }
-  perform(ClipAction::copy, clip);
-  if (requests_.askForAccessibility) {
-    requests_.askForAccessibility();
-  }
 }
 
 void LauncherController::activate(size_t position) {
@@ -416,6 +262,100 @@ bool LauncherController::runActionNow(size_t number) {
   }
   activate(position);
   return true;
+}
+
+void LauncherController::listOpenWith(const Item& item, const std::string& path) {
+  // The panel stays open; the list of apps replaces the actions once it is known, unless the
+  // user moved to another list meanwhile.
+  const std::optional<Sublist> sublist = sublist_;
+  const size_t depth = backStack_.size();
+  std::weak_ptr<LauncherController*> weak = self_;
+  runInBackground(
+      QoS::userInitiated,
+      [catalog = desktop_.services().catalog, known = AppResolver::knownApps(index_),
+       file = path]() -> std::vector<Item> {
+        return catalog ? AppResolver::apps(file, known, *catalog) : std::vector<Item>{};
+      },
+      [weak, sublist, depth, item](std::vector<Item> apps) {
+        const auto self = weak.lock();
+        if (!self || *self == nullptr) {
+          return;
+        }
+        LauncherController& controller = **self;
+        if (controller.sublist_ != sublist || controller.backStack_.size() != depth) {
+          return;  // late: the user is elsewhere now
+        }
+        controller.enter(Sublist{Sublist::OpenWith{item, std::move(apps)}});
+      });
+}
+
+void LauncherController::perform(Action action, const Item& target) {
+  const Item item = target;  // dismissing below clears the sublist `target` may live in
+  const std::optional<std::string> path = item.url();
+  if (!path) {
+    return;  // commands have no actions
+  }
+  if (action == Action::openWith) {
+    listOpenWith(item, *path);
+    return;
+  }
+  if (action == Action::open) {
+    open(item);  // dismisses the panel itself
+    return;
+  }
+  dismiss();
+  switch (action) {
+    case Action::open:
+      break;
+    case Action::reveal:
+      desktop_.reveal({*path});
+      break;
+    case Action::copyPath:
+      desktop_.copyPath(*path);
+      break;
+    case Action::openInTerminal:
+      desktop_.openInTerminal(*path, settings_.terminalApp, userTime_);
+      break;
+    case Action::copyItem:
+      desktop_.copyItem(*path);
+      break;
+    case Action::zip:
+      if (services_.notifier != nullptr) {
+        services_.notifier->zip(*path);
+      }
+      break;
+    case Action::trash: {
+      std::weak_ptr<LauncherController*> weak = self_;
+      desktop_.trash(item, [weak, trashed = *path] {
+        if (const auto self = weak.lock(); self && *self != nullptr) {
+          (*self)->history_.forget({trashed});
+        }
+      });
+      break;
+    }
+    case Action::quit:
+    case Action::forceQuit:
+      if (running_ != nullptr) {
+        if (const auto app = running_->application(item.id)) {
+          desktop_.quit(*app, action == Action::forceQuit);
+        }
+      }
+      break;
+    case Action::openWith:
+      break;
+  }
+}
+
+void LauncherController::failed(const std::string& title, const std::optional<std::string>& path,
+                                const std::string& reason) const {
+  if (path) {
+    Log::app.error("%s (%s): %s", title.c_str(), path->c_str(), reason.c_str());
+  } else {
+    Log::app.error("%s: %s", title.c_str(), reason.c_str());
+  }
+  if (services_.notifier != nullptr) {
+    services_.notifier->failed(title, path, reason);
+  }
 }
 
 }  // namespace vesk
