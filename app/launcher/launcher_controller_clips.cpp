@@ -1,8 +1,6 @@
 // LauncherController: opening a clip, what each clip action does, delivering clips and
 // paste-next, and the app that opens a link.
 
-#include "app/launcher/launcher_controller.h"
-
 #include <utility>
 
 #include "app/base/run_in_background.h"
@@ -10,6 +8,7 @@
 #include "app/clipboard/clip_text.h"
 #include "app/clipboard/clipboard_history.h"
 #include "app/launcher/desktop_actions.h"
+#include "app/launcher/launcher_controller.h"
 #include "app/launcher/launcher_view.h"
 #include "core/clipboard/url.h"
 #include "platform/app_catalog.h"

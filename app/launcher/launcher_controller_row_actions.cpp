@@ -1,8 +1,6 @@
 // LauncherController: opening a row, the sublists of a row's actions, and what each action on
 // an item does.
 
-#include "app/launcher/launcher_controller.h"
-
 #include <algorithm>
 #include <utility>
 
@@ -13,6 +11,7 @@
 #include "app/base/run_in_background.h"
 #include "app/clipboard/clip_text.h"
 #include "app/launcher/desktop_actions.h"
+#include "app/launcher/launcher_controller.h"
 #include "core/clipboard/url.h"
 #include "platform/notifier.h"
 

@@ -1,8 +1,6 @@
 // LauncherController: the queries and their rows: the lists each mode and query shows, the
 // file hits merged into a query's index hits, and the selection kept while rows change.
 
-#include "app/launcher/launcher_controller.h"
-
 #include <algorithm>
 #include <utility>
 
@@ -12,6 +10,7 @@
 #include "app/base/run_in_background.h"
 #include "app/clipboard/clipboard_history.h"
 #include "app/launcher/icon_store.h"
+#include "app/launcher/launcher_controller.h"
 #include "app/launcher/launcher_view.h"
 #include "app/launcher/panel_content.h"
 

@@ -1,12 +1,9 @@
 #include "app/launcher/launcher_panel.h"
 
-#include <QAbstractListModel>
 #include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListView>
 #include <QPainter>
 #include <QPainterPath>
@@ -23,6 +20,8 @@
 #include "app/launcher/message_window.h"
 #include "app/launcher/preview_window.h"
 #include "app/launcher/result_cell.h"
+#include "app/launcher/row_model.h"
+#include "app/launcher/search_field.h"
 #include "app/launcher/stage_view.h"
 #include "core/base/xdg_folders.h"
 #include "platform/window_focus.h"
@@ -56,111 +55,6 @@ FileFact readFact(const std::string& path) {
 }
 
 }  // namespace
-
-// The list's rows: the controller's table rows, each drawn from its content.
-class RowModel final : public QAbstractListModel {
- public:
-  RowModel(LauncherPanel& panel, QObject* parent) : QAbstractListModel(parent), panel_(panel) {}
-
-  int rowCount(const QModelIndex& parent) const override {
-    return parent.isValid() ? 0 : static_cast<int>(shown_);
-  }
-
-  QVariant data(const QModelIndex& index, int role) const override {
-    const Rows& rows = panel_.launcher().tableRows();
-    const auto row = static_cast<size_t>(index.row());
-    if (role != ResultCell::kContentRole || row >= rows.size()) {
-      return {};
-    }
-    return QVariant::fromValue(PanelContent::cell(rows[row], row, panel_.context()));
-  }
-
-  void reload() {
-    beginResetModel();
-    shown_ = panel_.launcher().tableRows().size();
-    endResetModel();
-  }
-  void insert(size_t from, size_t to) {
-    if (to <= from || from != shown_) {
-      reload();
-      return;
-    }
-    beginInsertRows({}, static_cast<int>(from), static_cast<int>(to) - 1);
-    shown_ = to;
-    endInsertRows();
-  }
-  void remove(size_t from, size_t to) {
-    if (to <= from || to != shown_) {
-      reload();
-      return;
-    }
-    beginRemoveRows({}, static_cast<int>(from), static_cast<int>(to) - 1);
-    shown_ = from;
-    endRemoveRows();
-  }
-  void changed() {
-    if (shown_ > 0) {
-      emit dataChanged(index(0), index(static_cast<int>(shown_) - 1));
-    }
-  }
-
- private:
-  LauncherPanel& panel_;
-  size_t shown_ = 0;
-};
-
-// The search field: plain text with every automatic aid off. Keys go to the panel first; while
-// an input method composes text nothing is intercepted.
-class SearchField final : public QLineEdit {
- public:
-  explicit SearchField(LauncherPanel& panel) : QLineEdit(&panel), panel_(panel) {
-    setFrame(false);
-    setAttribute(Qt::WA_MacShowFocusRect, false);
-    setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase | Qt::ImhNoTextHandles |
-                        Qt::ImhNoEditMenu);
-    setDragEnabled(false);
-    setCompleter(nullptr);
-    setContextMenuPolicy(Qt::NoContextMenu);
-  }
-
-  bool composing() const { return !preedit_.isEmpty(); }
-  double lastKey = -1;
-
- protected:
-  bool event(QEvent* event) override {
-    // Before QLineEdit and QWidget: Tab must not move the focus, ⏎ and ⎋ never edit.
-    if (event->type() == QEvent::KeyPress && !composing()) {
-      auto* key = static_cast<QKeyEvent*>(event);
-      lastKey = Log::uptime();
-      if (panel_.handleKey(*key)) {
-        return true;
-      }
-      if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab ||
-          key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
-          key->key() == Qt::Key_Escape) {
-        return true;
-      }
-    }
-    if (event->type() == QEvent::ShortcutOverride) {
-      event->accept();  // there are no window shortcuts: every key reaches the field
-    }
-    return QLineEdit::event(event);
-  }
-
-  void inputMethodEvent(QInputMethodEvent* event) override {
-    preedit_ = event->preeditString();
-    QLineEdit::inputMethodEvent(event);
-  }
-
-  void focusOutEvent(QFocusEvent* event) override {
-    // Keep the caret where it is when the focus comes back.
-    QLineEdit::focusOutEvent(event);
-  }
-
- private:
-  LauncherPanel& panel_;
-  QString preedit_;
-};
 
 LauncherPanel::LauncherPanel(LauncherController& launcher, const HistoryStore& history,
                              RunningApps* running, WindowFocus* focus)
@@ -392,154 +286,6 @@ void LauncherPanel::paintEvent(QPaintEvent* /*event*/) {
   if (pendingPresent_) {
     presentLog_.start();  // the latency is logged once the frame has reached the X server
   }
-}
-
-void LauncherPanel::logPresent() {
-  if (!pendingPresent_) {
-    return;
-  }
-  if (focus_ != nullptr) {
-    focus_->sync();
-  }
-  const bool clipboard = launcher_.mode() == LauncherController::Mode::clipboard;
-  Log::latency(clipboard ? kClipboardLabel : kLauncherLabel, *pendingPresent_,
-               presentHandled_.value_or(*pendingPresent_), Log::uptime());
-  pendingPresent_.reset();
-}
-
-void LauncherPanel::pollFocus() {
-  const bool focused = focus_ != nullptr && focus_->focusedWindow() == winId();
-  if (!focused && Log::uptime() - holdStarted_ < kHoldSeconds) {
-    return;
-  }
-  focusPoll_.stop();
-  focusArrived();
-}
-
-void LauncherPanel::focusArrived() {
-  focusPoll_.stop();
-  wasActive_ = true;
-  if (focus_ == nullptr) {
-    return;
-  }
-  // Keys typed while the panel was coming up, in the order they were typed.
-  const std::vector<WindowFocus::Key> keys = focus_->releaseKeys();
-  Log::app.debug("The panel has the focus (%zu keys typed before)", keys.size());
-  for (auto key = keys.begin(); key != keys.end(); ++key) {
-    if (!QWidget::isVisible()) {
-      // One of them closed the panel: the rest were typed for the window the user is back in.
-      replayBehind({key, keys.end()});
-      return;
-    }
-    QKeyEvent event(QEvent::KeyPress, key->qtKey, Qt::KeyboardModifiers(key->qtModifiers),
-                    QString::fromStdString(key->text));
-    event.setTimestamp(key->time);
-    QApplication::sendEvent(field_, &event);
-  }
-}
-
-void LauncherPanel::replayBehind(std::vector<WindowFocus::Key> keys) {
-  const WindowId behind = previousWindow_;
-  if (focus_ == nullptr || behind == 0) {
-    Log::app.debug("%zu keys typed after the panel closed went nowhere", keys.size());
-    return;
-  }
-  // Once the window the user came from has the focus back; dropped when it doesn't take it
-  // within kReplayWait, or when the panel opens again first.
-  const double until = Log::uptime() + kReplayWait;
-  auto* poll = new QTimer(this);
-  poll->setInterval(10);
-  connect(poll, &QTimer::timeout, this, [this, poll, behind, until, keys = std::move(keys)] {
-    if (QWidget::isVisible() || focus_->focusedWindow() == behind) {
-      if (!QWidget::isVisible()) {
-        Log::app.debug("%zu keys typed after the panel closed go to the window before",
-                       keys.size());
-        focus_->replay(keys);
-      }
-      poll->deleteLater();
-    } else if (Log::uptime() > until) {
-      Log::app.debug("%zu keys typed after the panel closed went nowhere", keys.size());
-      poll->deleteLater();
-    }
-  });
-  poll->start();
-}
-
-void LauncherPanel::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::ActivationChange) {
-    // Qt may learn of the focus after the poll saw it on the server: being activated then is
-    // no reason to close.
-    if (isActiveWindow()) {
-      if (focusPoll_.isActive()) {
-        focusArrived();
-      }
-    } else if (wasActive_ && QWidget::isVisible()) {
-      // The preview never takes the focus for long: the panel takes it back. Any other window
-      // getting it closes both.
-      if (isPreviewShown() && QApplication::activeWindow() == preview_.get()) {
-        activateWindow();
-      } else {
-        dismiss();
-      }
-    }
-  }
-  if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ThemeChange) {
-    showSymbol();
-    applyFieldColours();
-    update();
-  }
-  QWidget::changeEvent(event);
-}
-
-bool LauncherPanel::event(QEvent* event) {
-  return QWidget::event(event);
-}
-
-// Keys.
-
-bool LauncherPanel::isComposing() const {
-  return field_->composing();
-}
-
-bool LauncherPanel::handleKey(const QKeyEvent& event) {
-  if (event.type() != QEvent::KeyPress || isComposing()) {
-    return false;
-  }
-  // On X11 a key event's time is the server's: launches started by this key carry it, so that
-  // a window manager that prevents focus stealing lets their windows have the focus.
-  if (event.timestamp() != 0) {
-    launcher_.setUserTime(static_cast<uint32_t>(event.timestamp()));
-  }
-  const std::optional<TypedKey> key = PanelKeys::fromQt(event);
-  if (!key) {
-    return false;
-  }
-  const auto stamp = reinterpret_cast<int64_t>(&event) ^ static_cast<int64_t>(event.timestamp());
-  PanelKeys::Handlers handlers;
-  handlers.runAction = [this](size_t position) { return launcher_.runAction(position); };
-  handlers.perform = [this, stamp](PanelKey panelKey) {
-    if (panelKey == PanelKey::preview) {
-      if (stamp == previewedKey_) {
-        return true;  // the same event once through the preview and once here
-      }
-      if (!isPreviewShown() && !previewURL()) {
-        return false;
-      }
-      previewedKey_ = stamp;
-      togglePreview();
-      return true;
-    }
-    if (panelKey == PanelKey::back && isPreviewShown()) {
-      togglePreview();
-      return true;
-    }
-    if (panelKey == PanelKey::toLauncher && (launcher_.sublist() || !field_->text().isEmpty())) {
-      return false;
-    }
-    return launcher_.perform(panelKey);
-  };
-  return PanelKeys::handleKey(*key, launcher_.keys(), field_->text().isEmpty(),
-                              launcher_.sublist().has_value(), handlers);
 }
 
 // The view.
