@@ -1,13 +1,12 @@
 // LauncherPanel: the focus (taking it when the panel opens, keys held until it comes, keys
 // typed after a close given back to the window before) and the keys pressed in the panel.
 
-#include "app/launcher/launcher_panel.h"
-
 #include <QApplication>
 #include <QKeyEvent>
 #include <QTimer>
 
 #include "app/base/log.h"
+#include "app/launcher/launcher_panel.h"
 #include "app/launcher/preview_window.h"
 #include "app/launcher/search_field.h"
 #include "platform/window_focus.h"

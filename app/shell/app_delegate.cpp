@@ -16,7 +16,6 @@
 #include "app/config/config_store.h"
 #include "app/config/global_hotkeys.h"
 #include "app/config/hot_key_center.h"
-#include "app/config/hot_key_notice.h"
 #include "app/launcher/desktop_actions.h"
 #include "app/launcher/icon_store.h"
 #include "app/launcher/launcher_controller.h"
@@ -168,22 +167,6 @@ void AppDelegate::applicationDidFinishLaunching() {
   Log::app.info("Vesk is running");
 }
 
-bool AppDelegate::applicationShouldHandleReopen() {
-  if (window_ && window_->isVisible()) {
-    return false;  // already shown: a second start never closes it
-  }
-  present(Mode::launcher, Log::uptime());
-  return false;
-}
-
-void AppDelegate::toggle(Mode mode) {
-  present(mode, Log::uptime());
-}
-
-void AppDelegate::pasteNextNow() {
-  pasteNext(Log::uptime());
-}
-
 void AppDelegate::applicationWillTerminate() {
   history_->flush();
   if (updater_) {
@@ -329,14 +312,6 @@ void AppDelegate::changeLauncher(const std::function<void(LauncherSettings&)>& c
   launcher_->apply(std::move(settings));
 }
 
-void AppDelegate::askForAccessibility() {
-  if (askedForAccessibility_ || !services_.keySynthesizer) {
-    return;
-  }
-  askedForAccessibility_ = true;
-  runInBackground(QoS::userInitiated, [keys = services_.keySynthesizer] { keys->requestTrust(); });
-}
-
 void AppDelegate::startRecorder() {
   if (recorder_ || !services_.pasteboard) {
     return;
@@ -456,194 +431,6 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
   }
   hasAppliedConfig_ = true;
   Log::app.info("Applied config.toml");
-}
-
-// At start, the one notification about the hot keys: which open Vesk after the config file was
-// written, which couldn't be set up at any start.
-void AppDelegate::postStartNotice() {
-  const auto notice =
-      HotKeyNotice::atStart(configStore_->createdFile(), *hotkeys_, configStore_->file());
-  if (!notice || !notifier_) {
-    return;
-  }
-  std::weak_ptr<AppDelegate*> weak = self_;
-  const bool ready = notice->kind == HotKeyNotice::Kind::ready;
-  notifier_->notice(notice->title, notice->body, ready ? "Open Vesk" : "Open config.toml",
-                    [weak, ready] {
-                      const auto self = weak.lock();
-                      if (!self || *self == nullptr) {
-                        return;
-                      }
-                      if (ready) {
-                        (*self)->applicationShouldHandleReopen();
-                      } else {
-                        (*self)->configStore_->open();
-                      }
-                    });
-}
-
-// A hot key: the one of the mode shown dismisses the panel, the other one switches to its mode,
-// and either presents the panel when it is hidden.
-void AppDelegate::present(Mode mode, double pressedAt) {
-  const double handled = Log::uptime();
-  const auto target = mode == Mode::launcher ? LauncherController::Mode::launcher
-                                             : LauncherController::Mode::clipboard;
-  if (window_) {
-    if (!window_->isVisible()) {
-      Log::app.info(mode == Mode::launcher ? "Presenting the launcher"
-                                           : "Presenting the clipboard history");
-      window_->present(target, pressedAt);
-      if (onPresent) {
-        onPresent(mode);
-      }
-    } else if (launcher_->mode() == target) {
-      window_->dismiss();
-    } else {
-      launcher_->switchMode(target);
-    }
-    return;
-  }
-  if (!launcher_ || !panel_) {
-    return;
-  }
-  if (panel_->isVisible()) {
-    if (launcher_->mode() == target) {
-      panel_->dismiss();
-    } else {
-      launcher_->switchMode(target);
-    }
-    return;
-  }
-  panel_->present(target);
-  if (onPresent) {
-    onPresent(mode);
-  }
-  Log::latency(mode == Mode::launcher ? "launcher" : "clipboard", pressedAt, handled,
-               Log::uptime());
-}
-
-void AppDelegate::pasteNext(double pressedAt) {
-  if (!deliverer_) {
-    Log::app.error("Couldn't paste the clip: pasting isn't available on this display");
-    return;
-  }
-  if (launcher_) {
-    launcher_->pasteNext(pressedAt);
-  }
-}
-
-void AppDelegate::run(Command command) {
-  switch (command) {
-    case Command::clipboard:
-      if (launcher_) {
-        launcher_->switchMode(LauncherController::Mode::clipboard);
-      }
-      break;
-    case Command::pauseClipboard:
-      setRecordingPaused(true, true);
-      break;
-    case Command::resumeClipboard:
-      setRecordingPaused(false, true);
-      break;
-    case Command::clearClipboard:
-      clearClipboard();
-      break;
-    case Command::installUpdate:
-      if (updater_) {
-        updater_->installNow();
-      }
-      break;
-    case Command::checkForUpdates:
-      if (updater_) {
-        updater_->checkForUpdates(secondsSince1970());
-      }
-      break;
-    case Command::openConfig:
-      configStore_->open();
-      break;
-    case Command::reloadConfig:
-      configStore_->reload();
-      break;
-    case Command::quit:
-      QCoreApplication::quit();
-      break;
-  }
-}
-
-void AppDelegate::setRecordingPaused(bool paused, bool save) {
-  isRecordingPaused_ = paused;
-  if (recorder_) {
-    recorder_->setPaused(paused);
-  }
-  changeLauncher([paused](LauncherSettings& settings) {
-    settings.hiddenCommands = {paused ? Command::pauseClipboard : Command::resumeClipboard};
-  });
-  publishClipboardNotices();
-  if (save) {
-    runInBackground(QoS::utility, [store = clipboardStore_, paused] {
-      const Result<void> saved = store->setPaused(paused);
-      if (!saved) {
-        Log::app.error("%s", saved.failure().description.c_str());
-      }
-    });
-  }
-}
-
-void AppDelegate::clearClipboard() {
-  std::weak_ptr<AppDelegate*> weak = self_;
-  runInBackground(
-      QoS::userInitiated, [store = clipboardStore_] { return store->clear(); },
-      [weak](Result<std::vector<int64_t>> cleared) {
-        const auto self = weak.lock();
-        if (!self || *self == nullptr) {
-          return;
-        }
-        if (!cleared) {
-          Log::app.error("Couldn't clear the clipboard history: %s",
-                         cleared.failure().description.c_str());
-          if ((*self)->notifier_) {
-            (*self)->notifier_->failed("Couldn't clear the clipboard history", std::nullopt,
-                                       cleared.failure().description);
-          }
-          return;
-        }
-        (*self)->clipboard_->remove(cleared.value());
-      });
-}
-
-void AppDelegate::checkAccessibility() {
-  if (!services_.keySynthesizer) {
-    changeLauncher([](LauncherSettings& settings) { settings.canPaste = false; });
-    publishClipboardNotices();
-    return;
-  }
-  std::weak_ptr<AppDelegate*> weak = self_;
-  runInBackground(
-      QoS::userInitiated, [keys = services_.keySynthesizer] { return keys->isTrusted(); },
-      [weak](bool trusted) {
-        const auto self = weak.lock();
-        if (!self || *self == nullptr) {
-          return;
-        }
-        (*self)->changeLauncher(
-            [trusted](LauncherSettings& settings) { settings.canPaste = trusted; });
-        (*self)->publishClipboardNotices();
-      });
-}
-
-void AppDelegate::publishProblems() {
-  status_.publishProblems(platformProblems_, configStore_->problems(),
-                          hotkeys_ ? hotkeys_->problems() : std::vector<std::string>{},
-                          appProblems_);
-  changeLauncher([&](LauncherSettings& settings) { settings.problems = status_.problems(); });
-}
-
-void AppDelegate::publishClipboardNotices() {
-  const bool canPaste = !launcher_ || launcher_->settings().canPaste;
-  status_.publishClipboardNotices(canReadClipboard_, canPaste, isRecordingPaused_,
-                                  clipboard_ && clipboard_->loadFailure().has_value());
-  changeLauncher(
-      [&](LauncherSettings& settings) { settings.clipboardNotices = status_.clipboardNotices(); });
 }
 
 }  // namespace vesk
