@@ -22,6 +22,7 @@
 #include "app/launcher/launcher_panel.h"
 #include "app/services/updater.h"
 #include "app/shell/app_indexer.h"
+#include "app/shell/log_notifier.h"
 #include "app/shell/log_panel.h"
 #include "core/base/wall_clock.h"
 #include "core/clipboard/clipboard_store.h"

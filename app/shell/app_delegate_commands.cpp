@@ -1,8 +1,6 @@
 // AppDelegate: what the hot keys and the commands do, the recording pause, the first-start
 // notice, and the problem and notice lists the launcher shows.
 
-#include "app/shell/app_delegate.h"
-
 #include <QCoreApplication>
 
 #include "app/base/log.h"
@@ -15,6 +13,7 @@
 #include "app/launcher/launcher_controller.h"
 #include "app/launcher/launcher_panel.h"
 #include "app/services/updater.h"
+#include "app/shell/app_delegate.h"
 #include "app/shell/log_panel.h"
 #include "core/base/wall_clock.h"
 #include "core/clipboard/clipboard_store.h"

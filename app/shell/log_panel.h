@@ -3,17 +3,12 @@
 // controller and logging "Presenting …", and it logs what the list would show at debug level.
 // No window is on screen, so it is never visible: every hot key press presents again.
 //
-// LogNotifier: the notifier of a shell set up without desktop notifications (tests): updates,
-// failures, saved clips and zip requests become log lines.
-//
 // Main thread only.
 
-#include <optional>
 #include <string>
 
 #include "app/launcher/launcher_controller.h"
 #include "app/launcher/launcher_view.h"
-#include "platform/notifier.h"
 
 namespace vesk {
 
@@ -41,17 +36,6 @@ class LogPanel final : public LauncherView {
 
  private:
   LauncherController& controller_;
-};
-
-class LogNotifier final : public Notifier {
- public:
-  void update(const std::string& title, const std::string& body) override;
-  void failed(const std::string& title, const std::optional<std::string>& path,
-              const std::string& reason) override;
-  void saved(const std::string& path) override;
-  void zip(const std::string& path) override;
-  void notice(const std::string& title, const std::string& body, const std::string& action,
-              std::function<void()> onClick) override;
 };
 
 }  // namespace vesk
