@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "app/base/pool_executor.h"
 #include "app/launcher/icon_render.h"
 #include "app/launcher/icon_store.h"
 #include "app/launcher/symbols.h"
@@ -20,6 +21,11 @@
 
 namespace vesk {
 namespace {
+
+PoolExecutor& benchExecutor() {
+  static PoolExecutor executor;
+  return executor;
+}
 
 // Fifty extensions with their own content types.
 const std::vector<std::string>& extensions() {
@@ -40,7 +46,7 @@ void pumpUntil(const std::function<bool()>& done) {
 }
 
 void BM_IconForFileFromCache(benchmark::State& state) {
-  IconStore store(std::make_shared<GioIconSources>(), 256);
+  IconStore store(benchExecutor(), std::make_shared<GioIconSources>(), 256);
   (void)store.iconForFile("/home/me/report.pdf", IconSize::row);
   pumpUntil([&] { return !store.types().empty(); });
   for (auto _ : state) {
@@ -50,7 +56,7 @@ void BM_IconForFileFromCache(benchmark::State& state) {
 BENCHMARK(BM_IconForFileFromCache);
 
 void BM_SymbolFromCache(benchmark::State& state) {
-  IconStore store(std::make_shared<GioIconSources>(), 256);
+  IconStore store(benchExecutor(), std::make_shared<GioIconSources>(), 256);
   store.load({});
   pumpUntil([&] { return store.symbols().size() >= Symbols::rendered().size(); });
   const std::string name = "doc.on.clipboard";
@@ -96,7 +102,7 @@ BENCHMARK(BM_RenderFiftyTypesWarmImages)->Unit(benchmark::kMillisecond);
 void BM_StoreBatchOfFiftyTypes(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
-    IconStore store(std::make_shared<GioIconSources>(), 256);
+    IconStore store(benchExecutor(), std::make_shared<GioIconSources>(), 256);
     (void)store.iconForFile("/warm/theme.pdf", IconSize::row);
     pumpUntil([&] { return store.types().size() == 1; });
     state.ResumeTiming();

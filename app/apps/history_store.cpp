@@ -40,8 +40,9 @@ std::string HistoryStore::defaultFile() {
   return XDGFolders().dataHome() + "/vesk/history.json";
 }
 
-HistoryStore::HistoryStore(std::string file)
-    : file_(std::move(file)),
+HistoryStore::HistoryStore(Executor& executor, std::string file)
+    : executor_(executor),
+      file_(std::move(file)),
       self_(std::make_shared<HistoryStore*>(this)),
       writer_("launcher.history") {}
 
@@ -53,7 +54,7 @@ void HistoryStore::load(std::function<void()> done) {
   loading_ = true;
   std::weak_ptr<HistoryStore*> weak = self_;
   runInBackground(
-      QoS::userInitiated,
+      executor_, QoS::userInitiated,
       [file = file_] {
         Loaded loaded;
         const RegularFile read = RegularFile::read(file, maxFileBytes);

@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "app/base/executor.h"
 #include "core/base/serial_queue.h"
 #include "core/search/history.h"
 
@@ -30,7 +31,7 @@ class HistoryStore final {
   // $XDG_DATA_HOME (else ~/.local/share) + "/vesk/history.json".
   static std::string defaultFile();
 
-  explicit HistoryStore(std::string file = defaultFile());
+  explicit HistoryStore(Executor& executor, std::string file = defaultFile());
   ~HistoryStore();
   HistoryStore(const HistoryStore&) = delete;
   HistoryStore& operator=(const HistoryStore&) = delete;
@@ -51,6 +52,7 @@ class HistoryStore final {
   void flush();
 
  private:
+  Executor& executor_;
   struct Loaded {
     History history;
     bool keepFile = false;  // the file is not Vesk's to replace

@@ -14,9 +14,11 @@ namespace vesk {
 
 namespace {}  // namespace
 
-ClipDeliverer::ClipDeliverer(std::shared_ptr<ClipboardStore> store, std::shared_ptr<Paster> paster,
-                             ClipboardHistory& history, WallClock now)
-    : store_(std::move(store)),
+ClipDeliverer::ClipDeliverer(Executor& executor, std::shared_ptr<ClipboardStore> store,
+                             std::shared_ptr<Paster> paster, ClipboardHistory& history,
+                             WallClock now)
+    : executor_(executor),
+      store_(std::move(store)),
       paster_(std::move(paster)),
       history_(history),
       now_(std::move(now)),
@@ -37,7 +39,7 @@ void ClipDeliverer::deliver(const Clip& clip, ClipDelivery delivery, PasteTarget
   const bool plain = isPlainText(delivery);
   std::weak_ptr<ClipDeliverer*> weak = self_;
   runInBackground(
-      QoS::userInitiated,
+      executor_, QoS::userInitiated,
       [store = store_, paster = paster_, clip, press, plain, target]() -> std::optional<Failure> {
         if (plain) {
           auto text = store->text(clip.id);
@@ -83,7 +85,8 @@ void ClipDeliverer::deliver(const Clip& clip, ClipDelivery delivery, PasteTarget
 
 void ClipDeliverer::pasteNext(const Clip& clip, PasteTarget target,
                               std::function<void(bool, std::optional<Failure>)> done) {
-  pasteQueue_.async([store = store_, paster = paster_, clip, target, done = std::move(done)] {
+  pasteQueue_.async([&executor = executor_, store = store_, paster = paster_, clip, target,
+                     done = std::move(done)] {
     auto items = store->items(clip.id);
     bool trusted = false;
     std::optional<Failure> failure;
@@ -100,7 +103,7 @@ void ClipDeliverer::pasteNext(const Clip& clip, PasteTarget target,
         }
       }
     }
-    postToMain([done, trusted, failure] {
+    executor.deliver([done, trusted, failure] {
       if (failure) {
         Log::app.error("Couldn't paste the clip: %s", failure->description.c_str());
       }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "app/base/executor.h"
 #include "app/clipboard/paster.h"
 #include "core/base/result.h"
 #include "core/base/serial_queue.h"
@@ -28,8 +29,9 @@ class ClipDeliverer final {
   static constexpr int pasteNextGapMs = 100;
 
   // `history` is told to move plain-text deliveries to the top; it must outlive the deliverer.
-  ClipDeliverer(std::shared_ptr<ClipboardStore> store, std::shared_ptr<Paster> paster,
-                ClipboardHistory& history, WallClock now = secondsSince1970);
+  ClipDeliverer(Executor& executor, std::shared_ptr<ClipboardStore> store,
+                std::shared_ptr<Paster> paster, ClipboardHistory& history,
+                WallClock now = secondsSince1970);
   ~ClipDeliverer();
   ClipDeliverer(const ClipDeliverer&) = delete;
   ClipDeliverer& operator=(const ClipDeliverer&) = delete;
@@ -48,6 +50,7 @@ class ClipDeliverer final {
                  std::function<void(bool trusted, std::optional<Failure>)> done);
 
  private:
+  Executor& executor_;
   std::shared_ptr<ClipboardStore> store_;
   std::shared_ptr<Paster> paster_;
   ClipboardHistory& history_;

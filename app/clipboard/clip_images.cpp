@@ -47,7 +47,8 @@ std::optional<QImage> cached(const std::map<int64_t, QImage>& images, int64_t id
 
 }  // namespace
 
-ClipImages::ClipImages() : self_(std::make_shared<ClipImages*>(this)) {}
+ClipImages::ClipImages(Executor& executor)
+    : executor_(executor), self_(std::make_shared<ClipImages*>(this)) {}
 
 ClipImages::~ClipImages() = default;
 
@@ -115,7 +116,7 @@ void ClipImages::load(const std::vector<const Clip*>& clips, bool preview,
   }
   loading_.insert(keys.begin(), keys.end());
   runInBackground(
-      QoS::userInitiated,
+      executor_, QoS::userInitiated,
       [paths = std::move(paths), box] {
         std::vector<std::optional<QImage>> images;
         images.reserve(paths.size());

@@ -18,6 +18,7 @@
 #include <set>
 #include <vector>
 
+#include "app/base/executor.h"
 #include "core/clipboard/clip.h"
 
 namespace vesk {
@@ -40,7 +41,7 @@ class ClipImages final {
   static constexpr size_t preloadedClips = 12;
   static constexpr size_t preloadedPreviews = 3;
 
-  ClipImages();
+  explicit ClipImages(Executor& executor);
   ~ClipImages();
   ClipImages(const ClipImages&) = delete;
   ClipImages& operator=(const ClipImages&) = delete;
@@ -69,6 +70,7 @@ class ClipImages final {
   const std::set<Key>& failed() const { return failed_; }
 
  private:
+  Executor& executor_;
   void load(const std::vector<const Clip*>& clips, bool preview, const ClipboardStore& store);
   void finish(const std::vector<Key>& keys, std::vector<std::optional<QImage>> images);
   void showPreview(int64_t id);

@@ -12,11 +12,11 @@ namespace {
 // Runs `work` with the store in the background and `then` on the main thread while the
 // history still exists.
 template <class Work, class Then>
-void withStore(const std::shared_ptr<ClipboardHistory*>& self,
+void withStore(Executor& executor, const std::shared_ptr<ClipboardHistory*>& self,
                const std::shared_ptr<ClipboardStore>& store, Work work, Then then) {
   std::weak_ptr<ClipboardHistory*> weak = self;
   runInBackground(
-      QoS::userInitiated, [store, work = std::move(work)] { return work(*store); },
+      executor, QoS::userInitiated, [store, work = std::move(work)] { return work(*store); },
       [weak, then = std::move(then)](auto result) {
         const auto alive = weak.lock();
         if (alive && *alive != nullptr) {
@@ -27,8 +27,10 @@ void withStore(const std::shared_ptr<ClipboardHistory*>& self,
 
 }  // namespace
 
-ClipboardHistory::ClipboardHistory(std::shared_ptr<ClipboardStore> store, WallClock now)
-    : store_(std::move(store)),
+ClipboardHistory::ClipboardHistory(Executor& executor, std::shared_ptr<ClipboardStore> store,
+                                   WallClock now)
+    : executor_(executor),
+      store_(std::move(store)),
       now_(std::move(now)),
       self_(std::make_shared<ClipboardHistory*>(this)) {}
 
@@ -39,7 +41,7 @@ ClipboardHistory::~ClipboardHistory() {
 void ClipboardHistory::load(std::function<void()> done) {
   // Folding every key can take a while, so the index is built in the background too.
   withStore(
-      self_, store_,
+      executor_, self_, store_,
       [](ClipboardStore& store) -> Result<ClipboardIndex> {
         auto clips = store.load();
         if (!clips) {
@@ -92,7 +94,7 @@ void ClipboardHistory::prune() {
   const ClipboardStore::Retention retention = *retention_;
   const double now = now_();
   withStore(
-      self_, store_,
+      executor_, self_, store_,
       [retention, now](ClipboardStore& store) { return store.prune(retention, now); },
       [](ClipboardHistory& history, Result<std::vector<int64_t>> pruned) {
         if (!pruned) {
@@ -113,7 +115,8 @@ void ClipboardHistory::setRetention(ClipboardStore::Retention retention) {
 
 void ClipboardHistory::setPinned(bool pinned, int64_t id) {
   withStore(
-      self_, store_, [pinned, id](ClipboardStore& store) { return store.setPinned(pinned, id); },
+      executor_, self_, store_,
+      [pinned, id](ClipboardStore& store) { return store.setPinned(pinned, id); },
       [pinned, id](ClipboardHistory& history, Result<void> done) {
         if (!done) {
           Log::app.error("Couldn't pin a clip: %s", done.failure().description.c_str());
@@ -128,7 +131,7 @@ void ClipboardHistory::setPinned(bool pinned, int64_t id) {
 
 void ClipboardHistory::deleteClip(int64_t id) {
   withStore(
-      self_, store_, [id](ClipboardStore& store) { return store.deleteClip(id); },
+      executor_, self_, store_, [id](ClipboardStore& store) { return store.deleteClip(id); },
       [id](ClipboardHistory& history, Result<void> done) {
         if (!done) {
           Log::app.error("Couldn't delete a clip: %s", done.failure().description.c_str());
@@ -140,7 +143,7 @@ void ClipboardHistory::deleteClip(int64_t id) {
 
 void ClipboardHistory::moveToTop(int64_t id, double time) {
   withStore(
-      self_, store_, [id, time](ClipboardStore& store) { return store.touch(id, time); },
+      executor_, self_, store_, [id, time](ClipboardStore& store) { return store.touch(id, time); },
       [](ClipboardHistory& history, Result<Clip> touched) {
         if (!touched) {
           Log::app.error("Couldn't move a clip to the top: %s",

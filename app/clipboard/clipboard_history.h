@@ -16,6 +16,7 @@
 #include <set>
 #include <vector>
 
+#include "app/base/executor.h"
 #include "core/base/wall_clock.h"
 #include "core/clipboard/clipboard_index.h"
 #include "core/clipboard/clipboard_store.h"
@@ -24,7 +25,7 @@ namespace vesk {
 
 class ClipboardHistory final {
  public:
-  explicit ClipboardHistory(std::shared_ptr<ClipboardStore> store,
+  explicit ClipboardHistory(Executor& executor, std::shared_ptr<ClipboardStore> store,
                             WallClock now = secondsSince1970);
   ~ClipboardHistory();
   ClipboardHistory(const ClipboardHistory&) = delete;
@@ -56,6 +57,7 @@ class ClipboardHistory final {
   void remove(const std::vector<int64_t>& ids);
 
  private:
+  Executor& executor_;
   std::shared_ptr<ClipboardStore> store_;
   const WallClock now_;
   ClipboardIndex index_;

@@ -13,10 +13,11 @@ namespace vesk {
 
 namespace {}  // namespace
 
-ClipboardRecorder::ClipboardRecorder(std::shared_ptr<Pasteboard> pasteboard,
+ClipboardRecorder::ClipboardRecorder(Executor& executor, std::shared_ptr<Pasteboard> pasteboard,
                                      std::shared_ptr<ClipboardStore> store,
                                      std::shared_ptr<const ImageCodec> codec, WallClock now)
-    : pasteboard_(std::move(pasteboard)),
+    : executor_(executor),
+      pasteboard_(std::move(pasteboard)),
       store_(std::move(store)),
       codec_(std::move(codec)),
       now_(std::move(now)),
@@ -128,7 +129,7 @@ void ClipboardRecorder::readIfChanged() {
     return;
   }
   std::weak_ptr<ClipboardRecorder*> weak = self_;
-  postToMain([weak, clip = std::move(stored).value()] {
+  executor_.deliver([weak, clip = std::move(stored).value()] {
     const auto self = weak.lock();
     if (self && *self != nullptr && (*self)->onRecord) {
       (*self)->onRecord(clip);

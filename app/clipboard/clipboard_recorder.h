@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+#include "app/base/executor.h"
 #include "core/base/serial_queue.h"
 #include "core/base/wall_clock.h"
 #include "core/clipboard/clip.h"
@@ -33,8 +34,9 @@ class ClipboardRecorder final {
   static constexpr int intervalMs = 500;
   static constexpr int leewayMs = 250;
 
-  ClipboardRecorder(std::shared_ptr<Pasteboard> pasteboard, std::shared_ptr<ClipboardStore> store,
-                    std::shared_ptr<const ImageCodec> codec, WallClock now = secondsSince1970);
+  ClipboardRecorder(Executor& executor, std::shared_ptr<Pasteboard> pasteboard,
+                    std::shared_ptr<ClipboardStore> store, std::shared_ptr<const ImageCodec> codec,
+                    WallClock now = secondsSince1970);
   ~ClipboardRecorder();
   ClipboardRecorder(const ClipboardRecorder&) = delete;
   ClipboardRecorder& operator=(const ClipboardRecorder&) = delete;
@@ -62,6 +64,7 @@ class ClipboardRecorder final {
   bool isPolling();
 
  private:
+  Executor& executor_;
   void updateTimer();                  // on queue
   void readIfChanged();                // on queue
   void schedule(uint64_t generation);  // on queue

@@ -34,8 +34,10 @@ std::string ConfigStore::defaultFile() {
   return XDGFolders().configHome() + "/vesk/config.toml";
 }
 
-ConfigStore::ConfigStore(std::string file, std::shared_ptr<const AppCatalog> catalog)
-    : file_(std::move(file)),
+ConfigStore::ConfigStore(Executor& executor, std::string file,
+                         std::shared_ptr<const AppCatalog> catalog)
+    : executor_(executor),
+      file_(std::move(file)),
       catalog_(std::move(catalog)),
       self_(std::make_shared<ConfigStore*>(this)),
       events_("launcher.config.watch") {}
@@ -128,7 +130,7 @@ ConfigStore::Loaded ConfigStore::read(const std::string& file,
 void ConfigStore::start() {
   std::weak_ptr<ConfigStore*> weak = self_;
   runInBackground(
-      QoS::userInitiated, [file = file_] { return createIfMissing(file); },
+      executor_, QoS::userInitiated, [file = file_] { return createIfMissing(file); },
       [weak](bool created) {
         if (const auto self = weak.lock(); self && *self != nullptr) {
           (*self)->createdFile_ = created;
@@ -149,7 +151,7 @@ void ConfigStore::load() {
   }
   std::weak_ptr<ConfigStore*> weak = self_;
   runInBackground(
-      QoS::userInitiated, [file = file_, previous] { return read(file, previous); },
+      executor_, QoS::userInitiated, [file = file_, previous] { return read(file, previous); },
       [weak, generation](Loaded loaded) {
         const auto self = weak.lock();
         if (!self || *self == nullptr || (*self)->generation_ != generation) {
@@ -183,14 +185,14 @@ void ConfigStore::watch(const std::vector<std::string>& folders,
   std::weak_ptr<ConfigStore*> weak = self_;
   watcher_ = DirectoryWatcher::create(
       folders, {}, true, watchLatency, events_,
-      [weak, names](std::vector<DirectoryWatcher::Event> events) {
+      [&executor = executor_, weak, names](std::vector<DirectoryWatcher::Event> events) {
         const bool ours = std::any_of(events.begin(), events.end(), [&names](const auto& event) {
           return names.contains(fs::path(event.path).filename().string());
         });
         if (!ours) {
           return;
         }
-        postToMain([weak] {
+        executor.deliver([weak] {
           if (const auto self = weak.lock(); self && *self != nullptr) {
             (*self)->load();
           }
@@ -206,7 +208,7 @@ void ConfigStore::watch(const std::vector<std::string>& folders,
 }
 
 void ConfigStore::open() {
-  runInBackground(QoS::userInitiated, [file = file_, catalog = catalog_] {
+  runInBackground(executor_, QoS::userInitiated, [file = file_, catalog = catalog_] {
     createIfMissing(file);
     std::optional<std::string> editor = catalog->defaultAppToOpen(file);
     Result<void> opened =

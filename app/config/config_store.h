@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/base/executor.h"
 #include "core/base/serial_queue.h"
 #include "core/config/config.h"
 #include "core/files/directory_watcher.h"
@@ -37,7 +38,7 @@ class ConfigStore final {
   static std::string defaultFile();
 
   // `catalog` opens the file (in the background, so the store shares it).
-  ConfigStore(std::string file, std::shared_ptr<const AppCatalog> catalog);
+  ConfigStore(Executor& executor, std::string file, std::shared_ptr<const AppCatalog> catalog);
   ~ConfigStore();
   ConfigStore(const ConfigStore&) = delete;
   ConfigStore& operator=(const ConfigStore&) = delete;
@@ -72,6 +73,7 @@ class ConfigStore final {
   static bool createIfMissing(const std::string& file);
 
  private:
+  Executor& executor_;
   void load();
   void watch(const std::vector<std::string>& folders, const std::set<std::string>& names);
   void apply(Loaded loaded);

@@ -90,8 +90,10 @@ Result<void> writeNew(const std::string& path, const std::string& data) {
 
 }  // namespace
 
-DesktopActions::DesktopActions(DesktopServices services)
-    : services_(std::move(services)), self_(std::make_shared<DesktopActions*>(this)) {}
+DesktopActions::DesktopActions(Executor& executor, DesktopServices services)
+    : executor_(executor),
+      services_(std::move(services)),
+      self_(std::make_shared<DesktopActions*>(this)) {}
 
 std::string DesktopActions::configuredTerminal() const {
   return terminalApp != nullptr && *terminalApp ? **terminalApp : std::string();
@@ -112,7 +114,7 @@ void DesktopActions::report(const std::string& title, const std::optional<std::s
 // under `title` on the main thread.
 template <class Work>
 void DesktopActions::reporting(std::string title, std::optional<std::string> path, Work work) {
-  runInBackground(QoS::userInitiated, std::move(work),
+  runInBackground(executor_, QoS::userInitiated, std::move(work),
                   [weak = std::weak_ptr<DesktopActions*>(self_), title = std::move(title),
                    path = std::move(path)](std::optional<std::string> reason) {
                     const auto self = weak.lock();
@@ -147,7 +149,7 @@ void DesktopActions::open(const std::vector<std::string>& targets,
   }
   std::weak_ptr<DesktopActions*> weak = self_;
   runInBackground(
-      QoS::userInitiated,
+      executor_, QoS::userInitiated,
       [catalog = services_.catalog, targets, app, userTime,
        terminal = configuredTerminal()]() -> std::optional<std::pair<std::string, std::string>> {
         const AppCatalog::LaunchOptions options{userTime, {}, {}, terminal};
@@ -184,7 +186,7 @@ void DesktopActions::openFile(const std::string& path,
   }
   std::weak_ptr<DesktopActions*> weak = self_;
   runInBackground(
-      QoS::userInitiated,
+      executor_, QoS::userInitiated,
       [catalog = services_.catalog, path, openWith] {
         return AppResolver::app(path, openWith, *catalog);
       },
@@ -232,7 +234,7 @@ void DesktopActions::revealExisting(const std::vector<std::string>& paths) {
   }
   std::weak_ptr<DesktopActions*> weak = self_;
   runInBackground(
-      QoS::userInitiated,
+      executor_, QoS::userInitiated,
       [paths] {
         std::vector<std::string> existing;
         for (const std::string& path : paths) {
@@ -298,7 +300,7 @@ void DesktopActions::trash(const Item& item, std::function<void()> trashed) {
   }
   std::weak_ptr<DesktopActions*> weak = self_;
   runInBackground(
-      QoS::userInitiated,
+      executor_, QoS::userInitiated,
       [manager = services_.fileManager, path = *path] { return manager->trash(path); },
       [weak, path = *path, name = item.name,
        trashed = std::move(trashed)](const Result<void>& done) {
@@ -339,7 +341,7 @@ void DesktopActions::save(const Clip& clip, std::shared_ptr<ClipboardStore> stor
   };
   std::weak_ptr<DesktopActions*> weak = self_;
   runInBackground(
-      QoS::userInitiated,
+      executor_, QoS::userInitiated,
       [clip, store = std::move(store), folder, now]() -> Saved {
         std::string data;
         std::string extension = "txt";

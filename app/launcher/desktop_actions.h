@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/base/executor.h"
 #include "core/clipboard/clip.h"
 #include "core/search/item.h"
 #include "platform/workspace.h"
@@ -39,7 +40,7 @@ class DesktopActions final {
   using Failed = std::function<void(
       const std::string& title, const std::optional<std::string>& path, const std::string& reason)>;
 
-  explicit DesktopActions(DesktopServices services);
+  explicit DesktopActions(Executor& executor, DesktopServices services);
   ~DesktopActions();
   DesktopActions(const DesktopActions&) = delete;
   DesktopActions& operator=(const DesktopActions&) = delete;
@@ -83,6 +84,7 @@ class DesktopActions final {
             double now, std::function<void(const std::string&)> saved);
 
  private:
+  Executor& executor_;
   void report(const std::string& title, const std::optional<std::string>& path,
               const std::string& reason) const;
   template <class Work>

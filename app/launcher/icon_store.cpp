@@ -42,12 +42,12 @@ constexpr int kRenderThreads = 2;
 // `work` on `pool`, then `then(result)` on the main thread; a job that throws is logged and
 // hands nothing back.
 template <class Work, class Then>
-void runOn(QThreadPool& pool, Work work, Then then) {
+void runOn(QThreadPool& pool, Executor& executor, Work work, Then then) {
   auto state = std::make_shared<std::pair<Work, Then>>(std::move(work), std::move(then));
-  pool.start([state] {
+  pool.start([state, &executor] {
     try {
       auto result = std::make_shared<std::invoke_result_t<Work&>>(state->first());
-      postToMain([state, result] { state->second(std::move(*result)); });
+      executor.deliver([state, result] { state->second(std::move(*result)); });
     } catch (...) {
       (void)backgroundFailure(std::current_exception());
     }
@@ -91,8 +91,10 @@ struct IconStore::Rendered {
   std::vector<std::pair<std::string, TypeRender>> types;
 };
 
-IconStore::IconStore(std::shared_ptr<const IconSources> sources, size_t typesKept)
+IconStore::IconStore(Executor& executor, std::shared_ptr<const IconSources> sources,
+                     size_t typesKept)
     : log([](const std::string& line) { Log::perf.debug("%s", line.c_str()); }),
+      executor_(executor),
       sources_(std::move(sources)),
       typesKept_(typesKept),
       lastStyle_(IconStyle::current()),
@@ -218,7 +220,7 @@ void IconStore::scheduleBatch() {
   }
   batchScheduled_ = true;
   // One render for everything asked while this turn of the event loop draws its rows.
-  postToMain([weak = std::weak_ptr<IconStore*>(self_)] {
+  executor_.deliver([weak = std::weak_ptr<IconStore*>(self_)] {
     if (const auto self = weak.lock()) {
       (*self)->renderBatch();
     }
@@ -242,7 +244,7 @@ void IconStore::render(std::vector<std::string> urls, std::vector<SymbolKey> sym
   const IconStyle style = IconStyle::current();
   const int64_t generation = style_;
   const auto start = [&](auto work) {
-    runOn(*pool_, std::move(work),
+    runOn(*pool_, executor_, std::move(work),
           [weak = std::weak_ptr<IconStore*>(self_), generation](Rendered rendered) {
             if (const auto self = weak.lock()) {
               (*self)->store(generation, std::move(rendered));
@@ -332,7 +334,7 @@ void IconStore::requestBundle(const std::string& bundleID) {
   if (pendingBundles_.size() > 1) {
     return;  // The resolution of this turn is already scheduled.
   }
-  postToMain([weak = std::weak_ptr<IconStore*>(self_)] {
+  executor_.deliver([weak = std::weak_ptr<IconStore*>(self_)] {
     if (const auto self = weak.lock()) {
       (*self)->resolveBundles();
     }
@@ -345,7 +347,7 @@ void IconStore::resolveBundles() {
   pendingBundles_.clear();
   ++resolvingBundles_;
   runOn(
-      *pool_,
+      *pool_, executor_,
       [sources = sources_, ids = std::move(ids)] {
         Found found;
         for (const std::string& id : ids) {
@@ -411,7 +413,7 @@ void IconStore::styleChanged() {
     return;
   }
   restylePending_ = true;
-  postToMain([weak = std::weak_ptr<IconStore*>(self_)] {
+  executor_.deliver([weak = std::weak_ptr<IconStore*>(self_)] {
     const auto self = weak.lock();
     if (!self) {
       return;

@@ -29,6 +29,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "app/base/executor.h"
 #include "app/launcher/icon_render.h"
 #include "app/launcher/symbols.h"
 
@@ -43,7 +44,7 @@ class IconStore final {
 
   // `sources` is shared with the renders in flight. `typesKept` bounds the type cache (see
   // `trimTypes`); the controller keeps 256.
-  IconStore(std::shared_ptr<const IconSources> sources, size_t typesKept);
+  IconStore(Executor& executor, std::shared_ptr<const IconSources> sources, size_t typesKept);
   ~IconStore();
   IconStore(const IconStore&) = delete;
   IconStore& operator=(const IconStore&) = delete;
@@ -106,6 +107,7 @@ class IconStore final {
   int resolvingBundles() const { return resolvingBundles_; }
 
  private:
+  Executor& executor_;
   class Watcher;
   struct Rendered;
 

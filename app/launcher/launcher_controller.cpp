@@ -42,6 +42,7 @@ LauncherController::LauncherController(LauncherServices services, LauncherReques
       desktop_(services_.desktop),
       view_(&LauncherView::none()),
       saveFolder_(downloads()),
+      clipImages_(services_.executor),
       self_(std::make_shared<LauncherController*>(this)) {
   if (!services_.now) {
     services_.now = secondsSince1970;

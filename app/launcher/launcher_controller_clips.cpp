@@ -181,7 +181,7 @@ std::optional<LauncherController::LinkApp> LauncherController::linkApp(const Cli
   }
   std::weak_ptr<LauncherController*> weak = self_;
   runInBackground(
-      QoS::userInitiated,
+      services_.executor, QoS::userInitiated,
       [catalog = desktop_.services().catalog, configured, link = clip.text]() -> LinkApp {
         if (!catalog) {
           return {};

@@ -270,7 +270,7 @@ void LauncherController::listOpenWith(const Item& item, const std::string& path)
   const size_t depth = backStack_.size();
   std::weak_ptr<LauncherController*> weak = self_;
   runInBackground(
-      QoS::userInitiated,
+      services_.executor, QoS::userInitiated,
       [catalog = desktop_.services().catalog, known = AppResolver::knownApps(index_),
        file = path]() -> std::vector<Item> {
         return catalog ? AppResolver::apps(file, known, *catalog) : std::vector<Item>{};

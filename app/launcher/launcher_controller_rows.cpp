@@ -114,8 +114,9 @@ void LauncherController::launcherSearch(const std::string& query,
   std::weak_ptr<LauncherController*> weak = self_;
   services_.searchFiles(
       query, static_cast<int>(LauncherLists::kResultLimit), generation,
-      [weak, generation, scored = std::move(scored), keystroke](FileSearchEngine::Hits hits) {
-        postToMain([weak, generation, scored, keystroke, hits = std::move(hits)]() mutable {
+      [&executor = services_.executor, weak, generation, scored = std::move(scored),
+       keystroke](FileSearchEngine::Hits hits) {
+        executor.deliver([weak, generation, scored, keystroke, hits = std::move(hits)]() mutable {
           if (const auto self = weak.lock(); self && *self != nullptr) {
             (*self)->searchFinished(generation, std::move(scored), std::move(hits), keystroke);
           }

@@ -56,9 +56,10 @@ FileFact readFact(const std::string& path) {
 
 }  // namespace
 
-LauncherPanel::LauncherPanel(LauncherController& launcher, const HistoryStore& history,
-                             RunningApps* running, WindowFocus* focus)
+LauncherPanel::LauncherPanel(Executor& executor, LauncherController& launcher,
+                             const HistoryStore& history, RunningApps* running, WindowFocus* focus)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      executor_(executor),
       launcher_(launcher),
       history_(history),
       running_(running),
@@ -116,7 +117,7 @@ LauncherPanel::LauncherPanel(LauncherController& launcher, const HistoryStore& h
       (*self)->refreshStage();
     }
   };
-  preview_ = std::make_unique<PreviewWindow>();
+  preview_ = std::make_unique<PreviewWindow>(executor_);
 
   resize(kWidth, kShortHeight);
   setClipboardLook(false);
@@ -162,7 +163,7 @@ std::optional<FileFact> LauncherPanel::fact(const std::string& path) {
   if (!freshFacts_.contains(path) && loadingFacts_.insert(path).second) {
     std::weak_ptr<LauncherPanel*> weak = self_;
     runInBackground(
-        QoS::userInitiated, [read = fileFacts, path] { return read(path); },
+        executor_, QoS::userInitiated, [read = fileFacts, path] { return read(path); },
         [weak, path](FileFact fact) {
           const auto self = weak.lock();
           if (!self || *self == nullptr) {

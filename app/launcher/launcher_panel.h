@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/base/executor.h"
 #include "app/launcher/launcher_controller.h"
 #include "app/launcher/launcher_view.h"
 #include "app/launcher/panel_content.h"
@@ -50,8 +51,8 @@ class LauncherPanel final : public QWidget, public LauncherView {
   static constexpr std::string_view kClipboardLabel = "Super+Shift+V \u2192 panel drawn";
 
   // `running` and `focus` may be null.
-  LauncherPanel(LauncherController& launcher, const HistoryStore& history, RunningApps* running,
-                WindowFocus* focus);
+  LauncherPanel(Executor& executor, LauncherController& launcher, const HistoryStore& history,
+                RunningApps* running, WindowFocus* focus);
   ~LauncherPanel() override;
   LauncherPanel(const LauncherPanel&) = delete;
   LauncherPanel& operator=(const LauncherPanel&) = delete;
@@ -109,6 +110,7 @@ class LauncherPanel final : public QWidget, public LauncherView {
   bool event(QEvent* event) override;
 
  private:
+  Executor& executor_;
   void layoutChildren();
   void showSymbol();
   void applyFieldColours();

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/base/executor.h"
 #include "app/clipboard/clipboard_notice.h"
 #include "app/clipboard/paster.h"
 #include "core/base/wall_clock.h"
@@ -71,9 +72,11 @@ struct LauncherServices {
   using FileSearch = std::function<void(std::string query, int limit, int64_t generation,
                                         std::function<void(FileSearchEngine::Hits)> done)>;
 
-  LauncherServices(HistoryStore& history, FileSearchEngine& files, DesktopActions& desktop)
-      : history(history), files(files), desktop(desktop) {}
+  LauncherServices(Executor& executor, HistoryStore& history, FileSearchEngine& files,
+                   DesktopActions& desktop)
+      : executor(executor), history(history), files(files), desktop(desktop) {}
 
+  Executor& executor;
   HistoryStore& history;
   FileSearchEngine& files;
   DesktopActions& desktop;

@@ -58,9 +58,10 @@ std::string fileNameOf(const std::string& path) {
 
 }  // namespace
 
-PreviewWindow::PreviewWindow()
+PreviewWindow::PreviewWindow(Executor& executor)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                           Qt::WindowDoesNotAcceptFocus) {
+                           Qt::WindowDoesNotAcceptFocus),
+      executor_(executor) {
   setAttribute(Qt::WA_ShowWithoutActivating);
   setWindowTitle("Vesk Preview");
   loadTimer_.setSingleShot(true);
@@ -207,9 +208,9 @@ void PreviewWindow::show(const std::string& path, QScreen* screen, IconStore* ic
   const uint64_t generation = ++generation_;
   loadTimer_.start();
   QPointer<PreviewWindow> self(this);
-  previewThreads().start([self, generation, path, limit, scale] {
+  previewThreads().start([&executor = executor_, self, generation, path, limit, scale] {
     Content content = load(path, limit, scale);
-    postToMain([self, generation, content = std::move(content)]() mutable {
+    executor.deliver([self, generation, content = std::move(content)]() mutable {
       if (!self.isNull()) {
         self->loaded(generation, std::move(content));
       }

@@ -22,6 +22,8 @@
 #include <optional>
 #include <string>
 
+#include "app/base/executor.h"
+
 class QKeyEvent;
 class QScreen;
 
@@ -31,7 +33,7 @@ class IconStore;
 
 class PreviewWindow final : public QWidget {
  public:
-  PreviewWindow();
+  explicit PreviewWindow(Executor& executor);
 
   // Shows `path` centred on `screen` (replacing what was shown); the icon and type name of a
   // file come from `icons` (none: neither).
@@ -66,6 +68,7 @@ class PreviewWindow final : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  Executor& executor_;
   void loaded(uint64_t generation, Content content);
 
   std::string path_;

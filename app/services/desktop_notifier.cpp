@@ -41,9 +41,10 @@ std::string fileName(const std::string& path) {
 
 }  // namespace
 
-DesktopNotifier::DesktopNotifier(QDBusConnection bus, std::shared_ptr<FileManager> fileManager,
-                                 LogLine log)
-    : bus_(std::move(bus)),
+DesktopNotifier::DesktopNotifier(Executor& executor, QDBusConnection bus,
+                                 std::shared_ptr<FileManager> fileManager, LogLine log)
+    : executor_(executor),
+      bus_(std::move(bus)),
       fileManager_(std::move(fileManager)),
       log_(log ? std::move(log)
                : [](const std::string& line) { Log::app.error("%s", line.c_str()); }),
@@ -78,7 +79,7 @@ void DesktopNotifier::saved(const std::string& path) {
 void DesktopNotifier::zip(const std::string& path) {
   std::weak_ptr<DesktopNotifier*> weak = self_;
   runInBackground(
-      QoS::utility, [path] { return Zipper::zip(path); },
+      executor_, QoS::utility, [path] { return Zipper::zip(path); },
       [weak, path](const Result<std::string, Zipper::Failure>& archive) {
         const auto self = weak.lock();
         if (!self || *self == nullptr) {
@@ -202,7 +203,7 @@ void DesktopNotifier::reveal(const std::string& path) {
   }
   std::weak_ptr<DesktopNotifier*> weak = self_;
   runInBackground(
-      QoS::userInitiated, [files = fileManager_, path] { return files->reveal({path}); },
+      executor_, QoS::userInitiated, [files = fileManager_, path] { return files->reveal({path}); },
       [weak, path](const Result<void>& revealed) {
         const auto self = weak.lock();
         if (!revealed && self && *self != nullptr) {

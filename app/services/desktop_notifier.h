@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 
+#include "app/base/executor.h"
 #include "platform/notifier.h"
 
 namespace vesk {
@@ -45,7 +46,8 @@ class DesktopNotifier final : public QObject, public Notifier {
 
   // `fileManager` may be null: clicks then reveal nothing. `log` receives the lines of posts
   // that failed and of failed zips and reveals (default: the app log, error level).
-  DesktopNotifier(QDBusConnection bus, std::shared_ptr<FileManager> fileManager, LogLine log = {});
+  DesktopNotifier(Executor& executor, QDBusConnection bus, std::shared_ptr<FileManager> fileManager,
+                  LogLine log = {});
   ~DesktopNotifier() override;
   DesktopNotifier(const DesktopNotifier&) = delete;
   DesktopNotifier& operator=(const DesktopNotifier&) = delete;
@@ -69,6 +71,7 @@ class DesktopNotifier final : public QObject, public Notifier {
   void notificationClosed(uint id, uint reason);
 
  private:
+  Executor& executor_;
   void post(const std::string& title, const std::string& body,
             const std::optional<std::string>& path);
   // Posts with the default action `label` running `onClick`, when that is set.

@@ -141,8 +141,9 @@ std::string LoginItem::launcherFor(const std::string& executable) {
                                                                                : executable;
 }
 
-LoginItem::LoginItem(Paths paths, LogLine log)
-    : paths_(std::move(paths)),
+LoginItem::LoginItem(Executor& executor, Paths paths, LogLine log)
+    : executor_(executor),
+      paths_(std::move(paths)),
       log_(log ? std::move(log) : [](bool isError, const std::string& line) {
         if (isError) {
           Log::app.error("%s", line.c_str());
@@ -168,7 +169,7 @@ void LoginItem::update(bool enabled, std::function<void()> done) const {
     return;
   }
   runInBackground(
-      QoS::utility,
+      executor_, QoS::utility,
       [file = paths_.autostartFile, executable = paths_.executable, enabled] {
         return apply(file, executable, enabled);
       },

@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "app/base/executor.h"
+
 namespace vesk {
 
 class LoginItem final {
@@ -29,7 +31,7 @@ class LoginItem final {
   static std::string launcherFor(const std::string& executable);
 
   // `log` receives the lines (default: the app log, debug or error level).
-  explicit LoginItem(Paths paths, LogLine log = {});
+  explicit LoginItem(Executor& executor, Paths paths, LogLine log = {});
 
   // Whether the executable is an installed copy.
   bool isInApplicationsFolder() const;
@@ -42,6 +44,7 @@ class LoginItem final {
   static std::string entryText(const std::string& executable);
 
  private:
+  Executor& executor_;
   Paths paths_;
   LogLine log_;
 };

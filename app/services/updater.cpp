@@ -91,8 +91,9 @@ void PendingUpdate::remove(const std::string& file) {
   std::filesystem::remove(file, error);
 }
 
-Updater::Updater(std::shared_ptr<UpdateFramework> framework, Options options)
-    : framework_(std::move(framework)),
+Updater::Updater(Executor& executor, std::shared_ptr<UpdateFramework> framework, Options options)
+    : executor_(executor),
+      framework_(std::move(framework)),
       options_(std::move(options)),
       self_(std::make_shared<Updater*>(this)) {}
 
@@ -172,7 +173,7 @@ void Updater::installNow() {
   pending_->requested = true;
   std::weak_ptr<Updater*> weak = self_;
   runInBackground(
-      QoS::userInitiated,
+      executor_, QoS::userInitiated,
       [file = options_.recordFile, record = *pending_] {
         return PendingUpdate::save(file, record);
       },
@@ -193,7 +194,7 @@ void Updater::reportLastUpdate() {
   }
   std::weak_ptr<Updater*> weak = self_;
   runInBackground(
-      QoS::utility, [file = options_.recordFile] { return PendingUpdate::take(file); },
+      executor_, QoS::utility, [file = options_.recordFile] { return PendingUpdate::take(file); },
       [weak, build = options_.runningBuild,
        version = options_.runningVersion](const std::optional<PendingUpdate>& record) {
         const auto self = weak.lock();
@@ -230,7 +231,7 @@ bool Updater::willInstallUpdateOnQuit(const UpdateFramework::Update& update,
                                       std::function<void()> install) {
   install_ = std::move(install);
   pending_ = PendingUpdate{update.version, update.displayVersion, false};
-  runInBackground(QoS::utility, [file = options_.recordFile, record = *pending_] {
+  runInBackground(executor_, QoS::utility, [file = options_.recordFile, record = *pending_] {
     if (auto saved = PendingUpdate::save(file, record); !saved) {
       Log::app.error("Couldn't record the update: %s", saved.failure().description.c_str());
     }
@@ -268,7 +269,8 @@ void Updater::didAbortWithError(const UpdateFramework::Error& error) {
     }
   }
   pending_.reset();
-  runInBackground(QoS::utility, [file = options_.recordFile] { PendingUpdate::remove(file); });
+  runInBackground(executor_, QoS::utility,
+                  [file = options_.recordFile] { PendingUpdate::remove(file); });
   report(UpdateResult::failed(found_.value_or(kSomeNewVersion), error.description));
 }
 

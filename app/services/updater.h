@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+#include "app/base/executor.h"
 #include "core/base/wall_clock.h"
 #include "platform/update_framework.h"
 
@@ -79,7 +80,7 @@ class Updater final {
   static constexpr double kRetryInterval = 3600;   // after an error: an hour later
 
   // `framework` may be null: updates are then off.
-  Updater(std::shared_ptr<UpdateFramework> framework, Options options);
+  Updater(Executor& executor, std::shared_ptr<UpdateFramework> framework, Options options);
   ~Updater();
   Updater(const Updater&) = delete;
   Updater& operator=(const Updater&) = delete;
@@ -109,6 +110,7 @@ class Updater final {
   const std::optional<PendingUpdate>& pending() const { return pending_; }
 
  private:
+  Executor& executor_;
   void didFindValidUpdate(const UpdateFramework::Update& update);
   void didNotFindUpdate();
   bool willInstallUpdateOnQuit(const UpdateFramework::Update& update,

@@ -44,12 +44,13 @@ constexpr size_t kTypeIconsKept = 256;
 
 }  // namespace
 
-AppDelegate::AppDelegate(AppServices services, AppPaths paths)
-    : services_(std::move(services)),
+AppDelegate::AppDelegate(Executor& executor, AppServices services, AppPaths paths)
+    : executor_(executor),
+      services_(std::move(services)),
       paths_(std::move(paths)),
       self_(std::make_shared<AppDelegate*>(this)) {
-  configStore_ = std::make_unique<ConfigStore>(paths_.configFile, services_.catalog);
-  history_ = std::make_unique<HistoryStore>(paths_.historyFile);
+  configStore_ = std::make_unique<ConfigStore>(executor_, paths_.configFile, services_.catalog);
+  history_ = std::make_unique<HistoryStore>(executor_, paths_.historyFile);
   if (services_.hotKeys && services_.keyLayout) {
     hotKeyCenter_ = std::make_unique<HotKeyCenter>(*services_.hotKeys, *services_.keyLayout);
     hotkeys_ = std::make_unique<GlobalHotkeys>(*hotKeyCenter_, *services_.keyLayout,
@@ -59,14 +60,14 @@ AppDelegate::AppDelegate(AppServices services, AppPaths paths)
       paths_.clipboardFolder, services_.imageCodec, [](std::string_view line) {
         Log::app.error("%.*s", static_cast<int>(line.size()), line.data());
       });
-  clipboard_ = std::make_unique<ClipboardHistory>(clipboardStore_);
+  clipboard_ = std::make_unique<ClipboardHistory>(executor_, clipboardStore_);
   if (services_.pasteboardWriter && services_.keySynthesizer && services_.keyLayout) {
     auto paster = std::make_shared<Paster>(services_.pasteboardWriter, services_.keySynthesizer,
                                            services_.keyLayout);
-    deliverer_ = std::make_unique<ClipDeliverer>(clipboardStore_, paster, *clipboard_);
+    deliverer_ = std::make_unique<ClipDeliverer>(executor_, clipboardStore_, paster, *clipboard_);
   }
   indexer_ =
-      std::make_unique<AppIndexer>(paths_.applicationRoots, services_.catalog,
+      std::make_unique<AppIndexer>(executor_, paths_.applicationRoots, services_.catalog,
                                    [this](SearchIndex index) { installIndex(std::move(index)); });
   indexer_->onChangesJudged = [this] {
     if (onAppChangesJudged) {
@@ -111,9 +112,9 @@ void AppDelegate::applicationDidFinishLaunching() {
   }
   std::weak_ptr<AppDelegate*> weak = self_;
   files_ = std::make_unique<FileSearchEngine>(
-      [weak](const std::vector<std::string>& removed) {
+      [&executor = executor_, weak](const std::vector<std::string>& removed) {
         std::unordered_set<std::string> paths(removed.begin(), removed.end());
-        postToMain([weak, paths = std::move(paths)] {
+        executor.deliver([weak, paths = std::move(paths)] {
           if (const auto self = weak.lock(); self && *self != nullptr) {
             (*self)->history_->forget(paths);
           }
@@ -145,7 +146,7 @@ void AppDelegate::applicationDidFinishLaunching() {
       }
     });
     runInBackground(
-        QoS::userInitiated, [store = clipboardStore_] { return store->isPaused(); },
+        executor_, QoS::userInitiated, [store = clipboardStore_] { return store->isPaused(); },
         [weak](Result<bool> paused) {
           const auto self = weak.lock();
           if (!self || *self == nullptr) {
@@ -179,7 +180,7 @@ void AppDelegate::applicationWillTerminate() {
 // launcher's "Update Vesk" row, every outcome as a notification.
 void AppDelegate::connectUpdater() {
   updater_ = std::make_unique<Updater>(
-      services_.updates,
+      executor_, services_.updates,
       Updater::Options{VESK_VERSION, VESK_BUILD_VERSION, paths_.pendingUpdateFile});
   std::weak_ptr<AppDelegate*> weak = self_;
   const auto alive = [weak]() -> AppDelegate* {
@@ -187,9 +188,9 @@ void AppDelegate::connectUpdater() {
     return self ? *self : nullptr;
   };
   if (window_) {
-    window_->onDismiss = [alive] {
+    window_->onDismiss = [&executor = executor_, alive] {
       Log::app.debug("The panel closed");
-      postToMain([alive] {
+      executor.deliver([alive] {
         if (AppDelegate* self = alive()) {
           self->updater_->checkIfDue(secondsSince1970());
         }
@@ -247,12 +248,13 @@ void AppDelegate::connectDesktop() {
 // shell's requests, and its panel: a window in a widget application, else the log panel.
 void AppDelegate::startLauncher() {
   notifier_ = services_.notifier ? services_.notifier : std::make_shared<LogNotifier>();
-  desktop_ = std::make_unique<DesktopActions>(DesktopServices{
-      services_.catalog, services_.fileManager, services_.pasteboardWriter, services_.workspace});
+  desktop_ = std::make_unique<DesktopActions>(
+      executor_, DesktopServices{services_.catalog, services_.fileManager,
+                                 services_.pasteboardWriter, services_.workspace});
   if (services_.iconSources) {
-    icons_ = std::make_unique<IconStore>(services_.iconSources, kTypeIconsKept);
+    icons_ = std::make_unique<IconStore>(executor_, services_.iconSources, kTypeIconsKept);
   }
-  LauncherServices launcherServices{*history_, *files_, *desktop_};
+  LauncherServices launcherServices{executor_, *history_, *files_, *desktop_};
   launcherServices.running = runningApps_.get();
   launcherServices.notifier = notifier_.get();
   launcherServices.icons = icons_.get();
@@ -290,7 +292,7 @@ void AppDelegate::startLauncher() {
     icons_->onChange = [this] { launcher_->iconsChanged(); };
   }
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
-    window_ = std::make_unique<LauncherPanel>(*launcher_, *history_, runningApps_.get(),
+    window_ = std::make_unique<LauncherPanel>(executor_, *launcher_, *history_, runningApps_.get(),
                                               services_.windowFocus.get());
     window_->configFile = paths_.configFile;
   } else {
@@ -317,7 +319,7 @@ void AppDelegate::startRecorder() {
   if (recorder_ || !services_.pasteboard) {
     return;
   }
-  recorder_ = std::make_unique<ClipboardRecorder>(services_.pasteboard, clipboardStore_,
+  recorder_ = std::make_unique<ClipboardRecorder>(executor_, services_.pasteboard, clipboardStore_,
                                                   services_.imageCodec);
   recorder_->onRecord = [this](const Clip& clip) { clipboard_->recorded(clip); };
   recorder_->onAccessChange = [this](bool canRead) {
@@ -367,7 +369,7 @@ void AppDelegate::resolveApps() {
   const int64_t generation = ++resolveGeneration_;
   std::weak_ptr<AppDelegate*> weak = self_;
   runInBackground(
-      QoS::utility,
+      executor_, QoS::utility,
       [config, known = AppResolver::knownApps(index()), catalog = services_.catalog,
        home = paths_.home] {
         return AppResolver::resolveConfigured(config.openWith, config.openLinks, config.terminal,
@@ -420,7 +422,7 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
     fileRules_ = rules;
     // The line tells when searches cover the whole tree (benchmarks wait for it).
     runInBackground(
-        QoS::utility,
+        executor_, QoS::utility,
         [rebuilt = files_->rebuild(std::move(rules))]() mutable {
           rebuilt.wait();
           return true;
@@ -428,7 +430,7 @@ void AppDelegate::apply(const std::optional<Config>& previous) {
         [](bool) { Log::app.debug("The file index is up to date"); });
   }
   if (!previous || previous->launchAtLogin != config.launchAtLogin) {
-    LoginItem(paths_.login).update(config.launchAtLogin);
+    LoginItem(executor_, paths_.login).update(config.launchAtLogin);
   }
   hasAppliedConfig_ = true;
   Log::app.info("Applied config.toml");

@@ -32,6 +32,7 @@
 namespace vesk {
 
 class AppIndexer;
+class Executor;
 class ClipDeliverer;
 class ClipboardHistory;
 class ClipboardRecorder;
@@ -55,7 +56,8 @@ class AppDelegate final {
  public:
   enum class Mode { launcher, clipboard };
 
-  AppDelegate(AppServices services, AppPaths paths);
+  // `executor` runs every background job of the application and outlives the delegate.
+  AppDelegate(Executor& executor, AppServices services, AppPaths paths);
   ~AppDelegate();
   AppDelegate(const AppDelegate&) = delete;
   AppDelegate& operator=(const AppDelegate&) = delete;
@@ -126,6 +128,7 @@ class AppDelegate final {
   void changeLauncher(const std::function<void(LauncherSettings&)>& change);
 
   // Declared first, destroyed last: everything below works through them.
+  Executor& executor_;
   AppServices services_;
   AppPaths paths_;
   std::unique_ptr<ConfigStore> configStore_;

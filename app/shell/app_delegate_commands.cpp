@@ -43,7 +43,8 @@ void AppDelegate::askForAccessibility() {
     return;
   }
   askedForAccessibility_ = true;
-  runInBackground(QoS::userInitiated, [keys = services_.keySynthesizer] { keys->requestTrust(); });
+  runInBackground(executor_, QoS::userInitiated,
+                  [keys = services_.keySynthesizer] { keys->requestTrust(); });
 }
 
 // At start, the one notification about the hot keys: which open Vesk after the config file was
@@ -168,7 +169,7 @@ void AppDelegate::setRecordingPaused(bool paused, bool save) {
   });
   publishClipboardNotices();
   if (save) {
-    runInBackground(QoS::utility, [store = clipboardStore_, paused] {
+    runInBackground(executor_, QoS::utility, [store = clipboardStore_, paused] {
       const Result<void> saved = store->setPaused(paused);
       if (!saved) {
         Log::app.error("%s", saved.failure().description.c_str());
@@ -180,7 +181,7 @@ void AppDelegate::setRecordingPaused(bool paused, bool save) {
 void AppDelegate::clearClipboard() {
   std::weak_ptr<AppDelegate*> weak = self_;
   runInBackground(
-      QoS::userInitiated, [store = clipboardStore_] { return store->clear(); },
+      executor_, QoS::userInitiated, [store = clipboardStore_] { return store->clear(); },
       [weak](Result<std::vector<int64_t>> cleared) {
         const auto self = weak.lock();
         if (!self || *self == nullptr) {
@@ -207,7 +208,8 @@ void AppDelegate::checkAccessibility() {
   }
   std::weak_ptr<AppDelegate*> weak = self_;
   runInBackground(
-      QoS::userInitiated, [keys = services_.keySynthesizer] { return keys->isTrusted(); },
+      executor_, QoS::userInitiated,
+      [keys = services_.keySynthesizer] { return keys->isTrusted(); },
       [weak](bool trusted) {
         const auto self = weak.lock();
         if (!self || *self == nullptr) {

@@ -48,9 +48,10 @@ std::optional<std::string> nearestExistingFolder(const std::filesystem::path& pa
 
 }  // namespace
 
-AppIndexer::AppIndexer(std::vector<std::string> roots, std::shared_ptr<AppCatalog> catalog,
-                       OnIndex onIndex)
-    : roots_(std::move(roots)),
+AppIndexer::AppIndexer(Executor& executor, std::vector<std::string> roots,
+                       std::shared_ptr<AppCatalog> catalog, OnIndex onIndex)
+    : executor_(executor),
+      roots_(std::move(roots)),
       catalog_(std::move(catalog)),
       onIndex_(std::move(onIndex)),
       self_(std::make_shared<AppIndexer*>(this)),
@@ -98,7 +99,8 @@ void AppIndexer::watch() {
   watcher_ = DirectoryWatcher::create(
       watched, {}, true, std::chrono::duration_cast<std::chrono::milliseconds>(kAppsWatchLatency),
       events_,
-      [weak, roots = roots_, missing](std::vector<DirectoryWatcher::Event> events) {
+      [&executor = executor_, weak, roots = roots_,
+       missing](std::vector<DirectoryWatcher::Event> events) {
         bool appeared = false;
         bool affects = false;
         for (const DirectoryWatcher::Event& event : events) {
@@ -112,7 +114,7 @@ void AppIndexer::watch() {
           affects =
               affects || (inRoot && (event.mustRescan() || AppScanner::affectsIndex(event.path)));
         }
-        postToMain([weak, appeared, affects] {
+        executor.deliver([weak, appeared, affects] {
           const auto self = weak.lock();
           if (!self || *self == nullptr) {
             return;
@@ -142,7 +144,7 @@ void AppIndexer::rebuild() {
   const int64_t generation = ++generation_;
   std::weak_ptr<AppIndexer*> weak = self_;
   runInBackground(
-      QoS::utility,
+      executor_, QoS::utility,
       [roots = roots_, catalog = catalog_] {
         std::vector<Item> items;
         std::vector<SearchIndex::Details> details;

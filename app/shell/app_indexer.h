@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/base/executor.h"
 #include "core/base/serial_queue.h"
 #include "core/search/search_index.h"
 
@@ -25,7 +26,8 @@ class AppIndexer final {
   // Told on the main thread with each index that is still the newest.
   using OnIndex = std::function<void(SearchIndex index)>;
 
-  AppIndexer(std::vector<std::string> roots, std::shared_ptr<AppCatalog> catalog, OnIndex onIndex);
+  AppIndexer(Executor& executor, std::vector<std::string> roots,
+             std::shared_ptr<AppCatalog> catalog, OnIndex onIndex);
   ~AppIndexer();
   AppIndexer(const AppIndexer&) = delete;
   AppIndexer& operator=(const AppIndexer&) = delete;
@@ -43,6 +45,7 @@ class AppIndexer final {
   std::function<void()> onChangesJudged;
 
  private:
+  Executor& executor_;
   std::vector<std::string> roots_;
   std::shared_ptr<AppCatalog> catalog_;
   OnIndex onIndex_;

@@ -14,6 +14,7 @@
 
 namespace vesk {
 
+class Executor;
 class AppCatalog;
 class DesktopBindings;
 class FileManager;
@@ -66,6 +67,6 @@ struct AppPaths {
 // The X11, GIO and Qt implementations, desktop notifications on the session bus and updates
 // from the build's signed feed. Each one that
 // fails is left null and its reason is appended to `problems`.
-AppServices linuxServices(std::vector<std::string>& problems);
+AppServices linuxServices(Executor& executor, std::vector<std::string>& problems);
 
 }  // namespace vesk

@@ -62,11 +62,11 @@ std::shared_ptr<WaylandClipboard> waylandClipboard(std::vector<std::string>& pro
 
 // The paste key and the frontmost application come from the compositor where it offers their
 // protocols.
-void useWayland(AppServices& services) {
+void useWayland(AppServices& services, Executor& executor) {
   WaylandKeySynthesizer::Options keys;
   std::weak_ptr<Notifier> notifier = services.notifier;
-  keys.cannotPress = [notifier] {
-    postToMain([notifier] {
+  keys.cannotPress = [notifier, &executor] {
+    executor.deliver([notifier] {
       if (const auto shared = notifier.lock()) {
         shared->update("Copied: press Ctrl+V to paste", "");
       }
@@ -109,7 +109,7 @@ AppPaths AppPaths::standard() {
   return paths;
 }
 
-AppServices linuxServices(std::vector<std::string>& problems) {
+AppServices linuxServices(Executor& executor, std::vector<std::string>& problems) {
   AppServices services;
   services.catalog = std::make_shared<GioAppCatalog>();
   services.imageCodec = std::make_shared<QtImageCodec>();
@@ -117,8 +117,8 @@ AppServices linuxServices(std::vector<std::string>& problems) {
   services.fileManager = std::make_shared<DBusFileManager>();
   // A post the desktop doesn't show (no notification service, or no session bus) is a log line
   // and Vesk's own message where the panel appears.
-  auto notifier =
-      std::make_shared<DesktopNotifier>(QDBusConnection::sessionBus(), services.fileManager);
+  auto notifier = std::make_shared<DesktopNotifier>(executor, QDBusConnection::sessionBus(),
+                                                    services.fileManager);
   notifier->showOwn = [](const std::string& title, const std::string& body,
                          std::function<void()> clicked) {
     MessageWindow::display(title, body, std::move(clicked));
@@ -183,7 +183,7 @@ AppServices linuxServices(std::vector<std::string>& problems) {
                    focus.failure().description.c_str());
   }
   if (wayland) {
-    useWayland(services);
+    useWayland(services, executor);
   }
   return services;
 }

@@ -18,7 +18,7 @@
 #include <xcb/xcb.h>
 
 #include "app/base/log.h"
-#include "app/base/run_in_background.h"
+#include "app/base/pool_executor.h"
 #include "app/shell/app_delegate.h"
 #include "app/shell/single_instance.h"
 #include "core/base/serial_queue.h"
@@ -163,6 +163,9 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("vesk");
   QApplication::setQuitOnLastWindowClosed(false);
 
+  // Every background job of the application, created after the application object and gone
+  // before it.
+  vesk::PoolExecutor executor;
   std::unique_ptr<vesk::AppDelegate> delegate;
   instance.listen([&delegate](vesk::SingleInstance::Request later) {
     if (delegate) {
@@ -179,8 +182,9 @@ int main(int argc, char** argv) {
   });
 
   std::vector<std::string> serviceProblems;
-  vesk::AppServices services = vesk::linuxServices(serviceProblems);
-  delegate = std::make_unique<vesk::AppDelegate>(std::move(services), vesk::AppPaths::standard());
+  vesk::AppServices services = vesk::linuxServices(executor, serviceProblems);
+  delegate = std::make_unique<vesk::AppDelegate>(executor, std::move(services),
+                                                 vesk::AppPaths::standard());
   for (std::string& problem : serviceProblems) {
     delegate->addPlatformProblem(std::move(problem));
   }
@@ -194,6 +198,6 @@ int main(int argc, char** argv) {
   delegate->applicationWillTerminate();
   delegate.reset();
   // Jobs still running share what they use; let them end before the application object does.
-  vesk::waitForBackgroundWork();
+  executor.waitForDone();
   return status;
 }

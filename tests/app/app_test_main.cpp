@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/base/run_in_background.h"
+#include "tests/app/app_test_support.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   const int status = RUN_ALL_TESTS();
   // As in Vesk's own main: no job a test left running may outlive the application object.
-  vesk::waitForBackgroundWork();
+  vesk::test::testExecutor().waitForDone();
   std::error_code error;
   std::filesystem::remove_all(desktop, error);
   return status;

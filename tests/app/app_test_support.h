@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/base/run_in_background.h"
+#include "app/base/pool_executor.h"
 
 namespace vesk::test {
 
@@ -66,12 +66,18 @@ inline void pumpFor(std::chrono::milliseconds duration) {
   pumpUntil([] { return false; }, duration);
 }
 
+// The executor of the components under test: real thread pools, as in Vesk.
+inline PoolExecutor& testExecutor() {
+  static PoolExecutor executor;
+  return executor;
+}
+
 // Finishes the background work started so far and delivers what it handed to the main thread,
 // a few rounds deep (a result may start more work). After it, a check that something did not
 // happen is not merely early.
 inline void settle() {
   for (int round = 0; round < 4; ++round) {
-    waitForBackgroundWork();
+    testExecutor().waitForDone();
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
   }

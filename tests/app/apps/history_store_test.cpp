@@ -23,13 +23,13 @@ TEST(HistoryStore, SavesAndLoadsTheHistoryThroughItsFile) {
   test::TempFolder folder;
   const std::string file = folder / "nested/vesk/history.json";
   {
-    HistoryStore store(file);
+    HistoryStore store(test::testExecutor(), file);
     ASSERT_TRUE(load(store));
     store.record("command:quit", 1000);
     store.record("command:quit", 2000);
     store.flush();
   }
-  HistoryStore again(file);
+  HistoryStore again(test::testExecutor(), file);
   ASSERT_TRUE(load(again));
   ASSERT_TRUE(again.history().entries().contains("command:quit"));
   EXPECT_EQ(again.history().entries().at("command:quit").count, 2);
@@ -50,7 +50,7 @@ TEST(HistoryStore, TheFileIsPrivateAndAWiderFolderIsNarrowed) {
   ASSERT_EQ(::chmod(vesk.c_str(), 0755), 0);
   const mode_t umask = ::umask(022);
   {
-    HistoryStore store(vesk + "/history.json");
+    HistoryStore store(test::testExecutor(), vesk + "/history.json");
     ASSERT_TRUE(load(store));
     store.record("/home/user/secret plans.txt", 1000);
     store.flush();
@@ -64,14 +64,14 @@ TEST(HistoryStore, ACorruptFileStartsOverAndStaysUntilTheNextSave) {
   test::TempFolder folder;
   const std::string file = folder / "history.json";
   test::writeFile(file, R"({"entries":{"command:quit":{"count":1}}})");
-  HistoryStore store(file);
+  HistoryStore store(test::testExecutor(), file);
   ASSERT_TRUE(load(store));
   EXPECT_TRUE(store.history().isEmpty());
   EXPECT_EQ(test::readFile(file), R"({"entries":{"command:quit":{"count":1}}})");
 
   store.record("command:clipboard", 5);
   store.flush();
-  HistoryStore again(file);
+  HistoryStore again(test::testExecutor(), file);
   ASSERT_TRUE(load(again));
   EXPECT_EQ(again.history().ids(), std::vector<std::string>{"command:clipboard"});
 }
@@ -83,7 +83,7 @@ TEST(HistoryStore, AHugeFileIsNotReadAndStaysAsItIs) {
   const std::string huge =
       R"({"entries":{}})" + std::string(HistoryStore::maxFileBytes, ' ') + "\n";
   test::writeFile(file, huge);
-  HistoryStore store(file);
+  HistoryStore store(test::testExecutor(), file);
   ASSERT_TRUE(load(store));
   EXPECT_TRUE(store.history().isEmpty());
 
@@ -97,12 +97,12 @@ TEST(HistoryStore, OpensRecordedBeforeTheLoadFinishedAreKeptWithTheFileHistory) 
   test::TempFolder folder;
   const std::string file = folder / "history.json";
   {
-    HistoryStore store(file);
+    HistoryStore store(test::testExecutor(), file);
     ASSERT_TRUE(load(store));
     store.record("command:quit", 1);
     store.flush();
   }
-  HistoryStore store(file);
+  HistoryStore store(test::testExecutor(), file);
   bool loaded = false;
   store.load([&loaded] { loaded = true; });
   store.record("command:openConfig", 2);  // before the load's result arrives
@@ -111,7 +111,7 @@ TEST(HistoryStore, OpensRecordedBeforeTheLoadFinishedAreKeptWithTheFileHistory) 
   EXPECT_EQ(store.history().ids(),
             (std::vector<std::string>{"command:openConfig", "command:quit"}));
   store.flush();
-  HistoryStore again(file);
+  HistoryStore again(test::testExecutor(), file);
   ASSERT_TRUE(load(again));
   EXPECT_EQ(again.history().ids().size(), 2U);
 }
@@ -122,7 +122,7 @@ TEST(HistoryStore, DeletedFilesAreDroppedAtLoadAndForgottenFoldersSaved) {
   const std::string kept = folder / "kept.txt";
   test::writeFile(kept, "x");
   {
-    HistoryStore store(file);
+    HistoryStore store(test::testExecutor(), file);
     ASSERT_TRUE(load(store));
     store.record("file:" + kept, 1);
     store.record("file:" + (folder / "deleted.txt"), 1);
@@ -130,7 +130,7 @@ TEST(HistoryStore, DeletedFilesAreDroppedAtLoadAndForgottenFoldersSaved) {
     store.record("file:" + (folder / "Older/b.txt"), 1);
     store.flush();
   }
-  HistoryStore store(file);
+  HistoryStore store(test::testExecutor(), file);
   ASSERT_TRUE(load(store));
   EXPECT_EQ(store.history().ids(), std::vector<std::string>{"file:" + kept});
 
@@ -145,7 +145,7 @@ TEST(HistoryStore, DeletedFilesAreDroppedAtLoadAndForgottenFoldersSaved) {
 TEST(HistoryStore, AnUnwritableFolderLosesNothingInMemory) {
   test::TempFolder folder;
   test::writeFile(folder / "blocker", "a file where the folder should be");
-  HistoryStore store(folder / "blocker/history.json");
+  HistoryStore store(test::testExecutor(), folder / "blocker/history.json");
   ASSERT_TRUE(load(store));
   store.record("command:quit", 1);
   store.flush();

@@ -14,6 +14,7 @@
 #include "core/clipboard/clipboard_store.h"
 #include "platform/linux/qt_image_codec.h"
 #include "tests/app/app_test_support.h"
+#include "tests/fakes/manual_executor.h"
 
 namespace vesk {
 namespace {
@@ -55,13 +56,16 @@ class ClipImagesTest : public testing::Test {
     return clip ? clip.value() : Clip{};
   }
 
+  // Runs the loads started so far and hands their results back.
   bool settled() {
-    return test::pumpUntil([this] { return images_.loading().empty(); });
+    executor_.runAll();
+    return images_.loading().empty();
   }
 
   test::TempFolder folder_;
   ClipboardStore store_{folder_ / "clipboard", std::make_shared<QtImageCodec>()};
-  ClipImages images_;
+  test::ManualExecutor executor_;
+  ClipImages images_{executor_};
   int changes_ = 0;
   double time_ = 1000;
 };
@@ -72,8 +76,8 @@ TEST_F(ClipImagesTest, MissingImageLoadsOnceAndThenComesFromTheCache) {
   EXPECT_FALSE(images_.row(clip, store_)) << "asked again while loading";
   EXPECT_EQ(images_.loading(), (std::set<Key>{{clip.id, false}}));
 
-  ASSERT_TRUE(test::pumpUntil([this] { return changes_ > 0; }));
-  test::settle();
+  executor_.runAll();
+  ASSERT_TRUE(changes_ > 0);
   EXPECT_EQ(changes_, 1) << "one load for both calls";
   EXPECT_TRUE(images_.loading().empty());
 
@@ -86,7 +90,8 @@ TEST_F(ClipImagesTest, MissingImageLoadsOnceAndThenComesFromTheCache) {
   EXPECT_TRUE(images_.previews().empty()) << "a row thumbnail is no preview";
 
   EXPECT_FALSE(images_.preview(clip, store_));
-  ASSERT_TRUE(test::pumpUntil([this] { return changes_ == 2; }));
+  executor_.runAll();
+  ASSERT_TRUE(changes_ == 2);
   const auto preview = images_.preview(clip, store_);
   ASSERT_TRUE(preview);
   EXPECT_EQ(preview->size(), QSize(300, 200));
@@ -113,7 +118,8 @@ TEST_F(ClipImagesTest, MissingOrCorruptFilesFailOnceAndAreNotTriedAgain) {
 
   // The other image of a failed clip still loads.
   EXPECT_FALSE(images_.row(corrupt, store_));
-  ASSERT_TRUE(test::pumpUntil([this] { return changes_ == 1; }));
+  executor_.runAll();
+  ASSERT_TRUE(changes_ == 1);
   EXPECT_TRUE(images_.row(corrupt, store_));
 }
 
@@ -224,15 +230,15 @@ TEST_F(ClipImagesTest, LoadFinishingAfterTheImagesAreGoneIsDropped) {
   const Clip clip = addImage();
   int lateChanges = 0;
   {
-    ClipImages shortLived;
+    ClipImages shortLived(executor_);
     shortLived.onChange = [&lateChanges] { ++lateChanges; };
     EXPECT_FALSE(shortLived.row(clip, store_));
     EXPECT_FALSE(shortLived.preview(clip, store_));
   }
-  // Let both loads finish and hand their results back.
+  // Both loads finish and hand their results back after the images are gone.
   EXPECT_FALSE(images_.row(clip, store_));
-  ASSERT_TRUE(test::pumpUntil([this] { return changes_ == 1; }));
-  test::settle();
+  executor_.runAll();
+  ASSERT_TRUE(changes_ == 1);
   EXPECT_EQ(lateChanges, 0);
 }
 

@@ -25,6 +25,7 @@
 #include "tests/fakes/fake_key_synthesizer.h"
 #include "tests/fakes/fake_pasteboard.h"
 #include "tests/fakes/fake_pasteboard_writer.h"
+#include "tests/fakes/manual_executor.h"
 
 namespace vesk {
 namespace {
@@ -59,8 +60,8 @@ class ClipboardTest : public testing::Test {
       : pasteboard(std::make_shared<FakePasteboard>()),
         codec(std::make_shared<QtImageCodec>()),
         store(std::make_shared<ClipboardStore>(folder / "clipboard", codec)),
-        history(store, [this] { return clock(); }),
-        recorder(pasteboard, store, codec, [this] { return clock(); }) {
+        history(test::testExecutor(), store, [this] { return clock(); }),
+        recorder(test::testExecutor(), pasteboard, store, codec, [this] { return clock(); }) {
     recorder.onRecord = [this](const Clip& clip) { history.recorded(clip); };
     history.load();
     EXPECT_TRUE(pumpUntil([this] { return history.isLoaded(); }));
@@ -218,7 +219,7 @@ class DeliveryTest : public ClipboardTest {
         keys(std::make_shared<FakeKeySynthesizer>()),
         layout(std::make_shared<FakeKeyLayout>()),
         paster(std::make_shared<Paster>(writer, keys, layout)),
-        deliverer(store, paster, history) {
+        deliverer(test::testExecutor(), store, paster, history) {
     layout->characters = {{"v", 55}};
     keys->setTrusted(true);
     recorder.start(false);
@@ -322,54 +323,14 @@ TEST_F(DeliveryTest, AFailedWriteIsReportedAndNeverPressesThePasteKey) {
   EXPECT_EQ(ClipDeliverer::failureTitle(ClipDelivery::copy), "Couldn't copy the clip");
 }
 
-// Holds every thread of the background pool of user-initiated work until released, so that
-// work submitted meanwhile runs only after the test has torn things down.
-class HeldBackgroundPool {
- public:
-  HeldBackgroundPool() {
-    const int threads = std::max(2, QThread::idealThreadCount());
-    for (int i = 0; i < threads; ++i) {
-      runDetached(QoS::userInitiated, [state = state_] {
-        std::unique_lock lock(state->mutex);
-        ++state->holding;
-        state->changed.notify_all();
-        state->changed.wait(lock, [&] { return state->released; });
-      });
-    }
-    std::unique_lock lock(state_->mutex);
-    held_ = state_->changed.wait_for(lock, std::chrono::seconds(5),
-                                     [&] { return state_->holding == threads; });
-  }
-  ~HeldBackgroundPool() { release(); }
-  HeldBackgroundPool(const HeldBackgroundPool&) = delete;
-  HeldBackgroundPool& operator=(const HeldBackgroundPool&) = delete;
-
-  bool held() const { return held_; }
-  void release() {
-    const std::lock_guard lock(state_->mutex);
-    state_->released = true;
-    state_->changed.notify_all();
-  }
-
- private:
-  struct State {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int holding = 0;
-    bool released = false;
-  };
-  std::shared_ptr<State> state_ = std::make_shared<State>();
-  bool held_ = false;
-};
-
 TEST_F(ClipboardTest, ADeliveryStillQueuedWhenTheApplicationGoesAwayReachesNothingThatIsGone) {
   recorder.start(false);
   copy("late");
   ASSERT_TRUE(pollAndWait(1));
   const Clip clip = history.index().clips().front();
 
-  HeldBackgroundPool pool;
-  ASSERT_TRUE(pool.held());
+  // The delivery's work waits until the test runs it, after the deliverer is gone.
+  test::ManualExecutor executor;
   bool delivered = false;
   std::optional<Failure> failure;
   {
@@ -377,15 +338,15 @@ TEST_F(ClipboardTest, ADeliveryStillQueuedWhenTheApplicationGoesAwayReachesNothi
     auto paster = std::make_shared<Paster>(std::make_shared<FakePasteboardWriter>(),
                                            std::make_shared<FakeKeySynthesizer>(),
                                            std::make_shared<FakeKeyLayout>());
-    ClipDeliverer deliverer(store, paster, history);
+    ClipDeliverer deliverer(executor, store, paster, history);
     deliverer.deliver(clip, ClipDelivery::paste, PasteTarget{},
                       [&](const std::optional<Failure>& result) {
                         failure = result;
                         delivered = true;
                       });
   }
-  pool.release();
-  ASSERT_TRUE(pumpUntil([&] { return delivered; }));
+  ASSERT_GT(executor.runAll(), 0);
+  EXPECT_TRUE(delivered);
   EXPECT_FALSE(failure);
 }
 

@@ -28,7 +28,7 @@ class ConfigStoreTest : public testing::Test {
   test::TempFolder folder;
   std::shared_ptr<GioAppCatalog> catalog = std::make_shared<GioAppCatalog>();
   std::string file = folder / "config/vesk/config.toml";
-  ConfigStore store{file, catalog};
+  ConfigStore store{test::testExecutor(), file, catalog};
   int changes = 0;
   std::optional<Config> previous;
 

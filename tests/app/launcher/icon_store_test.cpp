@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/base/run_in_background.h"
 #include "app/launcher/icon_render.h"
 #include "app/launcher/symbols.h"
 #include "platform/linux/gio_icon_sources.h"
@@ -113,7 +114,7 @@ class IconStoreTest : public testing::Test {
 
   static test::TempFolder* data_;
   std::shared_ptr<GioIconSources> sources = std::make_shared<GioIconSources>();
-  IconStore store{sources, 256};
+  IconStore store{test::testExecutor(), sources, 256};
   int changes = 0;
   std::vector<std::string> logged;
 };
@@ -371,7 +372,7 @@ class StalledIconSources final : public IconSources {
 TEST(IconStore, StuckRendersLeaveTheBackgroundPoolsFree) {
   const auto sources = std::make_shared<StalledIconSources>();
   {
-    IconStore store(sources, 256);
+    IconStore store(test::testExecutor(), sources, 256);
     std::vector<std::string> urls;
     for (int i = 0; i < 200; ++i) {  // more jobs than any pool has threads
       urls.push_back("/apps/app-" + std::to_string(i) + ".desktop");
@@ -380,7 +381,7 @@ TEST(IconStore, StuckRendersLeaveTheBackgroundPoolsFree) {
     ASSERT_TRUE(test::pumpUntil([&] { return sources->stalled() > 0; }));
     bool ran = false;
     runInBackground(
-        QoS::userInitiated, [] { return 1; }, [&](int) { ran = true; });
+        test::testExecutor(), QoS::userInitiated, [] { return 1; }, [&](int) { ran = true; });
     EXPECT_TRUE(test::pumpUntil([&] { return ran; }));
     sources->release();
   }

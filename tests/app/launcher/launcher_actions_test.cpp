@@ -285,7 +285,7 @@ TEST_F(LauncherActionsTest, AClipThatCanNotBeSavedNamesTheFileItCouldNotWrite) {
 // only as its file URL (every byte escaped), never as UTF-8 text.
 TEST(DesktopActions, CopyPathOffersTextOnlyForAUtf8Name) {
   const auto writer = std::make_shared<FakePasteboardWriter>();
-  DesktopActions actions(DesktopServices{nullptr, nullptr, writer, nullptr});
+  DesktopActions actions(testExecutor(), DesktopServices{nullptr, nullptr, writer, nullptr});
   actions.copyPath("/data/caf\xC3\xA9 menu.txt");
   actions.copyPath("/data/caf\xE9 menu.txt");
   ASSERT_TRUE(pumpUntil([&] { return writer->writes().size() == 2; }));

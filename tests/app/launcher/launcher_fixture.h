@@ -115,7 +115,7 @@ class LauncherTest : public testing::Test {
   }
 
   LauncherServices services() {
-    LauncherServices services{history, engine, desktop};
+    LauncherServices services{testExecutor(), history, engine, desktop};
     services.running = &running;
     services.notifier = &notifier;
     services.deliverer = &deliverer;
@@ -200,22 +200,22 @@ class LauncherTest : public testing::Test {
   TempFolder folder;
   double clock = 1'700'000'000;
   FileSearchEngine engine;
-  HistoryStore history{folder / "history.json"};
+  HistoryStore history{testExecutor(), folder / "history.json"};
   std::shared_ptr<ClipboardStore> store =
       std::make_shared<ClipboardStore>(folder / "clipboard", nullptr);
-  ClipboardHistory clipboard{store};
+  ClipboardHistory clipboard{testExecutor(), store};
   std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
   RunningApps running{*workspace};
   std::shared_ptr<FakeAppCatalog> catalog = std::make_shared<FakeAppCatalog>();
   std::shared_ptr<FakeFileManager> fileManager = std::make_shared<FakeFileManager>();
   std::shared_ptr<FakePasteboardWriter> writer = std::make_shared<FakePasteboardWriter>();
-  DesktopActions desktop{DesktopServices{catalog, fileManager, writer, workspace}};
+  DesktopActions desktop{testExecutor(), DesktopServices{catalog, fileManager, writer, workspace}};
   FakeNotifier notifier;
   FakeLauncherView view;
   std::shared_ptr<FakeKeySynthesizer> keys = std::make_shared<FakeKeySynthesizer>();
   std::shared_ptr<FakeKeyLayout> layout = std::make_shared<FakeKeyLayout>();
   std::shared_ptr<Paster> paster = std::make_shared<Paster>(writer, keys, layout);
-  ClipDeliverer deliverer{store, paster, clipboard};
+  ClipDeliverer deliverer{testExecutor(), store, paster, clipboard};
   // Seams a test may set: the file search (the engine's by default), the paste target, and
   // where the controller's commands go.
   LauncherServices::FileSearch searchFiles;

@@ -25,7 +25,7 @@ TEST_F(LauncherTest, KeysTypedAfterAKeyThatClosedThePanelGoToTheWindowBefore) {
   constexpr WindowId kBefore = 42;
   FakeWindowFocus focus;
   focus.focused = kBefore;
-  LauncherPanel panel(controller, history, &running, &focus);
+  LauncherPanel panel(testExecutor(), controller, history, &running, &focus);
   WindowFocus::Key escape;
   escape.qtKey = Qt::Key_Escape;
   focus.held = {typed('a'), typed('b'), escape, typed('c'), typed('d')};

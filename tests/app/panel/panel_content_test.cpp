@@ -91,7 +91,7 @@ TEST(PreviewWindow, APdfShowsItsFirstPageAndABrokenOneItsFacts) {
   const std::string broken = folder / "broken.pdf";
   test::writeFile(broken, "%PDF-1.4\nnot really a document");
 
-  PreviewWindow preview;
+  PreviewWindow preview(test::testExecutor());
   const auto shown = [&preview](const std::string& path) {
     preview.show(path, QGuiApplication::primaryScreen(), nullptr);
     EXPECT_EQ(preview.kind(), "loading");

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/base/run_in_background.h"
+#include "tests/app/app_test_support.h"
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -11,6 +11,6 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   const int status = RUN_ALL_TESTS();
   // No job a test left running may outlive the application object.
-  vesk::waitForBackgroundWork();
+  vesk::test::testExecutor().waitForDone();
   return status;
 }

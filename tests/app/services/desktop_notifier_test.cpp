@@ -62,7 +62,7 @@ class DesktopNotifierTest : public ::testing::Test {
     ASSERT_TRUE(desktop.registerVirtualObject("/org/freedesktop/Notifications", &notifications));
     ASSERT_TRUE(desktop.registerVirtualObject("/org/freedesktop/FileManager1", &fileManager));
     notifier = std::make_unique<DesktopNotifier>(
-        bus.connect("vesk-" + QString::number(serial)),
+        test::testExecutor(), bus.connect("vesk-" + QString::number(serial)),
         std::make_shared<DBusFileManager>(bus.address()),
         [this](const std::string& line) { lines.push_back(line); });
   }
@@ -260,7 +260,7 @@ TEST(DesktopNotifier, WithoutANotificationServiceEachPostIsALogLineAndShownByVes
       shown.push_back({title, body, std::move(clicked)});
     };
   };
-  DesktopNotifier notifier(bus.connect("vesk-alone"),
+  DesktopNotifier notifier(test::testExecutor(), bus.connect("vesk-alone"),
                            std::make_shared<DBusFileManager>(bus.address()),
                            [&](const std::string& line) { lines.push_back(line); });
   wire(notifier);
@@ -291,8 +291,8 @@ TEST(DesktopNotifier, WithoutANotificationServiceEachPostIsALogLineAndShownByVes
   EXPECT_EQ(lines.size(), 2U);
 
   // No bus at all.
-  DesktopNotifier unconnected(QDBusConnection(QStringLiteral("no-such-bus")), nullptr,
-                              [&](const std::string& line) { lines.push_back(line); });
+  DesktopNotifier unconnected(test::testExecutor(), QDBusConnection(QStringLiteral("no-such-bus")),
+                              nullptr, [&](const std::string& line) { lines.push_back(line); });
   wire(unconnected);
   unconnected.saved("/data/Report.pdf");
   ASSERT_EQ(lines.size(), 3U);

@@ -36,7 +36,7 @@ TEST(LoginItem, AutostartEntryFollowsTheSetting) {
   const std::string home = folder / "Ana Home";
   const std::string entry = folder / "config/autostart/vesk.desktop";
   Lines lines;
-  const LoginItem item({home + "/.local/bin/vesk", home, entry}, lines.log());
+  const LoginItem item(test::testExecutor(), {home + "/.local/bin/vesk", home, entry}, lines.log());
   ASSERT_TRUE(item.isInApplicationsFolder());
 
   updateAndWait(item, true);
@@ -81,7 +81,7 @@ TEST(LoginItem, CopyOutsideAnInstallLeavesTheEntryAlone) {
                                         home + "/vesk/build/app/vesk"};
   for (const std::string& executable : copies) {
     Lines lines;
-    const LoginItem item({executable, home, entry}, lines.log());
+    const LoginItem item(test::testExecutor(), {executable, home, entry}, lines.log());
     EXPECT_FALSE(item.isInApplicationsFolder()) << executable;
     updateAndWait(item, true);
     EXPECT_FALSE(fs::exists(entry));

@@ -34,7 +34,8 @@ struct Harness {
 
   void restart(const std::string& build) {
     updater = std::make_unique<Updater>(
-        framework, Updater::Options{"1.4", build, record(), [this] { return clock; }});
+        test::testExecutor(), framework,
+        Updater::Options{"1.4", build, record(), [this] { return clock; }});
     updater->onResult = [this](const UpdateResult& result) { results.push_back(result); };
     updater->onReady = [this](const std::optional<std::string>& version) {
       ready.push_back(version);
@@ -228,7 +229,7 @@ TEST(Updater, DisabledUpdatesNeverCheck) {
   EXPECT_EQ(h.framework->starts, 0);
   EXPECT_TRUE(h.results.empty());
   EXPECT_FALSE(readFile(h.record()).empty());
-  EXPECT_FALSE(Updater(nullptr, {}).isEnabled());
+  EXPECT_FALSE(Updater(test::testExecutor(), nullptr, {}).isEnabled());
 }
 
 }  // namespace

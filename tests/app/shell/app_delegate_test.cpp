@@ -57,7 +57,7 @@ class AppDelegateTest : public testing::Test {
     services.sessionEvents = session;
     services.catalog = std::make_shared<GioAppCatalog>();
     services.notifier = notifier;
-    delegate = std::make_unique<AppDelegate>(std::move(services), paths);
+    delegate = std::make_unique<AppDelegate>(test::testExecutor(), std::move(services), paths);
     delegate->onIndex = [this](const SearchIndex&) { ++indexes; };
     delegate->applicationDidFinishLaunching();
     ASSERT_TRUE(pumpUntil([this] { return indexes > 0 && delegate->configStore().hasLoaded(); }));

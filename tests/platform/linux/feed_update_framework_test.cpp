@@ -152,7 +152,8 @@ class FeedUpdates : public testing::Test {
     updater.reset();
     framework = std::make_shared<FeedUpdateFramework>(options());
     updater = std::make_unique<Updater>(
-        framework, Updater::Options{build, build, folder / "state/vesk/pending-update.json"});
+        test::testExecutor(), framework,
+        Updater::Options{build, build, folder / "state/vesk/pending-update.json"});
     updater->onResult = [this](const UpdateResult& result) { results.push_back(result); };
   }
 
