@@ -8,7 +8,7 @@
 // hidden commands); the delegate changes it through the controller's settings and keeps no copy.
 // Without a widget application the log panel stands in for the panel window.
 //
-// Main thread only. Background work goes through runInBackground and comes back with the
+// Main thread only. Background work goes through the executor it is given and comes back with the
 // generation it started with; callbacks hold the object weakly.
 
 #include <cstdint>
