@@ -47,6 +47,7 @@ class LauncherController;
 class LauncherPanel;
 class LogPanel;
 class Notifier;
+class PortalHotkeys;
 class RunningApps;
 class Updater;
 
@@ -129,6 +130,7 @@ class AppDelegate final {
   std::unique_ptr<HistoryStore> history_;
   std::unique_ptr<HotKeyCenter> hotKeyCenter_;
   std::unique_ptr<GlobalHotkeys> hotkeys_;
+  std::unique_ptr<PortalHotkeys> portalHotkeys_;
   std::shared_ptr<ClipboardStore> clipboardStore_;
   std::unique_ptr<ClipboardHistory> clipboard_;
   std::unique_ptr<ClipboardRecorder> recorder_;
