@@ -16,6 +16,7 @@
 #include "app/config/config_store.h"
 #include "app/config/global_hotkeys.h"
 #include "app/config/hot_key_center.h"
+#include "app/config/portal_hotkeys.h"
 #include "app/launcher/desktop_actions.h"
 #include "app/launcher/icon_store.h"
 #include "app/launcher/launcher_controller.h"
@@ -55,6 +56,10 @@ AppDelegate::AppDelegate(Executor& executor, AppServices services, AppPaths path
     hotKeyCenter_ = std::make_unique<HotKeyCenter>(*services_.hotKeys, *services_.keyLayout);
     hotkeys_ = std::make_unique<GlobalHotkeys>(*hotKeyCenter_, *services_.keyLayout,
                                                services_.desktopBindings.get());
+  }
+  if (services_.globalShortcuts) {
+    portalHotkeys_ =
+        std::make_unique<PortalHotkeys>(*services_.globalShortcuts, [this] { publishProblems(); });
   }
   clipboardStore_ = std::make_shared<ClipboardStore>(
       paths_.clipboardFolder, services_.imageCodec, [](std::string_view line) {
@@ -393,12 +398,16 @@ void AppDelegate::resolveApps() {
 
 void AppDelegate::apply(const std::optional<Config>& previous) {
   const Config& config = configStore_->config();
+  const std::vector<GlobalHotkeys::Entry> hotkeys = {
+      {"launcher", config.launcherHotkey, [this](double at) { present(Mode::launcher, at); }},
+      {"clipboard", config.clipboardHotkey, [this](double at) { present(Mode::clipboard, at); }},
+      {"paste_next", config.pasteNextHotkey, [this](double at) { pasteNext(at); }},
+  };
+  if (portalHotkeys_) {
+    portalHotkeys_->apply(hotkeys);
+  }
   if (hotkeys_) {
-    hotkeys_->apply({
-        {"launcher", config.launcherHotkey, [this](double at) { present(Mode::launcher, at); }},
-        {"clipboard", config.clipboardHotkey, [this](double at) { present(Mode::clipboard, at); }},
-        {"paste_next", config.pasteNextHotkey, [this](double at) { pasteNext(at); }},
-    });
+    hotkeys_->apply(hotkeys);
     if (!previous) {
       postStartNotice();
     }

@@ -49,6 +49,7 @@ class LauncherPanel;
 struct LauncherSettings;
 class LogPanel;
 class Notifier;
+class PortalHotkeys;
 class RunningApps;
 class Updater;
 
@@ -135,6 +136,7 @@ class AppDelegate final {
   std::unique_ptr<HistoryStore> history_;
   std::unique_ptr<HotKeyCenter> hotKeyCenter_;
   std::unique_ptr<GlobalHotkeys> hotkeys_;
+  std::unique_ptr<PortalHotkeys> portalHotkeys_;
   std::shared_ptr<ClipboardStore> clipboardStore_;
   std::unique_ptr<ClipboardHistory> clipboard_;
   std::unique_ptr<ClipboardRecorder> recorder_;

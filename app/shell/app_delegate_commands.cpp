@@ -10,6 +10,7 @@
 #include "app/config/config_store.h"
 #include "app/config/global_hotkeys.h"
 #include "app/config/hot_key_notice.h"
+#include "app/config/portal_hotkeys.h"
 #include "app/launcher/launcher_controller.h"
 #include "app/launcher/launcher_panel.h"
 #include "app/services/updater.h"
@@ -222,8 +223,13 @@ void AppDelegate::checkAccessibility() {
 }
 
 void AppDelegate::publishProblems() {
-  status_.publishProblems(platformProblems_, configStore_->problems(),
-                          hotkeys_ ? hotkeys_->problems() : std::vector<std::string>{},
+  std::vector<std::string> hotkeyProblems =
+      hotkeys_ ? hotkeys_->problems() : std::vector<std::string>{};
+  if (portalHotkeys_) {
+    const std::vector<std::string> desktop = portalHotkeys_->problems();
+    hotkeyProblems.insert(hotkeyProblems.end(), desktop.begin(), desktop.end());
+  }
+  status_.publishProblems(platformProblems_, configStore_->problems(), hotkeyProblems,
                           appProblems_);
   changeLauncher([&](LauncherSettings& settings) { settings.problems = status_.problems(); });
 }

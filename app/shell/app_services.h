@@ -18,6 +18,7 @@ class Executor;
 class AppCatalog;
 class DesktopBindings;
 class FileManager;
+class GlobalShortcuts;
 class HotKeyService;
 class IconSources;
 class ImageCodec;
@@ -37,6 +38,8 @@ struct AppServices {
   std::shared_ptr<const ImageCodec> imageCodec;
   std::shared_ptr<HotKeyService> hotKeys;
   std::shared_ptr<const DesktopBindings> desktopBindings;  // none: the desktop holds no keys
+  // The desktop's own global shortcuts (a Wayland session); none: the grabs of `hotKeys` alone.
+  std::shared_ptr<GlobalShortcuts> globalShortcuts;
   std::shared_ptr<KeyLayout> keyLayout;
   std::shared_ptr<KeySynthesizer> keySynthesizer;
   std::shared_ptr<Workspace> workspace;

@@ -17,6 +17,7 @@
 #include "platform/linux/gio_app_catalog.h"
 #include "platform/linux/gio_icon_sources.h"
 #include "platform/linux/gsettings_desktop_bindings.h"
+#include "platform/linux/portal_global_shortcuts.h"
 #include "platform/linux/qt_image_codec.h"
 #include "platform/linux/x11_hot_key_service.h"
 #include "platform/linux/x11_key_layout.h"
@@ -47,22 +48,20 @@ std::shared_ptr<WaylandClipboard> waylandClipboard(std::vector<std::string>& pro
   if (clipboard) {
     std::shared_ptr<WaylandClipboard> shared = std::move(clipboard).value();
     Log::app.info("Clipboard: Wayland, through %s", shared->protocol().c_str());
-    problems.push_back(
-        "This is a Wayland session: hot keys only reach X11 apps here; bind a desktop shortcut "
-        "to \"vesk --launcher\" to open the launcher");
     return shared;
   }
   Log::app.info("Clipboard: X11 through XWayland, as %s", clipboard.failure().description.c_str());
-  problems.push_back(
-      "This is a Wayland session: hot keys and clipboard recording only reach X11 apps here (" +
-      clipboard.failure().description +
-      "); bind a desktop shortcut to \"vesk --launcher\" to open the launcher");
+  // Hot keys have their own line, once the desktop said whether it holds them (PortalHotkeys).
+  problems.push_back("This is a Wayland session: clipboard recording only reaches X11 apps here (" +
+                     clipboard.failure().description + ")");
   return nullptr;
 }
 
 // The paste key and the frontmost application come from the compositor where it offers their
-// protocols.
+// protocols; the desktop holds the hot keys where it offers the global shortcuts portal.
 void useWayland(AppServices& services, Executor& executor) {
+  services.globalShortcuts =
+      std::make_shared<PortalGlobalShortcuts>(QDBusConnection::sessionBus(), logLine, "vesk");
   WaylandKeySynthesizer::Options keys;
   std::weak_ptr<Notifier> notifier = services.notifier;
   keys.cannotPress = [notifier, &executor] {

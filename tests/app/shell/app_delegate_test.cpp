@@ -16,6 +16,7 @@
 #include "platform/linux/gio_app_catalog.h"
 #include "platform/linux/qt_image_codec.h"
 #include "tests/app/app_test_support.h"
+#include "tests/fakes/fake_global_shortcuts.h"
 #include "tests/fakes/fake_hot_key_service.h"
 #include "tests/fakes/fake_key_layout.h"
 #include "tests/fakes/fake_key_synthesizer.h"
@@ -57,6 +58,7 @@ class AppDelegateTest : public testing::Test {
     services.sessionEvents = session;
     services.catalog = std::make_shared<GioAppCatalog>();
     services.notifier = notifier;
+    services.globalShortcuts = desktopShortcuts;
     delegate = std::make_unique<AppDelegate>(test::testExecutor(), std::move(services), paths);
     delegate->onIndex = [this](const SearchIndex&) { ++indexes; };
     delegate->applicationDidFinishLaunching();
@@ -83,6 +85,7 @@ class AppDelegateTest : public testing::Test {
   std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
   std::shared_ptr<FakeSessionEvents> session = std::make_shared<FakeSessionEvents>();
   std::shared_ptr<FakeNotifier> notifier = std::make_shared<FakeNotifier>();
+  std::shared_ptr<FakeGlobalShortcuts> desktopShortcuts;  // none: an X11 session
   std::unique_ptr<AppDelegate> delegate;
   int indexes = 0;
 };
@@ -100,6 +103,31 @@ TEST_F(AppDelegateTest, StartUpWritesTheConfigAndRegistersTheThreeHotKeys) {
   delegate->applicationShouldHandleReopen();
   EXPECT_EQ(presented, (std::vector<AppDelegate::Mode>{AppDelegate::Mode::launcher,
                                                        AppDelegate::Mode::launcher}));
+}
+
+TEST_F(AppDelegateTest, TheDesktopsShortcutsRunTheHotKeysJobsAndItsOtherKeysAreProblems) {
+  desktopShortcuts = std::make_shared<FakeGlobalShortcuts>();
+  start();
+  ASSERT_EQ(desktopShortcuts->binds.size(), 1U);
+  std::vector<std::string> triggers;
+  for (const GlobalShortcuts::Wanted& wanted : desktopShortcuts->binds[0].wanted) {
+    triggers.push_back(wanted.id + " " + wanted.preferredTrigger);
+  }
+  EXPECT_EQ(triggers, (std::vector<std::string>{"launcher CTRL+ALT+space", "clipboard SHIFT+LOGO+v",
+                                                "paste_next CTRL+ALT+v"}));
+
+  desktopShortcuts->answer(
+      {GlobalShortcuts::Outcome::Kind::bound,
+       {{"launcher", "Ctrl+Alt+Space"}, {"clipboard", "Super+Shift+V"}, {"paste_next", ""}},
+       {}});
+  const auto& problems = delegate->problems();
+  EXPECT_NE(std::find(problems.begin(), problems.end(),
+                      "hotkeys.paste_next \"ctrl+alt+v\" has no key in your desktop's settings"),
+            problems.end());
+  std::vector<AppDelegate::Mode> presented;
+  delegate->onPresent = [&presented](AppDelegate::Mode mode) { presented.push_back(mode); };
+  desktopShortcuts->press("clipboard");
+  EXPECT_EQ(presented, std::vector<AppDelegate::Mode>{AppDelegate::Mode::clipboard});
 }
 
 TEST_F(AppDelegateTest, StartsTellWhichKeysOpenVeskFirstAndLaterOnlyWhatCouldNotBeSetUp) {
