@@ -8,6 +8,7 @@
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 
+#include "platform/linux/ewmh_active_window.h"
 #include "platform/linux/xcb_connection.h"
 
 namespace vesk {
@@ -80,15 +81,7 @@ bool X11KeySynthesizer::isTrusted() {
 }
 
 WindowId X11KeySynthesizer::activeWindow() {
-  const auto active =
-      connection_->cardinals(connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"));
-  if (!active.empty()) {
-    return active[0];
-  }
-  xcb_connection_t* c = connection_->get();
-  const XcbReply<xcb_get_input_focus_reply_t> focus(
-      xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-  return focus && focus->focus > XCB_INPUT_FOCUS_POINTER_ROOT ? focus->focus : 0;
+  return EwmhActiveWindow::current(*connection_);
 }
 
 bool X11KeySynthesizer::pressPaste(uint32_t keyCode, bool shift, WindowId target) {

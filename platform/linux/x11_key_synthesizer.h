@@ -29,8 +29,7 @@ class X11KeySynthesizer final : public KeySynthesizer {
   void requestTrust() override {}
   bool pressPaste(uint32_t keyCode, bool shift, WindowId target) override;
 
-  // The active window: the window manager's _NET_ACTIVE_WINDOW, or the input focus when no
-  // window manager publishes one.
+  // The active window (EwmhActiveWindow); 0 when none.
   WindowId activeWindow();
 
  private:
