@@ -48,6 +48,11 @@ class X11SelectionOwner final {
 
   size_t transfers() const { return transfers_.size(); }
 
+  // Tells the requestor of a conversion that it is done: the data is in `property`, or the
+  // conversion was refused (XCB_NONE). Flushes.
+  static void notify(XcbConnection& connection, const xcb_selection_request_event_t& request,
+                     xcb_atom_t property);
+
  private:
   using Data = std::shared_ptr<const Bytes>;
   struct Transfer {
@@ -61,7 +66,6 @@ class X11SelectionOwner final {
   void answer(const xcb_selection_request_event_t& request);
   bool serve(const xcb_selection_request_event_t& request, xcb_atom_t property);
   bool serveMultiple(const xcb_selection_request_event_t& request, xcb_atom_t property);
-  void notify(const xcb_selection_request_event_t& request, xcb_atom_t property);
   void sendChunk(xcb_window_t requestor, xcb_atom_t property, Transfer& transfer);
 
   XcbConnection& connection_;
