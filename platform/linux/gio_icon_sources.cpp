@@ -7,17 +7,12 @@
 #include <gio/gio.h>
 
 #include "core/base/regular_file.h"
+#include "platform/linux/gio_owned.h"
 
 namespace vesk {
 
 namespace {
 
-struct ObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-struct GFree {
-  void operator()(gpointer memory) const { g_free(memory); }
-};
 using GIconPtr = std::unique_ptr<GIcon, ObjectUnref>;
 using OwnedText = std::unique_ptr<gchar, GFree>;
 

@@ -9,6 +9,7 @@
 #include <gio/gio.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include "platform/linux/gio_owned.h"
 #include "platform/linux/x11_key_layout.h"
 #include "platform/linux/xcb_connection.h"
 
@@ -38,9 +39,6 @@ constexpr std::array<CustomList, 2> kCustomLists = {{
      "/org/cinnamon/desktop/keybindings/custom-keybindings/"},
 }};
 
-struct ObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
 struct SchemaUnref {
   void operator()(GSettingsSchema* schema) const { g_settings_schema_unref(schema); }
 };
