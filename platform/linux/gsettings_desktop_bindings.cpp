@@ -93,9 +93,9 @@ std::vector<std::string> strings(GSettings* settings, const char* key) {
   if (!value) {
     return out;
   }
-  if (g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) {
+  if (g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING) != FALSE) {
     out.emplace_back(g_variant_get_string(value.get(), nullptr));
-  } else if (g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING_ARRAY)) {
+  } else if (g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING_ARRAY) != FALSE) {
     const gsize count = g_variant_n_children(value.get());
     for (gsize i = 0; i < count; ++i) {
       const Variant item(g_variant_get_child_value(value.get(), i));

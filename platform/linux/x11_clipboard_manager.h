@@ -44,6 +44,7 @@ class X11ClipboardManager final {
   X11ClipboardManager(XcbConnection& connection, xcb_window_t window, X11SelectionReader& reader,
                       X11SelectionOwner& owner, std::chrono::milliseconds copyTimeout,
                       uint64_t handOverBytes, Thread thread);
+  ~X11ClipboardManager() = default;
   X11ClipboardManager(const X11ClipboardManager&) = delete;
   X11ClipboardManager& operator=(const X11ClipboardManager&) = delete;
   X11ClipboardManager(X11ClipboardManager&&) = delete;

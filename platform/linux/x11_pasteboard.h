@@ -59,6 +59,10 @@ class X11Pasteboard final : public Pasteboard, public PasteboardWriter {
   // Wayland).
   static std::string gaveUpLine(std::chrono::milliseconds copyTimeout);
   ~X11Pasteboard() override;
+  X11Pasteboard(const X11Pasteboard&) = delete;
+  X11Pasteboard& operator=(const X11Pasteboard&) = delete;
+  X11Pasteboard(X11Pasteboard&&) = delete;
+  X11Pasteboard& operator=(X11Pasteboard&&) = delete;
 
   int64_t changeCount() override;
   std::optional<std::vector<std::vector<std::string>>> itemTypes() override;

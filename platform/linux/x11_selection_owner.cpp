@@ -5,7 +5,7 @@
 namespace vesk {
 namespace {
 
-constexpr size_t kLargestChunk = 256 * 1024;
+constexpr size_t kLargestChunk = size_t{256} * 1024;
 
 }  // namespace
 

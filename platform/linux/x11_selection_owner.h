@@ -27,8 +27,11 @@ class X11SelectionOwner final {
   static constexpr std::chrono::seconds kTransferTimeout{5};
 
   X11SelectionOwner(XcbConnection& connection, xcb_window_t window, xcb_atom_t selection);
+  ~X11SelectionOwner() = default;
   X11SelectionOwner(const X11SelectionOwner&) = delete;
   X11SelectionOwner& operator=(const X11SelectionOwner&) = delete;
+  X11SelectionOwner(X11SelectionOwner&&) = delete;
+  X11SelectionOwner& operator=(X11SelectionOwner&&) = delete;
 
   // Targets whose bytes are held, not copied: several may share one buffer.
   using SharedOffer = std::vector<std::pair<std::string, std::shared_ptr<const Bytes>>>;
