@@ -11,21 +11,11 @@
 
 #include <gio/gio.h>
 
+#include "platform/linux/gio_owned.h"
+
 namespace vesk {
 
 namespace {
-
-struct ObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-
-Failure failureFrom(GError* error, const char* fallback) {
-  Failure failure{error != nullptr ? std::string(error->message) : std::string(fallback)};
-  if (error != nullptr) {
-    g_error_free(error);
-  }
-  return failure;
-}
 
 Result<void> openFolder(const std::string& path) {
   const std::string folder = std::filesystem::path(path).parent_path().string();

@@ -12,16 +12,13 @@
 
 #include <xcb/res.h>
 
+#include "platform/linux/ewmh_active_window.h"
 #include "platform/linux/ewmh_app_identity.h"
 #include "platform/linux/xcb_connection.h"
 #include "platform/linux/xcb_event_source.h"
 
 namespace vesk {
 namespace {
-
-// The source indication of an activation request: 2 = a pager, which a window manager obeys
-// without focus-stealing checks; the user asked for it.
-constexpr uint32_t kSourcePager = 2;
 
 constexpr size_t kMostRemembered = 1024;
 
@@ -110,17 +107,7 @@ void EwmhWorkspace::setObservers(Observers observers) {
 }
 
 WindowId EwmhWorkspace::activeWindow() {
-  const auto active =
-      connection_->cardinals(connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"));
-  if (!active.empty()) {
-    return active[0];
-  }
-  xcb_connection_t* c = connection_->get();
-  const XcbReply<xcb_get_input_focus_reply_t> focus(
-      xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-  return focus && focus->focus > XCB_INPUT_FOCUS_POINTER_ROOT && focus->focus != connection_->root()
-             ? focus->focus
-             : 0;
+  return EwmhActiveWindow::current(*connection_);
 }
 
 void EwmhWorkspace::handle(const xcb_generic_event_t* event) {
@@ -314,28 +301,18 @@ bool EwmhWorkspace::activateWindow(WindowId window) {
   if (!exists(window)) {
     return false;
   }
-  xcb_connection_t* c = connection_->get();
-  const xcb_window_t root = connection_->root();
-  if (connection_->cardinals(root, connection_->atom("_NET_SUPPORTING_WM_CHECK")).empty()) {
+  if (!EwmhActiveWindow::hasWindowManager(*connection_)) {
     // No window manager: raise and focus the window ourselves.
+    xcb_connection_t* c = connection_->get();
     const uint32_t above = XCB_STACK_MODE_ABOVE;
     xcb_configure_window(c, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
     xcb_set_input_focus(c, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
     xcb_flush(c);
     return true;
   }
-  xcb_client_message_event_t message{};
-  message.response_type = XCB_CLIENT_MESSAGE;
-  message.format = 32;
-  message.window = window;
-  message.type = connection_->atom("_NET_ACTIVE_WINDOW");
-  message.data.data32[0] = kSourcePager;
-  message.data.data32[1] = XCB_CURRENT_TIME;
-  message.data.data32[2] = activeWindow();
-  xcb_send_event(c, 0, root,
-                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                 reinterpret_cast<const char*>(&message));
-  xcb_flush(c);
+  // As a pager: the user asked for it, so no focus-stealing check applies.
+  EwmhActiveWindow::request(*connection_, window, EwmhActiveWindow::Source::pager, XCB_CURRENT_TIME,
+                            activeWindow());
   return true;
 }
 

@@ -7,17 +7,12 @@
 #include <gio/gio.h>
 
 #include "core/base/regular_file.h"
+#include "platform/linux/gio_owned.h"
 
 namespace vesk {
 
 namespace {
 
-struct ObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-struct GFree {
-  void operator()(gpointer memory) const { g_free(memory); }
-};
 using GIconPtr = std::unique_ptr<GIcon, ObjectUnref>;
 using OwnedText = std::unique_ptr<gchar, GFree>;
 
@@ -90,8 +85,8 @@ IconSources::FileType GioIconSources::typeForExtension(const std::string& extens
   const std::string name = "file." + extension;
   gboolean uncertain = FALSE;
   const OwnedText type(g_content_type_guess(name.c_str(), nullptr, 0, &uncertain));
-  const bool known = type && !extension.empty() && !g_content_type_is_unknown(type.get()) &&
-                     !g_str_has_prefix(type.get(), "inode/");
+  const bool known = type && !extension.empty() && g_content_type_is_unknown(type.get()) == FALSE &&
+                     g_str_has_prefix(type.get(), "inode/") == FALSE;
   return typeOf(known ? type.get() : "application/octet-stream", known);
 }
 
@@ -110,7 +105,7 @@ IconSources::Icon GioIconSources::appIcon(const std::string& entryPath) const {
     const RegularFile bytes = RegularFile::read(entry, DesktopEntries::kMaxEntryBytes);
     if (bytes.problem == RegularFile::Problem::none &&
         g_key_file_load_from_data(file.get(), bytes.bytes.data(), bytes.bytes.size(),
-                                  G_KEY_FILE_NONE, nullptr)) {
+                                  G_KEY_FILE_NONE, nullptr) != FALSE) {
       const OwnedText name(g_key_file_get_string(file.get(), group.c_str(), "Icon", nullptr));
       if (name && name.get()[0] != '\0') {
         const std::unique_ptr<GIcon, decltype(&g_object_unref)> icon(

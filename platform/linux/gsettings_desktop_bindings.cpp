@@ -9,6 +9,7 @@
 #include <gio/gio.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include "platform/linux/gio_owned.h"
 #include "platform/linux/x11_key_layout.h"
 #include "platform/linux/xcb_connection.h"
 
@@ -38,9 +39,6 @@ constexpr std::array<CustomList, 2> kCustomLists = {{
      "/org/cinnamon/desktop/keybindings/custom-keybindings/"},
 }};
 
-struct ObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
 struct SchemaUnref {
   void operator()(GSettingsSchema* schema) const { g_settings_schema_unref(schema); }
 };
@@ -95,9 +93,9 @@ std::vector<std::string> strings(GSettings* settings, const char* key) {
   if (!value) {
     return out;
   }
-  if (g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) {
+  if (g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING) != FALSE) {
     out.emplace_back(g_variant_get_string(value.get(), nullptr));
-  } else if (g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING_ARRAY)) {
+  } else if (g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING_ARRAY) != FALSE) {
     const gsize count = g_variant_n_children(value.get());
     for (gsize i = 0; i < count; ++i) {
       const Variant item(g_variant_get_child_value(value.get(), i));

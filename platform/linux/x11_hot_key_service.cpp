@@ -189,9 +189,7 @@ void X11HotKeyService::setPressHandler(PressHandler handler) {
 
 const std::pair<const uint32_t, X11HotKeyService::Grab>* X11HotKeyService::pressed(
     const xcb_key_press_event_t* press) const {
-  // Auto-repeat sends a release and a press with the same time stamp.
-  if (const auto found = released_.find(press->detail);
-      found != released_.end() && found->second == press->time) {
+  if (hold_->isAutoRepeat(press)) {
     return nullptr;
   }
   const uint16_t locks = numLock_ | scrollLock_ | XCB_MOD_MASK_LOCK;
@@ -207,9 +205,7 @@ const std::pair<const uint32_t, X11HotKeyService::Grab>* X11HotKeyService::press
 void X11HotKeyService::handle(const xcb_generic_event_t* event) {
   const uint8_t type = eventType(event);
   if (type == XCB_KEY_RELEASE) {
-    const auto* release = reinterpret_cast<const xcb_key_release_event_t*>(event);
-    released_[release->detail] = release->time;
-    (void)hold_->take(event);
+    (void)hold_->take(event);  // noted for telling auto-repeats
     return;
   }
   if (type != XCB_KEY_PRESS) {

@@ -65,7 +65,6 @@ class X11HotKeyService final : public HotKeyService {
   uint16_t numLock_ = 0;
   uint16_t scrollLock_ = 0;
   std::map<uint32_t, Grab> registrations_;  // id → grab; one grab may serve several ids
-  std::map<xcb_keycode_t, xcb_timestamp_t> released_;
   PressHandler handler_;
 };
 

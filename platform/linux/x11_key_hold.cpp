@@ -176,10 +176,8 @@ bool X11KeyHold::take(const xcb_generic_event_t* event) {
     return false;
   }
   const auto* press = reinterpret_cast<const xcb_key_press_event_t*>(event);
-  // Auto-repeat sends a release and a press with the same time stamp: a held hot key does
-  // not type.
-  if (const auto found = released_.find(press->detail);
-      found != released_.end() && found->second == press->time) {
+  // A held hot key does not type.
+  if (isAutoRepeat(press)) {
     return true;
   }
   // Keys that neither type nor name anything (modifiers, locks, group switches) are no key.
@@ -191,6 +189,12 @@ bool X11KeyHold::take(const xcb_generic_event_t* event) {
     held_.push_back(std::move(key));
   }
   return true;
+}
+
+bool X11KeyHold::isAutoRepeat(const xcb_key_press_event_t* press) const {
+  // Auto-repeat sends a release and a press with the same time stamp.
+  const auto found = released_.find(press->detail);
+  return found != released_.end() && found->second == press->time;
 }
 
 std::vector<X11KeyHold::Key> X11KeyHold::release() {

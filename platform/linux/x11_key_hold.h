@@ -68,6 +68,9 @@ class X11KeyHold final {
   bool holding() const { return holding_; }
   // A key event the owner read: true when it was kept (or dropped as an auto-repeat).
   bool take(const xcb_generic_event_t* event);
+  // Whether a press is an auto-repeat of its key, by the releases `take` saw so far (the owner
+  // passes it every key event, so it tells the owner's presses too).
+  bool isAutoRepeat(const xcb_key_press_event_t* press) const;
   // How many keys are kept so far.
   size_t kept() const { return held_.size(); }
   // Ends the grab; every key the server sent before it, oldest first.

@@ -8,6 +8,7 @@
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 
+#include "platform/linux/ewmh_active_window.h"
 #include "platform/linux/xcb_connection.h"
 
 namespace vesk {
@@ -55,6 +56,41 @@ bool nonModifierKeyDown(xcb_connection_t* c) {
   return false;
 }
 
+// The modifier keys the user holds: whether Control is among them, and the keys of the others
+// that the paste lifts.
+struct HeldModifiers {
+  bool control = false;
+  std::vector<xcb_keycode_t> lifted;
+};
+
+HeldModifiers heldModifiers(xcb_connection_t* c) {
+  const XcbReply<xcb_query_keymap_reply_t> keymap(
+      xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr));
+  const XcbReply<xcb_get_modifier_mapping_reply_t> mapping(
+      xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr));
+  HeldModifiers held;
+  if (!keymap || !mapping) {
+    return held;
+  }
+  const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(mapping.get());
+  const int perModifier = mapping->keycodes_per_modifier;
+  const auto down = [&](int index, int i) {
+    const xcb_keycode_t code = codes[index * perModifier + i];
+    return code != 0 && isDown(*keymap, code) ? code : xcb_keycode_t{0};
+  };
+  for (int i = 0; i < perModifier; ++i) {
+    held.control = held.control || down(kControlIndex, i) != 0;
+  }
+  for (const int index : kLiftedIndices) {
+    for (int i = 0; i < perModifier; ++i) {
+      if (const xcb_keycode_t code = down(index, i); code != 0) {
+        held.lifted.push_back(code);
+      }
+    }
+  }
+  return held;
+}
+
 }  // namespace
 
 Result<std::unique_ptr<X11KeySynthesizer>> X11KeySynthesizer::open(const std::string& display) {
@@ -80,21 +116,10 @@ bool X11KeySynthesizer::isTrusted() {
 }
 
 WindowId X11KeySynthesizer::activeWindow() {
-  const auto active =
-      connection_->cardinals(connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"));
-  if (!active.empty()) {
-    return active[0];
-  }
-  xcb_connection_t* c = connection_->get();
-  const XcbReply<xcb_get_input_focus_reply_t> focus(
-      xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-  return focus && focus->focus > XCB_INPUT_FOCUS_POINTER_ROOT ? focus->focus : 0;
+  return EwmhActiveWindow::current(*connection_);
 }
 
-bool X11KeySynthesizer::pressPaste(uint32_t keyCode, bool shift, WindowId target) {
-  if (!isTrusted() || keyCode < 8 || keyCode > 255) {
-    return false;
-  }
+void X11KeySynthesizer::awaitPress(WindowId target) {
   {
     const std::lock_guard lock(mutex_);
     const auto deadline = XcbConnection::Clock::now() + kKeyReleaseWait;
@@ -108,6 +133,13 @@ bool X11KeySynthesizer::pressPaste(uint32_t keyCode, bool shift, WindowId target
       std::this_thread::sleep_for(kFocusPoll);
     }
   }
+}
+
+bool X11KeySynthesizer::pressPaste(uint32_t keyCode, bool shift, WindowId target) {
+  if (!isTrusted() || keyCode < 8 || keyCode > 255) {
+    return false;
+  }
+  awaitPress(target);
   const std::lock_guard lock(mutex_);
   xcb_connection_t* c = connection_->get();
   const xcb_window_t root = connection_->root();
@@ -124,28 +156,7 @@ bool X11KeySynthesizer::pressPaste(uint32_t keyCode, bool shift, WindowId target
   }
   const xcb_keycode_t control = *controlCodes;
 
-  const XcbReply<xcb_query_keymap_reply_t> keymap(
-      xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr));
-  const XcbReply<xcb_get_modifier_mapping_reply_t> mapping(
-      xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr));
-  std::vector<xcb_keycode_t> lifted;
-  bool controlHeld = false;
-  if (keymap && mapping) {
-    const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(mapping.get());
-    const int perModifier = mapping->keycodes_per_modifier;
-    for (int i = 0; i < perModifier; ++i) {
-      const xcb_keycode_t code = codes[kControlIndex * perModifier + i];
-      controlHeld = controlHeld || (code != 0 && isDown(*keymap, code));
-    }
-    for (const int index : kLiftedIndices) {
-      for (int i = 0; i < perModifier; ++i) {
-        const xcb_keycode_t code = codes[index * perModifier + i];
-        if (code != 0 && isDown(*keymap, code)) {
-          lifted.push_back(code);
-        }
-      }
-    }
-  }
+  const auto [controlHeld, lifted] = heldModifiers(c);
 
   const auto fake = [&](uint8_t type, xcb_keycode_t code) {
     xcb_test_fake_input(c, type, code, XCB_CURRENT_TIME, root, 0, 0, 0);

@@ -24,17 +24,23 @@ class X11KeySynthesizer final : public KeySynthesizer {
   // Connects to `display` ("" = $DISPLAY).
   static Result<std::unique_ptr<X11KeySynthesizer>> open(const std::string& display);
   ~X11KeySynthesizer() override;
+  X11KeySynthesizer(const X11KeySynthesizer&) = delete;
+  X11KeySynthesizer& operator=(const X11KeySynthesizer&) = delete;
+  X11KeySynthesizer(X11KeySynthesizer&&) = delete;
+  X11KeySynthesizer& operator=(X11KeySynthesizer&&) = delete;
 
   bool isTrusted() override;
   void requestTrust() override {}
   bool pressPaste(uint32_t keyCode, bool shift, WindowId target) override;
 
-  // The active window: the window manager's _NET_ACTIVE_WINDOW, or the input focus when no
-  // window manager publishes one.
+  // The active window (EwmhActiveWindow); 0 when none.
   WindowId activeWindow();
 
  private:
   explicit X11KeySynthesizer(std::unique_ptr<XcbConnection> connection);
+  // Waits (bounded) for the keys of the hot key to come up and for `target` (0: none) to be
+  // active again.
+  void awaitPress(WindowId target);
 
   std::mutex mutex_;
   std::unique_ptr<XcbConnection> connection_;

@@ -1,21 +1,18 @@
 #include "platform/linux/x11_pasteboard.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdio>
-#include <deque>
-#include <future>
-#include <mutex>
-#include <thread>
-#include <type_traits>
 #include <utility>
 
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <xcb/xfixes.h>
 
 #include "core/clipboard/clip_reading.h"
+#include "platform/linux/clipboard_thread.h"
+#include "platform/linux/x11_clipboard_manager.h"
 #include "platform/linux/x11_clipboard_types.h"
 #include "platform/linux/x11_selection_owner.h"
 #include "platform/linux/x11_selection_reader.h"
@@ -29,14 +26,6 @@ using Types = X11ClipboardTypes;
 
 constexpr size_t kMostTargets = 512;
 
-// The targets a hand-over keeps: text in any form, and images.
-bool isTextTarget(std::string_view name) {
-  return name.starts_with("text/") || name == "UTF8_STRING" || name == "STRING" || name == "TEXT";
-}
-bool isImageTarget(std::string_view name) {
-  return name.starts_with("image/");
-}
-
 // What one copy offers, fetched once per change count.
 struct Offer {
   int64_t changeCount = -1;
@@ -44,13 +33,6 @@ struct Offer {
   std::vector<std::string> uris;
   bool concealed = false;
   bool marked = false;  // concealed, transient or generated: never kept
-};
-
-// What was read of the current copy, kept to serve it should its owner quit without handing it
-// over: the same representations the history stored.
-struct Kept {
-  int64_t changeCount = -1;
-  ClipItems items;
 };
 
 bool contains(const std::vector<std::string>& list, std::string_view value) {
@@ -62,48 +44,41 @@ bool contains(const std::vector<std::string>& list, std::string_view value) {
 class X11Pasteboard::Worker {
  public:
   Worker(Options options, std::unique_ptr<XcbConnection> connection, xcb_window_t window,
-         uint8_t xfixesEvent, int wakeFd)
+         uint8_t xfixesEvent, std::unique_ptr<ClipboardThread> thread)
       : options_(std::move(options)),
+        thread_(std::move(thread)),
         connection_(std::move(connection)),
         window_(window),
         xfixesEvent_(xfixesEvent),
-        wakeFd_(wakeFd),
         clipboard_(connection_->atom("CLIPBOARD")),
         targets_(connection_->atom("TARGETS")),
-        manager_(connection_->atom("CLIPBOARD_MANAGER")),
-        saveTargets_(connection_->atom("SAVE_TARGETS")),
-        timestamp_(connection_->atom("TIMESTAMP")),
         nudge_(connection_->atom("VESK_NUDGE")),
         owner_(*connection_, window, clipboard_),
         reader_(
             *connection_, window, clipboard_, options_.stepTimeout, options_.maxBytes,
-            [this](const std::string& line) { log(line); },
-            [this](const xcb_generic_event_t* event) { dispatch(event); }) {
+            [this](const std::string& line) { thread_->log(line); },
+            [this](const xcb_generic_event_t* event) { dispatch(event); }),
+        manager_(*connection_, window, reader_, owner_, options_.copyTimeout,
+                 options_.handOverBytes,
+                 {.post = [this](std::function<void()> task) { thread_->post(std::move(task)); },
+                  .log = [this](const std::string& line) { thread_->log(line); },
+                  .changeCount = [this] { return changeCount(); },
+                  .writeWaiting = [this] { return writesWaiting_.load() > 0; },
+                  .readingHandOver = [this] { readingCount_ = -1; }}) {
     for (const std::string_view marker : ClipReading::skipMarkers) {
       markers_.push_back(connection_->atom(marker));
     }
     markers_.push_back(connection_->atom(ClipReading::passwordManagerHint));
-    for (const std::string_view name : {"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS",
-                                        "DELETE", "INSERT_SELECTION", "INSERT_PROPERTY"}) {
-      unsaved_.push_back(connection_->atom(name));
-    }
-    thread_ = std::thread([this] {
-      if (options_.manageClipboard) {
-        becomeManager();
-      }
-      loop();
-    });
+    thread_->start(
+        [this] {
+          if (options_.manageClipboard) {
+            manager_.start();
+          }
+        },
+        [this] { idle(); });
   }
 
-  ~Worker() {
-    {
-      const std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    wake();
-    thread_.join();
-    ::close(wakeFd_);
-  }
+  ~Worker() { thread_->stop(); }
 
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
@@ -112,40 +87,9 @@ class X11Pasteboard::Worker {
 
   int64_t changeCount() const { return changeCount_.load(); }
 
-  // Runs `work` on the clipboard thread and waits for its result; `fallback` when the thread
-  // is stopping. When `work` throws, the exception is logged and the call fails: with its
-  // failure when T can hold one, else with `fallback`.
   template <class T, class Work>
   T call(Work work, T fallback) {
-    auto promise = std::make_shared<std::promise<T>>();
-    std::future<T> future = promise->get_future();
-    {
-      const std::lock_guard lock(mutex_);
-      if (stopping_) {
-        return fallback;
-      }
-      tasks_.emplace_back([promise, work = std::move(work)]() mutable {
-        try {
-          promise->set_value(work());
-        } catch (...) {
-          promise->set_exception(std::current_exception());
-        }
-      });
-    }
-    wake();
-    try {
-      return future.get();
-    } catch (const std::future_error&) {
-      return fallback;
-    } catch (...) {
-      Failure failure = failureOf(std::current_exception());
-      logSafely("clipboard thread: " + failure.description);
-      if constexpr (std::is_constructible_v<T, Failure>) {
-        return T(std::move(failure));
-      } else {
-        return fallback;
-      }
-    }
+    return thread_->call<T>(std::move(work), std::move(fallback));
   }
 
   // --- on the clipboard thread ---
@@ -169,8 +113,8 @@ class X11Pasteboard::Worker {
     if (!read) {
       return std::nullopt;
     }
-    if (read->fromOwner) {
-      keep(*offer, item, type, read->bytes);
+    if (read->fromOwner && !offer->marked && !offer->concealed) {
+      manager_.keep(offer->changeCount, item, type, read->bytes);
     }
     return std::move(read->bytes);
   }
@@ -209,281 +153,13 @@ class X11Pasteboard::Worker {
   }
 
   bool owns() const { return owner_.owns(); }
-  bool managesClipboard() const { return managing_; }
+  bool managesClipboard() const { return manager_.manages(); }
 
   bool gaveUp(int64_t count) const { return readingCount_ == count && reader_.gaveUp(); }
 
  private:
-  // Queues work for the clipboard thread from within it, to run once the current event or
-  // task is done.
-  void post(std::function<void()> task) {
-    {
-      const std::lock_guard lock(mutex_);
-      tasks_.push_back(std::move(task));
-    }
-    wake();
-  }
-
-  // Keeps a representation of the current copy read for the history, unless the copy is one
-  // that is never kept.
-  void keep(const Offer& offer, size_t item, const std::string& type, const Bytes& bytes) {
-    if (!managing_ || offer.marked || offer.concealed || type == Types::kConcealed) {
-      return;
-    }
-    if (kept_.changeCount != offer.changeCount) {
-      kept_ = Kept{offer.changeCount, {}};
-    }
-    if (kept_.items.size() <= item) {
-      kept_.items.resize(item + 1);
-    }
-    auto& representations = kept_.items[item];
-    const auto same = [&](const Representation& r) { return r.type == type; };
-    if (std::none_of(representations.begin(), representations.end(), same)) {
-      representations.push_back({type, bytes});
-    }
-  }
-
-  // Owns CLIPBOARD_MANAGER unless another clipboard manager does: applications that quit then
-  // hand their clipboard over to Vesk, and Vesk keeps copies whose owners quit without it.
-  void becomeManager() {
-    xcb_connection_t* c = connection_->get();
-    const XcbReply<xcb_get_selection_owner_reply_t> current(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, manager_), nullptr));
-    if (current && current->owner != XCB_NONE) {
-      log("Another clipboard manager is running: it keeps copies after their applications quit");
-      return;
-    }
-    const auto time = reader_.serverTime();
-    if (!time) {
-      return;
-    }
-    xcb_set_selection_owner(c, window_, manager_, *time);
-    const XcbReply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, manager_), nullptr));
-    managing_ = owner && owner->owner == window_;
-    managerTime_ = *time;
-  }
-
-  // Requests to the clipboard manager: its targets, and SAVE_TARGETS, the hand-over of an
-  // application about to quit (answered on the clipboard thread's task queue, as it reads).
-  void answerManager(const xcb_selection_request_event_t& request) {
-    const xcb_atom_t property = request.property == XCB_NONE ? request.target : request.property;
-    xcb_connection_t* c = connection_->get();
-    if (managing_ && request.target == targets_) {
-      const std::array<xcb_atom_t, 3> atoms{targets_, saveTargets_, timestamp_};
-      xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property, XCB_ATOM_ATOM, 32,
-                          atoms.size(), atoms.data());
-      notify(request, property);
-    } else if (managing_ && request.target == timestamp_) {
-      xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property, XCB_ATOM_INTEGER,
-                          32, 1, &managerTime_);
-      notify(request, property);
-    } else if (managing_ && request.target == saveTargets_) {
-      // One hand-over at a time, and only from the application giving up the clipboard.
-      if (saving_ || !fromClipboardOwner(request.requestor)) {
-        notify(request, XCB_NONE);
-      } else {
-        saving_ = true;
-        post([this, request] {
-          // The next hand-over may come however this one ends.
-          try {
-            save(request);
-          } catch (...) {
-            saving_ = false;
-            throw;
-          }
-          saving_ = false;
-        });
-      }
-    } else {
-      notify(request, XCB_NONE);
-    }
-  }
-
-  // Whether `window` was made by the X client that owns the clipboard (window ids carry the id
-  // base of the connection that made them).
-  bool fromClipboardOwner(xcb_window_t window) {
-    xcb_connection_t* c = connection_->get();
-    const XcbReply<xcb_get_selection_owner_reply_t> current(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, clipboard_), nullptr));
-    const uint32_t base = ~xcb_get_setup(c)->resource_id_mask;
-    return current && current->owner != XCB_NONE && current->owner != window_ &&
-           (current->owner & base) == (window & base);
-  }
-
-  void notify(const xcb_selection_request_event_t& request, xcb_atom_t property) {
-    xcb_selection_notify_event_t event{};
-    event.response_type = XCB_SELECTION_NOTIFY;
-    event.time = request.time;
-    event.requestor = request.requestor;
-    event.selection = request.selection;
-    event.target = request.target;
-    event.property = property;
-    xcb_send_event(connection_->get(), 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
-                   reinterpret_cast<const char*>(&event));
-    xcb_flush(connection_->get());
-  }
-
-  // Reads the clipboard from the application handing it over (its text types and one image
-  // type among the targets it names, or among all it offers, within the hand-over budget), takes
-  // the clipboard with them, then tells it that it may quit. Gives up as soon as Vesk writes.
-  void save(const xcb_selection_request_event_t& request) {
-    const xcb_atom_t property = request.property == XCB_NONE ? request.target : request.property;
-    std::vector<xcb_atom_t> wanted;
-    if (request.property != XCB_NONE) {
-      wanted = connection_->cardinals(request.requestor, request.property);
-    }
-    const int64_t count = changeCount();
-    readingCount_ = -1;
-    reader_.newCopy(options_.copyTimeout,
-                    [this, count] { return changeCount() != count || writesWaiting_.load() > 0; });
-    std::vector<xcb_atom_t> offered;
-    if (const auto list = reader_.convert(targets_)) {
-      offered.resize(list->size() / 4);
-      std::copy_n(list->data(), offered.size() * 4, reinterpret_cast<uint8_t*>(offered.data()));
-    }
-    if (wanted.empty()) {
-      wanted = offered;
-    }
-    const auto among = [](const std::vector<xcb_atom_t>& atoms, xcb_atom_t atom) {
-      return std::find(atoms.begin(), atoms.end(), atom) != atoms.end();
-    };
-    // A concealed or transient copy is not kept: it was never meant to outlive its owner.
-    const xcb_atom_t hint = connection_->atom(ClipReading::passwordManagerHint);
-    const bool marked = std::any_of(offered.begin(), offered.end(), [&](xcb_atom_t atom) {
-      return atom != hint && among(markers_, atom);
-    });
-    const bool keepable =
-        !marked && (!among(offered, hint) || !Types::hintConceals(reader_.convert(hint)));
-    const X11SelectionOwner::SharedOffer offer =
-        keepable ? readHandOver(chosenHandOver(wanted)) : X11SelectionOwner::SharedOffer{};
-    bool taken = false;
-    if (!offer.empty() && changeCount() == count && writesWaiting_.load() == 0) {
-      if (const auto time = reader_.serverTime()) {
-        taken = owner_.take(offer, *time);
-      }
-    }
-    notify(request, taken ? property : XCB_NONE);
-  }
-
-  // What of the `wanted` targets a hand-over keeps: the text types first, then one image type
-  // (PNG when offered).
-  std::vector<std::pair<xcb_atom_t, std::string>> chosenHandOver(
-      const std::vector<xcb_atom_t>& wanted) {
-    std::vector<std::pair<xcb_atom_t, std::string>> chosen;
-    std::optional<std::pair<xcb_atom_t, std::string>> image;
-    for (const xcb_atom_t target : wanted) {
-      std::string name = connection_->atomName(target);
-      if (std::find(unsaved_.begin(), unsaved_.end(), target) != unsaved_.end() || name.empty() ||
-          std::any_of(chosen.begin(), chosen.end(),
-                      [&](const auto& c) { return c.first == target; })) {
-        continue;
-      }
-      if (isTextTarget(name)) {
-        chosen.emplace_back(target, std::move(name));
-      } else if (isImageTarget(name) && (!image || name == "image/png")) {
-        image.emplace(target, std::move(name));
-      }
-    }
-    if (image) {
-      chosen.push_back(std::move(*image));
-    }
-    return chosen;
-  }
-
-  // Reads the chosen targets of a hand-over within its budget. Targets with the same bytes
-  // share one buffer; the budget counts each buffer once.
-  X11SelectionOwner::SharedOffer readHandOver(
-      const std::vector<std::pair<xcb_atom_t, std::string>>& chosen) {
-    X11SelectionOwner::SharedOffer offer;
-    uint64_t left = options_.handOverBytes;
-    for (const auto& [target, name] : chosen) {
-      auto bytes = reader_.convert(target, left);
-      if (!bytes) {
-        continue;
-      }
-      const auto same = std::find_if(offer.begin(), offer.end(),
-                                     [&](const auto& kept) { return *kept.second == *bytes; });
-      if (same != offer.end()) {
-        offer.emplace_back(name, same->second);
-        continue;
-      }
-      left -= bytes->size();
-      offer.emplace_back(name, std::make_shared<const Bytes>(std::move(*bytes)));
-    }
-    return offer;
-  }
-
-  // The clipboard's owner went away without handing it over: serve the copy kept of it, unless
-  // a newer copy or owner came meanwhile.
-  void adopt(int64_t count) {
-    if (changeCount() != count || kept_.items.empty() || owner_.owns()) {
-      return;
-    }
-    xcb_connection_t* c = connection_->get();
-    const XcbReply<xcb_get_selection_owner_reply_t> current(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, clipboard_), nullptr));
-    if (!current || current->owner != XCB_NONE) {
-      return;
-    }
-    const auto time = reader_.serverTime();
-    if (time && changeCount() == count) {
-      owner_.take(Types::offerFor(kept_.items), *time);
-    }
-  }
-
-  void wake() const {
-    const uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
-  }
-
-  void log(const std::string& line) const {
-    if (options_.log) {
-      options_.log(line);
-    } else {
-      std::fprintf(stderr, "vesk: %s\n", line.c_str());
-    }
-  }
-
-  // A log sink that fails must not take the clipboard thread with it.
-  void logSafely(const std::string& line) const {
-    try {
-      log(line);
-    } catch (...) {
-      std::fprintf(stderr, "vesk: %s\n", line.c_str());
-    }
-  }
-
-  // The thread's entry: nothing thrown by serving the clipboard may end the process.
-  void loop() {
-    for (;;) {
-      try {
-        if (!step()) {
-          return;
-        }
-      } catch (...) {
-        logSafely("clipboard thread: " + failureOf(std::current_exception()).description);
-      }
-    }
-  }
-
-  // One round of the loop: a task, or the events and a wait for more; false when stopping.
-  bool step() {
-    std::function<void()> task;
-    {
-      const std::lock_guard lock(mutex_);
-      if (stopping_) {
-        return false;
-      }
-      if (!tasks_.empty()) {
-        task = std::move(tasks_.front());
-        tasks_.pop_front();
-      }
-    }
-    if (task) {
-      task();
-      return true;
-    }
+  // Between tasks: the events, then a wait for more.
+  void idle() {
     while (XcbEvent event{xcb_poll_for_event(connection_->get())}) {
       dispatch(event.get());
     }
@@ -491,15 +167,14 @@ class X11Pasteboard::Worker {
     const auto now = Clock::now();
     const auto next = owner_.expire(now);
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
-    std::array<pollfd, 2> descriptors{{{wakeFd_, POLLIN, 0}, {connection_->fd(), POLLIN, 0}}};
+    std::array<pollfd, 2> descriptors{
+        {{thread_->wakeFd(), POLLIN, 0}, {connection_->fd(), POLLIN, 0}}};
     // A broken connection stays readable: then wait for tasks and the stop request only.
     const nfds_t count = connection_->broken() ? 1 : 2;
     ::poll(descriptors.data(), count, static_cast<int>(std::max<int64_t>(1, wait.count())));
     if ((descriptors[0].revents & POLLIN) != 0) {
-      uint64_t value = 0;
-      [[maybe_unused]] const auto read = ::read(wakeFd_, &value, sizeof value);
+      thread_->drainWake();
     }
-    return true;
   }
 
   void dispatch(const xcb_generic_event_t* event) {
@@ -507,30 +182,14 @@ class X11Pasteboard::Worker {
       const auto* notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(event);
       if (notify->selection == clipboard_) {
         const int64_t before = changeCount_.fetch_add(1);
-        const bool ownerGone = notify->subtype != XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER;
-        if (ownerGone && managing_ && kept_.changeCount == before && !kept_.items.empty()) {
-          post([this, count = before + 1] { adopt(count); });
-        }
+        manager_.ownerChanged(before,
+                              notify->subtype != XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER);
       }
       return;
     }
-    if (eventType(event) == XCB_SELECTION_REQUEST) {
-      const auto* request = reinterpret_cast<const xcb_selection_request_event_t*>(event);
-      if (request->owner == window_ && request->selection == manager_) {
-        answerManager(*request);
-        return;
-      }
+    if (!manager_.handle(event)) {
+      owner_.handle(event);
     }
-    if (eventType(event) == XCB_SELECTION_CLEAR) {
-      const auto* clear = reinterpret_cast<const xcb_selection_clear_event_t*>(event);
-      if (clear->owner == window_ && clear->selection == manager_) {
-        managing_ = false;
-        kept_ = Kept{};
-        log("Another clipboard manager took over: it keeps copies after their applications quit");
-        return;
-      }
-    }
-    owner_.handle(event);
   }
 
   std::optional<Bytes> convert(const std::string& target) {
@@ -586,28 +245,19 @@ class X11Pasteboard::Worker {
   }
 
   const Options options_;
+  const std::unique_ptr<ClipboardThread> thread_;
   const std::unique_ptr<XcbConnection> connection_;
   const xcb_window_t window_;
   const uint8_t xfixesEvent_;
-  const int wakeFd_;
-  const xcb_atom_t clipboard_, targets_, manager_, saveTargets_, timestamp_, nudge_;
+  const xcb_atom_t clipboard_, targets_, nudge_;
   X11SelectionOwner owner_;
   X11SelectionReader reader_;
+  X11ClipboardManager manager_;
   std::vector<xcb_atom_t> markers_;  // the skip markers and the password hint
-  std::vector<xcb_atom_t> unsaved_;  // targets that are requests, not data
-  bool managing_ = false;            // Vesk owns CLIPBOARD_MANAGER
-  xcb_timestamp_t managerTime_ = XCB_CURRENT_TIME;
-  Kept kept_;
   Offer offer_;
   int64_t readingCount_ = -1;  // the change count of the copy read last
   std::atomic<int64_t> changeCount_{0};
   std::atomic<int> writesWaiting_{0};  // Vesk's own writes queued for the clipboard thread
-  bool saving_ = false;                // a hand-over is queued or being read
-
-  std::mutex mutex_;
-  bool stopping_ = false;
-  std::deque<std::function<void()>> tasks_;
-  std::thread thread_;
 };
 
 Result<std::unique_ptr<X11Pasteboard>> X11Pasteboard::open(Options options) {
@@ -634,13 +284,21 @@ Result<std::unique_ptr<X11Pasteboard>> X11Pasteboard::open(Options options) {
                                         XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
                                         XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
   xcb_flush(c);
-  const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wakeFd < 0) {
-    return Failure{"couldn't create the clipboard thread's wake-up descriptor"};
+  auto thread = ClipboardThread::make(options.log);
+  if (!thread) {
+    return thread.failure();
   }
   auto worker = std::make_unique<Worker>(std::move(options), std::move(connection), window,
-                                         xfixes->first_event, wakeFd);
+                                         xfixes->first_event, std::move(thread).value());
   return std::unique_ptr<X11Pasteboard>(new X11Pasteboard(std::move(worker)));
+}
+
+std::string X11Pasteboard::gaveUpLine(std::chrono::milliseconds copyTimeout) {
+  std::array<char, 32> seconds{};
+  std::snprintf(seconds.data(), seconds.size(), "%g",
+                std::chrono::duration<double>(copyTimeout).count());
+  return "Gave up reading a copy: the application holding it took longer than " +
+         std::string(seconds.data()) + " s to send it";
 }
 
 X11Pasteboard::X11Pasteboard(std::unique_ptr<Worker> worker) : worker_(std::move(worker)) {}

@@ -13,14 +13,10 @@
 // A copy marked as concealed, transient or generated (or with KDE's password hint) is seen as
 // such whatever its other targets, before any of its data is read.
 //
-// Unless another one runs, it is also the desktop's clipboard manager: it owns
-// CLIPBOARD_MANAGER, and an application that quits and hands its clipboard over (converting
-// CLIPBOARD_MANAGER to SAVE_TARGETS) has its text types and one image type read, within
-// `handOverBytes`, and served by Vesk. Only the clipboard's owner may hand it over, one
-// hand-over at a time, and a write of Vesk's own ends a hand-over being read. When the owner
-// goes away without that, Vesk serves what it read of that copy for the history (so a concealed
-// or transient copy, never read, is not served). It never takes the clipboard from a live
-// owner and lets go as soon as another application copies.
+// Unless another one runs, it is also the desktop's clipboard manager (X11ClipboardManager on the
+// same thread): copies whose applications quit, handing them over within `handOverBytes` or
+// not, stay pasteable. Vesk never takes the clipboard from a live owner and lets go as soon as
+// another application copies.
 //
 // Every member may be called from any thread. Destruction stops the thread; calls still
 // waiting then give nothing.
@@ -58,7 +54,15 @@ class X11Pasteboard final : public Pasteboard, public PasteboardWriter {
   };
 
   static Result<std::unique_ptr<X11Pasteboard>> open(Options options);
+
+  // The line logged when the reads of a copy took longer than `copyTimeout` (here and on
+  // Wayland).
+  static std::string gaveUpLine(std::chrono::milliseconds copyTimeout);
   ~X11Pasteboard() override;
+  X11Pasteboard(const X11Pasteboard&) = delete;
+  X11Pasteboard& operator=(const X11Pasteboard&) = delete;
+  X11Pasteboard(X11Pasteboard&&) = delete;
+  X11Pasteboard& operator=(X11Pasteboard&&) = delete;
 
   int64_t changeCount() override;
   std::optional<std::vector<std::vector<std::string>>> itemTypes() override;

@@ -5,7 +5,7 @@
 namespace vesk {
 namespace {
 
-constexpr size_t kLargestChunk = 256 * 1024;
+constexpr size_t kLargestChunk = size_t{256} * 1024;
 
 }  // namespace
 
@@ -102,7 +102,7 @@ void X11SelectionOwner::answer(const xcb_selection_request_event_t& request) {
   } else if (current) {
     served = serve(request, property);
   }
-  notify(request, served ? property : XCB_NONE);
+  notify(connection_, request, served ? property : XCB_NONE);
 }
 
 bool X11SelectionOwner::serveMultiple(const xcb_selection_request_event_t& request,
@@ -175,7 +175,8 @@ bool X11SelectionOwner::serve(const xcb_selection_request_event_t& request, xcb_
   return true;
 }
 
-void X11SelectionOwner::notify(const xcb_selection_request_event_t& request, xcb_atom_t property) {
+void X11SelectionOwner::notify(XcbConnection& connection,
+                               const xcb_selection_request_event_t& request, xcb_atom_t property) {
   xcb_selection_notify_event_t event{};
   event.response_type = XCB_SELECTION_NOTIFY;
   event.time = request.time;
@@ -184,9 +185,9 @@ void X11SelectionOwner::notify(const xcb_selection_request_event_t& request, xcb
   event.target = request.target;
   event.property = property;
   // xcb_send_event copies 32 bytes; the event struct is exactly that size.
-  xcb_send_event(connection_.get(), 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
+  xcb_send_event(connection.get(), 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
                  reinterpret_cast<const char*>(&event));
-  xcb_flush(connection_.get());
+  xcb_flush(connection.get());
 }
 
 void X11SelectionOwner::sendChunk(xcb_window_t requestor, xcb_atom_t property, Transfer& transfer) {

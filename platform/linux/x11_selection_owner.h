@@ -27,8 +27,11 @@ class X11SelectionOwner final {
   static constexpr std::chrono::seconds kTransferTimeout{5};
 
   X11SelectionOwner(XcbConnection& connection, xcb_window_t window, xcb_atom_t selection);
+  ~X11SelectionOwner() = default;
   X11SelectionOwner(const X11SelectionOwner&) = delete;
   X11SelectionOwner& operator=(const X11SelectionOwner&) = delete;
+  X11SelectionOwner(X11SelectionOwner&&) = delete;
+  X11SelectionOwner& operator=(X11SelectionOwner&&) = delete;
 
   // Targets whose bytes are held, not copied: several may share one buffer.
   using SharedOffer = std::vector<std::pair<std::string, std::shared_ptr<const Bytes>>>;
@@ -48,6 +51,11 @@ class X11SelectionOwner final {
 
   size_t transfers() const { return transfers_.size(); }
 
+  // Tells the requestor of a conversion that it is done: the data is in `property`, or the
+  // conversion was refused (XCB_NONE). Flushes.
+  static void notify(XcbConnection& connection, const xcb_selection_request_event_t& request,
+                     xcb_atom_t property);
+
  private:
   using Data = std::shared_ptr<const Bytes>;
   struct Transfer {
@@ -61,7 +69,6 @@ class X11SelectionOwner final {
   void answer(const xcb_selection_request_event_t& request);
   bool serve(const xcb_selection_request_event_t& request, xcb_atom_t property);
   bool serveMultiple(const xcb_selection_request_event_t& request, xcb_atom_t property);
-  void notify(const xcb_selection_request_event_t& request, xcb_atom_t property);
   void sendChunk(xcb_window_t requestor, xcb_atom_t property, Transfer& transfer);
 
   XcbConnection& connection_;

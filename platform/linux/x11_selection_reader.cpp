@@ -1,9 +1,9 @@
 #include "platform/linux/x11_selection_reader.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <utility>
+
+#include "platform/linux/x11_pasteboard.h"
 
 namespace vesk {
 namespace {
@@ -60,11 +60,7 @@ XcbEvent X11SelectionReader::step(const Predicate& wanted) {
               last ? deadline_ : Clock::now() + stepTimeout_);
   if (!event && last) {
     gaveUp_ = true;
-    std::array<char, 32> seconds{};
-    std::snprintf(seconds.data(), seconds.size(), "%g",
-                  std::chrono::duration<double>(copyTimeout_).count());
-    log_("Gave up reading a copy: the application holding it took longer than " +
-         std::string(seconds.data()) + " s to send it");
+    log_(X11Pasteboard::gaveUpLine(copyTimeout_));
   }
   if (!event || ended()) {
     return nullptr;

@@ -8,6 +8,7 @@
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 
+#include "platform/linux/ewmh_active_window.h"
 #include "platform/linux/x11_hot_key_service.h"
 #include "platform/linux/x11_key_hold.h"
 #include "platform/linux/xcb_connection.h"
@@ -17,8 +18,6 @@ namespace vesk {
 
 namespace {
 
-constexpr uint32_t kSourceApplication = 1;
-constexpr uint32_t kSourcePager = 2;
 constexpr auto kTimeWait = std::chrono::milliseconds(200);
 
 }  // namespace
@@ -86,25 +85,8 @@ uint32_t X11WindowFocus::serverTime() {
   return XCB_CURRENT_TIME;
 }
 
-bool X11WindowFocus::hasWindowManager() {
-  return !connection_->cardinals(connection_->root(), connection_->atom("_NET_SUPPORTING_WM_CHECK"))
-              .empty();
-}
-
 WindowId X11WindowFocus::focusedWindow() {
-  const std::vector<uint32_t> active =
-      connection_->cardinals(connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"));
-  if (!active.empty() && active.front() != 0) {
-    return active.front();
-  }
-  xcb_connection_t* c = connection_->get();
-  XcbReply<xcb_get_input_focus_reply_t> focus(
-      xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-  if (!focus || focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
-      focus->focus == connection_->root()) {
-    return 0;
-  }
-  return focus->focus;
+  return EwmhActiveWindow::current(*connection_);
 }
 
 void X11WindowFocus::prepare(WindowId panel) {
@@ -138,23 +120,13 @@ void X11WindowFocus::activate(WindowId panel) {
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, connection_->atom("_NET_WM_USER_TIME"),
                         XCB_ATOM_CARDINAL, 32, 1, &time);
   }
-  if (!hasWindowManager()) {
+  if (!EwmhActiveWindow::hasWindowManager(*connection_)) {
     xcb_set_input_focus(c, XCB_INPUT_FOCUS_PARENT, panel, time);
     xcb_flush(c);
     return;
   }
-  xcb_client_message_event_t message{};
-  message.response_type = XCB_CLIENT_MESSAGE;
-  message.format = 32;
-  message.window = panel;
-  message.type = connection_->atom("_NET_ACTIVE_WINDOW");
-  message.data.data32[0] = kSourceApplication;
-  message.data.data32[1] = time;
-  message.data.data32[2] = focusedWindow();
-  xcb_send_event(c, 0, connection_->root(),
-                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                 reinterpret_cast<const char*>(&message));
-  xcb_flush(c);
+  EwmhActiveWindow::request(*connection_, panel, EwmhActiveWindow::Source::application, time,
+                            focusedWindow());
 }
 
 void X11WindowFocus::giveBack(WindowId previous) {
@@ -162,23 +134,13 @@ void X11WindowFocus::giveBack(WindowId previous) {
   if (now != 0 && now != previous) {
     return;  // another window took the focus meanwhile
   }
-  xcb_connection_t* c = connection_->get();
-  if (!hasWindowManager()) {
-    xcb_set_input_focus(c, XCB_INPUT_FOCUS_PARENT, previous, XCB_CURRENT_TIME);
-    xcb_flush(c);
+  if (!EwmhActiveWindow::hasWindowManager(*connection_)) {
+    xcb_set_input_focus(connection_->get(), XCB_INPUT_FOCUS_PARENT, previous, XCB_CURRENT_TIME);
+    xcb_flush(connection_->get());
     return;
   }
-  xcb_client_message_event_t message{};
-  message.response_type = XCB_CLIENT_MESSAGE;
-  message.format = 32;
-  message.window = previous;
-  message.type = connection_->atom("_NET_ACTIVE_WINDOW");
-  message.data.data32[0] = kSourcePager;
-  message.data.data32[1] = XCB_CURRENT_TIME;
-  xcb_send_event(c, 0, connection_->root(),
-                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                 reinterpret_cast<const char*>(&message));
-  xcb_flush(c);
+  EwmhActiveWindow::request(*connection_, previous, EwmhActiveWindow::Source::pager,
+                            XCB_CURRENT_TIME);
 }
 
 void X11WindowFocus::holdKeys() {

@@ -50,7 +50,6 @@ class X11WindowFocus final : public WindowFocus {
                  std::weak_ptr<X11HotKeyService> hotKeys);
   void handle(const xcb_generic_event_t* event);
   uint32_t serverTime();
-  bool hasWindowManager();
   // The hold to use now: the hot keys' while they are there, else this connection's.
   X11KeyHold& hold();
 

@@ -1,23 +1,13 @@
 #include "platform/wayland/wayland_clipboard.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <csignal>
-#include <cstdio>
-#include <deque>
-#include <functional>
-#include <future>
-#include <mutex>
-#include <thread>
-#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <ext-data-control-v1-client-protocol.h>
@@ -25,8 +15,12 @@
 #include <wlr-data-control-unstable-v1-client-protocol.h>
 
 #include "core/clipboard/clip_reading.h"
+#include "platform/linux/clipboard_thread.h"
+#include "platform/linux/kept_copy.h"
 #include "platform/linux/x11_clipboard_types.h"
 #include "platform/wayland/wayland_connection.h"
+#include "platform/wayland/wayland_pipe_sends.h"
+#include "platform/wayland/wayland_selection_reader.h"
 
 namespace vesk {
 namespace {
@@ -59,7 +53,6 @@ constexpr uint32_t kCreateDataSource = 0;
 constexpr uint32_t kGetDataDevice = 1;
 
 constexpr size_t kMostTypes = 512;
-constexpr size_t kChunk = size_t{64} * 1024;
 
 bool contains(const std::vector<std::string>& list, std::string_view value) {
   return std::find(list.begin(), list.end(), value) != list.end();
@@ -81,20 +74,6 @@ struct Offer {
   bool marked = false;  // concealed, transient or generated: never kept
 };
 
-// What was read of the current copy, to offer it again should its owner quit.
-struct Kept {
-  int64_t changeCount = -1;
-  ClipItems items;
-};
-
-// Data being written to a reader of one of Vesk's own sources.
-struct Send {
-  int fd = -1;
-  std::shared_ptr<const Bytes> data;
-  size_t written = 0;
-  Clock::time_point progressed;
-};
-
 using Served = std::vector<std::pair<std::string, std::shared_ptr<const Bytes>>>;
 
 }  // namespace
@@ -102,34 +81,32 @@ using Served = std::vector<std::pair<std::string, std::shared_ptr<const Bytes>>>
 class WaylandClipboard::Worker {
  public:
   Worker(Options options, std::unique_ptr<WaylandConnection> connection, const Protocol& protocol,
-         Manager* manager, Device* device, int wakeFd)
+         Manager* manager, Device* device, std::unique_ptr<ClipboardThread> thread)
       : options_(std::move(options)),
+        thread_(std::move(thread)),
         connection_(std::move(connection)),
         protocol_(protocol),
         manager_(manager),
         device_(device),
-        wakeFd_(wakeFd) {
+        sends_(options_.copyTimeout),
+        reader_(
+            options_.stepTimeout, options_.copyTimeout, options_.maxBytes,
+            [this](int fd, Clock::time_point until) { return pump(fd, until); },
+            [this](const std::string& line) { thread_->log(line); }) {
     zwlr_data_control_device_v1_add_listener(device_, &kDeviceListener, this);
-    thread_ = std::thread([this] {
-      // A reader that closes its end early must cost a failed write, not the process.
-      sigset_t pipe;
-      sigemptyset(&pipe);
-      sigaddset(&pipe, SIGPIPE);
-      pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-      loop();
-    });
+    thread_->start(
+        [] {
+          // A reader that closes its end early must cost a failed write, not the process.
+          sigset_t pipe;
+          sigemptyset(&pipe);
+          sigaddset(&pipe, SIGPIPE);
+          pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        },
+        [this] { idle(); });
   }
 
   ~Worker() {
-    {
-      const std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    wake();
-    thread_.join();
-    for (const Send& send : sends_) {
-      ::close(send.fd);
-    }
+    thread_->stop();
     for (auto& [proxy, types] : offers_) {
       zwlr_data_control_offer_v1_destroy(proxy);
     }
@@ -138,7 +115,6 @@ class WaylandClipboard::Worker {
     }
     zwlr_data_control_device_v1_destroy(device_);
     zwlr_data_control_manager_v1_destroy(manager_);
-    ::close(wakeFd_);
   }
 
   Worker(const Worker&) = delete;
@@ -148,34 +124,9 @@ class WaylandClipboard::Worker {
 
   int64_t changeCount() const { return changeCount_.load(); }
 
-  // Runs `work` on the clipboard thread and waits for its result; `fallback` when the thread
-  // is stopping or `work` throws (logged).
   template <class T, class Work>
   T call(Work work, T fallback) {
-    auto promise = std::make_shared<std::promise<T>>();
-    std::future<T> future = promise->get_future();
-    {
-      const std::lock_guard lock(mutex_);
-      if (stopping_) {
-        return fallback;
-      }
-      tasks_.emplace_back([promise, work = std::move(work)]() mutable {
-        try {
-          promise->set_value(work());
-        } catch (...) {
-          promise->set_exception(std::current_exception());
-        }
-      });
-    }
-    wake();
-    try {
-      return future.get();
-    } catch (const std::future_error&) {
-      return fallback;
-    } catch (...) {
-      logSafely("clipboard thread: " + failureOf(std::current_exception()).description);
-      return fallback;
-    }
+    return thread_->call<T>(std::move(work), std::move(fallback));
   }
 
   // --- on the clipboard thread ---
@@ -199,8 +150,8 @@ class WaylandClipboard::Worker {
     if (!read) {
       return std::nullopt;
     }
-    if (read->fromOwner) {
-      keep(*offer, item, type, read->bytes);
+    if (read->fromOwner && options_.manageClipboard && !offer->marked && !offer->concealed) {
+      kept_.keep(offer->changeCount, item, type, read->bytes);
     }
     return std::move(read->bytes);
   }
@@ -211,7 +162,7 @@ class WaylandClipboard::Worker {
     }
     Source* source = nullptr;
     if (items.empty()) {
-      kept_ = Kept{};  // emptied on purpose: nothing to offer again
+      kept_.clear();  // emptied on purpose: nothing to offer again
     } else {
       source = reinterpret_cast<Source*>(wl_proxy_marshal_flags(
           reinterpret_cast<wl_proxy*>(manager_), kCreateDataSource, protocol_.source,
@@ -232,7 +183,7 @@ class WaylandClipboard::Worker {
     wl_callback* callback = wl_display_sync(connection_->display());
     wl_callback_add_listener(callback, &kSyncListener, &synced);
     const auto until = Clock::now() + options_.stepTimeout;
-    while (!synced && !connection_->broken() && Clock::now() < until && !stopping()) {
+    while (!synced && !connection_->broken() && Clock::now() < until && !thread_->stopping()) {
       pump(-1, until);
     }
     if (!synced) {
@@ -244,7 +195,7 @@ class WaylandClipboard::Worker {
 
   bool owns() const { return ownSource_ != nullptr; }
 
-  bool gaveUp(int64_t count) const { return readingCount_ == count && gaveUp_; }
+  bool gaveUp(int64_t count) const { return readingCount_ == count && reader_.gaveUp(); }
 
  private:
   static void onSync(void* data, wl_callback* callback, uint32_t /*serial*/) {
@@ -269,16 +220,16 @@ class WaylandClipboard::Worker {
     self->selection_ = offer;
     const int64_t before = self->changeCount_.fetch_add(1);
     // Cleared, most often because its owner quit: offer the copy the history read again.
-    if (offer == nullptr && self->options_.manageClipboard && self->kept_.changeCount == before &&
-        !self->kept_.items.empty()) {
-      self->post([self, count = before + 1] { self->adopt(count); });
+    if (offer == nullptr && self->options_.manageClipboard && self->kept_.holds(before)) {
+      self->thread_->post([self, count = before + 1] { self->adopt(count); });
     }
   }
 
   static void onFinished(void* data, Device* /*device*/) {
     auto* self = static_cast<Worker*>(data);
     self->deviceGone_ = true;
-    self->log("The compositor stopped sharing the clipboard: copies aren't recorded any more");
+    self->thread_->log(
+        "The compositor stopped sharing the clipboard: copies aren't recorded any more");
   }
 
   static void onPrimarySelection(void* data, Device* /*device*/, OfferProxy* offer) {
@@ -316,8 +267,7 @@ class WaylandClipboard::Worker {
     if (found != self->sources_.end()) {
       for (const auto& [offered, bytes] : found->second) {
         if (offered == mimeType) {
-          ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-          self->sends_.push_back({fd, bytes, 0, Clock::now()});
+          self->sends_.add(fd, bytes);
           return;
         }
       }
@@ -341,47 +291,15 @@ class WaylandClipboard::Worker {
     zwlr_data_control_offer_v1_destroy(offer);
   }
 
-  // Queues work for the clipboard thread from within it.
-  void post(std::function<void()> task) {
-    {
-      const std::lock_guard lock(mutex_);
-      tasks_.push_back(std::move(task));
-    }
-    wake();
-  }
-
-  bool stopping() {
-    const std::lock_guard lock(mutex_);
-    return stopping_;
-  }
-
-  // Keeps a representation of the current copy read for the history, unless the copy is one
-  // that is never kept.
-  void keep(const Offer& offer, size_t item, const std::string& type, const Bytes& bytes) {
-    if (!options_.manageClipboard || offer.marked || offer.concealed || type == Types::kConcealed) {
-      return;
-    }
-    if (kept_.changeCount != offer.changeCount) {
-      kept_ = Kept{offer.changeCount, {}};
-    }
-    if (kept_.items.size() <= item) {
-      kept_.items.resize(item + 1);
-    }
-    auto& representations = kept_.items[item];
-    const auto same = [&](const Representation& r) { return r.type == type; };
-    if (std::none_of(representations.begin(), representations.end(), same)) {
-      representations.push_back({type, bytes});
-    }
-  }
-
   // The selection was cleared: offer the copy kept of it, unless a newer copy came meanwhile.
   void adopt(int64_t count) {
-    if (changeCount() != count || selection_ != nullptr || kept_.items.empty()) {
+    if (changeCount() != count || selection_ != nullptr || kept_.items().empty()) {
       return;
     }
-    const ClipItems items = kept_.items;
+    const ClipItems items = kept_.items();
     if (auto written = write(items); !written) {
-      log("Couldn't keep the copy of an application that quit: " + written.failure().description);
+      thread_->log("Couldn't keep the copy of an application that quit: " +
+                   written.failure().description);
     }
   }
 
@@ -392,9 +310,7 @@ class WaylandClipboard::Worker {
     }
     offer_ = Offer{};
     readingCount_ = count;
-    gaveUp_ = false;
-    tooLargeLogged_ = false;
-    deadline_ = Clock::now() + options_.copyTimeout;
+    reader_.newCopy();
     const auto found = offers_.find(selection_);
     if (selection_ == nullptr || found == offers_.end()) {
       return nullptr;
@@ -416,78 +332,12 @@ class WaylandClipboard::Worker {
     return &offer_;
   }
 
-  // Reads one MIME type of the current selection through a pipe, serving Vesk's own sources
-  // and handling the compositor's events meanwhile. None when the copy was replaced, its owner
-  // stalled, closed the pipe with an error or sent more than `maxBytes`.
+  // One MIME type of the current selection; none once a newer copy replaced it.
   std::optional<Bytes> receive(const std::string& mimeType) {
     const int64_t count = changeCount();
-    if (selection_ == nullptr || gaveUp_ || stopping()) {
-      return std::nullopt;
-    }
-    std::array<int, 2> pipe{-1, -1};
-    if (::pipe2(pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
-      return std::nullopt;
-    }
-    zwlr_data_control_offer_v1_receive(selection_, mimeType.c_str(), pipe[1]);
-    ::close(pipe[1]);
-    const int fd = pipe[0];
-    Bytes bytes;
-    auto quiet = Clock::now() + options_.stepTimeout;
-    for (;;) {
-      if (changeCount() != count || stopping() || connection_->broken()) {
-        break;
-      }
-      const auto now = Clock::now();
-      if (now >= deadline_) {
-        giveUp();
-        break;
-      }
-      if (now >= quiet) {
-        break;
-      }
-      if ((pump(fd, std::min(quiet, deadline_)) & (POLLIN | POLLHUP | POLLERR)) == 0) {
-        continue;
-      }
-      std::array<uint8_t, kChunk> chunk{};
-      const ssize_t got = ::read(fd, chunk.data(), chunk.size());
-      if (got == 0) {
-        ::close(fd);
-        return bytes;
-      }
-      if (got < 0) {
-        if (errno == EAGAIN || errno == EINTR) {
-          continue;
-        }
-        break;
-      }
-      if (bytes.size() + static_cast<size_t>(got) > options_.maxBytes) {
-        tooLarge(mimeType);
-        break;
-      }
-      bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
-      quiet = Clock::now() + options_.stepTimeout;
-    }
-    ::close(fd);
-    return std::nullopt;
-  }
-
-  // The copy took longer than copyTimeout: nothing more of it is read.
-  void giveUp() {
-    gaveUp_ = true;
-    std::array<char, 32> seconds{};
-    std::snprintf(seconds.data(), seconds.size(), "%g",
-                  std::chrono::duration<double>(options_.copyTimeout).count());
-    log("Gave up reading a copy: the application holding it took longer than " +
-        std::string(seconds.data()) + " s to send it");
-  }
-
-  // Said once per copy: a type of it is larger than maxBytes.
-  void tooLarge(const std::string& mimeType) {
-    if (!tooLargeLogged_) {
-      tooLargeLogged_ = true;
-      log("Couldn't read a copy of " + mimeType + ": it is larger than " +
-          std::to_string(options_.maxBytes >> 20) + " MiB");
-    }
+    return reader_.receive(selection_, mimeType, [this, count] {
+      return changeCount() != count || thread_->stopping() || connection_->broken();
+    });
   }
 
   // One round of waiting: sends what is queued to the compositor, waits until it, the wake-up
@@ -499,18 +349,14 @@ class WaylandClipboard::Worker {
       wl_display_dispatch_pending(display);
     }
     wl_display_flush(display);
-    std::vector<pollfd> descriptors{{wakeFd_, POLLIN, 0}, {wl_display_get_fd(display), POLLIN, 0}};
+    std::vector<pollfd> descriptors{{thread_->wakeFd(), POLLIN, 0},
+                                    {wl_display_get_fd(display), POLLIN, 0}};
     const size_t first = descriptors.size() + (fd >= 0 ? 1 : 0);
     if (fd >= 0) {
       descriptors.push_back({fd, POLLIN, 0});
     }
-    for (const Send& send : sends_) {
-      descriptors.push_back({send.fd, POLLOUT, 0});
-    }
-    auto now = Clock::now();
-    for (const Send& send : sends_) {
-      until = std::min(until, send.progressed + options_.copyTimeout);
-    }
+    until = sends_.prepare(descriptors, until);
+    const auto now = Clock::now();
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
         std::max(until - now, Clock::duration::zero()));
     // A broken connection stays readable: then wait for the others only.
@@ -524,116 +370,46 @@ class WaylandClipboard::Worker {
       wl_display_cancel_read(display);
     }
     if ((descriptors[0].revents & POLLIN) != 0) {
-      uint64_t value = 0;
-      [[maybe_unused]] const auto read = ::read(wakeFd_, &value, sizeof value);
+      thread_->drainWake();
     }
     // The sends first: dispatching may queue new ones.
-    now = Clock::now();
-    for (size_t i = 0; i < sends_.size(); ++i) {
-      Send& send = sends_[i];
-      if ((descriptors[first + i].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
-        const ssize_t written = ::write(send.fd, send.data->data() + send.written,
-                                        std::min(kChunk, send.data->size() - send.written));
-        if (written > 0) {
-          send.written += static_cast<size_t>(written);
-          send.progressed = now;
-        } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
-          send.written = send.data->size();  // the reader went away
-        }
-      }
-    }
-    std::erase_if(sends_, [&](const Send& send) {
-      const bool done =
-          send.written >= send.data->size() || now >= send.progressed + options_.copyTimeout;
-      if (done) {
-        ::close(send.fd);
-      }
-      return done;
-    });
+    sends_.progress(descriptors.data() + first);
     const short events = fd >= 0 ? descriptors[2].revents : short{0};
     wl_display_dispatch_pending(display);
     return events;
   }
 
-  void wake() const {
-    const uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
-  }
-
-  void log(const std::string& line) const {
-    if (options_.log) {
-      options_.log(line);
-    } else {
-      std::fprintf(stderr, "vesk: %s\n", line.c_str());
-    }
-  }
-
-  void logSafely(const std::string& line) const {
-    try {
-      log(line);
-    } catch (...) {
-      std::fprintf(stderr, "vesk: %s\n", line.c_str());
-    }
-  }
-
-  // The thread's entry: nothing thrown by serving the clipboard may end the process.
-  void loop() {
-    bool reported = false;
-    for (;;) {
-      try {
-        std::function<void()> task;
-        {
-          const std::lock_guard lock(mutex_);
-          if (stopping_) {
-            return;
-          }
-          if (!tasks_.empty()) {
-            task = std::move(tasks_.front());
-            tasks_.pop_front();
-          }
-        }
-        if (task) {
-          task();
-          continue;
-        }
-        pump(-1, Clock::now() + std::chrono::hours(1));
-        if (connection_->broken() && !reported) {
-          reported = true;
-          log("The connection to the Wayland compositor broke: copies aren't recorded any more");
-        }
-      } catch (...) {
-        logSafely("clipboard thread: " + failureOf(std::current_exception()).description);
-      }
+  // Between tasks: the compositor's events and Vesk's sends, and a wait for more.
+  void idle() {
+    pump(-1, Clock::now() + std::chrono::hours(1));
+    if (connection_->broken() && !reportedBroken_) {
+      reportedBroken_ = true;
+      thread_->log(
+          "The connection to the Wayland compositor broke: copies aren't recorded any more");
     }
   }
 
   const Options options_;
+  const std::unique_ptr<ClipboardThread> thread_;
   const std::unique_ptr<WaylandConnection> connection_;
   const Protocol protocol_;
   Manager* const manager_;
   Device* const device_;
-  const int wakeFd_;
 
   std::unordered_map<OfferProxy*, OfferTypes> offers_;
   OfferProxy* selection_ = nullptr;
   OfferProxy* primary_ = nullptr;
   std::unordered_map<Source*, Served> sources_;
   Source* ownSource_ = nullptr;
-  std::vector<Send> sends_;
+  WaylandPipeSends sends_;
   bool deviceGone_ = false;
 
   Offer offer_;
-  Kept kept_;
+  KeptCopy kept_;  // what the history read of the current copy
+  WaylandSelectionReader reader_;
   int64_t readingCount_ = -1;  // the change count of the copy read last
-  Clock::time_point deadline_{};
-  bool gaveUp_ = false;
-  bool tooLargeLogged_ = false;
   std::atomic<int64_t> changeCount_{0};
-
-  std::mutex mutex_;
-  bool stopping_ = false;
-  std::deque<std::function<void()>> tasks_;
-  std::thread thread_;
+  bool reportedBroken_ = false;
 };
 
 Result<std::unique_ptr<WaylandClipboard>> WaylandClipboard::open(Options options) {
@@ -657,15 +433,15 @@ Result<std::unique_ptr<WaylandClipboard>> WaylandClipboard::open(Options options
   auto* device = reinterpret_cast<Device*>(wl_proxy_marshal_flags(
       reinterpret_cast<wl_proxy*>(manager), kGetDataDevice, protocol.device, 1, 0, nullptr, seat));
   wl_seat_destroy(seat);  // the device keeps the seat; this only drops Vesk's handle
-  const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wakeFd < 0) {
+  auto thread = ClipboardThread::make(options.log);
+  if (!thread) {
     zwlr_data_control_device_v1_destroy(device);
     zwlr_data_control_manager_v1_destroy(manager);
-    return Failure{"couldn't create the clipboard thread's wake-up descriptor"};
+    return thread.failure();
   }
   std::string name = protocol.manager->name;
   auto worker = std::make_unique<Worker>(std::move(options), std::move(connection), protocol,
-                                         manager, device, wakeFd);
+                                         manager, device, std::move(thread).value());
   return std::unique_ptr<WaylandClipboard>(
       new WaylandClipboard(std::move(worker), std::move(name)));
 }

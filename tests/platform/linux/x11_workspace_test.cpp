@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/linux/ewmh_active_window.h"
 #include "platform/linux/ewmh_workspace.h"
+#include "platform/linux/xcb_connection.h"
 #include "tests/core/clipboard/clip_test_folder.h"
 #include "tests/platform/linux/qt_pump.h"
 #include "tests/platform/linux/test_window.h"
@@ -297,6 +299,32 @@ TEST(EwmhWorkspace, QuitAsksEachWindowToClose) {
   const auto* event = reinterpret_cast<const xcb_client_message_event_t*>(message.get());
   EXPECT_EQ(event->type, window.atom("WM_PROTOCOLS"));
   EXPECT_EQ(event->data.data32[0], window.atom("WM_DELETE_WINDOW"));
+}
+
+// What the window manager publishes decides, the root and None meaning no active window even
+// while a window has the input focus; only without the property does the focus tell, where the
+// root means none too.
+TEST(EwmhActiveWindow, RootOrNoneMeansNoActiveWindow) {
+  VESK_REQUIRE_XVFB();
+  test::resetRootProperties();
+  auto opened = XcbConnection::open("");
+  ASSERT_TRUE(opened.ok());
+  XcbConnection& connection = *opened.value();
+  TestWindow window;
+  window.focus();
+  EXPECT_EQ(EwmhActiveWindow::current(connection), window.id());
+
+  window.publishActive(window.root());
+  EXPECT_EQ(EwmhActiveWindow::current(connection), 0U);
+  window.publishActive(XCB_NONE);
+  EXPECT_EQ(EwmhActiveWindow::current(connection), 0U);
+  window.publishActive(window.id());
+  EXPECT_EQ(EwmhActiveWindow::current(connection), window.id());
+
+  window.deleteRootProperty("_NET_ACTIVE_WINDOW");
+  xcb_set_input_focus(connection.get(), XCB_INPUT_FOCUS_POINTER_ROOT, connection.root(),
+                      XCB_CURRENT_TIME);
+  EXPECT_EQ(EwmhActiveWindow::current(connection), 0U);
 }
 
 TEST(EwmhWorkspace, ActivatingWithoutWindowManagerFocusesTheWindow) {
