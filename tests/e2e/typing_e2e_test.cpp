@@ -79,14 +79,14 @@ void makeTree(const std::string& root, int files, int perFolder) {
   }
 }
 
-// A folder of 300,000 files moved into the home keeps the file engine busy scanning it while the
+// A folder of 100,000 files moved into the home keeps the file engine busy scanning it while the
 // hot key, "zqx" and ⏎ arrive in one burst: ⏎ opens zqx's app, not a row of an earlier query
 // (the decoy is the best row for "z" and "zq").
 TEST_F(TypingE2E, TheHotKeyAndAQueryTypedInOneBurstDuringABigScanOpenTheQuerysApp) {
   const std::string right = app("Zqx Marker", "zqx-opened");
   const std::string decoy = app("Zebra Quiz", "decoy-opened");
   const std::string staging = home.root() + "/big";
-  makeTree(staging, 300000, 1000);
+  makeTree(staging, 100000, 1000);
   start();
 
   // The watcher hands the move on after half a second; the scan of the folder then runs on the
