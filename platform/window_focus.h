@@ -39,6 +39,10 @@ class WindowFocus {
 
   // The window that has the focus now (the active window, else the input focus); 0 if none.
   virtual WindowId focusedWindow() = 0;
+  // Whether the keys typed now reach `window`: the server's input focus is on it or inside it.
+  // A window manager may publish a window as the active one before it moves the input focus
+  // there (xfwm4 does), so the active window alone doesn't tell where the next key goes.
+  virtual bool hasInputFocus(WindowId window) = 0;
   // Before the panel is first shown: keep it out of taskbars and pagers.
   virtual void prepare(WindowId panel) = 0;
   // The panel is mapped: give it the focus.

@@ -131,6 +131,11 @@ void GlobalHotkeys::layoutChanged() {
     if (!target) {
       continue;
     }
+    // A key that stays where it was keeps its grab: grabbing it again would open a moment in
+    // which a press goes to the focused window (the hot key right after a group switch).
+    if (slot.current && !center_.keyMoved(slot.current->id, slot.current->hotkey)) {
+      continue;
+    }
     if (slot.current) {
       center_.unregister(slot.current->id);
       slot.current.reset();

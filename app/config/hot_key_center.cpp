@@ -23,13 +23,7 @@ HotKeyCenter::Registration HotKeyCenter::registerHotKey(const Shortcut& shortcut
     service_.setPressHandler([this](uint32_t id, double pressedAt) { fire(id, pressedAt); });
     handlerInstalled_ = true;
   }
-  std::optional<uint32_t> keyCode;
-  if (shortcut.isCharacter()) {
-    keyCode = layout_.keyCode(shortcut.key);
-  }
-  if (!keyCode) {
-    keyCode = layout_.keyCode(shortcut.keyCode);
-  }
+  const std::optional<uint32_t> keyCode = keyCodeOf(shortcut);
   if (!keyCode) {
     return Registration{std::nullopt, HotKeyService::Outcome::failed};
   }
@@ -39,11 +33,29 @@ HotKeyCenter::Registration HotKeyCenter::registerHotKey(const Shortcut& shortcut
     return Registration{std::nullopt, outcome};
   }
   actions_[id] = std::move(action);
+  keyCodes_[id] = *keyCode;
   ++nextID_;
   return Registration{id, outcome};
 }
 
+std::optional<uint32_t> HotKeyCenter::keyCodeOf(const Shortcut& shortcut) const {
+  std::optional<uint32_t> keyCode;
+  if (shortcut.isCharacter()) {
+    keyCode = layout_.keyCode(shortcut.key);
+  }
+  if (!keyCode) {
+    keyCode = layout_.keyCode(shortcut.keyCode);
+  }
+  return keyCode;
+}
+
+bool HotKeyCenter::keyMoved(uint32_t id, const Shortcut& shortcut) const {
+  const auto registered = keyCodes_.find(id);
+  return registered == keyCodes_.end() || keyCodeOf(shortcut) != registered->second;
+}
+
 void HotKeyCenter::unregister(uint32_t id) {
+  keyCodes_.erase(id);
   if (actions_.erase(id) > 0) {
     service_.unregisterHotKey(id);
   }

@@ -37,6 +37,9 @@ class HotKeyCenter final {
   // now (so letters follow the layout), a named key its own code.
   Registration registerHotKey(const Shortcut& shortcut, Action action);
   void unregister(uint32_t id);
+  // Whether the shortcut of registration `id` is typed on another key in the current layout than
+  // the one registered (a layout change moved its character).
+  bool keyMoved(uint32_t id, const Shortcut& shortcut) const;
   // Runs the action of `id`; an id without one is ignored.
   void fire(uint32_t id, double pressedAt);
 
@@ -46,7 +49,11 @@ class HotKeyCenter final {
  private:
   HotKeyService& service_;
   const KeyLayout& layout_;
+  // The key code in the layout of the moment.
+  std::optional<uint32_t> keyCodeOf(const Shortcut& shortcut) const;
+
   std::map<uint32_t, Action> actions_;
+  std::map<uint32_t, uint32_t> keyCodes_;  // id → the key code registered
   uint32_t nextID_ = 1;
   bool handlerInstalled_ = false;
 };

@@ -27,7 +27,9 @@ void LauncherPanel::logPresent() {
 }
 
 void LauncherPanel::pollFocus() {
-  const bool focused = focus_ != nullptr && focus_->focusedWindow() == winId();
+  // The keys are let go once the server sends them to the panel, not when the window manager
+  // merely names it active: in between they would reach the window before.
+  const bool focused = focus_ != nullptr && focus_->hasInputFocus(winId());
   if (!focused && Log::uptime() - holdStarted_ < kHoldSeconds) {
     return;
   }
@@ -69,7 +71,7 @@ void LauncherPanel::replayBehind(std::vector<WindowFocus::Key> keys) {
   auto* poll = new QTimer(this);
   poll->setInterval(10);
   connect(poll, &QTimer::timeout, this, [this, poll, behind, until, keys = std::move(keys)] {
-    if (QWidget::isVisible() || focus_->focusedWindow() == behind) {
+    if (QWidget::isVisible() || focus_->hasInputFocus(behind)) {
       if (!QWidget::isVisible()) {
         Log::app.debug("%zu keys typed after the panel closed go to the window before",
                        keys.size());

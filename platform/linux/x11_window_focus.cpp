@@ -89,6 +89,29 @@ WindowId X11WindowFocus::focusedWindow() {
   return EwmhActiveWindow::current(*connection_);
 }
 
+bool X11WindowFocus::hasInputFocus(WindowId window) {
+  xcb_connection_t* c = connection_->get();
+  const XcbReply<xcb_get_input_focus_reply_t> focus(
+      xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  if (!focus || window == 0) {
+    return false;
+  }
+  // The focus may sit on a child of the window (a toolkit's focus proxy): walk up to the root.
+  xcb_window_t at = focus->focus;
+  while (at != XCB_NONE && at != XCB_INPUT_FOCUS_POINTER_ROOT && at != connection_->root()) {
+    if (at == window) {
+      return true;
+    }
+    const XcbReply<xcb_query_tree_reply_t> tree(
+        xcb_query_tree_reply(c, xcb_query_tree(c, at), nullptr));
+    if (!tree) {
+      return false;
+    }
+    at = tree->parent;
+  }
+  return false;
+}
+
 void X11WindowFocus::prepare(WindowId panel) {
   xcb_connection_t* c = connection_->get();
   const std::array<xcb_atom_t, 3> states = {connection_->atom("_NET_WM_STATE_SKIP_TASKBAR"),

@@ -36,6 +36,7 @@ class X11WindowFocus final : public WindowFocus {
   X11WindowFocus& operator=(X11WindowFocus&&) = delete;
 
   WindowId focusedWindow() override;
+  bool hasInputFocus(WindowId window) override;
   void prepare(WindowId panel) override;
   void activate(WindowId panel) override;
   void giveBack(WindowId previous) override;

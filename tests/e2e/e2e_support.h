@@ -1,8 +1,9 @@
 #pragma once
-// Helpers of the end-to-end tests: the clipboard database read with SQLite, and key grabs tried
-// by a second X client.
+// Helpers of the end-to-end tests: the clipboard database read with SQLite, key grabs tried
+// by a second X client, and a keyboard that types a burst by key code.
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,10 @@
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
+#define explicit explicit_  // xcb/xkb.h names a member `explicit`
+#include <xcb/xkb.h>
+#undef explicit
+#include <xcb/xtest.h>
 
 namespace vesk::test {
 
@@ -92,6 +97,70 @@ class GrabProbe {
   }
 
  private:
+  xcb_connection_t* connection_;
+  xcb_window_t root_ = 0;
+  xcb_key_symbols_t* symbols_ = nullptr;
+};
+
+// Types as a keyboard does: by key code, whatever the layout group (xdotool types the symbols it
+// is given and switches groups to find them), in the order written, in one go. A key is named by
+// the symbol it types in the first group: with a second group locked, the key of "l" types its
+// letter there. Nothing reaches the server before `send`.
+class Keyboard {
+ public:
+  Keyboard() : connection_(xcb_connect(nullptr, nullptr)) {
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    free(xcb_xkb_use_extension_reply(connection_, xcb_xkb_use_extension(connection_, 1, 0),
+                                     nullptr));  // NOLINT(cppcoreguidelines-no-malloc)
+    symbols_ = xcb_key_symbols_alloc(connection_);
+  }
+  ~Keyboard() {
+    xcb_key_symbols_free(symbols_);
+    xcb_disconnect(connection_);
+  }
+  Keyboard(const Keyboard&) = delete;
+  Keyboard& operator=(const Keyboard&) = delete;
+
+  // The keys pressed in order and released the other way round, as "ctrl+alt+space".
+  Keyboard& chord(std::initializer_list<xcb_keysym_t> symbols) {
+    for (const xcb_keysym_t symbol : symbols) {
+      fake(XCB_KEY_PRESS, code(symbol));
+    }
+    for (auto symbol = std::rbegin(symbols); symbol != std::rend(symbols); ++symbol) {
+      fake(XCB_KEY_RELEASE, code(*symbol));
+    }
+    return *this;
+  }
+  // Each key pressed and released. A key typed twice in a row within a millisecond looks like
+  // auto-repeat to Vesk's key hold: keep a key's presses apart.
+  Keyboard& type(std::initializer_list<xcb_keysym_t> symbols) {
+    for (const xcb_keysym_t symbol : symbols) {
+      chord({symbol});
+    }
+    return *this;
+  }
+  // Locks the layout group (0 is the first), as a group switch key would.
+  Keyboard& lockGroup(uint8_t group) {
+    xcb_xkb_latch_lock_state(connection_, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, group, 0, 0, 0);
+    return *this;
+  }
+  // Everything written so far reaches the server, in order.
+  void send() {
+    free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_),
+                                   nullptr));  // NOLINT(cppcoreguidelines-no-malloc)
+  }
+
+ private:
+  xcb_keycode_t code(xcb_keysym_t symbol) {
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols_, symbol);
+    const xcb_keycode_t first = codes == nullptr ? 0 : codes[0];
+    free(codes);  // NOLINT(cppcoreguidelines-no-malloc)
+    return first;
+  }
+  void fake(uint8_t type, xcb_keycode_t code) {
+    xcb_test_fake_input(connection_, type, code, XCB_CURRENT_TIME, root_, 0, 0, 0);
+  }
+
   xcb_connection_t* connection_;
   xcb_window_t root_ = 0;
   xcb_key_symbols_t* symbols_ = nullptr;

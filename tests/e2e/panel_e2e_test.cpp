@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/focused_field.h"
 #include "tests/e2e/vesk_process.h"
 #include "tests/e2e/window_manager.h"
 #include "tests/platform/linux/xvfb.h"
@@ -74,21 +75,7 @@ class PanelE2E : public testing::TestWithParam<std::string> {
     return pumpUntil([&] { return vesk->count("The panel closed") >= times; });
   }
 
-  // A text field of another window that has the focus, as the app the user was in.
-  std::unique_ptr<QLineEdit> focusedField() {
-    auto field = std::make_unique<QLineEdit>();
-    field->setWindowTitle("vesk paste target");
-    field->resize(300, 40);
-    field->show();
-    field->activateWindow();
-    if (!pumpUntil([&] { return field->isVisible(); })) {
-      return nullptr;
-    }
-    const std::string id = std::to_string(field->winId());
-    runProgram(home, {"xdotool", "windowactivate", "--sync", id});
-    runProgram(home, {"xdotool", "windowfocus", "--sync", id});
-    return pumpUntil([&] { return field->hasFocus(); }) ? std::move(field) : nullptr;
-  }
+  std::unique_ptr<QLineEdit> focusedField() { return test::focusedField(home); }
 
   Home home;
   std::string marker;

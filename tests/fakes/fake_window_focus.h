@@ -12,6 +12,7 @@ namespace vesk::test {
 class FakeWindowFocus final : public WindowFocus {
  public:
   WindowId focusedWindow() override { return focused; }
+  bool hasInputFocus(WindowId window) override { return window != 0 && focused == window; }
   void prepare(WindowId /*panel*/) override {}
   void activate(WindowId panel) override { focused = panel; }
   void giveBack(WindowId previous) override { focused = previous; }

@@ -131,15 +131,22 @@ TEST_F(GlobalHotkeysTest, TurningASlotOffReleasesItAndStaleIdsNeverFire) {
   EXPECT_EQ(pressed.size(), 1U);  // only the launcher, which is still registered
 }
 
+// A key the change leaves in place keeps its grab (and so its id): grabbing it again would let
+// a press slip through in between.
 TEST_F(GlobalHotkeysTest, LayoutChangeMovesLetterKeysButNotNamedKeys) {
   hotkeys.apply(entries(shortcut("cmd+p"), shortcut("ctrl+f5"), std::nullopt));
   ASSERT_TRUE(service.isRegistered(Grab{71, kCtrl}));
+  const auto before = service.registered;
 
   layout.change({{"p", 40}, {"v", 60}});
 
   EXPECT_TRUE(service.isRegistered(Grab{40, kCmd}));
   EXPECT_FALSE(service.isRegistered(Grab{33, kCmd}));
-  EXPECT_TRUE(service.isRegistered(Grab{71, kCtrl}));
+  for (const auto& [id, grab] : before) {
+    if (grab == Grab{71, kCtrl}) {
+      EXPECT_TRUE(service.registered.contains(id));
+    }
+  }
   ASSERT_TRUE(service.press(Grab{40, kCmd}));
   EXPECT_EQ(pressed.size(), 1U);
 }
