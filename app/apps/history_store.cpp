@@ -57,7 +57,7 @@ void HistoryStore::load(std::function<void()> done) {
       executor_, QoS::userInitiated,
       [file = file_] {
         Loaded loaded;
-        const RegularFile read = RegularFile::read(file, maxFileBytes);
+        const RegularFile read = RegularFile::read(file, kMaxFileBytes);
         switch (read.problem) {
           case RegularFile::Problem::none:
             break;

@@ -26,7 +26,7 @@ class HistoryStore final {
  public:
   // A larger file is not read, and not replaced: the history Vesk writes stays far below (a
   // couple of hundred entries of a path and ten times each), so it is somebody else's file.
-  static constexpr size_t maxFileBytes = size_t{8} << 20;  // "8 MiB" in its log line
+  static constexpr size_t kMaxFileBytes = size_t{8} << 20;  // "8 MiB" in its log line
 
   // $XDG_DATA_HOME (else ~/.local/share) + "/vesk/history.json".
   static std::string defaultFile();
@@ -35,6 +35,8 @@ class HistoryStore final {
   ~HistoryStore();
   HistoryStore(const HistoryStore&) = delete;
   HistoryStore& operator=(const HistoryStore&) = delete;
+  HistoryStore(HistoryStore&&) = delete;
+  HistoryStore& operator=(HistoryStore&&) = delete;
 
   const History& history() const { return history_; }
   const std::string& file() const { return file_; }

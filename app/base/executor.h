@@ -17,7 +17,12 @@ enum class QoS { userInitiated, utility };
 
 class Executor {
  public:
+  Executor() = default;
   virtual ~Executor() = default;
+  Executor(const Executor&) = delete;
+  Executor& operator=(const Executor&) = delete;
+  Executor(Executor&&) = delete;
+  Executor& operator=(Executor&&) = delete;
 
   virtual void post(std::function<void()> job, QoS qos = QoS::userInitiated) = 0;
   virtual void deliver(std::function<void()> job) = 0;

@@ -32,6 +32,8 @@ class HotKeyCenter final {
   ~HotKeyCenter();
   HotKeyCenter(const HotKeyCenter&) = delete;
   HotKeyCenter& operator=(const HotKeyCenter&) = delete;
+  HotKeyCenter(HotKeyCenter&&) = delete;
+  HotKeyCenter& operator=(HotKeyCenter&&) = delete;
 
   // Registers the shortcut's key in the current layout: a character key is the key that types it
   // now (so letters follow the layout), a named key its own code.

@@ -81,7 +81,7 @@ TEST(HistoryStore, AHugeFileIsNotReadAndStaysAsItIs) {
   const std::string file = folder / "history.json";
   // Valid JSON, but far more than any history Vesk writes.
   const std::string huge =
-      R"({"entries":{}})" + std::string(HistoryStore::maxFileBytes, ' ') + "\n";
+      R"({"entries":{}})" + std::string(HistoryStore::kMaxFileBytes, ' ') + "\n";
   test::writeFile(file, huge);
   HistoryStore store(test::testExecutor(), file);
   ASSERT_TRUE(load(store));
