@@ -138,15 +138,21 @@ std::string PortalHotkeys::trigger(const Shortcut& hotkey) {
 }
 
 std::optional<Shortcut> PortalHotkeys::hotkeyOf(std::string_view trigger) {
-  std::string text(trimmed(trigger));
-  // GTK's accelerator form: "<Control><Alt>space".
-  for (size_t open = text.find('<'); open != std::string::npos; open = text.find('<')) {
-    const size_t close = text.find('>', open);
-    if (close == std::string::npos) {
-      return std::nullopt;
+  // GTK's accelerator form, "<Control><Alt>space", becomes "Control+Alt+space".
+  std::string text;
+  int open = 0;
+  for (const char c : trimmed(trigger)) {
+    if (c == '<') {
+      ++open;
+    } else if (c == '>' && open > 0) {
+      --open;
+      text += '+';
+    } else {
+      text += c;
     }
-    text.replace(close, 1, "+");
-    text.erase(open, 1);
+  }
+  if (open > 0) {
+    return std::nullopt;
   }
   std::string key;
   std::string rest;
