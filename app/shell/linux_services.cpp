@@ -76,6 +76,13 @@ void useWayland(AppServices& services, Executor& executor) {
     const auto shared = workspace.lock();
     return shared ? shared->activeWindow() : WindowId{0};
   };
+  keys.activate = [workspace, &executor](WindowId window) {
+    executor.deliver([workspace, window] {
+      if (const auto shared = workspace.lock()) {
+        shared->activateWindow(window);
+      }
+    });
+  };
   keys.log = logLine;
   if (auto synthesizer = WaylandKeySynthesizer::open(std::move(keys))) {
     Log::app.info("Paste key: %s", synthesizer.value()->canPress()

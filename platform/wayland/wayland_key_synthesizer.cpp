@@ -20,6 +20,8 @@ namespace {
 
 // X key codes are the kernel's plus 8.
 constexpr uint32_t kX11Offset = 8;
+// How long the paste waits for the compositor to give the focus back before asking for it.
+constexpr std::chrono::milliseconds kActivateAfter{100};
 
 uint32_t milliseconds() {
   timespec now{};
@@ -196,8 +198,17 @@ bool WaylandKeySynthesizer::pressPaste(uint32_t keyCode, bool shift, WindowId ta
     return false;
   }
   if (target != 0 && options_.activeWindow) {
-    const auto until = std::chrono::steady_clock::now() + kFocusWait;
-    while (options_.activeWindow() != target && std::chrono::steady_clock::now() < until) {
+    // The compositor gives the focus back when Vesk's panel goes; should it not within a
+    // moment, the target is asked for by name.
+    const auto start = std::chrono::steady_clock::now();
+    bool asked = false;
+    while (options_.activeWindow() != target &&
+           std::chrono::steady_clock::now() < start + kFocusWait) {
+      if (!asked && options_.activate &&
+          std::chrono::steady_clock::now() > start + kActivateAfter) {
+        options_.activate(target);
+        asked = true;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }

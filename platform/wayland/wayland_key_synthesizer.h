@@ -28,9 +28,11 @@ class WaylandConnection;
 class WaylandKeySynthesizer final : public KeySynthesizer {
  public:
   struct Options {
-    std::string display;                          // "" = $WAYLAND_DISPLAY
-    std::function<void()> cannotPress;            // any thread
-    std::function<WindowId()> activeWindow;       // the X11 active window, for `target`
+    std::string display;                     // "" = $WAYLAND_DISPLAY
+    std::function<void()> cannotPress;       // any thread
+    std::function<WindowId()> activeWindow;  // the workspace's active window, for `target`
+    // Asks for `target` to be focused again when it isn't within a moment (any thread).
+    std::function<void(WindowId)> activate;
     std::function<void(const std::string&)> log;  // error lines; stderr when empty
   };
 

@@ -17,6 +17,7 @@ using Handle = zwlr_foreign_toplevel_handle_v1;
 
 struct WaylandWorkspace::Toplevels {
   struct Toplevel {
+    WindowId id = 0;  // kToplevelBit and a serial number
     std::string appId;
     bool activated = false;
     bool pendingActivated = false;
@@ -24,7 +25,9 @@ struct WaylandWorkspace::Toplevels {
 
   std::unique_ptr<WaylandConnection> connection;
   zwlr_foreign_toplevel_manager_v1* manager = nullptr;
+  wl_seat* seat = nullptr;  // the seat an activation is asked for
   std::unordered_map<Handle*, Toplevel> toplevels;
+  WindowId nextId = 1;
   std::function<void()> changed;
 
   Toplevels() = default;
@@ -39,22 +42,36 @@ struct WaylandWorkspace::Toplevels {
     if (manager != nullptr) {
       zwlr_foreign_toplevel_manager_v1_destroy(manager);
     }
+    if (seat != nullptr) {
+      wl_seat_destroy(seat);
+    }
   }
 
-  // The app id of the activated toplevel, if any.
-  std::optional<std::string> active() const {
+  // The activated toplevel, if any.
+  const Toplevel* active() const {
     for (const auto& [handle, toplevel] : toplevels) {
-      if (toplevel.activated && !toplevel.appId.empty()) {
-        return toplevel.appId;
+      if (toplevel.activated) {
+        return &toplevel;
       }
     }
-    return std::nullopt;
+    return nullptr;
+  }
+
+  Handle* handleOf(WindowId id) const {
+    for (const auto& [handle, toplevel] : toplevels) {
+      if (toplevel.id == id) {
+        return handle;
+      }
+    }
+    return nullptr;
   }
 
   static void onToplevel(void* data, zwlr_foreign_toplevel_manager_v1* /*manager*/,
                          Handle* handle) {
     auto* self = static_cast<Toplevels*>(data);
-    self->toplevels.emplace(handle, Toplevel{});
+    Toplevel toplevel;
+    toplevel.id = kToplevelBit | self->nextId++;
+    self->toplevels.emplace(handle, std::move(toplevel));
     zwlr_foreign_toplevel_handle_v1_add_listener(handle, &kHandleListener, self);
   }
   static void onFinished(void* /*data*/, zwlr_foreign_toplevel_manager_v1* /*manager*/) {}
@@ -111,6 +128,7 @@ Result<std::unique_ptr<WaylandWorkspace>> WaylandWorkspace::open(
   }
   zwlr_foreign_toplevel_manager_v1_add_listener(toplevels->manager, &Toplevels::kManagerListener,
                                                 toplevels.get());
+  toplevels->seat = static_cast<wl_seat*>(toplevels->connection->bind(wl_seat_interface, 1));
   toplevels->connection->roundtrip();
   return std::unique_ptr<WaylandWorkspace>(
       new WaylandWorkspace(std::move(windows), std::move(toplevels)));
@@ -119,7 +137,7 @@ Result<std::unique_ptr<WaylandWorkspace>> WaylandWorkspace::open(
 WaylandWorkspace::WaylandWorkspace(std::shared_ptr<EwmhWorkspace> windows,
                                    std::unique_ptr<Toplevels> toplevels)
     : windows_(std::move(windows)), toplevels_(std::move(toplevels)) {
-  frontmostId_ = toplevels_->active();
+  activeChanged();
   toplevels_->changed = [this] { activeChanged(); };
   wl_display* display = toplevels_->connection->display();
   wl_display_flush(display);
@@ -139,7 +157,12 @@ WaylandWorkspace::~WaylandWorkspace() {
 }
 
 void WaylandWorkspace::activeChanged() {
-  const auto active = toplevels_->active();
+  const Toplevels::Toplevel* toplevel = toplevels_->active();
+  activeWindow_ = toplevel != nullptr ? toplevel->id : 0;
+  std::optional<std::string> active;
+  if (toplevel != nullptr && !toplevel->appId.empty()) {
+    active = toplevel->appId;
+  }
   // Vesk's own panel is not an application: the one used before stays frontmost.
   if (active == frontmostId_ || active == std::optional<std::string>("vesk")) {
     return;
@@ -168,11 +191,19 @@ std::vector<RunningApp> WaylandWorkspace::runningApplications() {
 }
 
 WindowId WaylandWorkspace::activeWindow() {
-  return windows_ ? windows_->activeWindow() : 0;
+  return activeWindow_;
 }
 
 bool WaylandWorkspace::activateWindow(WindowId window) {
-  return windows_ && windows_->activateWindow(window);
+  if ((window & kToplevelBit) == 0) {
+    return windows_ && windows_->activateWindow(window);
+  }
+  Handle* handle = toplevels_->handleOf(window);
+  if (handle == nullptr || toplevels_->seat == nullptr) {
+    return false;
+  }
+  zwlr_foreign_toplevel_handle_v1_activate(handle, toplevels_->seat);
+  return wl_display_flush(toplevels_->connection->display()) >= 0;
 }
 
 bool WaylandWorkspace::activate(const RunningApp& app) {

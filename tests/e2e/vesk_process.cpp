@@ -106,7 +106,8 @@ VeskProcess::~VeskProcess() {
 
 bool VeskProcess::start(const std::vector<std::string>& options) {
   std::vector<std::string> env = environmentList(home_.environment());
-  std::vector<std::string> args = {VESK_BINARY};
+  std::vector<std::string> args = runThrough;
+  args.emplace_back(VESK_BINARY);
   args.insert(args.end(), options.begin(), options.end());
   winsize size{};
   size.ws_col = 200;
@@ -118,7 +119,7 @@ bool VeskProcess::start(const std::vector<std::string>& options) {
   if (pid == 0) {
     auto argv = pointers(args);
     auto envp = pointers(env);
-    ::execve(VESK_BINARY, argv.data(), envp.data());
+    ::execve(args.front().c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
   pid_ = pid;

@@ -54,6 +54,9 @@ class VeskProcess {
   // Waits until it ended by itself; its exit status, or -1 on timeout.
   int wait(std::chrono::milliseconds timeout);
 
+  // What `vesk` is run through (a program and its arguments, such as setpriv's); empty: none.
+  std::vector<std::string> runThrough;
+
   std::string log() const;
   // Waits until the log contains `text`, pumping the Qt event loop meanwhile.
   bool waitForLog(const std::string& text,

@@ -119,7 +119,28 @@ std::string Child::last(const std::string& prefix) {
   return {};
 }
 
-SwaySession::SwaySession() {
+std::vector<std::string> SwaySession::asCompositorUser() {
+  if (!isRoot()) {
+    return {};
+  }
+  return {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
+}
+
+void SwaySession::giveToCompositorUser(const std::string& path) {
+  const passwd* nobody = ::getpwnam("nobody");
+  if (!isRoot() || nobody == nullptr) {
+    return;
+  }
+  const auto give = [&](const fs::path& each) {
+    [[maybe_unused]] const int owned = ::lchown(each.c_str(), nobody->pw_uid, nobody->pw_gid);
+  };
+  give(path);
+  for (const auto& entry : fs::recursive_directory_iterator(path)) {
+    give(entry.path());
+  }
+}
+
+SwaySession::SwaySession(const std::vector<std::string>& bindings) {
   if (std::system("command -v sway >/dev/null && command -v Xwayland >/dev/null") != 0) {
     problem_ = "sway or Xwayland is not installed (scripts/install-deps)";
     return;
@@ -155,18 +176,19 @@ SwaySession::SwaySession() {
     letIn = "xhost +si:localuser:" + std::string(self != nullptr ? self->pw_name : "root") +
             " >/dev/null && ";
   }
-  std::ofstream(root_ + "/config")
-      << "xwayland enable\n"
-      << "exec sh -c '" << letIn << "echo $DISPLAY > " << shared << "/display'\n";
+  std::ofstream config(root_ + "/config");
+  config << "xwayland enable\n"
+         << "exec sh -c '" << letIn << "echo $DISPLAY > " << shared << "/display'\n";
+  for (const std::string& line : bindings) {
+    config << line << "\n";
+  }
+  config.close();
   const std::map<std::string, std::string> env = {
       {"PATH", "/usr/bin:/bin"},    {"HOME", shared},           {"XDG_RUNTIME_DIR", runtime},
       {"WLR_BACKENDS", "headless"}, {"WLR_RENDERER", "pixman"}, {"WLR_LIBINPUT_NO_DEVICES", "1"},
   };
-  std::vector<std::string> command = {"sway", "-c", root_ + "/config"};
-  if (isRoot()) {
-    command.insert(command.begin(),
-                   {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
-  }
+  std::vector<std::string> command = asCompositorUser();
+  command.insert(command.end(), {"sway", "-c", root_ + "/config"});
   sway_ = std::make_unique<Child>(command, env);
   const bool ready = pumpUntil(
       [&] {
@@ -180,10 +202,12 @@ SwaySession::SwaySession() {
           const std::string name = entry.path().filename();
           if (name.starts_with("wayland-") && !name.ends_with(".lock")) {
             socket_ = entry.path();
+          } else if (name.starts_with("sway-ipc.")) {
+            ipcSocket_ = entry.path();
           }
         }
         x11Display_ = display;
-        return !socket_.empty();
+        return !socket_.empty() && !ipcSocket_.empty();
       },
       20s);
   if (!ready) {
@@ -201,12 +225,10 @@ SwaySession::~SwaySession() {
 
 std::vector<std::string> SwaySession::client(std::vector<std::string> arguments,
                                              const std::map<std::string, std::string>& env) const {
-  std::vector<std::string> command;
-  if (isRoot()) {
-    command = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
-  }
-  command.insert(command.end(), {"env", "XDG_RUNTIME_DIR=" + root_ + "/runtime",
-                                 "WAYLAND_DISPLAY=" + socket_, "HOME=" + root_ + "/shared"});
+  std::vector<std::string> command = asCompositorUser();
+  command.insert(command.end(),
+                 {"env", "XDG_RUNTIME_DIR=" + root_ + "/runtime", "WAYLAND_DISPLAY=" + socket_,
+                  "HOME=" + root_ + "/shared", "SWAYSOCK=" + ipcSocket_});
   for (const auto& [name, value] : env) {
     command.push_back(name + "=" + value);
   }

@@ -42,8 +42,9 @@ class Child {
 
 class SwaySession {
  public:
-  // Starts sway; `problem()` says why when it couldn't.
-  SwaySession();
+  // Starts sway with `bindings` (lines of its config such as "bindsym Ctrl+Alt+l exec …");
+  // `problem()` says why when it couldn't.
+  explicit SwaySession(const std::vector<std::string>& bindings = {});
   ~SwaySession();
   SwaySession(const SwaySession&) = delete;
   SwaySession& operator=(const SwaySession&) = delete;
@@ -52,6 +53,13 @@ class SwaySession {
   // The full path of the compositor's socket (for WAYLAND_DISPLAY) and Xwayland's display.
   const std::string& socket() const { return socket_; }
   const std::string& x11Display() const { return x11Display_; }
+  // The socket swaymsg talks to.
+  const std::string& ipcSocket() const { return ipcSocket_; }
+
+  // What runs a program as the compositor's user: empty, or setpriv's "nobody" for a root test.
+  static std::vector<std::string> asCompositorUser();
+  // Gives `path` and everything in it to the compositor's user, for a program run as it.
+  static void giveToCompositorUser(const std::string& path);
 
   // `arguments` as a client of the compositor (as "nobody" when the test is root).
   std::vector<std::string> client(std::vector<std::string> arguments,
@@ -62,6 +70,7 @@ class SwaySession {
   std::string problem_;
   std::string socket_;
   std::string x11Display_;
+  std::string ipcSocket_;
   std::unique_ptr<Child> sway_;
 };
 
