@@ -47,7 +47,8 @@ class WindowFocus {
   virtual void prepare(WindowId panel) = 0;
   // The panel is mapped: give it the focus.
   virtual void activate(WindowId panel) = 0;
-  // The panel was hidden: give the focus back to `previous` unless another window took it.
+  // The panel was hidden: give the focus back to `previous` unless a window other than the
+  // panel took it.
   virtual void giveBack(WindowId previous) = 0;
   // Grab the keyboard until `releaseKeys` (or about half a second, whichever comes first).
   virtual void holdKeys() = 0;

@@ -150,7 +150,7 @@ class LauncherPanel final : public QWidget, public LauncherView {
   QTimer presentLog_;
   double holdStarted_ = 0;
   static constexpr double kHoldSeconds = 0.5;
-  static constexpr double kReplayWait = 0.5;
+  static constexpr double kReplayWait = 2.0;
   bool updatingField_ = false;
   int64_t previewedKey_ = 0;  // the key event that last toggled the preview
   std::optional<std::string> previewing_;

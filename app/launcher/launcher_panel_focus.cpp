@@ -34,6 +34,9 @@ void LauncherPanel::pollFocus() {
     return;
   }
   focusPoll_.stop();
+  if (!focused) {
+    Log::app.debug("The panel didn't get the input focus within %.1f s", kHoldSeconds);
+  }
   focusArrived();
 }
 
@@ -62,7 +65,10 @@ void LauncherPanel::focusArrived() {
 void LauncherPanel::replayBehind(std::vector<WindowFocus::Key> keys) {
   const WindowId behind = previousWindow_;
   if (focus_ == nullptr || behind == 0) {
-    Log::app.debug("%zu keys typed after the panel closed went nowhere", keys.size());
+    Log::app.debug(
+        "%zu keys typed after the panel closed went nowhere: no window was active "
+        "before",
+        keys.size());
     return;
   }
   // Once the window the user came from has the focus back; dropped when it doesn't take it
@@ -79,7 +85,11 @@ void LauncherPanel::replayBehind(std::vector<WindowFocus::Key> keys) {
       }
       poll->deleteLater();
     } else if (Log::uptime() > until) {
-      Log::app.debug("%zu keys typed after the panel closed went nowhere", keys.size());
+      Log::app.debug(
+          "%zu keys typed after the panel closed went nowhere: the window before "
+          "(0x%x) didn't get the focus back (0x%x has it)",
+          keys.size(), static_cast<unsigned>(behind),
+          static_cast<unsigned>(focus_->focusedWindow()));
       poll->deleteLater();
     }
   });

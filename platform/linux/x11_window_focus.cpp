@@ -86,7 +86,20 @@ uint32_t X11WindowFocus::serverTime() {
 }
 
 WindowId X11WindowFocus::focusedWindow() {
-  return EwmhActiveWindow::current(*connection_);
+  const WindowId active = EwmhActiveWindow::current(*connection_);
+  if (active != 0 && active != panel_) {
+    return active;
+  }
+  // The window manager names no window, or still the hidden panel, while the keys may already
+  // go to a window it didn't focus itself (one that took the focus back on its own).
+  xcb_connection_t* c = connection_->get();
+  const XcbReply<xcb_get_input_focus_reply_t> focus(
+      xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  if (!focus || focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
+      focus->focus == connection_->root() || hasInputFocus(panel_)) {
+    return 0;
+  }
+  return focus->focus;
 }
 
 bool X11WindowFocus::hasInputFocus(WindowId window) {
@@ -123,6 +136,7 @@ void X11WindowFocus::prepare(WindowId panel) {
 }
 
 void X11WindowFocus::activate(WindowId panel) {
+  panel_ = panel;
   xcb_connection_t* c = connection_->get();
   // The panel's map request, sent on Qt's connection, reaches the server first: a window
   // manager then manages the panel before it reads the request for the focus, and without one
@@ -153,8 +167,9 @@ void X11WindowFocus::activate(WindowId panel) {
 }
 
 void X11WindowFocus::giveBack(WindowId previous) {
+  // Right after the panel is hidden the window manager may still name it active.
   const WindowId now = focusedWindow();
-  if (now != 0 && now != previous) {
+  if (now != 0 && now != previous && now != panel_) {
     return;  // another window took the focus meanwhile
   }
   if (!EwmhActiveWindow::hasWindowManager(*connection_)) {

@@ -59,6 +59,7 @@ class X11WindowFocus final : public WindowFocus {
   std::unique_ptr<X11KeyHold> ownHold_;
   std::weak_ptr<X11HotKeyService> hotKeys_;
   std::shared_ptr<X11HotKeyService> holdingOn_;  // the hot keys holding the keys now
+  WindowId panel_ = 0;                           // the window last given the focus
   xcb_window_t helper_ = 0;
 };
 
