@@ -40,6 +40,10 @@ class WaylandKeySynthesizer final : public KeySynthesizer {
   // synthesizer that cannot press.
   static Result<std::unique_ptr<WaylandKeySynthesizer>> open(Options options);
   ~WaylandKeySynthesizer() override;
+  WaylandKeySynthesizer(const WaylandKeySynthesizer&) = delete;
+  WaylandKeySynthesizer& operator=(const WaylandKeySynthesizer&) = delete;
+  WaylandKeySynthesizer(WaylandKeySynthesizer&&) = delete;
+  WaylandKeySynthesizer& operator=(WaylandKeySynthesizer&&) = delete;
 
   // Whether the compositor offers the virtual keyboard.
   bool canPress() const;

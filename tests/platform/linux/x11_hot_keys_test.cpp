@@ -366,8 +366,9 @@ TEST(X11WindowFocus, KeysTypedAgainAreTheTextKeysThatWereTyped) {
   EXPECT_EQ(typedText(again), "aB");
 }
 
-// Right after the panel is hidden the window manager may still name it active: the focus is
-// asked back for the window before all the same, but not from a window that took it since.
+// Right after the panel is hidden the window manager may still name it active, or name none
+// while a window has the input focus: the window with the input focus is the focused one, and
+// the focus is asked back for the window before, but not from a window that took it since.
 TEST(X11WindowFocus, TheFocusIsAskedBackWhileTheHiddenPanelIsStillNamedActive) {
   VESK_REQUIRE_XVFB();
   test::resetRootProperties();
@@ -390,6 +391,10 @@ TEST(X11WindowFocus, TheFocusIsAskedBackWhileTheHiddenPanelIsStillNamedActive) {
 
   focus.value()->giveBack(editor.id());
   EXPECT_EQ(requested(), editor.id());
+  editor.focus();
+  EXPECT_EQ(focus.value()->focusedWindow(), editor.id());
+  manager.publishActive(XCB_NONE);
+  EXPECT_EQ(focus.value()->focusedWindow(), editor.id());
   manager.publishActive(other.id());
   focus.value()->giveBack(editor.id());
   EXPECT_EQ(requested(), XCB_NONE);
