@@ -222,7 +222,12 @@ void LauncherPanel::present(LauncherController::Mode mode, double pressedAt) {
   presentHandled_ = handled;
   show();
   raise();
-  activateWindow();
+  // One request for the focus: Qt's own, stamped with the last event Qt saw (older than the hot
+  // key), reached openbox after the focus service's and took the focus away again a moment
+  // after the panel had it, so that the next keys reached the window before.
+  if (focus_ == nullptr) {
+    activateWindow();
+  }
   field_->setFocus(Qt::ActiveWindowFocusReason);
   if (focus_ != nullptr) {
     focus_->activate(winId());
