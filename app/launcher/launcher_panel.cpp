@@ -193,7 +193,11 @@ void LauncherPanel::present(LauncherController::Mode mode, double pressedAt) {
   const double handled = Log::uptime();
   if (focus_ != nullptr && !QWidget::isVisible()) {
     focus_->holdKeys();
-    previousWindow_ = focus_->focusedWindow();
+    // Where no window has the focus (a window manager may leave it nowhere after a launch that
+    // opened no window), the window before is still the one the panel last went back to.
+    if (const WindowId focused = focus_->focusedWindow(); focused != 0) {
+      previousWindow_ = focused;
+    }
   }
   if (mode == LauncherController::Mode::clipboard) {
     freshFacts_.clear();

@@ -96,7 +96,13 @@ WindowId X11WindowFocus::focusedWindow() {
   const XcbReply<xcb_get_input_focus_reply_t> focus(
       xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
   if (!focus || focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
-      focus->focus == connection_->root() || hasInputFocus(panel_)) {
+      focus->focus == connection_->root()) {
+    return 0;
+  }
+  // Vesk's own windows (the panel, its message) are made on one connection: their ids share its
+  // base. None of them is a window the user came from.
+  const uint32_t mask = xcb_get_setup(c)->resource_id_mask;
+  if (panel_ != 0 && (focus->focus & ~mask) == (panel_ & ~mask)) {
     return 0;
   }
   return focus->focus;

@@ -20,7 +20,8 @@ WindowFocus::Key typed(char letter) {
 
 // Hot key, "ab", Esc, "cd" in one burst, all before the panel had the focus: "ab" goes into
 // the panel, Esc closes it, and "cd" is typed into the window the user came from, not into the
-// hidden panel, whose next open starts empty.
+// hidden panel, whose next open starts empty. Where the window manager left the focus nowhere
+// after a close, the keys typed after the next close still go back to that window.
 TEST_F(LauncherTest, KeysTypedAfterAKeyThatClosedThePanelGoToTheWindowBefore) {
   constexpr WindowId kBefore = 42;
   FakeWindowFocus focus;
@@ -42,6 +43,13 @@ TEST_F(LauncherTest, KeysTypedAfterAKeyThatClosedThePanelGoToTheWindowBefore) {
   test::pumpFor(std::chrono::milliseconds(50));
   EXPECT_EQ(controller.text(), "");
   EXPECT_EQ(focus.replayed.size(), 2U);
+
+  panel.dismiss();
+  focus.focused = 0;
+  focus.held = {escape, typed('e')};
+  panel.present(Mode::launcher, 0);
+  ASSERT_TRUE(pumpUntil([&] { return focus.replayed.size() == 3; }));
+  EXPECT_EQ(focus.replayed[2].text, "e");
 }
 
 }  // namespace
