@@ -86,23 +86,28 @@ uint32_t X11WindowFocus::serverTime() {
 }
 
 WindowId X11WindowFocus::focusedWindow() {
+  xcb_connection_t* c = connection_->get();
+  // A client's windows share the base of their ids. Vesk's own (the panel, its message) and the
+  // window manager's (a frame, the window it focuses to focus nothing) are no window the user
+  // came from.
+  const uint32_t mask = xcb_get_setup(c)->resource_id_mask;
+  const auto check =
+      connection_->cardinals(connection_->root(), connection_->atom("_NET_SUPPORTING_WM_CHECK"));
+  const WindowId manager = check.empty() ? 0 : check.front();
+  const auto own = [&](WindowId window) {
+    return (panel_ != 0 && (window & ~mask) == (panel_ & ~mask)) ||
+           (manager != 0 && (window & ~mask) == (manager & ~mask));
+  };
   const WindowId active = EwmhActiveWindow::current(*connection_);
-  if (active != 0 && active != panel_) {
+  if (active != 0 && !own(active)) {
     return active;
   }
-  // The window manager names no window, or still the hidden panel, while the keys may already
-  // go to a window it didn't focus itself (one that took the focus back on its own).
-  xcb_connection_t* c = connection_->get();
+  // The window manager names no window, or still one of Vesk's, while the keys may already go
+  // to a window it didn't focus itself (one that took the focus back on its own).
   const XcbReply<xcb_get_input_focus_reply_t> focus(
       xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
   if (!focus || focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
-      focus->focus == connection_->root()) {
-    return 0;
-  }
-  // Vesk's own windows (the panel, its message) are made on one connection: their ids share its
-  // base. None of them is a window the user came from.
-  const uint32_t mask = xcb_get_setup(c)->resource_id_mask;
-  if (panel_ != 0 && (focus->focus & ~mask) == (panel_ & ~mask)) {
+      focus->focus == connection_->root() || own(focus->focus)) {
     return 0;
   }
   return focus->focus;
