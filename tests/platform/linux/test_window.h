@@ -70,15 +70,6 @@ class TestWindow {
     setCardinals(screen_->root, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW, {window});
   }
 
-  // Takes the window manager's part: named on the root as one, and sent the requests that
-  // clients address to the root (until this window's connection closes).
-  void actAsWindowManager() {
-    setCardinals(screen_->root, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, {window_});
-    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT;
-    xcb_change_window_attributes(connection_, screen_->root, XCB_CW_EVENT_MASK, &mask);
-    sync();
-  }
-
   void deleteRootProperty(const std::string& name) {
     xcb_delete_property(connection_, screen_->root, atom(name));
     sync();
@@ -123,8 +114,7 @@ class TestWindow {
 // Forgets what earlier tests of the process published on the root window as window manager.
 inline void resetRootProperties() {
   TestWindow helper("reset", "Reset");
-  for (const char* name : {"_NET_ACTIVE_WINDOW", "_NET_CLIENT_LIST", "_NET_CLIENT_LIST_STACKING",
-                           "_NET_SUPPORTING_WM_CHECK"}) {
+  for (const char* name : {"_NET_ACTIVE_WINDOW", "_NET_CLIENT_LIST", "_NET_CLIENT_LIST_STACKING"}) {
     helper.deleteRootProperty(name);
   }
 }

@@ -366,42 +366,6 @@ TEST(X11WindowFocus, KeysTypedAgainAreTheTextKeysThatWereTyped) {
   EXPECT_EQ(typedText(again), "aB");
 }
 
-// Right after the panel is hidden the window manager may still name it active, or name none
-// while a window has the input focus: the window with the input focus is the focused one, and
-// the focus is asked back for the window before, but not from a window that took it since.
-TEST(X11WindowFocus, TheFocusIsAskedBackWhileTheHiddenPanelIsStillNamedActive) {
-  VESK_REQUIRE_XVFB();
-  qtApp();  // the focus service's round trips go through Qt's connection
-  test::resetRootProperties();
-  test::TestWindow editor("editor", "Editor");
-  test::TestWindow panel("vesk", "Vesk");
-  test::TestWindow other("other", "Other");
-  test::TestWindow manager("manager", "Manager");
-  manager.actAsWindowManager();
-  auto focus = X11WindowFocus::open("", {});
-  ASSERT_TRUE(focus);
-  const auto requested = [&]() -> xcb_window_t {
-    const XcbEvent message = manager.next(XCB_CLIENT_MESSAGE, std::chrono::milliseconds(500));
-    const auto* event = reinterpret_cast<const xcb_client_message_event_t*>(message.get());
-    return event != nullptr && event->type == manager.atom("_NET_ACTIVE_WINDOW") ? event->window
-                                                                                 : XCB_NONE;
-  };
-  focus.value()->activate(panel.id());
-  EXPECT_EQ(requested(), panel.id());
-  manager.publishActive(panel.id());
-
-  focus.value()->giveBack(editor.id());
-  EXPECT_EQ(requested(), editor.id());
-  editor.focus();
-  EXPECT_EQ(focus.value()->focusedWindow(), editor.id());
-  manager.publishActive(XCB_NONE);
-  EXPECT_EQ(focus.value()->focusedWindow(), editor.id());
-  manager.publishActive(other.id());
-  focus.value()->giveBack(editor.id());
-  EXPECT_EQ(requested(), XCB_NONE);
-  test::resetRootProperties();
-}
-
 TEST(X11KeyLayout, FindsKeysForCharactersAndVirtualKeys) {
   VESK_REQUIRE_XVFB();
   Fixture fixture;
