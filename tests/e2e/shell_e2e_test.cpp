@@ -77,9 +77,11 @@ TEST_F(ShellE2E, EditingTheLauncherHotKeyMovesTheGrabWithinASecond) {
   writeText(home.configFile(), "[hotkeys]\nlauncher = \"ctrl+alt+k\"\n");
   QElapsedTimer sinceSave;
   sinceSave.start();
+  // The new key is not probed by grabbing it: a probe holding it for a moment while Vesk
+  // grabs it makes Vesk report it taken. The press below shows Vesk holds it.
   EXPECT_TRUE(pumpUntil(
       [&] {
-        return probe.isFree(XK_l, GrabProbe::kCtrlAlt) && !probe.isFree(XK_k, GrabProbe::kCtrlAlt);
+        return vesk->count("Applied config.toml") >= 2 && probe.isFree(XK_l, GrabProbe::kCtrlAlt);
       },
       1s))
       << vesk->log();
