@@ -276,6 +276,23 @@ TEST_F(LauncherTest, SelectedClipStaysSelectedAcrossANewCopyAndADelete) {
   EXPECT_EQ(selectedTitle(), "a");  // the same position
 }
 
+// A clip kept selected across a copy belongs to that showing only: the next open starts at the
+// newest clip, whatever came in while the list was up or after it closed.
+TEST_F(LauncherTest, TheClipboardOpenedAgainSelectsTheNewestClip) {
+  copy("a");
+  copy("b");
+  controller.switchMode(Mode::clipboard);
+  controller.perform(PanelKey::down);
+  copy("c");
+  EXPECT_EQ(selectedTitle(), "a");
+  view.dismiss();
+  copy("d");
+  view.visible = true;
+  controller.switchMode(Mode::clipboard);
+  EXPECT_EQ(selectedTitle(), "d");
+  EXPECT_EQ(controller.selection(), 0u);
+}
+
 TEST_F(LauncherTest, SelectionClampsWithoutWrapping) {
   type("o");
   controller.perform(PanelKey::up);
