@@ -274,6 +274,12 @@ void LauncherController::runQueued() {
       next.key();
     } else if (next.context == context_) {
       textDidChangeNow(std::move(*next.typed), std::nullopt);
+    } else if (text_ == next.typedAfter) {
+      // Back in a field with the text the user typed over (select all, then typing): the
+      // field shows what the user typed, not what going back put there.
+      std::string text = std::move(*next.typed);
+      setText(text, text.size());
+      textDidChangeNow(std::move(text), std::nullopt);
     } else if (next.typed->starts_with(next.typedAfter) &&
                next.typed->size() > next.typedAfter.size()) {
       // The key before opened another list: what was typed after it goes into that one.
@@ -325,6 +331,10 @@ bool LauncherController::perform(PanelKey key) {
     return true;
   }
   return performNow(key);
+}
+
+bool LauncherController::waitsInLine(const std::function<void()>& key) {
+  return queue(key, true);
 }
 
 bool LauncherController::runAction(size_t number) {

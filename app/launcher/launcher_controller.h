@@ -137,6 +137,10 @@ class LauncherController final {
   void textDidChange(std::string text, std::optional<double> eventTime = std::nullopt);
   bool perform(PanelKey key);
   bool runAction(size_t number);
+  // A key of the panel's own (the preview's) that acts on the selected row: true when it waits
+  // its turn behind keys typed before it and will run then; false when nothing waits and the
+  // caller acts at once.
+  bool waitsInLine(const std::function<void()>& key);
   void activate(size_t position);
   // The user selected a row in the table (a click).
   void userSelected(size_t row);
@@ -254,7 +258,9 @@ class LauncherController final {
 
   // Keys waiting their turn. Typed text waits as the field's whole text, with the text it was
   // typed after and the field it was typed in (`context_`), so that when the field changed
-  // meanwhile (a sublist, another mode) only what was typed after goes into the new one.
+  // meanwhile (a sublist, another mode) only what was typed after goes into the new one, and
+  // when the keys before it came back to a field holding the text it was typed after (into a
+  // sublist and out again), the typed text replaces it whole.
   struct Queued {
     std::function<void()> key;
     std::optional<std::string> typed;

@@ -110,6 +110,9 @@ class LauncherPanel final : public QWidget, public LauncherView {
   bool event(QEvent* event) override;
 
  private:
+  // The preview key of the key event `stamp`: toggles the preview now or in its turn; false
+  // when there is nothing to preview.
+  bool previewKey(int64_t stamp);
   Executor& executor_;
   void layoutChildren();
   void showSymbol();

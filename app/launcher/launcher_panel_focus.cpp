@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QTimer>
 
 #include "app/base/log.h"
@@ -132,6 +133,29 @@ bool LauncherPanel::isComposing() const {
   return field_->composing();
 }
 
+bool LauncherPanel::previewKey(int64_t stamp) {
+  if (stamp == previewedKey_) {
+    return true;  // the same event once through the preview and once here
+  }
+  // Typed ahead of a query's rows or of keys still waiting: it previews the row selected once
+  // they have run, as drawn then.
+  const auto toggle = [panel = QPointer<LauncherPanel>(this)] {
+    if (panel != nullptr && (panel->isPreviewShown() || panel->previewURL())) {
+      panel->togglePreview();
+    }
+  };
+  if (launcher_.waitsInLine(toggle)) {
+    previewedKey_ = stamp;
+    return true;
+  }
+  if (!isPreviewShown() && !previewURL()) {
+    return false;
+  }
+  previewedKey_ = stamp;
+  togglePreview();
+  return true;
+}
+
 bool LauncherPanel::handleKey(const QKeyEvent& event) {
   if (event.type() != QEvent::KeyPress || isComposing()) {
     return false;
@@ -150,15 +174,7 @@ bool LauncherPanel::handleKey(const QKeyEvent& event) {
   handlers.runAction = [this](size_t position) { return launcher_.runAction(position); };
   handlers.perform = [this, stamp](PanelKey panelKey) {
     if (panelKey == PanelKey::preview) {
-      if (stamp == previewedKey_) {
-        return true;  // the same event once through the preview and once here
-      }
-      if (!isPreviewShown() && !previewURL()) {
-        return false;
-      }
-      previewedKey_ = stamp;
-      togglePreview();
-      return true;
+      return previewKey(stamp);
     }
     if (panelKey == PanelKey::back && isPreviewShown()) {
       togglePreview();

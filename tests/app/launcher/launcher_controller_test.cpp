@@ -15,38 +15,6 @@ namespace {
 
 using Hits = FileSearchEngine::Hits;
 
-// File searches that the test answers itself, in any order, with the engine's real hits.
-class HeldSearches {
- public:
-  explicit HeldSearches(LauncherServices::FileSearch& seam, FileSearchEngine& engine) {
-    seam = [this, &engine](std::string query, int limit, int64_t g,
-                           std::function<void(Hits)> done) {
-      held_.push_back({engine.search(std::move(query), limit, g), std::move(done)});
-    };
-  }
-  ~HeldSearches() {
-    for (size_t i = 0; i < held_.size(); ++i) {
-      release(i);
-    }
-  }
-  HeldSearches(const HeldSearches&) = delete;
-  HeldSearches& operator=(const HeldSearches&) = delete;
-
-  size_t count() const { return held_.size(); }
-  void release(size_t i) {
-    if (held_[i].done) {
-      std::exchange(held_[i].done, nullptr)(held_[i].real.get());
-    }
-  }
-
- private:
-  struct Held {
-    std::future<Hits> real;
-    std::function<void(Hits)> done;
-  };
-  std::deque<Held> held_;
-};
-
 TEST_F(LauncherTest, TypedQueryMergesIndexAndFilesListingIndexedAppsOnce) {
   type("editor");
   const auto rows = titles();
@@ -149,6 +117,21 @@ TEST_F(LauncherTest, KeysTypedAheadOfTheFileSearchActOnTheirOwnQueryInOrder) {
   EXPECT_EQ(catalog->launches()[2].targets, std::vector<std::string>{home("Projects/report.md")});
   EXPECT_EQ(controller.text(), "");
   EXPECT_EQ(view.text, "");
+
+  // "notes", the actions key, Esc, then the field typed over with "report": the actions open
+  // and close in turn, and "report" is the query, in the field too.
+  controller.prepareToShow(Mode::launcher);
+  controller.textDidChange("notes");
+  controller.perform(PanelKey::actions);
+  controller.perform(PanelKey::back);
+  controller.textDidChange("report");
+  searches.release(searches.count() - 1);
+  ASSERT_TRUE(pumpUntil([this] { return controller.text() == "report"; }));
+  EXPECT_EQ(view.text, "report");
+  searches.release(searches.count() - 1);
+  ASSERT_TRUE(pumpUntil([this] { return !controller.waitsForRows(); }));
+  EXPECT_EQ(titles().front(), "report.md");
+  view.dismiss();
 
   // A search that never answers: after the wait nothing is opened, the user is told, and what
   // was typed after ⏎ is the query, as the field shows it.

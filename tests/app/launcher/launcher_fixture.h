@@ -3,6 +3,8 @@
 // engine over a temporary tree, a clipboard history over a store in a temporary folder and a
 // launch history in a temporary file; fakes for the desktop services and for the panel.
 
+#include <deque>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -81,6 +83,38 @@ class FakeLauncherView final : public LauncherView {
   bool showsList = false;
   bool visible = true;
   int dismissals = 0;
+};
+
+// File searches that the test answers itself, in any order, with the engine's real hits.
+class HeldSearches {
+ public:
+  explicit HeldSearches(LauncherServices::FileSearch& seam, FileSearchEngine& engine) {
+    seam = [this, &engine](std::string query, int limit, int64_t g,
+                           std::function<void(FileSearchEngine::Hits)> done) {
+      held_.push_back({engine.search(std::move(query), limit, g), std::move(done)});
+    };
+  }
+  ~HeldSearches() {
+    for (size_t i = 0; i < held_.size(); ++i) {
+      release(i);
+    }
+  }
+  HeldSearches(const HeldSearches&) = delete;
+  HeldSearches& operator=(const HeldSearches&) = delete;
+
+  size_t count() const { return held_.size(); }
+  void release(size_t i) {
+    if (held_[i].done) {
+      std::exchange(held_[i].done, nullptr)(held_[i].real.get());
+    }
+  }
+
+ private:
+  struct Held {
+    std::future<FileSearchEngine::Hits> real;
+    std::function<void(FileSearchEngine::Hits)> done;
+  };
+  std::deque<Held> held_;
 };
 
 class LauncherTest : public testing::Test {

@@ -52,5 +52,31 @@ TEST_F(LauncherTest, KeysTypedAfterAKeyThatClosedThePanelGoToTheWindowBefore) {
   EXPECT_EQ(focus.replayed[2].text, "e");
 }
 
+// The preview key typed ahead of a query's rows previews the newest query's row, not the
+// row that was selected when it was typed.
+TEST_F(LauncherTest, ThePreviewKeyTypedAheadOfTheRowsPreviewsTheNewestQuerysRow) {
+  history.record("file:" + home("Notes/todo.txt"), clock - 1);
+  FakeWindowFocus focus;
+  LauncherPanel panel(testExecutor(), controller, history, &running, &focus);
+  HeldSearches searches(searchFiles, engine);
+  WindowFocus::Key preview = typed('y');
+  preview.qtKey = Qt::Key_Y;
+  preview.qtModifiers = static_cast<int>(Qt::ControlModifier);
+  preview.text = "\x19";
+  for (const char letter : std::string("report")) {
+    focus.held.push_back(typed(letter));
+  }
+  focus.held.push_back(preview);
+
+  panel.present(Mode::launcher, 0);
+  ASSERT_TRUE(pumpUntil([&] { return controller.text() == "report"; }));
+  EXPECT_FALSE(panel.isPreviewShown());
+  searches.release(searches.count() - 1);
+  ASSERT_TRUE(pumpUntil([&] { return panel.isPreviewShown(); }));
+  EXPECT_EQ(panel.previewURL(), controller.rows()[controller.selection()].item()->url());
+  EXPECT_EQ(titles().at(controller.selection()), "report.md");
+  panel.dismiss();
+}
+
 }  // namespace
 }  // namespace vesk::test
