@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -36,15 +37,14 @@ constexpr int kIconSide = points(IconSize::tile);
 // Larger images and documents are shown as files: decoding them would stall the panel.
 constexpr size_t kMaxPreviewBytes = size_t{256} << 20;
 
-// The preview's own threads: a read stuck on a stalled mount holds up only other previews. The
-// pool is never destroyed, so that quitting never waits for such a read.
-QThreadPool& previewThreads() {
-  static QThreadPool* const pool = [] {
-    auto* threads = new QThreadPool;  // NOLINT(cppcoreguidelines-owning-memory): kept for good
-    threads->setMaxThreadCount(2);
-    return threads;
-  }();
-  return *pool;
+// The preview's own threads: a read stuck on a stalled mount holds up only other previews.
+constexpr int kLoadThreads = 2;
+
+// Keeps the threads of a load that never ended: they may still run, so they are never destroyed.
+void keepForGood(std::unique_ptr<QThreadPool> threads) {
+  // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): never destroyed, on purpose
+  static auto* const kept = new std::vector<std::unique_ptr<QThreadPool>>;
+  kept->push_back(std::move(threads));
 }
 
 // A name as the user reads it; bytes that aren't UTF-8 become U+FFFD.
@@ -58,10 +58,18 @@ std::string fileNameOf(const std::string& path) {
 
 }  // namespace
 
+struct PreviewWindow::Outlet {
+  explicit Outlet(Executor& to) : executor(&to) {}
+  std::mutex mutex;
+  Executor* executor;  // null once the window is gone
+};
+
 PreviewWindow::PreviewWindow(Executor& executor)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowDoesNotAcceptFocus),
-      executor_(executor) {
+      outlet_(std::make_shared<Outlet>(executor)),
+      threads_(std::make_unique<QThreadPool>()) {
+  threads_->setMaxThreadCount(kLoadThreads);
   setAttribute(Qt::WA_ShowWithoutActivating);
   setWindowTitle("Vesk Preview");
   loadTimer_.setSingleShot(true);
@@ -73,6 +81,19 @@ PreviewWindow::PreviewWindow(Executor& executor)
       update();
     }
   });
+}
+
+PreviewWindow::~PreviewWindow() {
+  {
+    const std::lock_guard lock(outlet_->mutex);
+    outlet_->executor = nullptr;
+  }
+  threads_->clear();
+  // A load still under way could otherwise run on while the process ends, into the middle of
+  // Qt's teardown. One stuck on a stalled mount is left behind with its threads.
+  if (!threads_->waitForDone(static_cast<int>(kLoadWait.count()))) {
+    keepForGood(std::move(threads_));
+  }
 }
 
 std::string PreviewWindow::kindOf(const std::string& path) {
@@ -208,13 +229,16 @@ void PreviewWindow::show(const std::string& path, QScreen* screen, IconStore* ic
   const uint64_t generation = ++generation_;
   loadTimer_.start();
   QPointer<PreviewWindow> self(this);
-  previewThreads().start([&executor = executor_, self, generation, path, limit, scale] {
+  threads_->start([outlet = outlet_, self, generation, path, limit, scale] {
     Content content = load(path, limit, scale);
-    executor.deliver([self, generation, content = std::move(content)]() mutable {
-      if (!self.isNull()) {
-        self->loaded(generation, std::move(content));
-      }
-    });
+    const std::lock_guard lock(outlet->mutex);
+    if (outlet->executor != nullptr) {
+      outlet->executor->deliver([self, generation, content = std::move(content)]() mutable {
+        if (!self.isNull()) {
+          self->loaded(generation, std::move(content));
+        }
+      });
+    }
   });
 }
 

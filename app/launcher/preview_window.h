@@ -8,7 +8,9 @@
 // The file is read, decoded and rendered on threads of the preview's own, so that a file on a
 // stalled mount never freezes the panel or holds up launches and pastes: the window shows the
 // file's name until the content is back, and its facts when that takes longer than kLoadWait.
-// Paths stay bytes: a name that isn't UTF-8 previews like any other.
+// Closing the window waits that long at most for a load under way; one that takes longer is
+// left to finish alone, and its result goes nowhere. Paths stay bytes: a name that isn't UTF-8
+// previews like any other.
 //
 // Main thread only.
 
@@ -19,6 +21,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -26,6 +29,7 @@
 
 class QKeyEvent;
 class QScreen;
+class QThreadPool;
 
 namespace vesk {
 
@@ -34,6 +38,11 @@ class IconStore;
 class PreviewWindow final : public QWidget {
  public:
   explicit PreviewWindow(Executor& executor);
+  ~PreviewWindow() override;
+  PreviewWindow(const PreviewWindow&) = delete;
+  PreviewWindow& operator=(const PreviewWindow&) = delete;
+  PreviewWindow(PreviewWindow&&) = delete;
+  PreviewWindow& operator=(PreviewWindow&&) = delete;
 
   // Shows `path` centred on `screen` (replacing what was shown); the icon and type name of a
   // file come from `icons` (none: neither).
@@ -68,8 +77,14 @@ class PreviewWindow final : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  Executor& executor_;
+  // Where a load hands its result: the executor while the window lives, then nothing.
+  struct Outlet;
+
   void loaded(uint64_t generation, Content content);
+
+  std::shared_ptr<Outlet> outlet_;
+  // Destroyed with the window once its loads end; kept for good when one outlives kLoadWait.
+  std::unique_ptr<QThreadPool> threads_;
 
   std::string path_;
   std::string kind_;
