@@ -144,15 +144,13 @@ bool LauncherPanel::previewKey(int64_t stamp) {
       panel->togglePreview();
     }
   };
-  if (launcher_.waitsInLine(toggle)) {
-    previewedKey_ = stamp;
-    return true;
-  }
-  if (!isPreviewShown() && !previewURL()) {
-    return false;
+  if (!launcher_.waitsInLine(toggle)) {
+    if (!isPreviewShown() && !previewURL()) {
+      return false;
+    }
+    togglePreview();
   }
   previewedKey_ = stamp;
-  togglePreview();
   return true;
 }
 

@@ -40,7 +40,8 @@ constexpr size_t kMaxPreviewBytes = size_t{256} << 20;
 // The preview's own threads: a read stuck on a stalled mount holds up only other previews.
 constexpr int kLoadThreads = 2;
 
-// Keeps the threads of a load that never ended: they may still run, so they are never destroyed.
+// Keeps the threads of a load that never ended: they may still run, so they are never destroyed,
+// and stay reachable (no leak to report).
 void keepForGood(std::unique_ptr<QThreadPool> threads) {
   // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): never destroyed, on purpose
   static auto* const kept = new std::vector<std::unique_ptr<QThreadPool>>;
